@@ -1,0 +1,58 @@
+#include "DeterminePathDialog.h"
+#include "FunctionThd.h"
+#include "Log.h"
+#include "Notifications.h"
+
+namespace Applications::Commands::Scrivlet {
+
+using Services::Skarnel::Client::Dialog;
+
+Ref<DeterminePathDialog> DeterminePathDialog::create(const Ref<String>& title, const Ref<String>& text,
+                                                     const Parameters& parameters, const I18N& catalogue) {
+    if (!progressRule(parameters)) return {};
+    Ref<String> t = isEmpty(title) ? catalogue.lookup("Determining file locations", 65) : title;
+    Ref<String> x = isEmpty(text)
+                        ? catalogue.lookup("Determining the locations to use for the file; this will take a while", 66)
+                        : text;
+    Ref<DeterminePathDialog> dialog(new DeterminePathDialog(t, x));
+    if (!dialog->m_dialog || !dialog->m_semaphore) return {};
+    return dialog;
+}
+
+DeterminePathDialog::DeterminePathDialog(const Ref<String>& title, const Ref<String>& text) {
+    m_dialog = Dialog::create(Ref<String>());
+    m_semaphore = Sem::create(0);
+    m_state = Ref<StateWord>(new StateWord);
+    if (!m_dialog || !m_semaphore) return;
+
+    Ref<StateWord> state = m_state;
+    Ref<Sem> semaphore = m_semaphore;
+    Ref<Dialog> dialog = m_dialog;
+    auto body = [title, text, state, semaphore, dialog] {
+        if (semaphore->wait(showDelayMs)) {
+            LogLine(1) << "Not showing wait dialog (semaphore signalled)";
+            return;
+        }
+        if (!Atomic::cas(&state->value, 0, 1)) {
+            LogLine(1) << "Not showing wait dialog (atomic CAS failed)";
+            return;
+        }
+        LogLine(1) << "Showing wait dialog";
+        dialog->showWait(Dialog::Information, title, text, 0, 0);
+    };
+    Ref<Libraries::STL::FunctionThd> exec(new Libraries::STL::FunctionThd(std::function<void()>(body)));
+    Ref<Thd> thread = Thd::create(exec, 0xFFFFFFFF, 4096, 4096, "DeterminePathDialog");
+    if (thread) thread->start();
+}
+
+DeterminePathDialog::~DeterminePathDialog() {
+    if (!m_dialog) return;
+    LogLine(1) << "Closing wait dialog";
+    if (!Atomic::cas(&m_state->value, 0, 1)) Thd::sleep(closePauseMs);
+    m_dialog->close(0);
+    m_semaphore->signal();
+    m_dialog.reset();
+    m_semaphore.reset();
+}
+
+} // namespace Applications::Commands::Scrivlet

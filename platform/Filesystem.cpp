@@ -1,0 +1,521 @@
+#include "Filesystem.h"
+#include "Namespace.h"
+#include "Time.h"
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace Services::Filesystem::Client {
+namespace {
+
+bool fail(unsigned code) {
+    Error::set(code);
+    return false;
+}
+
+// Resolves a platform path and applies the fault rules of `op` to it.
+std::optional<Namespace::Resolved> resolveFor(const Ref<String>& path, const char* op) {
+    unsigned error = Errors::InvalidPath;
+    if (isEmpty(path)) {
+        Error::set(error);
+        return std::nullopt;
+    }
+    auto resolved = Namespace::resolve(path->str(), error);
+    if (!resolved) {
+        Error::set(error);
+        return std::nullopt;
+    }
+    if (auto code = Host::fault(op, resolved->platformPath)) {
+        Error::set(*code);
+        return std::nullopt;
+    }
+    return resolved;
+}
+
+bool hostWritable(const std::string& host, bool readOnlyMount) {
+    if (readOnlyMount) return false;
+    struct statvfs vfs {};
+    if (statvfs(host.c_str(), &vfs) == 0 && (vfs.f_flag & ST_RDONLY)) return false;
+    return access(host.c_str(), W_OK) == 0;
+}
+
+bool validName(const Ref<String>& name) {
+    return !isEmpty(name) && name->str() != "." && name->str() != ".." && name->findLast('/') < 0;
+}
+
+long long toMs(const struct timespec& t) { return t.tv_sec * 1000LL + t.tv_nsec / 1000000; }
+
+} // namespace
+
+Ref<String> Service::absolute(const Ref<String>& path, const Ref<String>& base) {
+    if (!path) return base;
+    if (path->at(0) == '/' || isEmpty(base)) return path;
+    std::string rel = path->str();
+    while (rel.rfind("./", 0) == 0) rel.erase(0, 2);
+    if (rel == ".") rel.clear();
+    std::string b = base->str();
+    if (rel.empty()) return base;
+    return String::create(b.back() == '/' ? b + rel : b + "/" + rel);
+}
+
+Ref<String> Service::parent(const Ref<String>& path, bool) {
+    if (isEmpty(path)) return String::create("");
+    long slash = path->findLast('/');
+    if (slash < 0) return String::create(".");
+    if (slash == 0) return String::create("/");
+    return path->substring(0, static_cast<size_t>(slash));
+}
+
+Ref<String> Service::name(const Ref<String>& path) {
+    if (!path) return String::create("");
+    long slash = path->findLast('/');
+    return slash < 0 ? path : path->substring(static_cast<size_t>(slash) + 1);
+}
+
+void FSItem::loadStat() {
+    struct stat st {};
+    if (lstat(m_hostPath.c_str(), &st) != 0 && stat(m_hostPath.c_str(), &st) != 0) return;
+    m_isFile = S_ISREG(st.st_mode);
+    m_isDirectory = S_ISDIR(st.st_mode);
+    m_size = static_cast<uint64_t>(st.st_size);
+    m_modifiedMs = toMs(st.st_mtim);
+}
+
+Ref<FSItem> FSItem::open(const Ref<String>& path, unsigned, unsigned) {
+    auto resolved = resolveFor(path, "FSItem::open");
+    if (!resolved) return {};
+    struct stat st {};
+    if (lstat(resolved->hostPath.c_str(), &st) != 0) {
+        Error::set(errorFromErrno(errno));
+        return {};
+    }
+    Ref<FSItem> item(new FSItem(String::create(resolved->platformPath), resolved->hostPath));
+    item->loadStat();
+    return item;
+}
+
+Ref<String> FSItem::name() const { return Service::name(m_path); }
+
+Ref<Variant> FSItem::getAtr(const char* name) const {
+    if (auto code = Host::fault("FSItem::getAtr", m_path->str())) {
+        Error::set(*code);
+        return {};
+    }
+    if (std::string(name) != "TIME.MODIFY") {
+        Error::set(Errors::NotSupported);
+        return {};
+    }
+    struct stat st {};
+    if (stat(m_hostPath.c_str(), &st) != 0) {
+        Error::set(errorFromErrno(errno));
+        return {};
+    }
+    return Variant::ofInteger(toMs(st.st_mtim) + Time::tzOffsetMs());
+}
+
+Ref<File> File::open(const Ref<String>& path, unsigned mode) {
+    auto resolved = resolveFor(path, "File::open");
+    if (!resolved) return {};
+    const std::string& host = resolved->hostPath;
+    struct stat st {};
+    bool exists = stat(host.c_str(), &st) == 0;
+    bool writing = mode == 0x1B || mode == 0x113;
+    if (mode == 4) {
+        if (!exists) {
+            Error::set(Errors::NotFound);
+            return {};
+        }
+        Ref<File> probe(new File(String::create(resolved->platformPath), host, -1));
+        probe->loadStat();
+        return probe;
+    }
+    if (exists && S_ISDIR(st.st_mode)) {
+        Error::set(writing ? Errors::AlreadyExists : Errors::NotFound);
+        return {};
+    }
+    if (writing && (resolved->readOnly || (exists && access(host.c_str(), W_OK) != 0))) {
+        Error::set(Errors::NotWritable);
+        return {};
+    }
+    int flags = O_CLOEXEC;
+    if (mode == 0x1B) flags |= O_WRONLY | O_CREAT | O_TRUNC;
+    else if (mode == 0x113) flags |= O_RDWR | O_CREAT;
+    else flags |= O_RDONLY;
+    int fd = ::open(host.c_str(), flags, 0644);
+    if (fd < 0) {
+        Error::set(errorFromErrno(errno));
+        return {};
+    }
+    if (mode == 0x113 && flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        Error::set(Errors::AlreadyOpened);
+        return {};
+    }
+    Ref<File> file(new File(String::create(resolved->platformPath), host, fd));
+    file->loadStat();
+    if (auto limit = Host::byteLimit("File::read", resolved->platformPath)) {
+        file->m_readBudget = limit->first;
+        file->m_readError = limit->second;
+    }
+    if (auto limit = Host::byteLimit("File::write", resolved->platformPath)) {
+        file->m_writeBudget = limit->first;
+        file->m_writeError = limit->second;
+    }
+    return file;
+}
+
+Ref<File> File::openHost(const std::string& hostPath) {
+    int fd = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        Error::set(errorFromErrno(errno));
+        return {};
+    }
+    Ref<File> file(new File(String::create(hostPath), hostPath, fd));
+    file->loadStat();
+    return file;
+}
+
+File::~File() {
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+uint64_t File::size() const {
+    struct stat st {};
+    if (m_fd >= 0 && fstat(m_fd, &st) == 0) return static_cast<uint64_t>(st.st_size);
+    return m_size;
+}
+
+bool File::setPosition(uint64_t position) {
+    m_position = position;
+    return true;
+}
+
+// Caps a transfer at what a byte-limit fault leaves of its budget.
+size_t File::limitFor(long long& budget, unsigned, size_t length) {
+    if (budget < 0) return length;
+    size_t allowed = static_cast<size_t>(std::min<long long>(budget, static_cast<long long>(length)));
+    budget -= static_cast<long long>(allowed);
+    return allowed;
+}
+
+size_t File::read(TransferMemory& buffer, size_t length, unsigned) {
+    if (auto code = Host::fault("File::read", m_path->str())) {
+        Error::set(*code);
+        return 0;
+    }
+    length = std::min(length, buffer.size());
+    size_t wanted = limitFor(m_readBudget, m_readError, length);
+    auto* mapping = dynamic_cast<FileMapping*>(&buffer);
+    ShMem* memory = mapping ? mapping->memory().get() : dynamic_cast<ShMem*>(&buffer);
+    size_t got = 0;
+    uint64_t fileSize = size();
+    if (mapping && !mapping->isDestination() && memory->destinationMapping) {
+        // Leave the data with the file service; the mapped destination moves it.
+        got = m_position < fileSize ? std::min<uint64_t>(wanted, fileSize - m_position) : 0;
+        memory->pending = {m_fd, static_cast<long long>(m_position), got};
+    } else {
+        if (memory) memory->pending = {};
+        while (got < wanted) {
+            ssize_t n = pread(m_fd, buffer.data() + got, wanted - got, static_cast<off_t>(m_position + got));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                m_position += got;
+                Error::set(errorFromErrno(errno));
+                return got;
+            }
+            if (n == 0) break;
+            got += static_cast<size_t>(n);
+        }
+    }
+    m_position += got;
+    if (got < length) Error::set(wanted < length ? m_readError : Errors::EndOfFile);
+    return got;
+}
+
+bool File::transferFromPending(ShMem& memory, size_t length, size_t& moved) {
+    ShMem::Pending pending = memory.pending;
+    memory.pending = {};
+    if (pending.fd < 0 || pending.length < length) return false;
+    loff_t in = pending.offset, out = static_cast<loff_t>(m_position);
+    while (moved < length) {
+        ssize_t n = copy_file_range(pending.fd, &in, m_fd, &out, length - moved, 0);
+        if (n <= 0) break;
+        moved += static_cast<size_t>(n);
+    }
+    // Where the kernel cannot copy between these files, fall back to the block's memory.
+    while (moved < length) {
+        ssize_t n = pread(pending.fd, memory.data(), std::min(length - moved, memory.size()), in);
+        if (n <= 0) return moved == length;
+        ssize_t w = pwrite(m_fd, memory.data(), static_cast<size_t>(n), out);
+        if (w <= 0) return true;
+        in += w;
+        out += w;
+        moved += static_cast<size_t>(w);
+    }
+    return true;
+}
+
+size_t File::write(TransferMemory& buffer, size_t length, unsigned) {
+    if (auto code = Host::fault("File::write", m_path->str())) {
+        Error::set(*code);
+        return 0;
+    }
+    size_t allowed = limitFor(m_writeBudget, m_writeError, length);
+    auto* mapping = dynamic_cast<FileMapping*>(&buffer);
+    size_t done = 0;
+    bool handled = false;
+    if (mapping && mapping->isDestination() && allowed == length)
+        handled = transferFromPending(*mapping->memory(), length, done);
+    if (!handled) {
+        while (done < allowed) {
+            ssize_t n = pwrite(m_fd, buffer.data() + done, allowed - done, static_cast<off_t>(m_position + done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                Error::set(n < 0 ? errorFromErrno(errno) : Errors::NoSpace);
+                break;
+            }
+            done += static_cast<size_t>(n);
+        }
+    }
+    m_position += done;
+    if (done < length && allowed < length) Error::set(m_writeError);
+    else if (done < length && Error::get() == 0) Error::set(Errors::NoSpace);
+    return done;
+}
+
+size_t File::readBytes(void* data, size_t length) {
+    ssize_t n = pread(m_fd, data, length, static_cast<off_t>(m_position));
+    if (n < 0) {
+        Error::set(errorFromErrno(errno));
+        return 0;
+    }
+    m_position += static_cast<uint64_t>(n);
+    if (static_cast<size_t>(n) < length) Error::set(Errors::EndOfFile);
+    return static_cast<size_t>(n);
+}
+
+size_t File::writeBytes(const void* data, size_t length) {
+    ssize_t n = pwrite(m_fd, data, length, static_cast<off_t>(m_position));
+    if (n < 0) {
+        Error::set(errorFromErrno(errno));
+        return 0;
+    }
+    m_position += static_cast<uint64_t>(n);
+    return static_cast<size_t>(n);
+}
+
+Ref<FileMapping> File::map(const Ref<ShMem>& memory) {
+    if (!memory || m_fd < 0) {
+        Error::set(Errors::NotSupported);
+        return {};
+    }
+    if (auto code = Host::fault("File::map", m_path->str())) {
+        Error::set(*code);
+        return {};
+    }
+    int accessMode = fcntl(m_fd, F_GETFL) & O_ACCMODE;
+    Ref<FileMapping> mapping(new FileMapping(memory, this, accessMode != O_RDONLY));
+    if (mapping->isDestination()) memory->destinationMapping = mapping.get();
+    return mapping;
+}
+
+void File::unmap(const Ref<FileMapping>& mapping) {
+    if (mapping && mapping->memory()->destinationMapping == mapping.get()) {
+        mapping->memory()->destinationMapping = nullptr;
+        mapping->memory()->pending = {};
+    }
+}
+
+bool File::setAttribute(const char* name, const Ref<Variant>& value) {
+    if (std::string(name) != "TIME.MODIFY" || !value || value->count() == 0 || value->entry(0).type != 1)
+        return fail(Errors::NotSupported);
+    if (auto code = Host::fault("File::setAttribute", m_path->str())) return fail(*code);
+    long long ms = value->entry(0).integer - Time::tzOffsetMs();
+    struct timespec times[2];
+    times[0].tv_nsec = UTIME_OMIT;
+    times[0].tv_sec = 0;
+    times[1].tv_sec = ms / 1000;
+    times[1].tv_nsec = (ms % 1000) * 1000000;
+    if (futimens(m_fd, times) != 0) return fail(errorFromErrno(errno));
+    return true;
+}
+
+Iterator::~Iterator() {
+    if (m_dir) closedir(static_cast<DIR*>(m_dir));
+}
+
+Ref<FSItem> Iterator::next() {
+    while (struct dirent* entry = readdir(static_cast<DIR*>(m_dir))) {
+        std::string name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        std::string base = m_path->str() == "/" ? "" : m_path->str();
+        std::string host = m_hostPath + "/" + name;
+        struct stat st {};
+        bool isFile = lstat(host.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+        Ref<FSItem> item = isFile ? Ref<FSItem>(Ref<File>(new File(String::create(base + "/" + name), host, -1)))
+                                  : Ref<FSItem>(new FSItem(String::create(base + "/" + name), host));
+        item->loadStat();
+        return item;
+    }
+    return {};
+}
+
+Ref<Directory> Directory::open(const Ref<String>& path, unsigned mode) {
+    auto resolved = resolveFor(path, "Directory::open");
+    if (!resolved) return {};
+    struct stat st {};
+    if (stat(resolved->hostPath.c_str(), &st) != 0) {
+        Error::set(errorFromErrno(errno));
+        return {};
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        Error::set(Errors::NotADirectory);
+        return {};
+    }
+    bool writable = hostWritable(resolved->hostPath, resolved->readOnly);
+    if (mode == 0x33 && !writable) {
+        Error::set(Errors::NotWritable);
+        return {};
+    }
+    return Ref<Directory>(new Directory(String::create(resolved->platformPath), resolved->hostPath, mode == 0x33));
+}
+
+bool Directory::childHostPath(const Ref<String>& name, const char* op, std::string& host) const {
+    if (!validName(name)) return fail(Errors::InvalidPath);
+    std::string child = (m_path->str() == "/" ? "" : m_path->str()) + "/" + name->str();
+    if (auto code = Host::fault(op, child)) return fail(*code);
+    if (!m_writable) return fail(Errors::NotWritable);
+    host = m_hostPath + "/" + name->str();
+    return true;
+}
+
+bool Directory::createDirectory(const Ref<String>& name) {
+    std::string host;
+    if (!childHostPath(name, "Directory::createDirectory", host)) return false;
+    if (mkdir(host.c_str(), 0755) != 0) return fail(errorFromErrno(errno));
+    return true;
+}
+
+bool Directory::createFile(const Ref<String>& name) {
+    std::string host;
+    if (!childHostPath(name, "Directory::createFile", host)) return false;
+    int fd = ::open(host.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
+    if (fd < 0) return fail(errorFromErrno(errno));
+    ::close(fd);
+    return true;
+}
+
+bool Directory::remove(const Ref<String>& name) {
+    std::string host;
+    if (!childHostPath(name, "Directory::remove", host)) return false;
+    if (unlink(host.c_str()) == 0) return true;
+    if (errno == EISDIR || errno == EPERM) {
+        if (rmdir(host.c_str()) == 0) return true;
+    }
+    return fail(errno == ENOENT ? Errors::NothingToRemove : errorFromErrno(errno));
+}
+
+Ref<Iterator> Directory::iterator(unsigned, const Ref<String>&) {
+    if (auto code = Host::fault("Directory::iterator", m_path->str())) {
+        Error::set(*code);
+        return {};
+    }
+    DIR* dir = opendir(m_hostPath.c_str());
+    if (!dir) {
+        Error::set(errorFromErrno(errno));
+        return {};
+    }
+    return Ref<Iterator>(new Iterator(m_path, m_hostPath, dir));
+}
+
+Ref<String> Directory::name() const { return Service::name(m_path); }
+
+Ref<Node> Nodes::open(const Ref<String>& nodeName) {
+    if (isEmpty(nodeName) || !Namespace::findNode(nodeName->str())) {
+        Error::set(Errors::NotFound);
+        return {};
+    }
+    if (auto code = Host::fault("Nodes::open", nodeName->str())) {
+        Error::set(*code);
+        return {};
+    }
+    return Ref<Node>(new Node(nodeName));
+}
+
+} // namespace Services::Filesystem::Client
+
+namespace Services::Nodes {
+
+Ref<Provider> Provider::create(const Ref<Services::Filesystem::Client::Node>& node, unsigned) {
+    if (!node) {
+        Error::set(Errors::NotFound);
+        return {};
+    }
+    if (auto code = Host::fault("Provider::create", node->path()->str())) {
+        Error::set(*code);
+        return {};
+    }
+    return Ref<Provider>(new Provider(node->path()));
+}
+
+Ref<Providers::Generic> Providers::Generic::create(const Ref<Provider>& provider) {
+    if (!provider) {
+        Error::set(Errors::NotFound);
+        return {};
+    }
+    if (auto code = Host::fault("Generic::create", provider->nodeName()->str())) {
+        Error::set(*code);
+        return {};
+    }
+    return Ref<Generic>(new Generic(provider->nodeName()));
+}
+
+Ref<Variant> Providers::Generic::attribute(const char* name) const {
+    Ref<Variant> value = Variant::create();
+    const Host::NodeConfig* node = Namespace::findNode(m_node->str());
+    if (!node || !node->attributes.contains(name)) return value;
+    const nlohmann::json& a = node->attributes[name];
+    if (a.is_string()) value->append({2, 0, String::create(a.get<std::string>())});
+    else if (a.is_number_integer()) value->append({1, a.get<long long>(), {}});
+    return value;
+}
+
+} // namespace Services::Nodes
+
+namespace Services::Mount::Client {
+
+bool info(std::vector<MountNode>& list) {
+    if (auto code = Host::fault("Mount::info")) {
+        Error::set(*code);
+        return false;
+    }
+    for (const Namespace::Mounted& m : Namespace::mounts())
+        list.push_back({String::create(m.node), {String::create(m.mountPoint)}});
+    return true;
+}
+
+Ref<Entry> Entry::create(const Ref<String>& node, unsigned, unsigned, const Ref<Parameters>&) {
+    if (isEmpty(node)) {
+        Error::set(Errors::NotFound);
+        return {};
+    }
+    if (auto code = Host::fault("Entry::create", node->str())) {
+        Error::set(*code);
+        return {};
+    }
+    unsigned error = 0;
+    auto mountPoint = Namespace::mount(node->str(), error);
+    if (!mountPoint) {
+        Error::set(error);
+        return {};
+    }
+    return Ref<Entry>(new Entry(node, String::create(*mountPoint)));
+}
+
+Entry::~Entry() { Namespace::unmount(m_node->str()); }
+
+} // namespace Services::Mount::Client

@@ -1,0 +1,219 @@
+#pragma once
+// Filesystem, mount and node services of the hosted platform. Platform paths live in one namespace
+// rooted at a host directory; nodes (drives) appear in it at their mount points while mounted.
+#include "Error.h"
+#include "String.h"
+#include "System.h"
+#include "Variant.h"
+#include <cstdint>
+#include <vector>
+
+namespace Services::Filesystem::Client {
+
+class Service {
+public:
+    // Joins a relative path to a base; an absolute path is returned as it is.
+    static Ref<String> absolute(const Ref<String>& path, const Ref<String>& base);
+    static Ref<String> parent(const Ref<String>& path, bool keepTrailing);
+    static Ref<String> name(const Ref<String>& path);
+};
+
+class FSItem : public Object {
+public:
+    static Ref<FSItem> open(const Ref<String>& path, unsigned flags, unsigned mode);
+    Ref<String> name() const;
+    const Ref<String>& path() const { return m_path; }
+    bool isFile() const { return m_isFile; }
+    bool isDirectory() const { return m_isDirectory; }
+    uint64_t size() const { return m_size; }
+    // "TIME.MODIFY": integer milliseconds on the time base of Time::current.
+    Ref<Variant> getAtr(const char* name) const;
+
+protected:
+    FSItem(Ref<String> path, std::string hostPath) : m_path(std::move(path)), m_hostPath(std::move(hostPath)) {}
+    void loadStat();
+    Ref<String> m_path;
+    std::string m_hostPath;
+    bool m_isFile = false;
+    bool m_isDirectory = false;
+    uint64_t m_size = 0;
+    long long m_modifiedMs = 0;
+    friend class Directory;
+    friend class Iterator;
+};
+
+class File;
+
+// A file mapped onto a shared-memory block. Reads into a source mapping and writes from a
+// destination mapping let the file service move the data itself (copy_file_range) when both sides
+// of a transfer are mapped onto the same block.
+class FileMapping : public Object, public TransferMemory {
+public:
+    uint8_t* data() override { return m_memory->data(); }
+    size_t size() const override { return m_memory->size(); }
+    const Ref<ShMem>& memory() const { return m_memory; }
+    File* file() const { return m_file; }
+    bool isDestination() const { return m_destination; }
+
+private:
+    FileMapping(Ref<ShMem> memory, File* file, bool destination)
+        : m_memory(std::move(memory)), m_file(file), m_destination(destination) {}
+    Ref<ShMem> m_memory;
+    File* m_file;
+    bool m_destination;
+    friend class File;
+};
+
+class File : public FSItem {
+public:
+    // Modes: 3 existing file for reading; 4 existence probe; 0x0B source for reading and mapping;
+    // 0x1B destination, created, for writing and mapping; 0x113 read-write, created when absent,
+    // exclusive (0x222 when already opened elsewhere, also by another process).
+    static Ref<File> open(const Ref<String>& path, unsigned mode);
+    // A host file outside the namespace, for reading (platform libraries' own temporary files).
+    static Ref<File> openHost(const std::string& hostPath);
+    ~File() override;
+
+    uint64_t size() const;
+    bool setPosition(uint64_t position);
+    uint64_t position() const { return m_position; }
+    size_t read(TransferMemory& buffer, size_t length, unsigned wait);
+    size_t write(TransferMemory& buffer, size_t length, unsigned wait);
+    // Byte-level access for character readers and appends.
+    size_t readBytes(void* data, size_t length);
+    size_t writeBytes(const void* data, size_t length);
+    Ref<FileMapping> map(const Ref<ShMem>& memory);
+    void unmap(const Ref<FileMapping>& mapping);
+    bool setAttribute(const char* name, const Ref<Variant>& value);
+    // The stream side of the file is the file itself.
+    Ref<File> stream() { return Ref<File>(this); }
+
+private:
+    File(Ref<String> path, std::string hostPath, int fd) : FSItem(std::move(path), std::move(hostPath)), m_fd(fd) {}
+    bool transferFromPending(ShMem& memory, size_t length, size_t& moved);
+    size_t limitFor(long long& budget, unsigned code, size_t length);
+    friend class Iterator;
+    int m_fd;
+    uint64_t m_position = 0;
+    long long m_readBudget = -1;
+    unsigned m_readError = 0;
+    long long m_writeBudget = -1;
+    unsigned m_writeError = 0;
+};
+
+class Iterator : public Object {
+public:
+    ~Iterator() override;
+    // The next entry, or empty at the end (which is also the first answer for an empty directory).
+    Ref<FSItem> next();
+
+private:
+    Iterator(Ref<String> path, std::string hostPath, void* dir)
+        : m_path(std::move(path)), m_hostPath(std::move(hostPath)), m_dir(dir) {}
+    Ref<String> m_path;
+    std::string m_hostPath;
+    void* m_dir;
+    friend class Directory;
+};
+
+class Directory : public Object {
+public:
+    // Modes: 0x33 read-write (0x22 when it cannot be written), 0x23 read-only. 0x20: not found.
+    static Ref<Directory> open(const Ref<String>& path, unsigned mode);
+    bool createDirectory(const Ref<String>& name);
+    bool createFile(const Ref<String>& name);
+    // Removes a file or an empty directory; 0x60 when there is nothing to remove.
+    bool remove(const Ref<String>& name);
+    Ref<Iterator> iterator(unsigned filter, const Ref<String>& pattern);
+    Ref<String> name() const;
+    const Ref<String>& path() const { return m_path; }
+
+private:
+    Directory(Ref<String> path, std::string hostPath, bool writable)
+        : m_path(std::move(path)), m_hostPath(std::move(hostPath)), m_writable(writable) {}
+    bool childHostPath(const Ref<String>& name, const char* op, std::string& host) const;
+    Ref<String> m_path;
+    std::string m_hostPath;
+    bool m_writable;
+};
+
+class Node : public Object {
+public:
+    const Ref<String>& path() const { return m_name; }
+
+private:
+    explicit Node(Ref<String> name) : m_name(std::move(name)) {}
+    Ref<String> m_name;
+    friend class Nodes;
+};
+
+class Nodes {
+public:
+    static Ref<Node> open(const Ref<String>& nodeName);
+};
+
+} // namespace Services::Filesystem::Client
+
+namespace Services::Nodes {
+class Provider : public Object {
+public:
+    static Ref<Provider> create(const Ref<Services::Filesystem::Client::Node>& node, unsigned flags);
+    const Ref<String>& nodeName() const { return m_node; }
+
+private:
+    explicit Provider(Ref<String> node) : m_node(std::move(node)) {}
+    Ref<String> m_node;
+};
+namespace Providers {
+class Generic : public Object {
+public:
+    static Ref<Generic> create(const Ref<Provider>& provider);
+    // The attribute as a Variant; an absent attribute has no entries.
+    Ref<Variant> attribute(const char* name) const;
+
+private:
+    explicit Generic(Ref<String> node) : m_node(std::move(node)) {}
+    Ref<String> m_node;
+};
+} // namespace Providers
+} // namespace Services::Nodes
+
+namespace Services::Mount::Client {
+
+struct MountNode {
+    Ref<String> nodeName;
+    std::vector<Ref<String>> mountPoints;
+};
+
+bool info(std::vector<MountNode>& list);
+
+class Entry : public Object {
+public:
+    class Parameters : public Object {
+    public:
+        static Ref<Parameters> create() { return Ref<Parameters>(new Parameters); }
+        static unsigned defaultFlushTimeout() { return 5000; }
+        void setFlushTimeout(unsigned ms) { m_flushTimeout = ms; }
+        unsigned flushTimeout() const { return m_flushTimeout; }
+        std::vector<Ref<String>>& options() { return m_options; }
+
+    private:
+        Parameters() = default;
+        unsigned m_flushTimeout = 0;
+        std::vector<Ref<String>> m_options;
+    };
+
+    // Mounts the node (or shares its existing mount); the mount lasts as long as the entry.
+    static Ref<Entry> create(const Ref<String>& node, unsigned flags, unsigned mode, const Ref<Parameters>& params);
+    ~Entry() override;
+    const Ref<String>& nodeName() const { return m_node; }
+    const Ref<String>& mountPoint() const { return m_mountPoint; }
+    const Ref<String>& path() const { return m_mountPoint; }
+
+private:
+    Entry(Ref<String> node, Ref<String> mountPoint) : m_node(std::move(node)), m_mountPoint(std::move(mountPoint)) {}
+    Ref<String> m_node;
+    Ref<String> m_mountPoint;
+};
+
+} // namespace Services::Mount::Client

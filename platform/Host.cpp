@@ -1,0 +1,172 @@
+#include "Host.h"
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fnmatch.h>
+#include <fstream>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace Host {
+namespace {
+
+std::mutex faultMutex;
+std::vector<FaultRule> faultRules;
+std::optional<Config> loaded;
+
+std::string envOr(const char* name, const std::string& fallback) {
+    const char* value = std::getenv(name);
+    return value && *value ? std::string(value) : fallback;
+}
+
+std::string defaultRoot() {
+    std::string data = envOr("XDG_DATA_HOME", envOr("HOME", "/tmp") + "/.local/share");
+    return data + "/scrivletv2";
+}
+
+std::string hostPath(const std::string& root, const std::string& path) {
+    if (path.empty()) return root;
+    return path[0] == '/' ? path : root + "/" + path;
+}
+
+void readNodes(Config& c, const json& j) {
+    for (const json& n : j.value("nodes", json::array())) {
+        NodeConfig node;
+        node.name = n.value("name", "");
+        node.hostDir = hostPath(c.root, n.value("host", ""));
+        node.mountPoint = n.value("mount", "");
+        node.mountedAtStart = n.value("mounted", false);
+        node.drive = n.value("drive", false);
+        node.readOnly = n.value("readOnly", false);
+        node.attributes = n.value("attributes", json::object());
+        c.nodes.push_back(std::move(node));
+    }
+}
+
+void readSystem(Config& c, const json& j) {
+    // The defaults describe a Linux host with host-path handling.
+    c.sysInfo = {{0x20001, 1}, {0x20002, 0}, {0x20003, 2}, {0x20012, 1}};
+    for (const auto& [key, value] : j.value("sysInfo", json::object()).items())
+        c.sysInfo[std::stoul(key, nullptr, 0)] = value.get<long long>();
+    c.bootParameters = j.value("bootParameters", "");
+    if (j.contains("product") && j["product"].is_object()) {
+        std::map<std::string, std::string> product;
+        for (const auto& [key, value] : j["product"].items()) product[key] = value.get<std::string>();
+        c.product = product;
+    }
+    json clock = j.value("clock", json::object());
+    if (clock.contains("fixedMs")) c.fixedClockMs = clock["fixedMs"].get<long long>();
+    c.tzOffsetMs = clock.value("tzOffsetMs", 0LL);
+    for (const auto& [key, value] : j.value("paths", json::object()).items())
+        c.paths[std::stoul(key, nullptr, 0)] = {value.value("node", ""), value.value("path", "")};
+}
+
+std::string defaultCwd(const Config& c) {
+    for (const NodeConfig& node : c.nodes) {
+        if (node.name != "/devices/linux/root" || !node.mountedAtStart) continue;
+        std::error_code ec;
+        fs::path cwd = fs::current_path(ec);
+        fs::path rel = cwd.lexically_relative(node.hostDir);
+        if (ec || rel.empty() || rel.string().rfind("..", 0) == 0) return node.mountPoint;
+        return rel == "." ? node.mountPoint : node.mountPoint + "/" + rel.string();
+    }
+    return "/";
+}
+
+Config load() {
+    Config c;
+    c.root = envOr("ORVANE_ROOT", defaultRoot());
+    std::string file = envOr("ORVANE_CONFIG", c.root + "/host.json");
+    if (!fs::exists(file) && !std::getenv("ORVANE_CONFIG")) writeEmbeddedDefault(c.root);
+    json j = json::object();
+    std::ifstream in(file);
+    if (in) j = json::parse(in, nullptr, false, true);
+    if (j.is_discarded() || !j.is_object()) j = json::object();
+
+    c.fsRoot = hostPath(c.root, j.value("fsRoot", "fs"));
+    readNodes(c, j);
+    readSystem(c, j);
+    c.language = envOr("ORVANE_LANG", j.value("language", "en"));
+    c.catalogueDir = hostPath(c.root, j.value("catalogues", "catalogues"));
+    c.ui = j.value("ui", json::object());
+    c.syslog = j.value("syslog", json::object());
+    c.remote = j.value("remote", json::object());
+    json drives = j.value("hostDrives", json::object());
+    c.hostDrives = drives.value("enabled", true);
+    c.hostMountTable = envOr("ORVANE_HOST_MOUNTINFO", drives.value("mountTable", "/proc/self/mountinfo"));
+    c.hostDriveRoots = drives.value("roots", std::vector<std::string>{"/media", "/run/media"});
+    c.hostCwd = j.value("cwd", defaultCwd(c));
+
+    std::lock_guard lock(faultMutex);
+    faultRules.clear();
+    for (const json& f : j.value("faults", json::array())) {
+        FaultRule rule;
+        rule.op = f.value("op", "");
+        rule.path = f.value("path", "");
+        rule.error = parseNumber(f.value("error", json(0x25)), 0x25);
+        rule.skip = f.value("skip", 0L);
+        rule.times = f.value("times", -1L);
+        rule.delayMs = f.value("delayMs", 0L);
+        rule.bytes = f.value("bytes", -1LL);
+        faultRules.push_back(rule);
+    }
+    return c;
+}
+
+bool matches(const FaultRule& rule, const std::string& op, const std::string& subject) {
+    if (rule.op != op) return false;
+    return rule.path.empty() || fnmatch(rule.path.c_str(), subject.c_str(), 0) == 0;
+}
+
+} // namespace
+
+unsigned parseNumber(const json& value, unsigned fallback) {
+    if (value.is_number_integer()) return value.get<unsigned>();
+    if (value.is_string()) return static_cast<unsigned>(std::stoul(value.get<std::string>(), nullptr, 0));
+    return fallback;
+}
+
+Config& config() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (!loaded) loaded = load();
+    });
+    return *loaded;
+}
+
+void reload() { loaded = load(); }
+
+std::optional<unsigned> fault(const std::string& op, const std::string& subject) {
+    config();
+    long delay = 0;
+    std::optional<unsigned> hit;
+    {
+        std::lock_guard lock(faultMutex);
+        for (FaultRule& rule : faultRules) {
+            if (rule.bytes >= 0 || !matches(rule, op, subject)) continue;
+            if (rule.seen++ < rule.skip) continue;
+            if (rule.times >= 0 && rule.fired >= rule.times) continue;
+            rule.fired++;
+            delay = rule.delayMs;
+            // A rule with only a delay slows the call down without failing it.
+            if (rule.error != 0) hit = rule.error;
+            break;
+        }
+    }
+    if (delay > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    return hit;
+}
+
+std::optional<std::pair<long long, unsigned>> byteLimit(const std::string& op, const std::string& subject) {
+    config();
+    std::lock_guard lock(faultMutex);
+    for (const FaultRule& rule : faultRules)
+        if (rule.bytes >= 0 && matches(rule, op, subject)) return std::make_pair(rule.bytes, rule.error);
+    return std::nullopt;
+}
+
+} // namespace Host

@@ -1,0 +1,78 @@
+#pragma once
+// The host configuration of the hosted platform: where the platform namespace lives on the host,
+// which nodes (drives) exist, what the system answers, and which calls fail on purpose.
+#include <cstdint>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace Host {
+
+struct NodeConfig {
+    std::string name;       // platform node name, e.g. "/devices/usb/stick"
+    std::string hostDir;    // absolute host directory holding the node's files
+    std::string mountPoint; // where the node appears in the namespace when mounted
+    bool mountedAtStart = false;
+    bool drive = false;    // offered in the drive-selection dialog
+    bool readOnly = false; // directories open read-only only
+    nlohmann::json attributes = nlohmann::json::object();
+};
+
+struct PathConfig {
+    std::string node;     // node holding the directory
+    std::string relative; // directory below the node's mount point
+};
+
+struct FaultRule {
+    std::string op;
+    std::string path; // glob over the platform path (or other subject); empty matches all
+    unsigned error = 0x25;
+    long skip = 0;     // matching calls that succeed before the rule fires
+    long times = -1;   // how often it fires; -1 for always
+    long delayMs = 0;  // delay before the call answers
+    long long bytes = -1; // for reads and writes: the transfer becomes short after this many bytes
+    long seen = 0;
+    long fired = 0;
+};
+
+struct Config {
+    std::string root;    // ORVANE_ROOT
+    std::string fsRoot;  // host directory behind the namespace "/"
+    std::string hostCwd; // namespace directory relative paths resolve against
+    std::vector<NodeConfig> nodes;
+    std::map<unsigned, PathConfig> paths;
+    std::string bootParameters;
+    std::map<unsigned, long long> sysInfo;
+    std::string redirectText; // characters answered by Sys::info 0x20023
+    std::optional<std::map<std::string, std::string>> product;
+    std::optional<long long> fixedClockMs;
+    long long tzOffsetMs = 0;
+    std::string language = "en";
+    std::string catalogueDir;
+    nlohmann::json ui = nlohmann::json::object();
+    nlohmann::json syslog = nlohmann::json::object();
+    nlohmann::json remote = nlohmann::json::object();
+    bool hostDrives = true;
+    std::string hostMountTable;
+    std::vector<std::string> hostDriveRoots;
+};
+
+// Loads the configuration once (creating the embedded default on a first run).
+Config& config();
+// Reloads from the environment; for tests that change it within one process.
+void reload();
+
+// Asks whether the call `op` on `subject` is to fail now. Applies the rule's delay. On a hit the
+// rule's error is returned and the rule's counters advance.
+std::optional<unsigned> fault(const std::string& op, const std::string& subject = {});
+// The byte limit a read or write rule puts on a file opened at `subject`, with its error.
+std::optional<std::pair<long long, unsigned>> byteLimit(const std::string& op, const std::string& subject);
+
+// Writes the embedded default platform below `root` (used by the first run).
+void writeEmbeddedDefault(const std::string& root);
+
+unsigned parseNumber(const nlohmann::json& value, unsigned fallback = 0);
+
+} // namespace Host

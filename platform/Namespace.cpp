@@ -1,0 +1,209 @@
+#include "Namespace.h"
+#include "Error.h"
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+#include <libmount/libmount.h>
+#include <mutex>
+
+namespace fs = std::filesystem;
+
+namespace Namespace {
+namespace {
+
+struct MountState {
+    std::string node;
+    std::string mountPoint;
+    std::string hostDir;
+    bool readOnly;
+    int refs; // -1: mounted for the whole run
+};
+
+std::recursive_mutex mutex;
+std::vector<MountState> table;
+std::vector<Host::NodeConfig> allNodes;
+bool ready = false;
+
+std::string labelFor(const std::string& target) {
+    std::string label = fs::path(target).filename().string();
+    return label.empty() ? "DRIVE" : label;
+}
+
+// Removable drives the host has mounted below one of the configured roots (for example
+// /media/USER/LABEL), read from the host mount table.
+void discoverHostDrives(const Host::Config& c) {
+    if (!c.hostDrives) return;
+    struct libmnt_table* tab = mnt_new_table();
+    if (!tab) return;
+    if (mnt_table_parse_file(tab, c.hostMountTable.c_str()) == 0) {
+        struct libmnt_iter* it = mnt_new_iter(MNT_ITER_FORWARD);
+        struct libmnt_fs* entry = nullptr;
+        while (it && mnt_table_next_fs(tab, it, &entry) == 0) {
+            const char* target = mnt_fs_get_target(entry);
+            if (!target) continue;
+            std::string t = target;
+            bool below = false;
+            for (const std::string& root : c.hostDriveRoots)
+                below = below || (t.size() > root.size() + 1 && t.rfind(root + "/", 0) == 0);
+            if (!below) continue;
+            Host::NodeConfig node;
+            node.name = "/devices/host" + t;
+            node.hostDir = t;
+            node.mountPoint = "/media/" + labelFor(t);
+            node.drive = true;
+            node.readOnly = mnt_fs_match_options(entry, "ro") == 1;
+            node.attributes = {{"SUBST_NAME", labelFor(t)}};
+            allNodes.push_back(node);
+        }
+        mnt_free_iter(it);
+    }
+    mnt_free_table(tab);
+}
+
+void init() {
+    if (ready) return;
+    ready = true;
+    const Host::Config& c = Host::config();
+    allNodes = c.nodes;
+    discoverHostDrives(c);
+    for (const Host::NodeConfig& n : allNodes)
+        if (n.mountedAtStart) table.push_back({n.name, n.mountPoint, n.hostDir, n.readOnly, -1});
+}
+
+std::vector<std::string> components(const std::string& path) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        std::string part = path.substr(start, end - start);
+        if (!part.empty() && part != ".") parts.push_back(part);
+        start = end + 1;
+    }
+    return parts;
+}
+
+bool isPrefix(const std::vector<std::string>& prefix, const std::vector<std::string>& path) {
+    if (prefix.size() > path.size()) return false;
+    for (size_t i = 0; i < prefix.size(); i++)
+        if (prefix[i] != path[i]) return false;
+    return true;
+}
+
+// The deepest existing ancestor of a host path, with links resolved, must stay below the mount.
+bool staysInside(const std::string& hostPath, const std::string& hostDir) {
+    char base[PATH_MAX];
+    if (!realpath(hostDir.c_str(), base)) return false;
+    fs::path probe = hostPath;
+    char real[PATH_MAX];
+    while (!realpath(probe.c_str(), real)) {
+        if (!probe.has_parent_path() || probe.parent_path() == probe) return false;
+        probe = probe.parent_path();
+    }
+    std::string b = base, r = real;
+    if (b == "/") return true;
+    return r == b || r.rfind(b + "/", 0) == 0;
+}
+
+} // namespace
+
+const std::vector<Host::NodeConfig>& nodes() {
+    std::lock_guard lock(mutex);
+    init();
+    return allNodes;
+}
+
+const Host::NodeConfig* findNode(const std::string& name) {
+    for (const Host::NodeConfig& n : nodes())
+        if (n.name == name) return &n;
+    return nullptr;
+}
+
+std::optional<std::string> normalise(const std::string& path, unsigned& error) {
+    if (path.empty()) {
+        error = Errors::InvalidPath;
+        return std::nullopt;
+    }
+    std::string full = path[0] == '/' ? path : Host::config().hostCwd + "/" + path;
+    std::string out;
+    for (const std::string& part : components(full)) {
+        if (part == "..") {
+            error = Errors::InvalidPath;
+            return std::nullopt;
+        }
+        out += "/" + part;
+    }
+    return out.empty() ? "/" : out;
+}
+
+std::optional<Resolved> resolve(const std::string& path, unsigned& error) {
+    auto normal = normalise(path, error);
+    if (!normal) return std::nullopt;
+    std::vector<std::string> parts = components(*normal);
+    std::lock_guard lock(mutex);
+    init();
+    const MountState* best = nullptr;
+    size_t bestLength = 0;
+    for (const MountState& m : table) {
+        std::vector<std::string> mp = components(m.mountPoint);
+        if (isPrefix(mp, parts) && (!best || mp.size() > bestLength)) {
+            best = &m;
+            bestLength = mp.size();
+        }
+    }
+    std::string hostDir = best ? best->hostDir : Host::config().fsRoot;
+    std::string host = hostDir;
+    for (size_t i = best ? bestLength : 0; i < parts.size(); i++) host += "/" + parts[i];
+    if (!staysInside(host, hostDir)) {
+        error = Errors::InvalidPath;
+        return std::nullopt;
+    }
+    return Resolved{host, *normal, best && best->readOnly};
+}
+
+std::vector<Mounted> mounts() {
+    std::lock_guard lock(mutex);
+    init();
+    std::vector<Mounted> list;
+    for (const MountState& m : table) list.push_back({m.node, m.mountPoint});
+    return list;
+}
+
+bool isMounted(const std::string& node) {
+    for (const Mounted& m : mounts())
+        if (m.node == node) return true;
+    return false;
+}
+
+std::optional<std::string> mount(const std::string& node, unsigned& error) {
+    std::lock_guard lock(mutex);
+    init();
+    for (MountState& m : table) {
+        if (m.node != node) continue;
+        if (m.refs >= 0) m.refs++;
+        return m.mountPoint;
+    }
+    const Host::NodeConfig* config = findNode(node);
+    if (!config || config->mountPoint.empty()) {
+        error = Errors::NotFound;
+        return std::nullopt;
+    }
+    std::error_code ec;
+    if (!fs::is_directory(config->hostDir, ec)) {
+        error = Errors::NotFound;
+        return std::nullopt;
+    }
+    table.push_back({config->name, config->mountPoint, config->hostDir, config->readOnly, 1});
+    return config->mountPoint;
+}
+
+void unmount(const std::string& node) {
+    std::lock_guard lock(mutex);
+    for (auto it = table.begin(); it != table.end(); ++it) {
+        if (it->node != node || it->refs < 0) continue;
+        if (--it->refs == 0) table.erase(it);
+        return;
+    }
+}
+
+} // namespace Namespace

@@ -1,0 +1,273 @@
+#include "Remote.h"
+#include "Host.h"
+#include "SysLog.h"
+#include <cstdio>
+#include <cstdlib>
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <random>
+#include <unistd.h>
+
+namespace Libraries::Tarnhold::Remote {
+namespace {
+
+constexpr unsigned Unreachable = 0x10004;
+
+std::string setting(const char* env, const char* key, const char* fallbackEnv = nullptr) {
+    if (const char* v = std::getenv(env); v && *v) return v;
+    const auto& remote = Host::config().remote;
+    if (remote.contains(key) && remote[key].is_string()) return remote[key].get<std::string>();
+    if (fallbackEnv)
+        if (const char* v = std::getenv(fallbackEnv); v && *v) return v;
+    return {};
+}
+
+StoreSettings readSettings() {
+    StoreSettings s;
+    s.endpoint = setting("ORVANE_REMOTE_ENDPOINT", "endpoint");
+    s.bucket = setting("ORVANE_REMOTE_BUCKET", "bucket");
+    s.region = setting("ORVANE_REMOTE_REGION", "region", "AWS_REGION");
+    if (s.region.empty()) s.region = "us-east-1";
+    s.accessKey = setting("ORVANE_REMOTE_ACCESS_KEY", "accessKey", "AWS_ACCESS_KEY_ID");
+    s.secretKey = setting("ORVANE_REMOTE_SECRET_KEY", "secretKey", "AWS_SECRET_ACCESS_KEY");
+    s.prefix = setting("ORVANE_REMOTE_PREFIX", "prefix");
+    std::string max = setting("ORVANE_REMOTE_MAX_BYTES", "maxBytesText");
+    const auto& remote = Host::config().remote;
+    s.maxBytes = !max.empty() ? std::strtoull(max.c_str(), nullptr, 0) : remote.value("maxBytes", 0ULL);
+    while (!s.endpoint.empty() && s.endpoint.back() == '/') s.endpoint.pop_back();
+    return s;
+}
+
+struct CurlGlobal {
+    CurlGlobal() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+    ~CurlGlobal() { curl_global_cleanup(); }
+};
+
+void ensureCurl() { static CurlGlobal global; }
+
+std::string encodeKey(CURL* curl, const std::string& key) {
+    std::string out;
+    size_t start = 0;
+    while (start <= key.size()) {
+        size_t slash = key.find('/', start);
+        std::string part = key.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        char* e = curl_easy_escape(curl, part.c_str(), static_cast<int>(part.size()));
+        out += e ? e : "";
+        curl_free(e);
+        if (slash == std::string::npos) break;
+        out += "/";
+        start = slash + 1;
+    }
+    return out;
+}
+
+void sign(CURL* curl, const StoreSettings& s) {
+    std::string sigv4 = "aws:amz:" + s.region + ":s3";
+    curl_easy_setopt(curl, CURLOPT_AWS_SIGV4, sigv4.c_str());
+    std::string user = s.accessKey + ":" + s.secretKey;
+    curl_easy_setopt(curl, CURLOPT_USERPWD, user.c_str());
+}
+
+size_t collect(char* data, size_t size, size_t count, void* out) {
+    static_cast<std::string*>(out)->append(data, size * count);
+    return size * count;
+}
+
+// One PUT of a stream, with progress mapped onto [base, base + span] of the whole upload.
+struct Transfer {
+    Services::Filesystem::Client::File* file = nullptr;
+    ZEZUvedaze::Progress* notifier = nullptr;
+    double base = 0, span = 1;
+    int lastPercent = -1;
+    bool abandoned = false;
+};
+
+size_t readBody(char* buffer, size_t size, size_t count, void* context) {
+    auto* t = static_cast<Transfer*>(context);
+    size_t n = t->file->readBytes(buffer, size * count);
+    if (n == 0 && Error::get() != 0 && Error::get() != Errors::EndOfFile) return CURL_READFUNC_ABORT;
+    return n;
+}
+
+void report(Transfer& t, double fraction) {
+    double whole = t.base + t.span * fraction;
+    int percent = static_cast<int>(whole * 100);
+    if (!t.notifier || percent == t.lastPercent) return;
+    t.lastPercent = percent;
+    if (auto* n = dynamic_cast<Interfaces::ProgressNotifier*>(t.notifier)) n->progress(0, whole);
+}
+
+int onProgress(void* context, curl_off_t, curl_off_t, curl_off_t ultotal, curl_off_t ulnow) {
+    auto* t = static_cast<Transfer*>(context);
+    if (ultotal > 0) report(*t, static_cast<double>(ulnow) / static_cast<double>(ultotal));
+    if (t->notifier && t->notifier->abandon()) {
+        t->abandoned = true;
+        return 1;
+    }
+    return 0;
+}
+
+unsigned classify(long status, const std::string& body) {
+    if (status == 413 || body.find("EntityTooLarge") != std::string::npos) return Errors::TooLarge;
+    return Errors::ServerRefused;
+}
+
+Ref<String> put(const StoreSettings& s, const std::string& key, Transfer& t, unsigned timeLimitMs) {
+    uint64_t size = t.file->size();
+    if (s.maxBytes && size > s.maxBytes) {
+        Error::set(Errors::TooLarge);
+        return {};
+    }
+    if (auto code = Host::fault("ZEZUvedaze::upload", key)) {
+        Error::set(*code);
+        return {};
+    }
+    CURL* curl = curl_easy_init();
+    if (!curl) {
+        Error::set(Errors::OutOfMemory);
+        return {};
+    }
+    std::string url = s.endpoint + "/" + s.bucket + "/" + encodeKey(curl, key);
+    std::string response;
+    struct curl_slist* headers = curl_slist_append(nullptr, "x-amz-content-sha256: UNSIGNED-PAYLOAD");
+    headers = curl_slist_append(headers, "Content-Type: application/octet-stream");
+    headers = curl_slist_append(headers, "Expect:");
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(curl, CURLOPT_READFUNCTION, readBody);
+    curl_easy_setopt(curl, CURLOPT_READDATA, &t);
+    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size));
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, onProgress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &t);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(timeLimitMs));
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, 512L * 1024);
+    sign(curl, s);
+    CURLcode rc = curl_easy_perform(curl);
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    curl_slist_free_all(headers);
+    curl_easy_cleanup(curl);
+    if (t.abandoned) {
+        Error::set(Errors::Cancelled);
+        return {};
+    }
+    if (rc != CURLE_OK) {
+        Error::set(status >= 400 ? classify(status, response) : Errors::TransferFailed);
+        return {};
+    }
+    if (status < 200 || status >= 300) {
+        Error::set(classify(status, response));
+        return {};
+    }
+    report(t, 1.0);
+    return String::create(key.substr(s.prefix.size(), 8));
+}
+
+} // namespace
+
+std::string newTag() {
+    static const char alphabet[] = "0123456789ABCDEFGHJKMNPQRSTVWXYZ";
+    std::random_device device;
+    std::string tag;
+    for (int i = 0; i < 8; i++) tag += alphabet[device() % 32];
+    return tag;
+}
+
+Ref<Capabilities> Capabilities::create(bool, unsigned timeoutMs, bool) {
+    if (auto code = Host::fault("Capabilities::create")) {
+        Error::set(*code);
+        return {};
+    }
+    StoreSettings s = readSettings();
+    if (s.endpoint.empty() || s.bucket.empty()) {
+        Error::set(Errors::Unavailable);
+        return {};
+    }
+    ensureCurl();
+    CURL* curl = curl_easy_init();
+    if (!curl) {
+        Error::set(Errors::OutOfMemory);
+        return {};
+    }
+    // Any answer of the store counts: write-only credentials may not read the bucket.
+    std::string url = s.endpoint + "/" + s.bucket;
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutMs));
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    sign(curl, s);
+    CURLcode rc = curl_easy_perform(curl);
+    curl_easy_cleanup(curl);
+    if (rc != CURLE_OK) {
+        Error::set(Unreachable);
+        return {};
+    }
+    Ref<Capabilities> caps(new Capabilities);
+    caps->m_capability = Ref<ZEZUvedaze>(new ZEZUvedaze(s));
+    return caps;
+}
+
+Ref<ZEZUvedaze> ZEZUvedaze::create(const Ref<Capabilities::ZEZUvedaze>& capability) {
+    if (!capability) {
+        Error::set(Errors::Unavailable);
+        return {};
+    }
+    if (auto code = Host::fault("ZEZUvedaze::create")) {
+        Error::set(*code);
+        return {};
+    }
+    return Ref<ZEZUvedaze>(new ZEZUvedaze(capability->settings()));
+}
+
+Ref<String> ZEZUvedaze::uploadFile(const Ref<Services::Filesystem::Client::File>& stream, const Ref<String>& name,
+                                   const Ref<Progress>& notifier, unsigned timeLimitMs) {
+    if (!stream) {
+        Error::set(Errors::NotFound);
+        return {};
+    }
+    Transfer t;
+    t.file = stream.get();
+    t.notifier = notifier.get();
+    stream->setPosition(0);
+    return put(m_settings, m_settings.prefix + newTag() + "/" + stdString(name), t, timeLimitMs);
+}
+
+Ref<String> ZEZUvedaze::uploadSyslog(const Ref<String>& suffix, const Ref<Progress>& notifier, unsigned timeLimitMs) {
+    char temp[] = "/tmp/scrivlet-syslog-XXXXXX";
+    int fd = mkstemp(temp);
+    if (fd < 0) {
+        Error::set(Errors::IoError);
+        return {};
+    }
+    ::close(fd);
+    Transfer t;
+    t.notifier = notifier.get();
+    t.span = 0.5;
+    bool prepared = SysLog::compressStore(temp, [&](double f) {
+        report(t, f);
+        t.abandoned = t.notifier && t.notifier->abandon();
+        return !t.abandoned;
+    });
+    Ref<String> tag;
+    if (t.abandoned) {
+        Error::set(Errors::Cancelled);
+    } else if (!prepared) {
+        Error::set(Errors::IoError);
+    } else {
+        // The platform path of a host temporary file is not needed: the file is opened directly.
+        Ref<Services::Filesystem::Client::File> file = Services::Filesystem::Client::File::openHost(temp);
+        t.file = file.get();
+        t.base = 0.5;
+        t.span = 0.5;
+        if (file) tag = put(m_settings, m_settings.prefix + newTag() + "/Orvane-syslog-" + stdString(suffix) + ".log.gz", t, timeLimitMs);
+    }
+    ::unlink(temp);
+    return tag;
+}
+
+} // namespace Libraries::Tarnhold::Remote

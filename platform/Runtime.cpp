@@ -1,0 +1,10 @@
+// The runtime start-up: keeps the arguments for the command-line library, runs the program's entry
+// and hands its result to Proc::setExitCode.
+#include "System.h"
+
+int scrivletMain();
+
+int main(int argc, char** argv) {
+    Proc::setArguments(argc, argv);
+    Proc::setExitCode(static_cast<unsigned>(scrivletMain()));
+}

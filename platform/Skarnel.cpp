@@ -1,0 +1,267 @@
+#include "Skarnel.h"
+#include "Host.h"
+#include "Namespace.h"
+#include "Text.h"
+#include "UiBackend.h"
+#include <cstdio>
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+#include <unistd.h>
+
+using nlohmann::json;
+
+namespace Services::Skarnel::Client {
+namespace {
+
+std::mutex uiMutex;
+std::atomic<unsigned> nextDialogId{1};
+std::atomic<unsigned> nextProgressId{1};
+
+std::string envOr(const char* name, const std::string& fallback) {
+    const char* v = std::getenv(name);
+    return v && *v ? v : fallback;
+}
+
+Ui::Backend& backend() {
+    static std::unique_ptr<Ui::Backend> chosen = [] {
+        const Host::Config& c = Host::config();
+        std::string kind = envOr("ORVANE_UI", c.ui.value("backend", ""));
+        if (kind.empty()) kind = isatty(STDIN_FILENO) && isatty(STDERR_FILENO) ? "terminal" : "headless";
+        if (kind == "script") return Ui::makeScript(envOr("ORVANE_UI_SCRIPT", c.ui.value("script", "")));
+        if (kind == "terminal") return Ui::makeTerminal();
+        return Ui::makeHeadless();
+    }();
+    return *chosen;
+}
+
+// Appends one JSON object per call; the whole line is written at once.
+void record(json entry) {
+    static const std::string path = envOr("ORVANE_UI_TRANSCRIPT", Host::config().ui.value("transcript", ""));
+    if (path.empty()) return;
+    std::string line = entry.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
+    FILE* f = std::fopen(path.c_str(), "a");
+    if (!f) return;
+    std::fwrite(line.data(), 1, line.size(), f);
+    std::fclose(f);
+}
+
+std::string text(const Ref<String>& s) { return stdString(s); }
+json optionalText(const Ref<String>& s) { return s ? json(s->str()) : json(nullptr); }
+
+json describe(const Ref<Elements::Element>& e) {
+    json d = {{"kind", e->kind()}, {"id", optionalText(e->id())},  {"text", optionalText(e->text())},
+              {"hint", optionalText(e->hint())}, {"enabled", e->enabled()}};
+    if (auto* g = dynamic_cast<Elements::GroupBox*>(e.get())) {
+        d["checkable"] = g->checkable();
+        d["checked"] = g->checked();
+        d["children"] = json::array();
+        for (const auto& child : g->children()) d["children"].push_back(describe(child));
+    } else if (auto* c = dynamic_cast<Elements::CheckBox*>(e.get())) {
+        d["checked"] = c->checked();
+    } else if (auto* l = dynamic_cast<Elements::DropDown*>(e.get())) {
+        d["items"] = json::array();
+        for (size_t i = 0; i < l->itemCount(); i++) d["items"].push_back(text(l->itemText(i)));
+        d["selected"] = l->selectedIndex();
+    }
+    return d;
+}
+
+json describeAll(const std::vector<Ref<Elements::Element>>& elements) {
+    json list = json::array();
+    for (const auto& e : elements) list.push_back(describe(e));
+    return list;
+}
+
+std::vector<Ui::Drive> drives() {
+    std::vector<Ui::Drive> list;
+    for (const Host::NodeConfig& n : Namespace::nodes()) {
+        if (!n.drive) continue;
+        std::string label = n.attributes.value("SUBST_NAME", n.attributes.value("DRIVELETTER", n.name));
+        list.push_back({n.name, label, n.mountPoint});
+    }
+    return list;
+}
+
+std::string bootNode() {
+    for (const Ref<String>& part : StringUtil::split(Sys::bootParameter(), ' ', 0)) {
+        auto kv = StringUtil::split(part, '=', 2);
+        if (kv.size() == 2 && kv[0]->equals("boot.node")) return kv[1]->str();
+    }
+    return {};
+}
+
+const Ui::Drive* findDrive(const std::vector<Ui::Drive>& list, const std::string& key) {
+    for (const Ui::Drive& d : list)
+        if (d.node == key || d.label == key || d.mountPoint == key) return &d;
+    return nullptr;
+}
+
+} // namespace
+
+unsigned Service::type(unsigned query) {
+    unsigned answer = backend().type();
+    record({{"call", "Service::type"}, {"query", query}, {"answer", answer}});
+    return answer;
+}
+
+unsigned Dialog::show(unsigned severity, const Ref<String>& title, const Ref<String>& message, unsigned buttons,
+                      unsigned defaultButton) {
+    unsigned answer;
+    {
+        std::lock_guard lock(uiMutex);
+        answer = backend().show(severity, text(title), text(message), buttons, defaultButton);
+    }
+    record({{"call", "Dialog::show"}, {"severity", severity}, {"title", text(title)}, {"text", text(message)},
+            {"buttons", buttons}, {"default", defaultButton}, {"answer", answer}});
+    return answer;
+}
+
+Ref<Dialog> Dialog::create(const Ref<String>& name) {
+    if (auto code = Host::fault("Dialog::create")) {
+        record({{"call", "Dialog::create"}, {"name", optionalText(name)}, {"error", *code}});
+        Error::set(*code);
+        return {};
+    }
+    Ref<Dialog> dialog(new Dialog(nextDialogId++));
+    record({{"call", "Dialog::create"}, {"name", optionalText(name)}, {"id", dialog->m_id}});
+    return dialog;
+}
+
+void Dialog::showWait(unsigned severity, const Ref<String>& title, const Ref<String>& message, unsigned buttons,
+                      unsigned defaultButton) const {
+    record({{"call", "Dialog.show"}, {"id", m_id}, {"severity", severity}, {"title", text(title)},
+            {"text", text(message)}, {"buttons", buttons}, {"default", defaultButton}});
+    {
+        std::lock_guard lock(uiMutex);
+        backend().waitShown(m_id, text(title), text(message));
+    }
+    std::unique_lock lock(m_mutex);
+    m_closedCv.wait(lock, [this] { return m_closed; });
+}
+
+void Dialog::close(unsigned result) const {
+    record({{"call", "Dialog.close"}, {"id", m_id}, {"result", result}});
+    {
+        std::lock_guard lock(uiMutex);
+        backend().waitClosed(m_id);
+    }
+    std::lock_guard lock(m_mutex);
+    m_closed = true;
+    m_closedCv.notify_all();
+}
+
+Ref<Progress> Progress::create(const Ref<String>& title, const Ref<String>& message, uint64_t maximum, bool flag1,
+                               bool flag2) {
+    json entry = {{"call", "Progress::create"}, {"title", text(title)}, {"text", text(message)},
+                  {"maximum", maximum}, {"flags", {flag1, flag2}}};
+    if (auto code = Host::fault("Progress::create")) {
+        entry["error"] = *code;
+        record(entry);
+        Error::set(*code);
+        return {};
+    }
+    Ref<Progress> progress(new Progress(nextProgressId++, maximum));
+    entry["id"] = progress->m_id;
+    record(entry);
+    std::lock_guard lock(uiMutex);
+    backend().progressCreated(progress->m_id, text(title), text(message), maximum);
+    return progress;
+}
+
+Progress::~Progress() {
+    record({{"call", "Progress.close"}, {"id", m_id}});
+    std::lock_guard lock(uiMutex);
+    backend().progressClosed(m_id);
+}
+
+void Progress::setText(const Ref<String>& message) {
+    record({{"call", "Progress.setText"}, {"id", m_id}, {"text", text(message)}});
+    std::lock_guard lock(uiMutex);
+    backend().progressText(m_id, text(message));
+}
+
+void Progress::setMaximum(uint64_t maximum) {
+    m_maximum = maximum;
+    record({{"call", "Progress.setMaximum"}, {"id", m_id}, {"maximum", maximum}});
+}
+
+void Progress::setValue(uint64_t value) {
+    record({{"call", "Progress.setValue"}, {"id", m_id}, {"value", value}});
+    std::lock_guard lock(uiMutex);
+    backend().progressValue(m_id, value, m_maximum);
+}
+
+bool Progress::cancelled(bool flag) {
+    unsigned query;
+    {
+        std::lock_guard lock(m_mutex);
+        query = ++m_queries;
+    }
+    bool answer;
+    {
+        std::lock_guard lock(uiMutex);
+        answer = backend().progressCancelled(m_id, query);
+    }
+    record({{"call", "Progress.cancelled"}, {"id", m_id}, {"flag", flag}, {"query", query}, {"answer", answer}});
+    return answer;
+}
+
+void Progress::beginUpdate() { record({{"call", "Progress.beginUpdate"}, {"id", m_id}}); }
+void Progress::endUpdate() { record({{"call", "Progress.endUpdate"}, {"id", m_id}}); }
+void Progress::restart() { record({{"call", "Progress.restart"}, {"id", m_id}}); }
+void Progress::setStep(uint64_t step) { record({{"call", "Progress.setStep"}, {"id", m_id}, {"step", step}}); }
+void Progress::redraw() { record({{"call", "Progress.redraw"}, {"id", m_id}}); }
+
+Ref<FSItem> FSItem::create(const Ref<Parameters>& parameters) {
+    json entry = {{"call", "FSItem::create"},          {"flags", parameters->flags()},
+                  {"title", optionalText(parameters->title())}, {"prompt", optionalText(parameters->prompt())},
+                  {"defaultName", optionalText(parameters->defaultName())},
+                  {"elements", describeAll(parameters->elements())}};
+    auto fail = [&](unsigned code) {
+        entry["error"] = code;
+        record(entry);
+        Error::set(code);
+        return Ref<FSItem>();
+    };
+    if (auto code = Host::fault("FSItem::create")) return fail(*code);
+
+    std::vector<Ui::Drive> list = drives();
+    Ui::DriveChoice choice;
+    const Ui::Drive* boot = findDrive(list, bootNode());
+    if ((parameters->flags() & Flags::ForceBoot) && boot) {
+        // The dialog uses the boot drive whenever it is available.
+        choice.chosen = true;
+        choice.drive = boot->node;
+        entry["forcedBoot"] = true;
+    } else {
+        std::lock_guard lock(uiMutex);
+        choice = backend().select(*parameters, list);
+    }
+    entry["states"] = describeAll(parameters->elements());
+    if (!choice.chosen) return fail(choice.error);
+
+    Ref<FSItem> item(new FSItem);
+    std::string path = choice.path;
+    if (!choice.drive.empty()) {
+        const Ui::Drive* drive = findDrive(list, choice.drive);
+        if (!drive) return fail(Errors::NotFound);
+        item->m_mount = Mount::Client::Entry::create(String::create(drive->node), 0, 0, {});
+        if (!item->m_mount) return fail(Error::get());
+        path = item->m_mount->mountPoint()->str() + (choice.path.empty() ? "" : "/" + choice.path);
+    }
+    if (parameters->flags() & Flags::AllowRename) {
+        std::string name = choice.name.empty() ? text(parameters->defaultName()) : choice.name;
+        Ref<String> full = Filesystem::Client::Service::absolute(String::create(name), String::create(path));
+        if (Filesystem::Client::File::open(full, 4)) return fail(Errors::AlreadyExists);
+        item->m_file = Filesystem::Client::File::open(full, 0x113);
+        if (!item->m_file) return fail(Error::get());
+        path = full->str();
+        entry["file"] = path;
+    }
+    item->m_path = String::create(path);
+    entry["path"] = path;
+    record(entry);
+    return item;
+}
+
+} // namespace Services::Skarnel::Client

@@ -1,0 +1,202 @@
+#include "SysLog.h"
+#include "Filesystem.h"
+#include "Host.h"
+#include "Namespace.h"
+#include "System.h"
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <fcntl.h>
+#include <filesystem>
+#include <mutex>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <zlib.h>
+
+namespace {
+std::string processName = "process";
+
+std::string storeDir() { return Host::config().root + "/syslog"; }
+
+long long maxStoreBytes() { return Host::config().syslog.value("maxBytes", 4LL << 20); }
+
+std::string timestamp() {
+    auto now = std::chrono::system_clock::now();
+    std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    long ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    std::tm parts{};
+    gmtime_r(&seconds, &parts);
+    char text[40];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
+    char out[48];
+    std::snprintf(out, sizeof out, "%s.%03ldZ", text, ms);
+    return out;
+}
+
+// Appends one line with a single write, so lines of concurrent processes never interleave; the
+// store is rotated to one older generation when it passes its size bound.
+void appendLine(const std::string& line) {
+    std::error_code ec;
+    std::filesystem::create_directories(storeDir(), ec);
+    std::string path = SysLog::storePath();
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    if (::write(fd, line.data(), line.size()) < 0) {
+        // A log line that cannot be stored is dropped; there is nowhere else to report it.
+    }
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && st.st_size > maxStoreBytes() && flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        std::rename(path.c_str(), (path + ".1").c_str());
+        flock(fd, LOCK_UN);
+    }
+    ::close(fd);
+}
+
+class HostExport : public SysLog::SysLogExport {
+public:
+    explicit HostExport(std::string hostPath) : m_hostPath(std::move(hostPath)) {}
+    void start() {
+        Ref<HostExport> self(this);
+        std::thread([self] { self->run(); }).detach();
+    }
+    bool status(unsigned& state, double& fraction) override {
+        state = m_state.load();
+        fraction = m_fraction.load();
+        return true;
+    }
+    void cancel() override { m_cancelled = true; }
+
+private:
+    void run() {
+        bool ok = SysLog::compressStore(m_hostPath, [this](double f) {
+            m_fraction = f;
+            if (auto code = Host::fault("SysLogExport::chunk")) (void)code;
+            return !m_cancelled.load();
+        });
+        if (ok && Host::fault("SysLogExport::run")) ok = false;
+        if (ok) m_fraction = 1.0;
+        m_state = ok ? 1 : 3;
+    }
+    std::string m_hostPath;
+    std::atomic<unsigned> m_state{0};
+    std::atomic<double> m_fraction{0.0};
+    std::atomic<bool> m_cancelled{false};
+};
+
+} // namespace
+
+namespace SysLog {
+
+void procName(const Ref<String>& name) { processName = stdString(name); }
+
+unsigned options() { return Host::parseNumber(Host::config().syslog.value("options", nlohmann::json(0))); }
+
+std::string storePath() { return storeDir() + "/system.log"; }
+
+bool compressStore(const std::string& hostPath, const std::function<bool(double)>& progress) {
+    std::string store = storePath();
+    std::vector<std::string> parts = {store + ".1", store};
+    uint64_t total = 0;
+    for (const std::string& p : parts) {
+        struct stat st {};
+        if (stat(p.c_str(), &st) == 0) total += static_cast<uint64_t>(st.st_size);
+    }
+    gzFile out = gzopen(hostPath.c_str(), "wb6");
+    if (!out) return false;
+    std::vector<char> buffer(64 * 1024);
+    uint64_t done = 0;
+    bool ok = true;
+    for (const std::string& p : parts) {
+        FILE* in = std::fopen(p.c_str(), "rb");
+        if (!in) continue;
+        size_t n;
+        while (ok && (n = std::fread(buffer.data(), 1, buffer.size(), in)) > 0) {
+            // Never read past what the store held when the export began: it grows while we log.
+            if (done + n > total) n = static_cast<size_t>(total - done);
+            if (n == 0 || gzwrite(out, buffer.data(), static_cast<unsigned>(n)) != static_cast<int>(n)) break;
+            done += n;
+            ok = progress(total ? static_cast<double>(done) / static_cast<double>(total) : 1.0);
+        }
+        std::fclose(in);
+    }
+    return gzclose(out) == Z_OK && ok;
+}
+
+Ref<SysLogExport> exportLog(const Ref<String>& path) {
+    if (auto code = Host::fault("SysLog::exportLog", stdString(path))) {
+        Error::set(*code);
+        return {};
+    }
+    unsigned error = 0;
+    auto resolved = Namespace::resolve(stdString(path), error);
+    if (!resolved) {
+        Error::set(error);
+        return {};
+    }
+    if (resolved->readOnly) {
+        Error::set(Errors::NotWritable);
+        return {};
+    }
+    Ref<HostExport> job(new HostExport(resolved->hostPath));
+    job->start();
+    return job;
+}
+
+} // namespace SysLog
+
+namespace SysLogFilter {
+unsigned level() { return Host::config().syslog.value("level", 1u); }
+bool state(unsigned) { return Host::config().syslog.value("enabled", true); }
+unsigned id(unsigned) { return 0x5C71; }
+} // namespace SysLogFilter
+
+SysLogStream& SysLogStream::stdOutPrinter() {
+    thread_local SysLogStream stream;
+    return stream;
+}
+
+SysLogStream& SysLogStream::setLevel(unsigned level) {
+    m_level = level;
+    return *this;
+}
+
+SysLogStream& SysLogStream::setTag(unsigned tag) {
+    m_tag = tag;
+    return *this;
+}
+
+SysLogStream& SysLogStream::operator<<(const char* text) {
+    m_text += text ? text : "";
+    return *this;
+}
+
+SysLogStream& SysLogStream::operator<<(const std::string& text) {
+    m_text += text;
+    return *this;
+}
+
+SysLogStream& SysLogStream::writeHex(uint64_t value) {
+    char digits[24];
+    std::snprintf(digits, sizeof digits, "%llX", static_cast<unsigned long long>(value));
+    m_text += digits;
+    return *this;
+}
+
+SysLogStream& SysLogStream::writeDecimal(uint64_t value) {
+    m_text += std::to_string(value);
+    return *this;
+}
+
+void SysLogStream::end() {
+    std::string line = timestamp() + " L" + std::to_string(m_level) + " " + processName + "[" +
+                       std::to_string(getpid()) + "]: ";
+    for (char c : m_text) line += (c == '\n') ? ' ' : c;
+    line += '\n';
+    m_text.clear();
+    appendLine(line);
+}
+

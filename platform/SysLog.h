@@ -1,0 +1,52 @@
+#pragma once
+// The system log of the hosted platform: a store of lines under the platform root, with a level
+// filter, and an asynchronous compressed export.
+#include "String.h"
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace SysLog {
+void procName(const Ref<String>& name);
+// Bits 1 and 2 set: the system log is not available.
+unsigned options();
+
+class SysLogExport : public Object {
+public:
+    // State 0 running, 1 done, 3 failed; fraction from 0 to 1.
+    virtual bool status(unsigned& state, double& fraction) = 0;
+    virtual void cancel() = 0;
+};
+// Starts a gzip-compressed export of the log store to a platform path.
+Ref<SysLogExport> exportLog(const Ref<String>& path);
+// Writes the store, compressed, to a host file; reports progress from 0 to 1.
+bool compressStore(const std::string& hostPath, const std::function<bool(double)>& progress);
+// Host path of the current store file.
+std::string storePath();
+} // namespace SysLog
+
+using SysLog::SysLogExport;
+
+namespace SysLogFilter {
+unsigned level();
+bool state(unsigned index);
+unsigned id(unsigned index);
+} // namespace SysLogFilter
+
+// One log line being composed; `end` appends it to the store as one write.
+class SysLogStream {
+public:
+    static SysLogStream& stdOutPrinter();
+    SysLogStream& setLevel(unsigned level);
+    SysLogStream& setTag(unsigned tag);
+    SysLogStream& operator<<(const char* text);
+    SysLogStream& operator<<(const std::string& text);
+    SysLogStream& writeHex(uint64_t value);
+    SysLogStream& writeDecimal(uint64_t value);
+    void end();
+
+private:
+    unsigned m_level = 1;
+    unsigned m_tag = 0;
+    std::string m_text;
+};

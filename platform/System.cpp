@@ -1,0 +1,133 @@
+#include "System.h"
+#include "Host.h"
+#include "SysLog.h"
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <pthread.h>
+#include <thread>
+
+namespace {
+thread_local unsigned lastError = 0;
+std::vector<std::string> processArguments;
+} // namespace
+
+Error Error::get() { return Error(lastError); }
+void Error::set(Error error) { lastError = error; }
+
+unsigned errorFromErrno(int err) {
+    switch (err) {
+    case ENOENT: return Errors::NotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS: return Errors::NotWritable;
+    case ENOTDIR: return Errors::NotADirectory;
+    case EEXIST: return Errors::AlreadyExists;
+    case ENOSPC:
+    case EDQUOT: return Errors::NoSpace;
+    case ENOTEMPTY: return Errors::NotEmpty;
+    case ENOMEM: return Errors::OutOfMemory;
+    case EWOULDBLOCK: return Errors::AlreadyOpened;
+    default: return Errors::IoError;
+    }
+}
+
+namespace Sys {
+long long info(unsigned key, unsigned index) {
+    const Host::Config& c = Host::config();
+    if (key == 0x20023) return index < c.redirectText.size() ? static_cast<unsigned char>(c.redirectText[index]) : 0;
+    auto it = c.sysInfo.find(key);
+    return it == c.sysInfo.end() ? 0 : it->second;
+}
+
+Ref<String> bootParameter() { return String::create(Host::config().bootParameters); }
+} // namespace Sys
+
+Ref<Thd> Thd::create(const Ref<Exec>& exec, unsigned, unsigned, unsigned, const char* name) {
+    if (!exec) {
+        Error::set(Errors::InvalidPath);
+        return {};
+    }
+    if (auto code = Host::fault("Thd::create", name ? name : "")) {
+        Error::set(*code);
+        return {};
+    }
+    return Ref<Thd>(new Thd(exec, name ? name : ""));
+}
+
+bool Thd::start() {
+    Ref<Exec> exec = m_exec;
+    std::string name = m_name;
+    std::thread([exec, name] {
+        pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
+        exec->run();
+    }).detach();
+    return true;
+}
+
+void Thd::sleep(unsigned milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+
+Ref<Sem> Sem::create(unsigned count) {
+    if (auto code = Host::fault("Sem::create")) {
+        Error::set(*code);
+        return {};
+    }
+    return Ref<Sem>(new Sem(count));
+}
+
+bool Sem::wait(unsigned timeoutMs) {
+    std::unique_lock lock(m_mutex);
+    if (!m_cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_count > 0; })) return false;
+    m_count--;
+    return true;
+}
+
+void Sem::signal() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_count++;
+    }
+    m_cv.notify_one();
+}
+
+bool Atomic::cas(volatile uint64_t* word, uint64_t expected, uint64_t desired) {
+    return __atomic_compare_exchange_n(word, &expected, desired, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
+}
+
+Ref<ShMem> ShMem::create(size_t bytes) {
+    if (auto code = Host::fault("ShMem::create")) {
+        Error::set(*code);
+        return {};
+    }
+    auto* data = static_cast<uint8_t*>(std::aligned_alloc(4096, (bytes + 4095) / 4096 * 4096));
+    if (!data) {
+        Error::set(Errors::OutOfMemory);
+        return {};
+    }
+    return Ref<ShMem>(new ShMem(data, bytes));
+}
+
+ShMem::~ShMem() { std::free(m_data); }
+
+namespace Proc {
+int exitStatusFor(unsigned code) {
+    if (code != 0 && (code & 0xFF) == 0) return 255;
+    return static_cast<int>(code & 0xFF);
+}
+
+void setExitCode(unsigned code) {
+    // The full 32-bit code is kept in the log, since the process status holds only 8 bits.
+    unsigned level = code == 0 ? 1 : 4;
+    if (SysLogFilter::level() <= level && SysLogFilter::state(0)) {
+        SysLogStream& line = SysLogStream::stdOutPrinter();
+        line.setLevel(level).setTag(SysLogFilter::id(0));
+        (line << "Exit code ").writeHex(code) << "h (" << std::to_string(code) << ")";
+        line.end();
+    }
+    std::exit(exitStatusFor(code));
+}
+
+void setArguments(int argc, char** argv) { processArguments.assign(argv + (argc > 0 ? 1 : 0), argv + argc); }
+const std::vector<std::string>& arguments() { return processArguments; }
+} // namespace Proc

@@ -1,0 +1,97 @@
+#pragma once
+// System core of the hosted platform: system information, threads, semaphores, atomics, shared
+// memory and the process exit code.
+#include "Error.h"
+#include "Object.h"
+#include "String.h"
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace Sys {
+// System-information query; a key with an index answers one character per index (0 past the end).
+long long info(unsigned key, unsigned index = 0);
+Ref<String> bootParameter();
+} // namespace Sys
+
+// What a thread runs.
+class Exec : public virtual RefCount {
+public:
+    virtual void run() = 0;
+};
+
+class Thd : public Object {
+public:
+    static Ref<Thd> create(const Ref<Exec>& exec, unsigned priority, unsigned stackSize, unsigned flags,
+                           const char* name);
+    bool start();
+    static void sleep(unsigned milliseconds);
+    const std::string& name() const { return m_name; }
+
+private:
+    Thd(Ref<Exec> exec, std::string name) : m_exec(std::move(exec)), m_name(std::move(name)) {}
+    Ref<Exec> m_exec;
+    std::string m_name;
+};
+
+class Sem : public Object {
+public:
+    static Ref<Sem> create(unsigned count);
+    // True when signalled within the timeout.
+    bool wait(unsigned timeoutMs);
+    void signal();
+
+private:
+    explicit Sem(unsigned count) : m_count(count) {}
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    unsigned m_count;
+};
+
+namespace Atomic {
+bool cas(volatile uint64_t* word, uint64_t expected, uint64_t desired);
+}
+
+// Memory a file transfer goes through: a shared-memory block or a file mapped onto one.
+class TransferMemory : public virtual RefCount {
+public:
+    virtual uint8_t* data() = 0;
+    virtual size_t size() const = 0;
+};
+
+namespace Services::Filesystem::Client {
+class FileMapping;
+}
+
+class ShMem : public Object, public TransferMemory {
+public:
+    static Ref<ShMem> create(size_t bytes);
+    ~ShMem() override;
+    uint8_t* data() override { return m_data; }
+    size_t size() const override { return m_size; }
+
+    // A read through a source mapping leaves its data with the file service when a destination is
+    // mapped onto the same block, so that the write moves it without passing through the program.
+    struct Pending {
+        int fd = -1;
+        long long offset = 0;
+        size_t length = 0;
+    };
+    Pending pending;
+    Services::Filesystem::Client::FileMapping* destinationMapping = nullptr;
+
+private:
+    ShMem(uint8_t* data, size_t size) : m_data(data), m_size(size) {}
+    uint8_t* m_data;
+    size_t m_size;
+};
+
+namespace Proc {
+// Ends the process with the low 8 bits of the code; a failure whose low byte is 0 exits with 255.
+[[noreturn]] void setExitCode(unsigned code);
+int exitStatusFor(unsigned code);
+void setArguments(int argc, char** argv);
+const std::vector<std::string>& arguments();
+} // namespace Proc

@@ -1,0 +1,45 @@
+#pragma once
+// The backends behind the user-interface service.
+#include "Skarnel.h"
+#include <memory>
+#include <string>
+
+namespace Ui {
+
+struct Drive {
+    std::string node;
+    std::string label;
+    std::string mountPoint;
+};
+
+struct DriveChoice {
+    bool chosen = false;
+    unsigned error = 0x2007;
+    std::string drive; // node name or label of a drive to mount, or empty
+    std::string path;  // a platform path, used as it is
+    std::string name;  // the name typed when renaming is allowed
+};
+
+class Backend {
+public:
+    virtual ~Backend() = default;
+    virtual const char* name() const = 0;
+    virtual unsigned show(unsigned severity, const std::string& title, const std::string& text, unsigned buttons,
+                          unsigned defaultButton) = 0;
+    virtual void waitShown(unsigned, const std::string&, const std::string&) {}
+    virtual void waitClosed(unsigned) {}
+    virtual void progressCreated(unsigned, const std::string&, const std::string&, uint64_t) {}
+    virtual void progressText(unsigned, const std::string&) {}
+    virtual void progressValue(unsigned, uint64_t, uint64_t) {}
+    virtual bool progressCancelled(unsigned, unsigned) { return false; }
+    virtual void progressClosed(unsigned) {}
+    // Shows the drive-selection dialog; may change the states of the parameters' elements.
+    virtual DriveChoice select(Services::Skarnel::Client::Parameters& parameters, const std::vector<Drive>& drives) = 0;
+    virtual unsigned type() const;
+};
+
+std::unique_ptr<Backend> makeHeadless();
+std::unique_ptr<Backend> makeScript(const std::string& path);
+std::unique_ptr<Backend> makeTerminal();
+
+} // namespace Ui

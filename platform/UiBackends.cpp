@@ -1,0 +1,241 @@
+#include "Host.h"
+#include "UiBackend.h"
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+using nlohmann::json;
+using namespace Services::Skarnel::Client;
+
+namespace Ui {
+
+unsigned Backend::type() const { return Host::config().ui.value("type", 1u); }
+
+namespace {
+
+// No person present: messages are acknowledged, questions answered no, and the drive dialog takes
+// the configured default drive or reports that it was closed.
+class Headless : public Backend {
+public:
+    const char* name() const override { return "headless"; }
+    unsigned show(unsigned, const std::string&, const std::string&, unsigned buttons, unsigned) override {
+        return buttons == 3 ? 2 : buttons;
+    }
+    DriveChoice select(Parameters&, const std::vector<Drive>&) override {
+        DriveChoice choice;
+        std::string drive = Host::config().ui.value("defaultDrive", "");
+        if (drive.empty()) return choice;
+        choice.chosen = true;
+        choice.drive = drive;
+        return choice;
+    }
+};
+
+void applyStates(const std::vector<Ref<Elements::Element>>& elements, const json& states) {
+    for (const Ref<Elements::Element>& e : elements) {
+        const json state = states.value(e->id() ? e->id()->str() : "", json());
+        if (auto* group = dynamic_cast<Elements::GroupBox*>(e.get())) {
+            if (state.contains("checked")) group->setChecked(state["checked"].get<bool>());
+            applyStates(group->children(), states);
+        } else if (auto* box = dynamic_cast<Elements::CheckBox*>(e.get())) {
+            if (state.is_boolean()) box->setChecked(state.get<bool>());
+            if (state.contains("checked")) box->setChecked(state["checked"].get<bool>());
+        } else if (auto* list = dynamic_cast<Elements::DropDown*>(e.get())) {
+            if (state.is_number_integer()) list->select(state.get<long>());
+            if (state.contains("selected")) list->select(state["selected"].get<long>());
+        }
+    }
+}
+
+// Answers from a script file (see docs/hosted-platform.md): one queue for questions and messages,
+// one for drive dialogs, and the cancel queries that answer yes.
+class Script : public Backend {
+public:
+    explicit Script(const std::string& path) {
+        std::ifstream in(path);
+        m_script = in ? json::parse(in, nullptr, false, true) : json::object();
+        if (!m_script.is_object()) m_script = json::object();
+    }
+    const char* name() const override { return "script"; }
+    unsigned type() const override { return m_script.value("type", Backend::type()); }
+    unsigned show(unsigned, const std::string&, const std::string&, unsigned buttons, unsigned defaultButton) override {
+        const json answers = m_script.value("answers", json::array());
+        if (m_nextAnswer < answers.size()) return Host::parseNumber(answers[m_nextAnswer++], defaultButton);
+        return buttons == 3 ? 2 : defaultButton;
+    }
+    bool progressCancelled(unsigned id, unsigned query) override {
+        for (const json& rule : m_script.value("cancel", json::array()))
+            if (rule.value("progress", 1u) == id && query >= rule.value("query", 1u)) return true;
+        return false;
+    }
+    DriveChoice select(Parameters& parameters, const std::vector<Drive>&) override {
+        DriveChoice choice;
+        const json selects = m_script.value("select", json::array());
+        if (m_nextSelect >= selects.size()) return choice;
+        const json answer = selects[m_nextSelect++];
+        if (answer.contains("error")) {
+            choice.error = Host::parseNumber(answer["error"], 0x2007);
+            return choice;
+        }
+        applyStates(parameters.elements(), answer.value("elements", json::object()));
+        choice.chosen = true;
+        choice.drive = answer.value("drive", "");
+        choice.path = answer.value("path", "");
+        choice.name = answer.value("name", "");
+        return choice;
+    }
+
+private:
+    json m_script;
+    size_t m_nextAnswer = 0;
+    size_t m_nextSelect = 0;
+};
+
+// Real dialogs on the controlling terminal.
+class Terminal : public Backend {
+public:
+    Terminal() { m_tty = std::fopen("/dev/tty", "r+"); }
+    ~Terminal() override {
+        if (m_tty) std::fclose(m_tty);
+    }
+    const char* name() const override { return "terminal"; }
+
+    unsigned show(unsigned severity, const std::string& title, const std::string& text, unsigned buttons,
+                  unsigned defaultButton) override {
+        if (!m_tty) return buttons == 3 ? 2 : defaultButton;
+        static const char* names[] = {"", "INFO", "QUESTION", "FAILED", "ERROR"};
+        std::fprintf(m_tty, "\r\n[%s] %s\r\n%s\r\n", names[severity < 5 ? severity : 0], title.c_str(), text.c_str());
+        if (buttons != 3) {
+            std::fputs("Press Enter to continue.", m_tty);
+            readLine();
+            return defaultButton;
+        }
+        std::fputs(severity == 3 ? "Continue? [Y/n] " : "Yes or no? [Y/n] ", m_tty);
+        std::string answer = readLine();
+        return answer.empty() || answer[0] == 'y' || answer[0] == 'Y' ? 1 : 2;
+    }
+    void waitShown(unsigned, const std::string& title, const std::string& text) override {
+        if (m_tty) std::fprintf(m_tty, "%s: %s\r\n", title.c_str(), text.c_str());
+    }
+    void progressCreated(unsigned, const std::string& title, const std::string&, uint64_t) override {
+        if (m_tty) std::fprintf(m_tty, "%s (press c to cancel)\r\n", title.c_str());
+    }
+    void progressText(unsigned, const std::string& text) override { m_text = text; }
+    void progressValue(unsigned, uint64_t value, uint64_t maximum) override {
+        if (!m_tty) return;
+        int percent = maximum ? static_cast<int>(value * 100 / maximum) : 0;
+        std::string bar(static_cast<size_t>(percent / 5), '#');
+        bar.resize(20, ' ');
+        std::fprintf(m_tty, "\r[%s] %3d%% %s\x1b[K", bar.c_str(), percent, m_text.c_str());
+        std::fflush(m_tty);
+    }
+    bool progressCancelled(unsigned, unsigned) override {
+        if (!m_tty) return false;
+        int fd = fileno(m_tty);
+        struct termios saved {};
+        if (tcgetattr(fd, &saved) != 0) return false;
+        struct termios raw = saved;
+        raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+        tcsetattr(fd, TCSANOW, &raw);
+        bool cancel = false;
+        struct pollfd p {fd, POLLIN, 0};
+        while (poll(&p, 1, 0) > 0) {
+            char c = 0;
+            if (::read(fd, &c, 1) != 1) break;
+            cancel = cancel || c == 'c' || c == 'q' || c == 27;
+        }
+        tcsetattr(fd, TCSANOW, &saved);
+        return cancel;
+    }
+    void progressClosed(unsigned) override {
+        if (m_tty) std::fputs("\r\n", m_tty);
+    }
+
+    DriveChoice select(Parameters& parameters, const std::vector<Drive>& drives) override {
+        DriveChoice choice;
+        if (!m_tty) return choice;
+        std::fprintf(m_tty, "\r\n%s\r\n%s\r\n", parameters.title() ? parameters.title()->c_str() : "",
+                     parameters.prompt() ? parameters.prompt()->c_str() : "");
+        editElements(parameters);
+        for (size_t i = 0; i < drives.size(); i++)
+            std::fprintf(m_tty, "  %zu) %s  (%s)\r\n", i + 1, drives[i].label.c_str(), drives[i].mountPoint.c_str());
+        std::fputs("Drive number (Enter to cancel): ", m_tty);
+        std::string line = readLine();
+        size_t index = line.empty() ? 0 : std::strtoul(line.c_str(), nullptr, 10);
+        if (index < 1 || index > drives.size()) return choice;
+        choice.chosen = true;
+        choice.drive = drives[index - 1].node;
+        if (parameters.flags() & Flags::AllowRename) {
+            std::string name = parameters.defaultName() ? parameters.defaultName()->str() : "";
+            std::fprintf(m_tty, "File name [%s]: ", name.c_str());
+            std::string typed = readLine();
+            choice.name = typed.empty() ? name : typed;
+        }
+        return choice;
+    }
+
+private:
+    std::string readLine() {
+        char buffer[1024];
+        if (!std::fgets(buffer, sizeof buffer, m_tty)) return {};
+        std::string line = buffer;
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        return line;
+    }
+
+    void collect(const std::vector<Ref<Elements::Element>>& elements, std::vector<Elements::Element*>& out) {
+        for (const Ref<Elements::Element>& e : elements) {
+            out.push_back(e.get());
+            if (auto* g = dynamic_cast<Elements::GroupBox*>(e.get())) collect(g->children(), out);
+        }
+    }
+
+    // Lists the elements; a number toggles a check box or checkable group, "d N" picks drop-down row N.
+    void editElements(Parameters& parameters) {
+        std::vector<Elements::Element*> all;
+        collect(parameters.elements(), all);
+        if (all.empty()) return;
+        for (;;) {
+            for (size_t i = 0; i < all.size(); i++) {
+                Elements::Element* e = all[i];
+                std::string state;
+                if (auto* c = dynamic_cast<Elements::CheckBox*>(e)) state = c->checked() ? "[x]" : "[ ]";
+                if (auto* g = dynamic_cast<Elements::GroupBox*>(e); g && g->checkable())
+                    state = g->checked() ? "[x]" : "[ ]";
+                if (auto* d = dynamic_cast<Elements::DropDown*>(e))
+                    state = d->selectedIndex() >= 0 && static_cast<size_t>(d->selectedIndex()) < d->itemCount()
+                                ? "<" + d->itemText(static_cast<size_t>(d->selectedIndex()))->str() + ">"
+                                : "<none>";
+                std::fprintf(m_tty, "  %2zu %s %s%s%s\r\n", i + 1, state.c_str(), e->text() ? e->text()->c_str() : "",
+                             e->enabled() ? "" : " (unavailable)", e->hint() ? ("  - " + e->hint()->str()).c_str() : "");
+            }
+            std::fputs("Toggle number, 'd ROW' for the period (1-5), Enter when done: ", m_tty);
+            std::string line = readLine();
+            if (line.empty()) return;
+            if (line[0] == 'd') {
+                for (Elements::Element* e : all)
+                    if (auto* d = dynamic_cast<Elements::DropDown*>(e))
+                        d->select(std::strtol(line.c_str() + 1, nullptr, 10) - 1);
+                continue;
+            }
+            size_t n = std::strtoul(line.c_str(), nullptr, 10);
+            if (n < 1 || n > all.size() || !all[n - 1]->enabled()) continue;
+            if (auto* c = dynamic_cast<Elements::CheckBox*>(all[n - 1])) c->setChecked(!c->checked());
+            if (auto* g = dynamic_cast<Elements::GroupBox*>(all[n - 1]); g && g->checkable()) g->setChecked(!g->checked());
+        }
+    }
+
+    FILE* m_tty = nullptr;
+    std::string m_text;
+};
+
+} // namespace
+
+std::unique_ptr<Backend> makeHeadless() { return std::make_unique<Headless>(); }
+std::unique_ptr<Backend> makeScript(const std::string& path) { return std::make_unique<Script>(path); }
+std::unique_ptr<Backend> makeTerminal() { return std::make_unique<Terminal>(); }
+
+} // namespace Ui

@@ -1,0 +1,58 @@
+#include "DirectoryHierarchy.h"
+#include "common/Log.h"
+#include "platform/System.h"
+
+namespace Applications::Commands::Scrivlet {
+
+using namespace Services::Filesystem::Client;
+
+bool ensureDirectoryHierarchy(const Ref<String>& path, const Ref<String>& boundary, bool lastLevelIsFile) {
+    if (FSItem::open(path, 0, 4)) return true;
+    if (path && path->equals(boundary)) return false;
+    Ref<String> parent = Service::parent(path, false);
+    // A path that has no parent of its own cannot be created below any boundary.
+    if (!parent || parent->equals(path) || parent->isEmpty()) return false;
+    if (!ensureDirectoryHierarchy(parent, boundary, false)) return false;
+
+    Ref<Directory> directory = Directory::open(parent, 0x33);
+    if (!directory) {
+        LogLine(4) << "Failed to open directory " << parent << "; error: " << Code{Error::get()};
+        return false;
+    }
+    Ref<String> name = Service::name(path);
+    bool created = lastLevelIsFile ? directory->createFile(name) : directory->createDirectory(name);
+    if (created) return true;
+    LogLine(4) << "Failed to create directory " << path << "; error: " << Code{Error::get()};
+    return false;
+}
+
+Ref<Directory> openOrCreateSubfolder(const Ref<Directory>& parentDirectory, const Ref<String>& name, Ref<String>& path) {
+    Ref<String> candidate = path->concat('/')->concat(name);
+    if (Ref<Directory> existing = Directory::open(candidate, 0x33)) {
+        path = candidate;
+        return existing;
+    }
+    if (parentDirectory->createDirectory(name)) {
+        path = candidate;
+        return Directory::open(candidate, 0x33);
+    }
+    LogLine(3) << "Failed to create subfolder '" << name << "' in '" << path << "'; error: " << Code{Error::get()};
+    return {};
+}
+
+Ref<String> productSubdirectory(const Ref<String>& base, bool forLogs) {
+    Ref<Directory> baseDirectory = Directory::open(base, 0x33);
+    if (!baseDirectory) {
+        LogLine(3) << "Could not open path " << base;
+        return base;
+    }
+    Ref<String> current = base;
+    Ref<String> first = String::create(Sys::info(0x20002) == 1 ? "Varek" : "Orvane");
+    Ref<Directory> d1 = openOrCreateSubfolder(baseDirectory, first, current);
+    if (!d1) return current;
+    Ref<String> second = String::create(forLogs ? "Logs" : "Screenshots");
+    openOrCreateSubfolder(d1, second, current);
+    return current;
+}
+
+} // namespace Applications::Commands::Scrivlet

@@ -1,0 +1,40 @@
+// Predetermined file names: "Orvane-" + date + "-" [+ product piece] + suffix [+ "." + extension].
+#include "app/Application.h"
+#include "platform/System.h"
+#include "platform/Time.h"
+
+namespace Applications::Commands::Scrivlet {
+namespace {
+
+// Decided by system-information queries in this order; later queries are not made.
+char platformLetter() {
+    if (Sys::info(0x20001) == 0) return 'S';
+    if (Sys::info(0x20002) == 1) return 'W';
+    if (Sys::info(0x20003) == 2) return Sys::info(0x20012) != 0 ? 'L' : 'X';
+    return 'U';
+}
+
+Ref<String> productPiece() {
+    Ref<ProductDescription> description = ProductDescription::open();
+    if (!description) return {};
+    Ref<String> shortName = description->lookup("product", "shortname");
+    Ref<String> version = description->lookup("product", "version");
+    if (isEmpty(shortName)) return {};
+    Ref<String> product = shortName->concat('.')->concat(platformLetter())->concat("X")->concat("64");
+    if (!isEmpty(version)) product = product->concat('-')->concat(version);
+    return product->concat('-');
+}
+
+} // namespace
+
+Ref<String> Application::predeterminedFilename(const Ref<String>& extension) {
+    Ref<String> date = isEmpty(parameters->date) ? Date::currtime("Ymd") : parameters->date;
+    Ref<String> suffix = isEmpty(parameters->suffix) ? String::create("user") : parameters->suffix;
+    Ref<String> name = String::create("Orvane-")->concat(date)->concat('-');
+    if (Ref<String> product = productPiece()) name = name->concat(product);
+    name = name->concat(suffix);
+    if (!isEmpty(extension)) name = name->concat('.')->concat(extension);
+    return name;
+}
+
+} // namespace Applications::Commands::Scrivlet
