@@ -1,0 +1,299 @@
+// The file save engine: copies the source to every usable location through one shared block.
+#include "TargetLocation.h"
+#include "common/DeterminePathDialog.h"
+#include "common/Log.h"
+#include "common/Notifications.h"
+#include "common/StringFormatter.h"
+#include "storage/DirectoryHierarchy.h"
+#include "storage/UniqueFilename.h"
+#include "platform/System.h"
+
+namespace Applications::Commands::Scrivlet {
+
+using namespace Services::Filesystem::Client;
+using Services::Skarnel::Client::Progress;
+using Services::Skarnel::Client::FSItem;
+
+namespace {
+
+constexpr size_t copyBlock = 0x10000;
+
+struct SaveRun {
+    Application& app;
+    const Parameters& p;
+    std::vector<TargetLocation> locations;
+    Ref<DeterminePathDialog> waitDialog;
+
+    void error(unsigned number, const Ref<String>& message) { app.notifyError(app.text("Error", number), message); }
+    void releaseAll() {
+        for (TargetLocation& l : locations) {
+            l.file.reset();
+            l.mount.reset();
+            l.dialogItem.reset();
+        }
+    }
+};
+
+// Step 3: the drive-selection dialog.
+Error chooseDrive(SaveRun& run, const Ref<String>& filename) {
+    run.waitDialog.reset();
+    Ref<Services::Skarnel::Client::Parameters> dialog = Services::Skarnel::Client::Parameters::create();
+    unsigned flags = (run.p.allowRename ? 0x02 : 0x84) | (Sys::info(0x20012) != 0 ? 0x108 : 0x08);
+    if (!run.p.dontForceBoot) flags |= 0x40;
+    dialog->setFlags(flags);
+    dialog->setPrompt(run.app.text("Select drive in which to store the file", 25));
+    dialog->setDefaultName(filename);
+    Ref<FSItem> item = FSItem::create(dialog);
+    if (!item) {
+        Error code = Error::get();
+        if (code == 0x2007) return code;
+        LogLine(4) << "Could not initialize storage location; error: " << Code{code};
+        code = code | 0x40000000;
+        run.error(45, formatMessage(run.app.text("Could not create file: {1}; error: 0x{2} ({3})", 46), filename, code));
+        return code;
+    }
+    TargetLocation location;
+    location.dialogItem = item;
+    if (run.p.allowRename) {
+        location.path = item->path();
+        location.file = item->file();
+    }
+    run.locations.push_back(location);
+    return Error(0);
+}
+
+// One location's target with --add-index: a fresh name search for each 0x222 answer, at most 6 names.
+// Returns false when the save is over (`result` says how).
+bool createIndexed(SaveRun& run, TargetLocation& l, const Ref<String>& filename, const Ref<String>& dir,
+                   size_t& failures, Error& result) {
+    unsigned retries = 0;
+    for (;;) {
+        Ref<String> name = uniqueFilename(filename, dir, false);
+        if (!name) {
+            LogLine(4) << "Could not determine unique filename for " << filename << " in path " << dir;
+            if (++failures == run.locations.size()) {
+                run.waitDialog.reset();
+                run.error(57, formatMessage(run.app.text("Could not determine unique filename for {1}", 58), l.path));
+                result = Error(0x8443);
+                return false;
+            }
+            continue;
+        }
+        l.path = Service::absolute(name, dir);
+        if (Ref<File> file = File::open(l.path, 0x113)) {
+            l.file = file->stream();
+            return true;
+        }
+        Error code = Error::get();
+        if (code == 0x222 && retries < 5) {
+            LogLine(3) << "Determining filename again, because file is already opened: " << l.path;
+            retries++;
+            continue;
+        }
+        if (++failures == run.locations.size()) {
+            run.waitDialog.reset();
+            code = code | 0x10000000;
+            run.error(45, formatMessage(run.app.text("Could not create file: {1}; error: 0x{2} ({3})", 46), l.path, code));
+            result = code;
+            return false;
+        }
+        return true;
+    }
+}
+
+bool createPlain(SaveRun& run, TargetLocation& l, size_t& failures, Error& result) {
+    if (File::open(l.path, 4)) {
+        // An existing file is never overwritten; the location drops out.
+        if (++failures == run.locations.size()) {
+            run.waitDialog.reset();
+            run.error(37, formatMessage(run.app.text("File already exists: {1}", 38), l.path));
+            result = Error(0x8443);
+            return false;
+        }
+        return true;
+    }
+    if (Ref<File> file = File::open(l.path, 0x113)) {
+        l.file = file->stream();
+        return true;
+    }
+    if (++failures == run.locations.size()) {
+        Error code = Error::get() | 0x60000000;
+        run.waitDialog.reset();
+        run.error(45, formatMessage(run.app.text("Could not create file: {1}; error: 0x{2} ({3})", 46), l.path, code));
+        result = code;
+        return false;
+    }
+    return true;
+}
+
+// Step 4: a directory and a free target on every location.
+bool settleTargets(SaveRun& run, const Ref<String>& filename, Error& result) {
+    size_t failures = 0;
+    for (TargetLocation& l : run.locations) {
+        Ref<String> dir;
+        if (l.dialogItem) {
+            dir = productSubdirectory(l.dialogItem->path(), false);
+        } else if (ensureDirectoryHierarchy(l.directory, l.mount ? l.mount->mountPoint() : Ref<String>(), false)) {
+            dir = l.directory;
+        } else {
+            if (++failures == run.locations.size()) {
+                run.waitDialog.reset();
+                if (progressRule(run.p))
+                    run.error(45, formatMessage(run.app.text("Could not store file: {1}; error: 0x{2} ({3})", 46),
+                                                filename, 0x80008443));
+                result = Error(0x80008443);
+                return false;
+            }
+            continue;
+        }
+        l.path = Service::absolute(filename, dir);
+        bool goOn = run.p.addIndex ? createIndexed(run, l, filename, dir, failures, result)
+                                   : createPlain(run, l, failures, result);
+        if (!goOn) return false;
+    }
+    LogLine(1) << "Usable entries of " << Code{run.locations.size()} << " available: "
+               << Code{run.locations.size() - failures};
+    return true;
+}
+
+enum class CopyOutcome { Done, Cancelled, Failed };
+
+CopyOutcome copyAll(SaveRun& run, const Ref<File>& source, const Ref<ShMem>& block, TransferMemory& sourceBuffer,
+                    const Ref<Progress>& progress) {
+    uint64_t size = source->size();
+    for (size_t index = 0; index < run.locations.size(); index++) {
+        TargetLocation l = run.locations[index];
+        source->setPosition(0);
+        if (progress)
+            progress->setText(formatMessage(run.app.text("Saving file: {1}", 85), run.app.displayPath(l.path, l.mount)));
+        Ref<FileMapping> destination = l.file->map(block);
+        if (!destination)
+            LogLine(3) << "Could not map destination file, using non mapped write; error: " << Code{Error::get()};
+        TransferMemory& destinationBuffer = destination ? static_cast<TransferMemory&>(*destination) : *block;
+        uint64_t remaining = size, done = 0;
+        while (remaining != 0) {
+            size_t n = source->read(sourceBuffer, static_cast<size_t>(std::min<uint64_t>(remaining, copyBlock)), 0xFFFFFFFF);
+            if (n == 0) {
+                Error code = Error::get() | 0xC0000000;
+                run.error(45, formatMessage(run.app.text("Error reading from file {1}: 0x{2}h ({3})", 46),
+                                            run.app.displayPath(run.p.source(), {}), code));
+                return CopyOutcome::Failed;
+            }
+            size_t m = l.file->write(destinationBuffer, n, 0xFFFFFFFF);
+            if (m != n) {
+                Error code = Error::get() | 0xA0000000;
+                run.error(45, formatMessage(run.app.text("Error writing to file {1}: 0x{2}h ({3})", 46),
+                                            run.app.displayPath(l.path, l.mount), code));
+                return CopyOutcome::Failed;
+            }
+            remaining -= n;
+            done += n;
+            if (progress) {
+                progress->setValue(size * index + done);
+                if (progress->cancelled(false)) return CopyOutcome::Cancelled;
+            }
+        }
+        if (destination) l.file->unmap(destination);
+    }
+    return CopyOutcome::Done;
+}
+
+} // namespace
+
+void Application::saveFile(Error& result, const Ref<String>& filename, const WaitTexts& waitTexts) {
+    SaveRun run{*this, *parameters, {}, {}};
+    const Parameters& p = *parameters;
+
+    Ref<File> source = File::open(p.source(), 3);
+    if (!source) {
+        Error code = Error::get();
+        run.error(41, formatMessage(text("Could not open source file: {1}; error: 0x{2}h ({3})", 42), p.source(), code));
+        result = Error(0x8443);
+        return;
+    }
+
+    if (!p.allowRename) {
+        run.waitDialog = DeterminePathDialog::create(waitTexts.first, waitTexts.second, p, *catalogue);
+        for (bool alternate : {false, true}) {
+            TargetLocation l;
+            if (platformFileDirectory(alternate, l.mount, l.directory) == 0) run.locations.push_back(l);
+        }
+    }
+    if (p.allowRename || run.locations.empty()) {
+        result = chooseDrive(run, filename);
+        if (result != 0) return;
+    }
+    if (!p.allowRename && !settleTargets(run, filename, result)) return;
+
+    std::erase_if(run.locations, [](const TargetLocation& l) { return !l.file; });
+    run.waitDialog.reset();
+
+    Ref<ShMem> block = ShMem::create(copyBlock);
+    if (!block) {
+        Error code = Error::get();
+        LogLine(4) << "Could not create shared memory; error: " << Code{code};
+        run.error(45, formatMessage(text("Could not create file: {1}; error: 0x{2} ({3})", 46),
+                                    run.locations.empty() ? filename : run.locations[0].path, code | 0x80000000));
+        result = Error(0x8443);
+        return;
+    }
+    Ref<FileMapping> sourceMapping = source->map(block);
+    if (!sourceMapping) LogLine(3) << "Could not map source file, using non mapped read; error: " << Code{Error::get()};
+    TransferMemory& sourceBuffer = sourceMapping ? static_cast<TransferMemory&>(*sourceMapping) : *block;
+
+    Ref<Progress> progress;
+    if (!run.locations.empty()) {
+        const TargetLocation& first = run.locations[0];
+        progress = Progress::create(text("Saving file", 84),
+                                    formatMessage(text("Saving file: {1}", 85), displayPath(first.path, first.mount)),
+                                    run.locations.size() * source->size(), false, true);
+    }
+
+    CopyOutcome outcome = copyAll(run, source, block, sourceBuffer, progress);
+    if (outcome == CopyOutcome::Failed) {
+        progress.reset();
+        run.releaseAll();
+        result = Error(0x8443);
+        return;
+    }
+    if (outcome == CopyOutcome::Cancelled) {
+        StdIO::stdOutPrinter() << "User aborted";
+        StdIO::stdOutPrinter().endl();
+        for (TargetLocation& l : run.locations) {
+            l.dialogItem.reset();
+            l.file.reset();
+        }
+        removeIncompleteFiles(run.locations, false);
+        progress.reset();
+        result = Error(0x8442);
+        return;
+    }
+
+    Ref<String> first, second;
+    if (!run.locations.empty()) first = displayPath(run.locations[0].path, run.locations[0].mount);
+    if (run.locations.size() >= 2) second = displayPath(run.locations[1].path, run.locations[1].mount);
+    progress.reset();
+    run.releaseAll();
+    Error::set(0);
+    if (notifyInformation(text("Information", 96), text("File saved as {1}", 97), text("and {2}", 98), first, second) == 0)
+        LogLine(4) << "Failed to show success information dialog; error: " << Code{Error::get()};
+    result = Error(0);
+}
+
+void Application::removeIncompleteFiles(std::vector<TargetLocation>& locations, bool onlyFailed) {
+    for (TargetLocation& l : locations) {
+        if (onlyFailed && !l.failed) continue;
+        if (!l.path) continue;
+        Ref<String> parent = Service::parent(l.path, false);
+        Ref<String> name = Service::name(l.path);
+        Ref<Directory> directory = Directory::open(parent, 0x33);
+        if (!directory) {
+            LogLine(3) << "Failed to open directory " << parent << "; error: " << Code{Error::get()};
+            continue;
+        }
+        if (!directory->remove(name) && Error::get() != 0x60)
+            LogLine(3) << "Failed to remove incomplete file " << l.path << "; error: " << Code{Error::get()};
+    }
+}
+
+} // namespace Applications::Commands::Scrivlet
