@@ -62,5 +62,7 @@ public:
 void fileMode(Application& application, Error& result);
 void screenshotMode(Application& application, Error& result);
 void logMode(Application& application, Error& result);
+// The text after the last "." of a source path, or the whole path when it has none.
+Ref<String> extensionOf(const Ref<String>& source);
 
 } // namespace Applications::Commands::Scrivlet

@@ -50,7 +50,8 @@ void readNodes(Config& c, const json& j) {
 void readSystem(Config& c, const json& j) {
     // The defaults describe a Linux host with host-path handling.
     c.sysInfo = {{0x20001, 1}, {0x20002, 0}, {0x20003, 2}, {0x20012, 1}};
-    for (const auto& [key, value] : j.value("sysInfo", json::object()).items())
+    const json sysInfo = j.value("sysInfo", json::object());
+    for (const auto& [key, value] : sysInfo.items())
         c.sysInfo[std::stoul(key, nullptr, 0)] = value.get<long long>();
     c.bootParameters = j.value("bootParameters", "");
     if (j.contains("product") && j["product"].is_object()) {
@@ -61,7 +62,8 @@ void readSystem(Config& c, const json& j) {
     json clock = j.value("clock", json::object());
     if (clock.contains("fixedMs")) c.fixedClockMs = clock["fixedMs"].get<long long>();
     c.tzOffsetMs = clock.value("tzOffsetMs", 0LL);
-    for (const auto& [key, value] : j.value("paths", json::object()).items())
+    const json paths = j.value("paths", json::object());
+    for (const auto& [key, value] : paths.items())
         c.paths[std::stoul(key, nullptr, 0)] = {value.value("node", ""), value.value("path", "")};
 }
 

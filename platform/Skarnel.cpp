@@ -106,8 +106,11 @@ unsigned Service::type(unsigned query) {
 
 unsigned Dialog::show(unsigned severity, const Ref<String>& title, const Ref<String>& message, unsigned buttons,
                       unsigned defaultButton) {
-    unsigned answer;
-    {
+    unsigned answer = 0;
+    // A failed dialog answers 0 with the reason pending, as the dialog service does.
+    if (auto code = Host::fault("Dialog::show", text(title))) {
+        Error::set(Error(*code));
+    } else {
         std::lock_guard lock(uiMutex);
         answer = backend().show(severity, text(title), text(message), buttons, defaultButton);
     }

@@ -1,0 +1,44 @@
+#pragma once
+// State shared by the three steps of the log export: the selection dialog, the copy and the
+// clearing of old files on the boot drive.
+#include "app/Application.h"
+#include "platform/Skarnel.h"
+#include <vector>
+
+namespace Applications::Commands::Scrivlet {
+
+struct ExportCategory {
+    Ref<String> path;
+    Ref<Services::Filesystem::Client::Directory> directory;
+    Ref<Services::Skarnel::Client::Elements::CheckBox> checkBox;
+    bool writable = true;
+    std::vector<Ref<String>> filesToRemove;
+};
+
+struct ExportState {
+    ExportState(Application& application, Ref<String> baseDirectory)
+        : app(application), base(std::move(baseDirectory)) {}
+    Application& app;
+    Ref<String> base;
+    std::vector<ExportCategory> categories;
+    Ref<Services::Skarnel::Client::FSItem> destination;
+    bool clearing = false;
+    long long cutoff = 0;
+
+    // Filled by the copy and read by the clearing.
+    Ref<Services::Skarnel::Client::Progress> progress;
+    size_t removeCount = 0;
+    bool anyError = false;
+    bool aborted = false;
+};
+
+void reportSourceFailure(Application& app, uint32_t code);
+void reportExportFailure(Application& app, const Ref<String>& path, uint32_t code);
+bool askContinueAfterCopyFailure(Application& app, const Ref<String>& relativePath, uint32_t code);
+
+// The copy half of the export; returns the mode's result.
+Error copyExport(ExportState& state);
+// Removes the chosen old files after a copy that was not aborted.
+void clearOldFiles(ExportState& state);
+
+} // namespace Applications::Commands::Scrivlet

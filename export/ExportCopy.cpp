@@ -1,0 +1,277 @@
+// Mode "export", second half: the export directory, the listing, the copy through one 1 MiB block
+// and the undo of an aborted export.
+#include "Export.h"
+#include "common/Log.h"
+#include "common/StringFormatter.h"
+#include "storage/DirectoryHierarchy.h"
+#include "platform/System.h"
+#include "platform/Time.h"
+#include <algorithm>
+
+namespace Applications::Commands::Scrivlet {
+
+using namespace Services::Filesystem::Client;
+using Services::Skarnel::Client::Dialog;
+using Services::Skarnel::Client::Progress;
+
+namespace {
+
+constexpr size_t exportBlock = 0x100000;
+
+struct CopyRun {
+    ExportState& state;
+    Ref<String> exportPath;
+    Ref<Directory> driveDirectory;
+    Ref<Directory> exportDirectory;
+    std::vector<Ref<String>> exportList;
+    uint64_t total = 0;
+    uint64_t copied = 0;
+    Ref<ShMem> block;
+    Ref<String> failedFile;
+
+    Application& app() { return state.app; }
+    void fail(const Ref<String>& entry, uint32_t code) {
+        state.anyError = true;
+        if (askContinueAfterCopyFailure(app(), entry, code)) {
+            state.aborted = true;
+            failedFile = entry;
+        }
+    }
+};
+
+// Returns 0 or the mode's result; files chosen for removal are noted on their category.
+Error listFiles(CopyRun& run) {
+    ExportState& state = run.state;
+    for (ExportCategory& category : state.categories) {
+        if (!category.directory || !category.checkBox->checked()) continue;
+        Ref<String> prefix = String::create("./")->concat(category.directory->name())->concat('/');
+        Ref<Iterator> iterator = category.directory->iterator(0, {});
+        while (Ref<FSItem> item = iterator ? iterator->next() : Ref<FSItem>()) {
+            if (!item->isFile()) continue;
+            run.total += item->size();
+            run.exportList.push_back(prefix->concat(item->name()));
+            if (!state.clearing || !category.writable) continue;
+            if (state.cutoff == 0) {
+                category.filesToRemove.push_back(item->name());
+                continue;
+            }
+            Ref<Variant> modified = item->getAtr("TIME.MODIFY");
+            if (!modified || modified->count() == 0 || modified->entry(0).type != 1) {
+                reportSourceFailure(run.app(), 0x13008446);
+                return Error(0x13008446);
+            }
+            if (modified->entry(0).integer < state.cutoff) category.filesToRemove.push_back(item->name());
+        }
+    }
+    return Error(0);
+}
+
+Ref<FileMapping> mapSide(const Ref<File>& file, const Ref<ShMem>& block, const char* what, const Ref<String>& entry) {
+    Ref<FileMapping> mapping = file->map(block);
+    if (!mapping) LogLine(3) << what << entry << "; error: " << Code{Error::get()};
+    return mapping;
+}
+
+void chunkLoop(CopyRun& run, const Ref<String>& entry, File& source, TransferMemory& in, File& destination,
+               TransferMemory& out) {
+    ExportState& state = run.state;
+    for (;;) {
+        Error::set(0);
+        size_t n = source.read(in, exportBlock, 0xFFFFFFFF);
+        bool last = n < exportBlock;
+        if (last) {
+            Error code = Error::get();
+            if (code != 0 && code != 0xA5) {
+                LogLine(4) << "Failed to read data from " << entry << "; error: " << Code{code};
+                run.fail(entry, code | 0xC0000000);
+                return;
+            }
+        }
+        size_t written = destination.write(out, n, 0xFFFFFFFF);
+        if (written != n) {
+            Error code = Error::get();
+            LogLine(4) << "Failed to write all data to " << entry << "; error: " << Code{code};
+            run.fail(entry, code | 0xD0000000);
+            return;
+        }
+        run.copied += n;
+        if (state.progress) {
+            state.progress->setValue(run.total == 0 ? 1000 : run.copied * 1000 / run.total);
+            if (state.progress->cancelled(true)) {
+                state.aborted = true;
+                run.failedFile = entry;
+                return;
+            }
+        }
+        if (last) return;
+    }
+}
+
+void copyEntry(CopyRun& run, const Ref<String>& entry) {
+    ExportState& state = run.state;
+    if (state.progress) state.progress->setText(formatMessage(run.app().text("Exporting {1}", 82), entry));
+
+    Ref<File> source = File::open(Service::absolute(entry, state.base), 0x0B);
+    if (!source) {
+        Error code = Error::get();
+        LogLine(4) << "Failed to open file " << entry << "; error: " << Code{code};
+        return run.fail(entry, code | 0x90000000);
+    }
+    Ref<String> target = Service::absolute(entry, run.exportPath);
+    if (!ensureDirectoryHierarchy(target, run.exportPath, true)) {
+        Error code = Error::get();
+        LogLine(4) << "Failed to create file " << target << "; error: " << Code{code};
+        return run.fail(entry, code | 0xA0000000);
+    }
+    Ref<File> destination = File::open(target, 0x1B);
+    if (!destination) {
+        Error code = Error::get();
+        LogLine(4) << "Failed to open file " << target << "; error: " << Code{code};
+        return run.fail(entry, code | 0xB0000000);
+    }
+
+    Ref<FileMapping> in = mapSide(source, run.block, "Failed to map source file ", entry);
+    Ref<FileMapping> out = mapSide(destination, run.block, "Failed to map destination file ", entry);
+    chunkLoop(run, entry, *source, in ? static_cast<TransferMemory&>(*in) : *run.block, *destination,
+              out ? static_cast<TransferMemory&>(*out) : *run.block);
+    if (in) source->unmap(in);
+    if (out) destination->unmap(out);
+    destination->setAttribute("TIME.MODIFY", source->getAtr("TIME.MODIFY"));
+}
+
+// Removes what an aborted export copied, up to and including the file being worked on.
+void undoExport(CopyRun& run) {
+    bool removalError = false;
+    Ref<String> lastParent;
+    Ref<Directory> parentDirectory;
+    std::vector<Ref<String>> directories;
+    for (const Ref<String>& entry : run.exportList) {
+        Ref<String> target = Service::absolute(entry, run.exportPath);
+        Ref<String> parent = Service::parent(target, false);
+        bool stop = entry->equals(run.failedFile);
+        if (!parent->equals(lastParent)) {
+            parentDirectory = Directory::open(parent, 0x33);
+            if (!parentDirectory) {
+                LogLine(3) << "Failed to open directory for file removal: " << parent;
+                removalError = true;
+                lastParent.reset();
+                if (stop) break;
+                continue;
+            }
+            lastParent = parent;
+            directories.push_back(parent);
+        }
+        if (!parentDirectory->remove(Service::name(target))) {
+            LogLine(3) << "Failed to remove " << target << "; error: " << Code{Error::get()};
+            removalError = true;
+        }
+        if (stop) break;
+    }
+    parentDirectory.reset();
+
+    std::sort(directories.begin(), directories.end(),
+              [](const Ref<String>& a, const Ref<String>& b) { return a->compare(b) == 2; });
+    for (const Ref<String>& directory : directories) {
+        Ref<String> parent = Service::parent(directory, false);
+        Ref<Directory> container = Directory::open(parent, 0x33);
+        if (!container) {
+            LogLine(3) << "Failed to open directory for removal: " << parent << "; error: " << Code{Error::get()};
+            removalError = true;
+        } else if (!container->remove(Service::name(directory))) {
+            LogLine(3) << "Failed to remove directory " << directory << "; error: " << Code{Error::get()};
+            removalError = true;
+        }
+    }
+
+    run.exportDirectory.reset();
+    if (!removalError && !run.driveDirectory->remove(Service::name(run.exportPath)))
+        LogLine(3) << "Failed to remove directory " << run.exportPath << "; error: " << Code{Error::get()};
+}
+
+// Steps that make the export directory; returns 0 or the mode's result.
+Error prepareExportDirectory(CopyRun& run) {
+    Application& app = run.app();
+    Ref<String> drive = run.state.destination->path();
+    Ref<String> baseName = String::create("LogExport.")->concat(Date::currtime("Y-m-d"));
+    run.exportPath = app.determineFilename(drive, baseName, {}, true);
+    if (!run.exportPath) {
+        LogLine(4) << "Failed to determine unique filename for " << baseName << " in path " << drive;
+        app.notifyError(app.text("Error", 57),
+                        formatMessage(app.text("Could not determine unique filename for {1}", 58), baseName));
+        return Error(0x40008443);
+    }
+    auto failure = [&](const char* what, const Ref<String>& path, uint32_t mark) {
+        Error code = Error::get();
+        LogLine(4) << what << path << "; error: " << Code{code};
+        reportExportFailure(app, run.exportPath, code | mark);
+        return code | mark;
+    };
+    run.driveDirectory = Directory::open(drive, 0x33);
+    if (!run.driveDirectory) return failure("Failed to open directory ", drive, 0x50000000);
+    if (!run.driveDirectory->createDirectory(Service::name(run.exportPath)))
+        return failure("Failed to create directory ", run.exportPath, 0x60000000);
+    run.exportDirectory = Directory::open(run.exportPath, 0x33);
+    if (!run.exportDirectory) return failure("Failed to open directory ", run.exportPath, 0x70000000);
+    return Error(0);
+}
+
+} // namespace
+
+void reportExportFailure(Application& app, const Ref<String>& path, uint32_t code) {
+    app.notifyError(app.text("Export failed", 33),
+                    formatMessage(app.text("Failed to prepare export to {1}.\nErrorCode: 0x{2} ({3})", 34), path, code));
+}
+
+bool askContinueAfterCopyFailure(Application& app, const Ref<String>& relativePath, uint32_t code) {
+    Ref<String> text = formatMessage(
+        app.text("Failed to copy file {1}.\nErrorcode: 0x{2} ({3})\nDo you want to continue?", 32), relativePath, code);
+    return Dialog::show(Dialog::Continue, app.text("Copy failed", 31), text, 3, 1) != 1;
+}
+
+Error copyExport(ExportState& state) {
+    Application& app = state.app;
+    state.progress = Progress::create(app.text("Exporting...", 80), app.text("Preparing data...", 83),
+                                      state.clearing ? 2000 : 1000, true, true);
+    if (!state.progress) LogLine(3) << "Failed to create progress dialog" << Code{Error::get()};
+
+    CopyRun run{state, {}, {}, {}, {}, 0, 0, {}, {}};
+    if (Error e = prepareExportDirectory(run); e != 0) return e;
+    if (Error e = listFiles(run); e != 0) return e;
+
+    for (const ExportCategory& category : state.categories) state.removeCount += category.filesToRemove.size();
+    if (state.progress) state.progress->setMaximum(state.removeCount != 0 ? 2000 : 1000);
+    LogLine(1) << "Count of files to export: " << Code{run.exportList.size()};
+
+    run.block = ShMem::create(exportBlock);
+    if (!run.block) {
+        Error code = Error::get();
+        LogLine(4) << "Failed to create shared memory; error: " << Code{code};
+        reportExportFailure(app, run.exportPath, code | 0x80000000);
+        return code | 0x80000000;
+    }
+    if (state.progress) {
+        state.progress->restart();
+        state.progress->setValue(0);
+        state.progress->setStep(0);
+        state.progress->redraw();
+    }
+
+    for (const Ref<String>& entry : run.exportList) {
+        copyEntry(run, entry);
+        if (state.aborted) break;
+    }
+    if (state.clearing && !state.aborted) clearOldFiles(state);
+
+    state.progress.reset();
+    state.categories.clear();
+    if (state.aborted) {
+        undoExport(run);
+        return Error(0x8442);
+    }
+    run.exportDirectory.reset();
+    Dialog::show(Dialog::Information, app.text("Export successful", 94),
+                 formatMessage(app.text("Logs successfully exported to {1}", 95), run.exportPath), 0x20, 0x20);
+    return Error(0);
+}
+
+} // namespace Applications::Commands::Scrivlet

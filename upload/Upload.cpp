@@ -1,0 +1,147 @@
+// Modes "file-upload", "screenshot-upload" and "log-upload": send a file or the system log to the
+// ZEZ-Uvedaze and show the tag it answered.
+#include "UploadProgress.h"
+#include "app/Application.h"
+#include "common/Log.h"
+#include "platform/Commandline.h"
+
+namespace Applications::Commands::Scrivlet {
+
+using Libraries::IO::Characters::StringFormatter;
+using Libraries::Tarnhold::Remote::Capabilities;
+using Libraries::Tarnhold::Remote::ZEZUvedaze;
+using Services::Filesystem::Client::File;
+using Services::Filesystem::Client::Service;
+using Services::Skarnel::Client::Dialog;
+using Services::Skarnel::Client::Progress;
+
+namespace {
+
+constexpr unsigned transferLimitMs = 30000;
+
+void showFailure(Application& app, const Ref<String>& title, Ref<String> text, uint32_t code) {
+    Ref<StringFormatter> line = StringFormatter::create(app.text("ERROR: 0x{1} ({2})", 56), 1);
+    line->arg(StrConv::str(code, 16, 8)).arg(code, 10);
+    Dialog::show(Dialog::Failure, title, text->concat("\n\n")->concat(line->result()), 0x20, 0x20);
+}
+
+void showSuccess(const Ref<String>& title, const Ref<String>& message, const Ref<String>& tag) {
+    Ref<StringFormatter> text = StringFormatter::create(message, 0);
+    text->arg(tag);
+    Dialog::show(Dialog::Information, title, text->result(), 0x20, 0x20);
+}
+
+// The capability query and the client; `client` stays empty when the service is not available.
+Ref<ZEZUvedaze> connect(Application& app, void (Application::*report)(uint32_t, const Ref<String>&),
+                        const char* clientFailure) {
+    Ref<Capabilities> capabilities = Capabilities::create(false, 5000, false);
+    if (!capabilities) {
+        Error code = Error::get();
+        LogLine(4) << "Capability query for ZEZ-Uvedaze failed; error: " << Code{code};
+        (app.*report)(code | 0x10000000, {});
+        return {};
+    }
+    Ref<ZEZUvedaze> client = ZEZUvedaze::create(capabilities->zezUvedaze());
+    if (!client) {
+        Error code = Error::get();
+        LogLine(4) << clientFailure << Code{code};
+        (app.*report)(code | 0x20000000, {});
+    }
+    return client;
+}
+
+Ref<Progress> createProgress(const Ref<String>& title, const Ref<String>& text, uint64_t maximum) {
+    Ref<Progress> progress = Progress::create(title, text, maximum, false, true);
+    if (!progress) LogLine(3) << "Failed to create progress dialog; error: " << Code{Error::get()};
+    return progress;
+}
+
+} // namespace
+
+Error Application::fileUpload() {
+    Ref<String> name = !isEmpty(parameters->destination()) ? parameters->destination() : parameters->source();
+    return uploadFile(Service::name(name));
+}
+
+Error Application::screenshotUpload() {
+    if (!isEmpty(parameters->destination())) return uploadFile(parameters->destination());
+    if (isEmpty(parameters->source())) {
+        LogLine(4) << "Filename is invalid";
+        return Error(0x8443);
+    }
+    return uploadFile(predeterminedFilename(extensionOf(parameters->source())));
+}
+
+Error Application::uploadFile(const Ref<String>& uploadName) {
+    Ref<ZEZUvedaze> client =
+        connect(*this, &Application::reportFileUploadFailure, "File upload for ZEZ-Uvedaze not available; error: ");
+    if (!client) return Error(0x10002);
+
+    Ref<File> file = File::open(parameters->source(), 3);
+    if (!file) {
+        Error code = Error::get();
+        LogLine(4) << "Failed to open file " << parameters->source() << "; error: " << Code{code};
+        reportFileUploadFailure(code | 0x40000000, {});
+        return Error(0x8443);
+    }
+    Ref<Progress> progress = createProgress(text("UPLOADING FILE...", 89), text("UPLOADING FILE...", 90), 100);
+    Ref<UploadFileProgress> notifier = makeRef<UploadFileProgress>(progress);
+
+    Ref<String> tag = client->uploadFile(file->stream(), uploadName, notifier, transferLimitMs);
+    if (tag) {
+        LogLine(1) << "File upload ok; tag: " << tag;
+        showSuccess(text("UPLOAD FILE SUCCESSFUL", 75), text("UPLOADED LOG AS #%1", 76), tag);
+        return Error(0);
+    }
+    Error code = Error::get();
+    if (code == 0x8442) {
+        LogLine(1) << "User aborted file upload";
+        return code;
+    }
+    LogLine(4) << "File upload failed; error: " << Code{code};
+    progress.reset();
+    notifier.reset();
+    reportFileUploadFailure(code | 0x50000000, code == 0x8484 ? text("SIZE OF DATA TO UPLOAD IS TOO LARGE", 63)
+                                                              : Ref<String>());
+    return Error(0x8443);
+}
+
+void Application::reportFileUploadFailure(uint32_t code, const Ref<String>& message) {
+    showFailure(*this, text("UPLOAD FILE FAILED", 61), isEmpty(message) ? text("UPLOAD OF FILE FAILED", 62) : message,
+                code);
+}
+
+Error Application::logUpload() {
+    Ref<Progress> progress = createProgress(text("UPLOADING LOG...", 91), text("PREPARING LOG...", 92), 200);
+    Ref<ZEZUvedaze> client = connect(*this, &Application::reportLogUploadFailure,
+                                     "System log upload for ZEZ-Uvedaze not available; error: ");
+    if (!client) return Error(0x10002);
+
+    Ref<String> suffix = !isEmpty(parameters->suffix) ? parameters->suffix : String::create("user");
+    Ref<UploadSyslogProgress> notifier = makeRef<UploadSyslogProgress>(progress, catalogue);
+
+    Ref<String> tag = client->uploadSyslog(suffix, notifier, transferLimitMs);
+    if (tag) {
+        LogLine(1) << "System log upload ok; tag: " << tag;
+        progress.reset();
+        notifier.reset();
+        showSuccess(text("UPLOAD LOG SUCCESSFUL", 77), text("UPLOADED LOG AS #%1", 78), tag);
+        return Error(0);
+    }
+    Error code = Error::get();
+    if (code == 0x8442) {
+        LogLine(1) << "User aborted system log upload";
+        return code;
+    }
+    LogLine(4) << "System log upload failed; error: " << Code{code};
+    reportLogUploadFailure(code | 0x30000000, code == 0x8484 ? text("SIZE OF DATA TO UPLOAD IS TOO LARGE", 63)
+                                                             : Ref<String>());
+    return Error(0x8443);
+}
+
+void Application::reportLogUploadFailure(uint32_t code, const Ref<String>& message) {
+    showFailure(*this, text("UPLOAD LOG FAILED", 61), isEmpty(message) ? text("UPLOAD OF LOG FAILED", 64) : message,
+                code);
+}
+
+} // namespace Applications::Commands::Scrivlet
