@@ -85,7 +85,14 @@ void FSItem::loadStat() {
     m_modifiedMs = toMs(st.st_mtim);
 }
 
+namespace {
+FSItem::Observer itemObserver = nullptr;
+}
+
+void FSItem::setObserver(Observer observer) { itemObserver = observer; }
+
 Ref<FSItem> FSItem::open(const Ref<String>& path, unsigned, unsigned) {
+    if (itemObserver) itemObserver(path);
     auto resolved = resolveFor(path, "FSItem::open");
     if (!resolved) return {};
     struct stat st {};

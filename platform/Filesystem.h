@@ -21,6 +21,9 @@ public:
 class FSItem : public Object {
 public:
     static Ref<FSItem> open(const Ref<String>& path, unsigned flags, unsigned mode);
+    // Sees every item lookup (existence probe); for instrumentation such as probe counts.
+    using Observer = void (*)(const Ref<String>& path);
+    static void setObserver(Observer observer);
     Ref<String> name() const;
     const Ref<String>& path() const { return m_path; }
     bool isFile() const { return m_isFile; }

@@ -16,8 +16,8 @@ Ref<String> str(uint64_t value, unsigned radix = 10, unsigned digits = 0);
 
 namespace StringUtil {
 // Splits at `separator` into at most `limit` parts (0: no limit). With `honourQuotes`, separators
-// between quote characters and after the escape character do not split; quotes and escapes stay
-// in the parts as written.
+// between quote characters and after the escape character do not split, and the quote and escape
+// characters themselves are dropped from the parts.
 std::vector<Ref<String>> split(const Ref<String>& text, char separator, unsigned limit, bool honourQuotes = false,
                                char escape = '\\', char quote = '"');
 // Replaces, in one pass from left to right, every occurrence of each `from[i]` by `to[i]`.

@@ -61,7 +61,9 @@ public:
     }
     const char* name() const override { return "script"; }
     unsigned type() const override { return m_script.value("type", Backend::type()); }
+    // Only dialogs that offer a choice take an answer; a plain message is acknowledged.
     unsigned show(unsigned, const std::string&, const std::string&, unsigned buttons, unsigned defaultButton) override {
+        if (buttons == 0x20) return defaultButton;
         const json answers = m_script.value("answers", json::array());
         if (m_nextAnswer < answers.size()) return Host::parseNumber(answers[m_nextAnswer++], defaultButton);
         return buttons == 3 ? 2 : defaultButton;

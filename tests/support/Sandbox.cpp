@@ -1,0 +1,171 @@
+#include "Sandbox.h"
+#include "platform/Host.h"
+#include <algorithm>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace Testing {
+
+std::vector<json> RunResult::calls(const std::string& name) const {
+    std::vector<json> found;
+    for (const json& entry : transcript)
+        if (entry.value("call", "") == name) found.push_back(entry);
+    return found;
+}
+
+bool RunResult::logged(int level, const std::string& text) const {
+    return std::any_of(log.begin(), log.end(),
+                       [&](const LogLine& l) { return l.level == level && l.text.find(text) != std::string::npos; });
+}
+
+std::string RunResult::logText() const {
+    std::string all;
+    for (const LogLine& l : log) all += "L" + std::to_string(l.level) + " " + l.text + "\n";
+    return all;
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void writeFile(const fs::path& path, const std::string& data) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << data;
+}
+
+std::vector<std::string> listFiles(const fs::path& directory) {
+    std::vector<std::string> files;
+    if (!fs::exists(directory)) return files;
+    for (const auto& e : fs::recursive_directory_iterator(directory))
+        if (e.is_regular_file()) files.push_back(fs::relative(e.path(), directory).string());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+long long modifiedMs(const fs::path& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return -1;
+    return st.st_mtim.tv_sec * 1000LL + st.st_mtim.tv_nsec / 1000000;
+}
+
+void setModifiedMs(const fs::path& path, long long ms) {
+    timespec times[2];
+    times[0].tv_sec = times[1].tv_sec = ms / 1000;
+    times[0].tv_nsec = times[1].tv_nsec = (ms % 1000) * 1000000;
+    utimensat(AT_FDCWD, path.c_str(), times, 0);
+}
+
+Sandbox::Sandbox() {
+    std::string pattern = (fs::temp_directory_path() / "scrivlet-test-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    root = pattern;
+    Host::writeEmbeddedDefault(root.string());
+    config = json::parse(readFile(root / "host.json"));
+    if (!config.contains("faults")) config["faults"] = json::array();
+    // Runs see only the drives of the configuration, never the machine's own removable drives.
+    config["hostDrives"]["enabled"] = false;
+    fs::create_directories(work());
+}
+
+Sandbox::~Sandbox() {
+    if (!std::getenv("SCRIVLET_KEEP_SANDBOX")) {
+        std::error_code ec;
+        fs::permissions(root, fs::perms::owner_all, fs::perm_options::add, ec);
+        fs::remove_all(root, ec);
+    }
+}
+
+namespace {
+
+std::vector<LogLine> readLog(const fs::path& file) {
+    std::vector<LogLine> lines;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) {
+        // "<time> L<level> scrivlet[<pid>]: <text>"
+        size_t level = line.find(" L");
+        size_t colon = line.find("]: ");
+        if (level == std::string::npos || colon == std::string::npos) continue;
+        lines.push_back({std::atoi(line.c_str() + level + 2), line.substr(colon + 3)});
+    }
+    return lines;
+}
+
+std::vector<json> readTranscript(const fs::path& file) {
+    std::vector<json> entries;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty()) entries.push_back(json::parse(line));
+    return entries;
+}
+
+} // namespace
+
+RunResult Sandbox::run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env) const {
+    writeFile(root / "host.json", config.dump(2));
+    writeFile(root / "script.json", script.dump(2));
+    fs::path transcript = root / "transcript.jsonl";
+    fs::path log = root / "syslog" / "system.log";
+    fs::remove(transcript);
+    fs::remove(log);
+
+    std::map<std::string, std::string> environment;
+    for (char** e = environ; *e; e++) {
+        std::string entry = *e;
+        size_t eq = entry.find('=');
+        if (eq == std::string::npos || entry.rfind("ORVANE_", 0) == 0) continue;
+        environment[entry.substr(0, eq)] = entry.substr(eq + 1);
+    }
+    environment["ORVANE_ROOT"] = root.string();
+    environment["ORVANE_UI"] = "script";
+    environment["ORVANE_UI_SCRIPT"] = (root / "script.json").string();
+    environment["ORVANE_UI_TRANSCRIPT"] = transcript.string();
+    for (const auto& [key, value] : env) environment[key] = value;
+
+    std::vector<std::string> envText;
+    for (const auto& [key, value] : environment) envText.push_back(key + "=" + value);
+    std::vector<char*> envp, argv;
+    for (std::string& e : envText) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> argText{SCRIVLET_BINARY};
+    argText.insert(argText.end(), args.begin(), args.end());
+    for (std::string& a : argText) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
+    pid_t child = fork();
+    if (child == 0) {
+        int devNull = open("/dev/null", O_RDONLY);
+        dup2(devNull, 0);
+        dup2(pipeFds[1], 1);
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+        if (chdir(work().c_str()) != 0) _exit(126);
+        execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    RunResult result;
+    char buffer[4096];
+    for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) result.out.append(buffer, n);
+    close(pipeFds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+    result.transcript = readTranscript(transcript);
+    result.log = readLog(log);
+    return result;
+}
+
+} // namespace Testing

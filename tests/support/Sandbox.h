@@ -1,0 +1,64 @@
+#pragma once
+// A throw-away platform for one end-to-end run of the built binary: its own root directory with the
+// embedded default, a host configuration and UI script the test edits, and readers for what the run
+// left behind (standard output, exit status, dialog transcript, system log, files).
+#include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+namespace Testing {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+struct LogLine {
+    int level = 0;
+    std::string text;
+};
+
+struct RunResult {
+    int status = -1;
+    std::string out;
+    std::vector<json> transcript;
+    std::vector<LogLine> log;
+
+    // Transcript entries of one call name ("Dialog::show", "FSItem::create", ...).
+    std::vector<json> calls(const std::string& name) const;
+    // True when a log line of the level contains the text.
+    bool logged(int level, const std::string& text) const;
+    std::string logText() const;
+};
+
+class Sandbox {
+public:
+    Sandbox();
+    ~Sandbox();
+    Sandbox(const Sandbox&) = delete;
+    Sandbox& operator=(const Sandbox&) = delete;
+
+    // Runs the binary from the sandbox's working directory (a platform path below /host).
+    RunResult run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {}) const;
+
+    // A host directory of a node of the embedded default: "system", "boot", "stick".
+    fs::path node(const std::string& name) const { return root / "nodes" / name; }
+    // The working directory of runs, where test sources are put.
+    fs::path work() const { return root / "work"; }
+    void addFault(json rule) { config["faults"].push_back(std::move(rule)); }
+    // Sets a fixed clock (milliseconds since the epoch, before the time-zone offset).
+    void fixClock(long long ms) { config["clock"]["fixedMs"] = ms; }
+
+    fs::path root;
+    json config;
+    json script = json::object();
+};
+
+std::string readFile(const fs::path& path);
+void writeFile(const fs::path& path, const std::string& data);
+// All regular files below a directory, relative, sorted.
+std::vector<std::string> listFiles(const fs::path& directory);
+long long modifiedMs(const fs::path& path);
+void setModifiedMs(const fs::path& path, long long ms);
+
+} // namespace Testing

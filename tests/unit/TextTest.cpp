@@ -1,0 +1,92 @@
+// Splitting, replacing, number conversion and the two placeholder styles of the formatters.
+#include "common/StringFormatter.h"
+#include "platform/Commandline.h"
+#include "platform/Text.h"
+#include <gtest/gtest.h>
+
+using namespace Applications::Commands::Scrivlet;
+
+namespace {
+
+std::vector<std::string> texts(const std::vector<Ref<String>>& parts) {
+    std::vector<std::string> out;
+    for (const Ref<String>& p : parts) out.push_back(p->str());
+    return out;
+}
+
+struct SplitCase {
+    const char* name;
+    const char* text;
+    char separator;
+    unsigned limit;
+    bool quotes;
+    std::vector<std::string> parts;
+};
+
+class SplitTest : public ::testing::TestWithParam<SplitCase> {};
+
+TEST_P(SplitTest, Parts) {
+    const SplitCase& c = GetParam();
+    EXPECT_EQ(texts(StringUtil::split(String::create(c.text), c.separator, c.limit, c.quotes)), c.parts);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    StringUtil, SplitTest,
+    ::testing::Values(SplitCase{"Blanks", "a b c", ' ', 0, false, {"a", "b", "c"}},
+                      SplitCase{"LimitKeepsTheRest", "boot.node=/x=y", '=', 2, false, {"boot.node", "/x=y"}},
+                      SplitCase{"NoSeparator", "boot.node", '=', 2, false, {"boot.node"}},
+                      SplitCase{"EmptyPart", "a  b", ' ', 0, false, {"a", "", "b"}},
+                      SplitCase{"QuotedSeparator", "\"k=v\"=\"w\"", '=', 2, true, {"k=v", "w"}},
+                      SplitCase{"EscapedSeparator", "k\\=v=w", '=', 2, true, {"k=v", "w"}},
+                      SplitCase{"UnquotedOnlyInsideQuotes", "\"a=b\"", '=', 2, true, {"a=b"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(StringUtil, ReplaceWorksInOnePassFromTheLeft) {
+    Ref<String> out = StringUtil::replace(String::create("a/b:c"), {String::create("/"), String::create(":")},
+                                          {String::create(":/"), String::create("::")}, 0);
+    EXPECT_EQ(out->str(), "a:/b::c");
+    EXPECT_EQ(StringUtil::replace(String::create("{file} and {file}"), "{file}", String::create("x"), 0)->str(),
+              "x and x");
+}
+
+TEST(StrConv, RadixAndDigits) {
+    EXPECT_EQ(StrConv::str(0x8443, 16, 8)->str(), "00008443");
+    EXPECT_EQ(StrConv::str(0x50008484, 16, 8)->str(), "50008484");
+    EXPECT_EQ(StrConv::str(7, 10, 3)->str(), "007");
+    EXPECT_EQ(StrConv::str(1234, 10, 3)->str(), "1234");
+    uint64_t v = 0;
+    EXPECT_TRUE(StrConv::num(String::create("4711"), v));
+    EXPECT_EQ(v, 4711u);
+    EXPECT_FALSE(StrConv::num(String::create("12x"), v));
+    EXPECT_FALSE(StrConv::num(String::create(""), v));
+}
+
+TEST(Formatter, BracePlaceholdersAreFilledInOrder) {
+    EXPECT_EQ(formatMessage(String::create("Could not create file: {1}; error: 0x{2} ({3})"), String::create("f"),
+                            0x60000020)
+                  ->str(),
+              "Could not create file: f; error: 0x60000020 (1610612768)");
+    EXPECT_EQ(formatCode(String::create("0x{1} ({2})"), 0x2A)->str(), "0x2A (42)");
+}
+
+TEST(Formatter, AValueHoldingItsOwnPlaceholderIsInsertedOnce) {
+    EXPECT_EQ(formatMessage(String::create("{1} and {1}"), String::create("<{1}>"))->str(), "<{1}> and <{1}>");
+}
+
+TEST(Formatter, TenthPlaceholderIsNotTheFirstFollowedByZero) {
+    Ref<StringFormatter> f = StringFormatter::create(String::create("{10}|{1}0"));
+    for (int i = 1; i <= 10; i++) f->arg(String::create(std::string(1, static_cast<char>('a' + i - 1))));
+    EXPECT_EQ(f->result()->str(), "j|a0");
+}
+
+TEST(Formatter, PlatformFormatterPercentMode) {
+    using Libraries::IO::Characters::StringFormatter;
+    Ref<StringFormatter> f = StringFormatter::create(String::create("UPLOADED LOG AS #%1"), 0);
+    f->arg(String::create("K7QM2XPA"));
+    EXPECT_EQ(f->result()->str(), "UPLOADED LOG AS #K7QM2XPA");
+    Ref<StringFormatter> g = StringFormatter::create(String::create("ERROR: 0x{1} ({2})"), 1);
+    g->arg(StrConv::str(0x50008442, 16, 8)).arg(0x50008442, 10);
+    EXPECT_EQ(g->result()->str(), "ERROR: 0x50008442 (1342211138)");
+}
+
+} // namespace

@@ -1,0 +1,17 @@
+// Unit tests run against a platform root of their own, made before the platform is first used.
+#include "platform/Host.h"
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    std::string root = (std::filesystem::temp_directory_path() / "scrivlet-unit-XXXXXX").string();
+    if (!mkdtemp(root.data())) return 2;
+    setenv("ORVANE_ROOT", root.c_str(), 1);
+    unsetenv("ORVANE_CONFIG");
+    setenv("ORVANE_UI", "headless", 1);
+    ::testing::InitGoogleTest(&argc, argv);
+    int result = RUN_ALL_TESTS();
+    std::filesystem::remove_all(root);
+    return result;
+}
