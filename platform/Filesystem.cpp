@@ -275,8 +275,8 @@ size_t File::write(TransferMemory& buffer, size_t length, unsigned) {
     auto* mapping = dynamic_cast<FileMapping*>(&buffer);
     size_t done = 0;
     bool handled = false;
-    if (mapping && mapping->isDestination() && allowed == length)
-        handled = transferFromPending(*mapping->memory(), length, done);
+    // Data a mapped source left pending is only in the file service, never in the block.
+    if (mapping && mapping->isDestination()) handled = transferFromPending(*mapping->memory(), allowed, done);
     if (!handled) {
         while (done < allowed) {
             ssize_t n = pwrite(m_fd, buffer.data() + done, allowed - done, static_cast<off_t>(m_position + done));

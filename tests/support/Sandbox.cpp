@@ -39,6 +39,16 @@ std::string readFile(const fs::path& path) {
     return s.str();
 }
 
+::testing::AssertionResult hasContent(const fs::path& path, const std::string& expected) {
+    if (!fs::exists(path)) return ::testing::AssertionFailure() << path << " does not exist";
+    std::string actual = readFile(path);
+    if (actual == expected) return ::testing::AssertionSuccess();
+    size_t at = 0;
+    while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) at++;
+    return ::testing::AssertionFailure() << path << " holds " << actual.size() << " bytes, expected "
+                                         << expected.size() << "; first difference at byte " << at;
+}
+
 void writeFile(const fs::path& path, const std::string& data) {
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << data;

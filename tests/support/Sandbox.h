@@ -3,6 +3,7 @@
 // embedded default, a host configuration and UI script the test edits, and readers for what the run
 // left behind (standard output, exit status, dialog transcript, system log, files).
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -55,6 +56,8 @@ public:
 };
 
 std::string readFile(const fs::path& path);
+// Compares a file with the expected bytes and reports sizes and the first difference, never the data.
+::testing::AssertionResult hasContent(const fs::path& path, const std::string& expected);
 void writeFile(const fs::path& path, const std::string& data);
 // All regular files below a directory, relative, sorted.
 std::vector<std::string> listFiles(const fs::path& directory);
