@@ -96,6 +96,8 @@ Config load() {
     c.catalogueDir = hostPath(c.root, j.value("catalogues", "catalogues"));
     c.ui = j.value("ui", json::object());
     c.syslog = j.value("syslog", json::object());
+    // The characters Sys::info 0x20023 answers, one per index.
+    c.redirectText = c.syslog.value("infoText", "");
     c.remote = j.value("remote", json::object());
     json drives = j.value("hostDrives", json::object());
     c.hostDrives = drives.value("enabled", true);

@@ -58,7 +58,8 @@ void appendLine(const std::string& line) {
 
 class HostExport : public SysLog::SysLogExport {
 public:
-    explicit HostExport(std::string hostPath) : m_hostPath(std::move(hostPath)) {}
+    HostExport(std::string hostPath, std::string platformPath)
+        : m_hostPath(std::move(hostPath)), m_platformPath(std::move(platformPath)) {}
     void start() {
         Ref<HostExport> self(this);
         std::thread([self] { self->run(); }).detach();
@@ -74,14 +75,15 @@ private:
     void run() {
         bool ok = SysLog::compressStore(m_hostPath, [this](double f) {
             m_fraction = f;
-            if (auto code = Host::fault("SysLogExport::chunk")) (void)code;
+            if (auto code = Host::fault("SysLogExport::chunk", m_platformPath)) (void)code;
             return !m_cancelled.load();
         });
-        if (ok && Host::fault("SysLogExport::run")) ok = false;
+        if (ok && Host::fault("SysLogExport::run", m_platformPath)) ok = false;
         if (ok) m_fraction = 1.0;
         m_state = ok ? 1 : 3;
     }
     std::string m_hostPath;
+    std::string m_platformPath;
     std::atomic<unsigned> m_state{0};
     std::atomic<double> m_fraction{0.0};
     std::atomic<bool> m_cancelled{false};
@@ -141,7 +143,7 @@ Ref<SysLogExport> exportLog(const Ref<String>& path) {
         Error::set(Errors::NotWritable);
         return {};
     }
-    Ref<HostExport> job(new HostExport(resolved->hostPath));
+    Ref<HostExport> job(new HostExport(resolved->hostPath, resolved->platformPath));
     job->start();
     return job;
 }

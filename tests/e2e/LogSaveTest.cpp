@@ -1,0 +1,185 @@
+// Mode "log" through the binary: the system log exports itself to each location.
+#include "support/Sandbox.h"
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+using namespace Testing;
+
+namespace {
+
+const std::string logName = "Orvane-20260102-ORV.LX64-2.0-user-001.log";
+const std::string firstShown = "SYSTEM:/\u200BLogs/\u200BOrvane\u2011" "20260102\u2011ORV.LX64\u2011" "2.0\u2011user\u2011" "001.log";
+const std::string secondShown =
+    "SYSTEM:/\u200BService/\u200BLogs/\u200BOrvane\u2011" "20260102\u2011ORV.LX64\u2011" "2.0\u2011user\u2011" "001.log";
+
+struct LogSave : ::testing::Test {
+    Sandbox box;
+    fs::path first() const { return box.node("system") / "Logs"; }
+    fs::path second() const { return box.node("system") / "Service" / "Logs"; }
+    RunResult save(std::vector<std::string> extra = {}) {
+        std::vector<std::string> args{"-m", "log", "--date=20260102"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return box.run(args);
+    }
+};
+
+std::string gunzip(const std::string& data) {
+    z_stream z{};
+    inflateInit2(&z, 16 + MAX_WBITS);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    z.avail_in = static_cast<uInt>(data.size());
+    std::string out;
+    char buffer[65536];
+    int rc;
+    do {
+        z.next_out = reinterpret_cast<Bytef*>(buffer);
+        z.avail_out = sizeof buffer;
+        rc = inflate(&z, Z_NO_FLUSH);
+        out.append(buffer, sizeof buffer - z.avail_out);
+    } while (rc == Z_OK);
+    inflateEnd(&z);
+    return rc == Z_STREAM_END ? out : std::string();
+}
+
+TEST_F(LogSave, BothLocationsGetTheCompressedLog) {
+    RunResult r = save();
+    ASSERT_EQ(r.status, 0) << r.logText();
+    ASSERT_EQ(listFiles(first()), std::vector<std::string>{logName});
+    ASSERT_EQ(listFiles(second()), std::vector<std::string>{logName});
+    std::string text = gunzip(readFile(first() / logName));
+    EXPECT_NE(text.find("scrivlet["), std::string::npos);
+    auto shown = r.calls("Dialog::show");
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0]["text"], "Log saved as " + firstShown + "\nand " + secondShown);
+    auto created = r.calls("Progress::create");
+    ASSERT_EQ(created.size(), 1u);
+    EXPECT_EQ(created[0]["maximum"], 200);
+    EXPECT_EQ(created[0]["title"], "Saving log");
+    auto values = r.calls("Progress.setValue");
+    ASSERT_FALSE(values.empty());
+    EXPECT_EQ(values.back()["value"], 200);
+}
+
+TEST_F(LogSave, OtherInterfaceTypeListsThePaths) {
+    box.script["type"] = 2;
+    RunResult r = save();
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(r.calls("Dialog::show").at(0)["text"],
+              "Log saved as:\n - SYSTEM:/Logs/" + logName + "\n - SYSTEM:/Service/Logs/" + logName);
+}
+
+TEST_F(LogSave, AFirstPositionalArgumentIsTheName) {
+    RunResult r = box.run({"-m", "log", "mine.log"});
+    ASSERT_EQ(r.status, 0) << r.logText();
+    EXPECT_EQ(listFiles(first()), std::vector<std::string>{"mine.log"});
+}
+
+TEST_F(LogSave, AFailedExportRemovesOnlyItsOwnFile) {
+    box.addFault({{"op", "SysLogExport::run"}, {"path", "/system/Logs/*"}, {"error", 0x25}});
+    RunResult r = save();
+    ASSERT_EQ(r.status, 0) << r.logText();
+    EXPECT_TRUE(listFiles(first()).empty());
+    EXPECT_EQ(listFiles(second()), std::vector<std::string>{logName});
+    EXPECT_EQ(r.calls("Dialog::show").at(0)["text"], "Log saved as " + secondShown);
+}
+
+TEST_F(LogSave, EveryExportFailing) {
+    box.addFault({{"op", "SysLog::exportLog"}, {"error", 0x25}});
+    RunResult r = save();
+    EXPECT_EQ(r.status, 67);
+    EXPECT_TRUE(r.logged(4, "Failed to initiate export to /system/Logs/" + logName)) << r.logText();
+    EXPECT_EQ(r.calls("Dialog::show").at(0)["text"],
+              "Could not store file " + std::string("Orvane-20260102-ORV.LX64-2.0-user.log") +
+                  ": 0x20008443 (536904771)");
+    EXPECT_TRUE(listFiles(first()).empty());
+    EXPECT_TRUE(listFiles(second()).empty());
+}
+
+TEST_F(LogSave, CancellingTheSecondExportRemovesBothFiles) {
+    box.addFault({{"op", "SysLogExport::chunk"}, {"delayMs", 50}, {"error", 0}});
+    box.script["cancel"] = json::array({{{"progress", 1}, {"query", 2}}});
+    RunResult r = save();
+    EXPECT_EQ(r.status, 66);
+    EXPECT_EQ(r.out, "User aborted\n");
+    EXPECT_TRUE(listFiles(first()).empty());
+    EXPECT_TRUE(listFiles(second()).empty());
+}
+
+struct UnavailableCase {
+    const char* name;
+    std::vector<std::string> options;
+    std::string infoText;
+    std::string shown;
+};
+
+class LogUnavailable : public ::testing::TestWithParam<UnavailableCase> {};
+
+TEST_P(LogUnavailable, Result8483AndTheRightWording) {
+    Sandbox box;
+    box.config["syslog"]["options"] = 1;
+    box.config["syslog"]["infoText"] = GetParam().infoText;
+    std::vector<std::string> args{"-m", "log"};
+    args.insert(args.end(), GetParam().options.begin(), GetParam().options.end());
+    RunResult r = box.run(args);
+    EXPECT_EQ(r.status, 0x83);
+    auto shown = r.calls("Dialog::show");
+    if (GetParam().shown.empty()) {
+        EXPECT_TRUE(shown.empty());
+    } else {
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0]["title"], "SysLog not available");
+        EXPECT_EQ(shown[0]["text"], GetParam().shown);
+    }
+    EXPECT_TRUE(listFiles(box.node("system")).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LogSave, LogUnavailable,
+    ::testing::Values(
+        UnavailableCase{"Redirected", {}, "", "The system log is not available, it's output is redirected to "},
+        UnavailableCase{"DisabledByBootParameter",
+                        {},
+                        "syslog=off",
+                        "The system log is not available as it's disabled due to a boot parameter."},
+        UnavailableCase{"SilentShowsNothing", {"-s", "--show-progress", "--show-success"}, "", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct VisibilityCase {
+    const char* name;
+    std::vector<std::string> options;
+    bool progress;
+    bool success;
+};
+
+class LogVisibility : public ::testing::TestWithParam<VisibilityCase> {};
+
+TEST_P(LogVisibility, ProgressAndSuccessFollowTheirRules) {
+    Sandbox box;
+    std::vector<std::string> args{"-m", "log"};
+    args.insert(args.end(), GetParam().options.begin(), GetParam().options.end());
+    RunResult r = box.run(args);
+    ASSERT_EQ(r.status, 0) << r.logText();
+    EXPECT_EQ(r.calls("Progress::create").size(), GetParam().progress ? 1u : 0u);
+    EXPECT_EQ(r.calls("Dialog::show").size(), GetParam().success ? 1u : 0u);
+    EXPECT_EQ(listFiles(box.node("system") / "Logs").size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(LogSave, LogVisibility,
+                         ::testing::Values(VisibilityCase{"Default", {}, true, true},
+                                           VisibilityCase{"Silent", {"-s"}, false, false},
+                                           VisibilityCase{"SilentShowProgress", {"-s", "--show-progress"}, true, false},
+                                           VisibilityCase{"SilentShowSuccess", {"-s", "--show-success"}, false, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(LogSaveDrive, DialogFlagsAndTheLogsHierarchy) {
+    Sandbox box;
+    box.addFault({{"op", "PlatformEnvironment::getPathNode"}, {"error", 0x20}});
+    box.script["select"] = json::array({{{"drive", "STICK"}}});
+    RunResult r = box.run({"-m", "log", "-s", "--dont-force-boot", "mine.log"});
+    ASSERT_EQ(r.status, 0) << r.logText();
+    EXPECT_EQ(r.calls("FSItem::create").at(0)["flags"], 0x84 | 0x508 | 0x800);
+    EXPECT_EQ(r.calls("FSItem::create").at(0)["prompt"], "Select drive in which to store the log");
+    EXPECT_EQ(listFiles(box.node("stick")), std::vector<std::string>{"Orvane/Logs/mine.log"});
+}
+
+} // namespace
