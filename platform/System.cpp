@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <pthread.h>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -56,14 +58,32 @@ Ref<Thd> Thd::create(const Ref<Exec>& exec, unsigned, unsigned, unsigned, const 
     return Ref<Thd>(new Thd(exec, name ? name : ""));
 }
 
+namespace {
+std::mutex liveMutex;
+std::condition_variable liveCv;
+unsigned liveThreads = 0;
+} // namespace
+
 bool Thd::start() {
     Ref<Exec> exec = m_exec;
     std::string name = m_name;
+    {
+        std::lock_guard lock(liveMutex);
+        liveThreads++;
+    }
     std::thread([exec, name] {
         pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
         exec->run();
+        std::lock_guard lock(liveMutex);
+        liveThreads--;
+        liveCv.notify_all();
     }).detach();
     return true;
+}
+
+bool Thd::waitForAll(unsigned timeoutMs) {
+    std::unique_lock lock(liveMutex);
+    return liveCv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [] { return liveThreads == 0; });
 }
 
 void Thd::sleep(unsigned milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
@@ -117,6 +137,9 @@ int exitStatusFor(unsigned code) {
 }
 
 void setExitCode(unsigned code) {
+    // Platform threads finish their last steps (a log line, a closed dialog) before the process
+    // tears down what they use.
+    Thd::waitForAll(5000);
     // The full 32-bit code is kept in the log, since the process status holds only 8 bits.
     unsigned level = code == 0 ? 1 : 4;
     if (SysLogFilter::level() <= level && SysLogFilter::state(0)) {

@@ -28,6 +28,8 @@ public:
                            const char* name);
     bool start();
     static void sleep(unsigned milliseconds);
+    // Waits until every started thread has returned; false when the time ran out.
+    static bool waitForAll(unsigned timeoutMs);
     const std::string& name() const { return m_name; }
 
 private:

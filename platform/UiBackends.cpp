@@ -35,6 +35,7 @@ public:
 };
 
 void applyStates(const std::vector<Ref<Elements::Element>>& elements, const json& states) {
+    if (!states.is_object()) return;
     for (const Ref<Elements::Element>& e : elements) {
         const json state = states.value(e->id() ? e->id()->str() : "", json());
         if (auto* group = dynamic_cast<Elements::GroupBox*>(e.get())) {

@@ -162,6 +162,8 @@ RunResult Sandbox::run(const std::vector<std::string>& args, const std::map<std:
         close(pipeFds[0]);
         close(pipeFds[1]);
         if (chdir(work().c_str()) != 0) _exit(126);
+        // A run that hangs is ended, and shows as killed by SIGALRM (status 1014).
+        alarm(120);
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
