@@ -6,6 +6,7 @@
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <random>
+#include <thread>
 #include <unistd.h>
 
 namespace Libraries::Tarnhold::Remote {
@@ -34,7 +35,8 @@ StoreSettings readSettings() {
     std::string max = setting("ORVANE_REMOTE_MAX_BYTES", "maxBytesText");
     const auto& remote = Host::config().remote;
     s.maxBytes = !max.empty() ? std::strtoull(max.c_str(), nullptr, 0) : remote.value("maxBytes", 0ULL);
-    while (!s.endpoint.empty() && s.endpoint.back() == '/') s.endpoint.pop_back();
+    while (!s.endpoint.empty() && s.endpoint.back() == '/')
+        s.endpoint.pop_back();
     return s;
 }
 
@@ -43,7 +45,9 @@ struct CurlGlobal {
     ~CurlGlobal() { curl_global_cleanup(); }
 };
 
-void ensureCurl() { static CurlGlobal global; }
+void ensureCurl() {
+    static CurlGlobal global;
+}
 
 std::string encodeKey(CURL* curl, const std::string& key) {
     std::string out;
@@ -107,6 +111,21 @@ int onProgress(void* context, curl_off_t, curl_off_t, curl_off_t ultotal, curl_o
     return 0;
 }
 
+// The transfer runs on a thread of its own while the caller blocks, so notifiers are always called
+// from another thread, as the library's contract allows. The file is read on that thread too; its
+// last error is carried back to the caller's thread.
+CURLcode performOnTransferThread(CURL* curl) {
+    CURLcode rc = CURLE_OK;
+    unsigned lastError = 0;
+    std::thread transfer([&] {
+        rc = curl_easy_perform(curl);
+        lastError = Error::get();
+    });
+    transfer.join();
+    Error::set(lastError);
+    return rc;
+}
+
 unsigned classify(long status, const std::string& body) {
     if (status == 413 || body.find("EntityTooLarge") != std::string::npos) return Errors::TooLarge;
     return Errors::ServerRefused;
@@ -147,7 +166,7 @@ Ref<String> put(const StoreSettings& s, const std::string& key, Transfer& t, uns
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, 512L * 1024);
     sign(curl, s);
-    CURLcode rc = curl_easy_perform(curl);
+    CURLcode rc = performOnTransferThread(curl);
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     curl_slist_free_all(headers);
@@ -174,7 +193,8 @@ std::string newTag() {
     static const char alphabet[] = "0123456789ABCDEFGHJKMNPQRSTVWXYZ";
     std::random_device device;
     std::string tag;
-    for (int i = 0; i < 8; i++) tag += alphabet[device() % 32];
+    for (int i = 0; i < 8; i++)
+        tag += alphabet[device() % 32];
     return tag;
 }
 
@@ -201,7 +221,7 @@ Ref<Capabilities> Capabilities::create(bool, unsigned timeoutMs, bool) {
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutMs));
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     sign(curl, s);
-    CURLcode rc = curl_easy_perform(curl);
+    CURLcode rc = performOnTransferThread(curl);
     curl_easy_cleanup(curl);
     if (rc != CURLE_OK) {
         Error::set(Unreachable);
@@ -224,8 +244,9 @@ Ref<ZEZUvedaze> ZEZUvedaze::create(const Ref<Capabilities::ZEZUvedaze>& capabili
     return Ref<ZEZUvedaze>(new ZEZUvedaze(capability->settings()));
 }
 
-Ref<String> ZEZUvedaze::uploadFile(const Ref<Services::Filesystem::Client::File>& stream, const Ref<String>& name,
-                                   const Ref<Progress>& notifier, unsigned timeLimitMs) {
+Ref<String> ZEZUvedaze::uploadFile(const Ref<Services::Filesystem::Client::File>& stream,
+                                   const Ref<String>& name, const Ref<Progress>& notifier,
+                                   unsigned timeLimitMs) {
     if (!stream) {
         Error::set(Errors::NotFound);
         return {};
@@ -237,7 +258,8 @@ Ref<String> ZEZUvedaze::uploadFile(const Ref<Services::Filesystem::Client::File>
     return put(m_settings, m_settings.prefix + newTag() + "/" + stdString(name), t, timeLimitMs);
 }
 
-Ref<String> ZEZUvedaze::uploadSyslog(const Ref<String>& suffix, const Ref<Progress>& notifier, unsigned timeLimitMs) {
+Ref<String> ZEZUvedaze::uploadSyslog(const Ref<String>& suffix, const Ref<Progress>& notifier,
+                                     unsigned timeLimitMs) {
     char temp[] = "/tmp/scrivlet-syslog-XXXXXX";
     int fd = mkstemp(temp);
     if (fd < 0) {
@@ -264,7 +286,10 @@ Ref<String> ZEZUvedaze::uploadSyslog(const Ref<String>& suffix, const Ref<Progre
         t.file = file.get();
         t.base = 0.5;
         t.span = 0.5;
-        if (file) tag = put(m_settings, m_settings.prefix + newTag() + "/Orvane-syslog-" + stdString(suffix) + ".log.gz", t, timeLimitMs);
+        if (file)
+            tag = put(m_settings,
+                      m_settings.prefix + newTag() + "/Orvane-syslog-" + stdString(suffix) + ".log.gz", t,
+                      timeLimitMs);
     }
     ::unlink(temp);
     return tag;

@@ -315,6 +315,8 @@ struct EarlyCase {
     std::string title;
     std::string text;
 };
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const EarlyCase& c, std::ostream* os) { *os << c.name; }
 
 class ExportEarlyExit : public Export, public ::testing::WithParamInterface<EarlyCase> {};
 

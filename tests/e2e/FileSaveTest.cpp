@@ -240,6 +240,8 @@ struct VisibilityCase {
     std::vector<std::string> options;
     bool dialog;
 };
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const VisibilityCase& c, std::ostream* os) { *os << c.name; }
 
 class StoreFailureVisibility : public ::testing::TestWithParam<VisibilityCase> {};
 

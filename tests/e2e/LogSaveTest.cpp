@@ -111,6 +111,8 @@ struct UnavailableCase {
     std::string infoText;
     std::string shown;
 };
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const UnavailableCase& c, std::ostream* os) { *os << c.name; }
 
 class LogUnavailable : public ::testing::TestWithParam<UnavailableCase> {};
 
@@ -150,6 +152,8 @@ struct VisibilityCase {
     bool progress;
     bool success;
 };
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const VisibilityCase& c, std::ostream* os) { *os << c.name; }
 
 class LogVisibility : public ::testing::TestWithParam<VisibilityCase> {};
 

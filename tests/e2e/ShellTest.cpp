@@ -12,6 +12,8 @@ struct ArgumentCase {
     int status;
     std::string out;
 };
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const ArgumentCase& c, std::ostream* os) { *os << c.name; }
 
 class ArgumentTest : public ::testing::TestWithParam<ArgumentCase> {};
 

@@ -74,6 +74,8 @@ struct NameCase {
     std::vector<std::string> args;
     std::string key;
 };
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const NameCase& c, std::ostream* os) { *os << c.name; }
 
 class UploadName : public Upload, public ::testing::WithParamInterface<NameCase> {};
 
@@ -159,6 +161,8 @@ struct FailureCase {
     std::string title;
     std::string text;
 };
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
 class UploadFailure : public Upload, public ::testing::WithParamInterface<FailureCase> {};
 

@@ -96,8 +96,6 @@ Sandbox::~Sandbox() {
     }
 }
 
-namespace {
-
 std::vector<LogLine> readLog(const fs::path& file) {
     std::vector<LogLine> lines;
     std::ifstream in(file);
@@ -118,8 +116,6 @@ std::vector<json> readTranscript(const fs::path& file) {
         if (!line.empty()) entries.push_back(json::parse(line));
     return entries;
 }
-
-} // namespace
 
 RunResult Sandbox::run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env) const {
     writeFile(root / "host.json", config.dump(2));

@@ -63,5 +63,8 @@ void writeFile(const fs::path& path, const std::string& data);
 std::vector<std::string> listFiles(const fs::path& directory);
 long long modifiedMs(const fs::path& path);
 void setModifiedMs(const fs::path& path, long long ms);
+// The lines of a system-log store and the entries of a dialog transcript.
+std::vector<LogLine> readLog(const fs::path& file);
+std::vector<json> readTranscript(const fs::path& file);
 
 } // namespace Testing

@@ -22,6 +22,8 @@ struct SplitCase {
     bool quotes;
     std::vector<std::string> parts;
 };
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const SplitCase& c, std::ostream* os) { *os << c.name; }
 
 class SplitTest : public ::testing::TestWithParam<SplitCase> {};
 

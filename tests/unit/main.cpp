@@ -10,6 +10,7 @@ int main(int argc, char** argv) {
     setenv("ORVANE_ROOT", root.c_str(), 1);
     unsetenv("ORVANE_CONFIG");
     setenv("ORVANE_UI", "headless", 1);
+    setenv("ORVANE_UI_TRANSCRIPT", (root + "/transcript.jsonl").c_str(), 1);
     ::testing::InitGoogleTest(&argc, argv);
     int result = RUN_ALL_TESTS();
     std::filesystem::remove_all(root);

@@ -1,0 +1,85 @@
+// The wait dialog of the location search through the binary: a slow search (made slow by delaying
+// the platform's directory lookup) shows it and closes it before the copy; a fast one shows nothing.
+#include "support/Sandbox.h"
+#include <gtest/gtest.h>
+
+using namespace Testing;
+
+namespace {
+
+struct SlowSearch {
+    const char* name;
+    std::vector<std::string> args;
+    const char* title;
+    const char* text;
+};
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const SlowSearch& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class WaitDialogRun : public ::testing::TestWithParam<SlowSearch> {
+  protected:
+    Sandbox box;
+    void SetUp() override { writeFile(box.work() / "x.txt", "wait dialog"); }
+    // Position of the first transcript entry of `call` (with `id` when given), or -1.
+    static long position(const RunResult& r, const std::string& call, const json& id = nullptr) {
+        for (size_t i = 0; i < r.transcript.size(); i++)
+            if (r.transcript[i]["call"] == call && (id.is_null() || r.transcript[i]["id"] == id))
+                return long(i);
+        return -1;
+    }
+};
+
+TEST_P(WaitDialogRun, SlowSearchShowsTheDialogAndClosesItBeforeTheCopy) {
+    box.addFault({{"op", "PlatformEnvironment::getPathNode"}, {"times", 1}, {"delayMs", 2400}, {"error", 0}});
+    RunResult r = box.run(GetParam().args);
+    ASSERT_EQ(r.status, 0) << r.logText();
+
+    auto shown = r.calls("Dialog.show");
+    ASSERT_EQ(shown.size(), 1u) << r.logText();
+    EXPECT_EQ(shown[0]["severity"], 1);
+    EXPECT_EQ(shown[0]["title"], GetParam().title);
+    EXPECT_EQ(shown[0]["text"], GetParam().text);
+    long closed = position(r, "Dialog.close", shown[0]["id"]);
+    ASSERT_GE(closed, 0);
+    EXPECT_LT(closed, position(r, "Progress::create"))
+        << "the wait dialog must be gone before the copy starts";
+    EXPECT_TRUE(r.logged(1, "Showing wait dialog")) << r.logText();
+    EXPECT_TRUE(r.logged(1, "Closing wait dialog")) << r.logText();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, WaitDialogRun,
+    ::testing::Values(SlowSearch{"File",
+                                 {"x.txt"},
+                                 "Determining file locations",
+                                 "Determining the locations to use for the file; this will take a while"},
+                      SlowSearch{
+                          "Log",
+                          {"-m", "log"},
+                          "Determining log locations",
+                          "Determining the locations to use for the log files; this will take a while"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(WaitDialogRunFast, FastSearchShowsNothing) {
+    Sandbox box;
+    writeFile(box.work() / "x.txt", "fast");
+    RunResult r = box.run({"x.txt"});
+    ASSERT_EQ(r.status, 0) << r.logText();
+    EXPECT_EQ(r.calls("Dialog::create").size(), 1u);
+    EXPECT_TRUE(r.calls("Dialog.show").empty());
+    EXPECT_EQ(r.calls("Dialog.close").size(), 1u);
+    EXPECT_TRUE(r.logged(1, "Not showing wait dialog (semaphore signalled)")) << r.logText();
+}
+
+TEST(WaitDialogRunFast, SilentRunCreatesNoWaitDialog) {
+    Sandbox box;
+    writeFile(box.work() / "x.txt", "silent");
+    RunResult r = box.run({"--silent", "x.txt"});
+    ASSERT_EQ(r.status, 0) << r.logText();
+    EXPECT_TRUE(r.calls("Dialog::create").empty());
+    EXPECT_FALSE(r.logged(1, "wait dialog")) << r.logText();
+}
+
+} // namespace
