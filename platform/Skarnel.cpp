@@ -5,6 +5,7 @@
 #include "UiBackend.h"
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <nlohmann/json.hpp>
 #include <unistd.h>
 
@@ -39,10 +40,12 @@ void record(json entry) {
     static const std::string path = envOr("ORVANE_UI_TRANSCRIPT", Host::config().ui.value("transcript", ""));
     if (path.empty()) return;
     std::string line = entry.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
-    FILE* f = std::fopen(path.c_str(), "a");
-    if (!f) return;
-    std::fwrite(line.data(), 1, line.size(), f);
-    std::fclose(f);
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    // One append per line, so that lines of threads and of concurrent runs never interleave.
+    ssize_t written = ::write(fd, line.data(), line.size());
+    (void)written;
+    ::close(fd);
 }
 
 std::string text(const Ref<String>& s) { return stdString(s); }
