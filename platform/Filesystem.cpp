@@ -47,7 +47,9 @@ bool validName(const Ref<String>& name) {
     return !isEmpty(name) && name->str() != "." && name->str() != ".." && name->findLast('/') < 0;
 }
 
-long long toMs(const struct timespec& t) { return t.tv_sec * 1000LL + t.tv_nsec / 1000000; }
+long long toMs(const struct timespec& t) {
+    return t.tv_sec * 1000LL + t.tv_nsec / 1000000;
+}
 
 } // namespace
 
@@ -55,7 +57,8 @@ Ref<String> Service::absolute(const Ref<String>& path, const Ref<String>& base) 
     if (!path) return base;
     if (path->at(0) == '/' || isEmpty(base)) return path;
     std::string rel = path->str();
-    while (rel.rfind("./", 0) == 0) rel.erase(0, 2);
+    while (rel.rfind("./", 0) == 0)
+        rel.erase(0, 2);
     if (rel == ".") rel.clear();
     std::string b = base->str();
     if (rel.empty()) return base;
@@ -79,6 +82,15 @@ Ref<String> Service::name(const Ref<String>& path) {
 void FSItem::loadStat() {
     struct stat st {};
     if (lstat(m_hostPath.c_str(), &st) != 0 && stat(m_hostPath.c_str(), &st) != 0) return;
+    applyStat(st);
+}
+
+void FSItem::loadStat(int fd) {
+    struct stat st {};
+    if (fstat(fd, &st) == 0) applyStat(st);
+}
+
+void FSItem::applyStat(const struct stat& st) {
     m_isFile = S_ISREG(st.st_mode);
     m_isDirectory = S_ISDIR(st.st_mode);
     m_size = static_cast<uint64_t>(st.st_size);
@@ -89,7 +101,9 @@ namespace {
 FSItem::Observer itemObserver = nullptr;
 }
 
-void FSItem::setObserver(Observer observer) { itemObserver = observer; }
+void FSItem::setObserver(Observer observer) {
+    itemObserver = observer;
+}
 
 Ref<FSItem> FSItem::open(const Ref<String>& path, unsigned, unsigned) {
     if (itemObserver) itemObserver(path);
@@ -105,7 +119,9 @@ Ref<FSItem> FSItem::open(const Ref<String>& path, unsigned, unsigned) {
     return item;
 }
 
-Ref<String> FSItem::name() const { return Service::name(m_path); }
+Ref<String> FSItem::name() const {
+    return Service::name(m_path);
+}
 
 Ref<Variant> FSItem::getAtr(const char* name) const {
     if (auto code = Host::fault("FSItem::getAtr", m_path->str())) {
@@ -149,9 +165,12 @@ Ref<File> File::open(const Ref<String>& path, unsigned mode) {
         return {};
     }
     int flags = O_CLOEXEC;
-    if (mode == 0x1B) flags |= O_WRONLY | O_CREAT | O_TRUNC;
-    else if (mode == 0x113) flags |= O_RDWR | O_CREAT;
-    else flags |= O_RDONLY;
+    if (mode == 0x1B)
+        flags |= O_WRONLY | O_CREAT | O_TRUNC;
+    else if (mode == 0x113)
+        flags |= O_RDWR | O_CREAT;
+    else
+        flags |= O_RDONLY;
     int fd = ::open(host.c_str(), flags, 0644);
     if (fd < 0) {
         Error::set(errorFromErrno(errno));
@@ -163,7 +182,7 @@ Ref<File> File::open(const Ref<String>& path, unsigned mode) {
         return {};
     }
     Ref<File> file(new File(String::create(resolved->platformPath), host, fd));
-    file->loadStat();
+    file->loadStat(fd);
     if (auto limit = Host::byteLimit("File::read", resolved->platformPath)) {
         file->m_readBudget = limit->first;
         file->m_readError = limit->second;
@@ -219,7 +238,9 @@ size_t File::read(TransferMemory& buffer, size_t length, unsigned) {
     auto* mapping = dynamic_cast<FileMapping*>(&buffer);
     ShMem* memory = mapping ? mapping->memory().get() : dynamic_cast<ShMem*>(&buffer);
     size_t got = 0;
-    uint64_t fileSize = size();
+    // The size known from the last look is enough until the read reaches it; only then is the
+    // file asked again, in case it grew.
+    uint64_t fileSize = m_position + wanted <= m_size ? m_size : (m_size = size());
     if (mapping && !mapping->isDestination() && memory->destinationMapping) {
         // Leave the data with the file service; the mapped destination moves it.
         got = m_position < fileSize ? std::min<uint64_t>(wanted, fileSize - m_position) : 0;
@@ -256,7 +277,12 @@ bool File::transferFromPending(ShMem& memory, size_t length, size_t& moved) {
     // Where the kernel cannot copy between these files, fall back to the block's memory.
     while (moved < length) {
         ssize_t n = pread(pending.fd, memory.data(), std::min(length - moved, memory.size()), in);
-        if (n <= 0) return moved == length;
+        if (n <= 0) {
+            // The source shrank under the transfer: the block holds none of the missing data, so
+            // the write ends short rather than writing the block.
+            Error::set(n < 0 ? errorFromErrno(errno) : Errors::IoError);
+            return true;
+        }
         ssize_t w = pwrite(m_fd, memory.data(), static_cast<size_t>(n), out);
         if (w <= 0) return true;
         in += w;
@@ -279,7 +305,8 @@ size_t File::write(TransferMemory& buffer, size_t length, unsigned) {
     if (mapping && mapping->isDestination()) handled = transferFromPending(*mapping->memory(), allowed, done);
     if (!handled) {
         while (done < allowed) {
-            ssize_t n = pwrite(m_fd, buffer.data() + done, allowed - done, static_cast<off_t>(m_position + done));
+            ssize_t n =
+                pwrite(m_fd, buffer.data() + done, allowed - done, static_cast<off_t>(m_position + done));
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) {
                 Error::set(n < 0 ? errorFromErrno(errno) : Errors::NoSpace);
@@ -289,8 +316,10 @@ size_t File::write(TransferMemory& buffer, size_t length, unsigned) {
         }
     }
     m_position += done;
-    if (done < length && allowed < length) Error::set(m_writeError);
-    else if (done < length && Error::get() == 0) Error::set(Errors::NoSpace);
+    if (done < length && allowed < length)
+        Error::set(m_writeError);
+    else if (done < length && Error::get() == 0)
+        Error::set(Errors::NoSpace);
     return done;
 }
 
@@ -363,8 +392,9 @@ Ref<FSItem> Iterator::next() {
         std::string host = m_hostPath + "/" + name;
         struct stat st {};
         bool isFile = lstat(host.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-        Ref<FSItem> item = isFile ? Ref<FSItem>(Ref<File>(new File(String::create(base + "/" + name), host, -1)))
-                                  : Ref<FSItem>(new FSItem(String::create(base + "/" + name), host));
+        Ref<FSItem> item = isFile
+                               ? Ref<FSItem>(Ref<File>(new File(String::create(base + "/" + name), host, -1)))
+                               : Ref<FSItem>(new FSItem(String::create(base + "/" + name), host));
         item->loadStat();
         return item;
     }
@@ -388,7 +418,8 @@ Ref<Directory> Directory::open(const Ref<String>& path, unsigned mode) {
         Error::set(Errors::NotWritable);
         return {};
     }
-    return Ref<Directory>(new Directory(String::create(resolved->platformPath), resolved->hostPath, mode == 0x33));
+    return Ref<Directory>(
+        new Directory(String::create(resolved->platformPath), resolved->hostPath, mode == 0x33));
 }
 
 bool Directory::childHostPath(const Ref<String>& name, const char* op, std::string& host) const {
@@ -439,7 +470,9 @@ Ref<Iterator> Directory::iterator(unsigned, const Ref<String>&) {
     return Ref<Iterator>(new Iterator(m_path, m_hostPath, dir));
 }
 
-Ref<String> Directory::name() const { return Service::name(m_path); }
+Ref<String> Directory::name() const {
+    return Service::name(m_path);
+}
 
 Ref<Node> Nodes::open(const Ref<String>& nodeName) {
     if (isEmpty(nodeName) || !Namespace::findNode(nodeName->str())) {
@@ -486,8 +519,10 @@ Ref<Variant> Providers::Generic::attribute(const char* name) const {
     const Host::NodeConfig* node = Namespace::findNode(m_node->str());
     if (!node || !node->attributes.contains(name)) return value;
     const nlohmann::json& a = node->attributes[name];
-    if (a.is_string()) value->append({2, 0, String::create(a.get<std::string>())});
-    else if (a.is_number_integer()) value->append({1, a.get<long long>(), {}});
+    if (a.is_string())
+        value->append({2, 0, String::create(a.get<std::string>())});
+    else if (a.is_number_integer())
+        value->append({1, a.get<long long>(), {}});
     return value;
 }
 
@@ -523,6 +558,8 @@ Ref<Entry> Entry::create(const Ref<String>& node, unsigned, unsigned, const Ref<
     return Ref<Entry>(new Entry(node, String::create(*mountPoint)));
 }
 
-Entry::~Entry() { Namespace::unmount(m_node->str()); }
+Entry::~Entry() {
+    Namespace::unmount(m_node->str());
+}
 
 } // namespace Services::Mount::Client

@@ -6,12 +6,13 @@
 #include "System.h"
 #include "Variant.h"
 #include <cstdint>
+#include <sys/stat.h>
 #include <vector>
 
 namespace Services::Filesystem::Client {
 
 class Service {
-public:
+  public:
     // Joins a relative path to a base; an absolute path is returned as it is.
     static Ref<String> absolute(const Ref<String>& path, const Ref<String>& base);
     static Ref<String> parent(const Ref<String>& path, bool keepTrailing);
@@ -19,7 +20,7 @@ public:
 };
 
 class FSItem : public Object {
-public:
+  public:
     static Ref<FSItem> open(const Ref<String>& path, unsigned flags, unsigned mode);
     // Sees every item lookup (existence probe); for instrumentation such as probe counts.
     using Observer = void (*)(const Ref<String>& path);
@@ -32,9 +33,12 @@ public:
     // "TIME.MODIFY": integer milliseconds on the time base of Time::current.
     Ref<Variant> getAtr(const char* name) const;
 
-protected:
-    FSItem(Ref<String> path, std::string hostPath) : m_path(std::move(path)), m_hostPath(std::move(hostPath)) {}
+  protected:
+    FSItem(Ref<String> path, std::string hostPath)
+        : m_path(std::move(path)), m_hostPath(std::move(hostPath)) {}
     void loadStat();
+    void loadStat(int fd); // of an open file: no second lookup by name
+    void applyStat(const struct stat& st);
     Ref<String> m_path;
     std::string m_hostPath;
     bool m_isFile = false;
@@ -51,14 +55,14 @@ class File;
 // destination mapping let the file service move the data itself (copy_file_range) when both sides
 // of a transfer are mapped onto the same block.
 class FileMapping : public Object, public TransferMemory {
-public:
+  public:
     uint8_t* data() override { return m_memory->data(); }
     size_t size() const override { return m_memory->size(); }
     const Ref<ShMem>& memory() const { return m_memory; }
     File* file() const { return m_file; }
     bool isDestination() const { return m_destination; }
 
-private:
+  private:
     FileMapping(Ref<ShMem> memory, File* file, bool destination)
         : m_memory(std::move(memory)), m_file(file), m_destination(destination) {}
     Ref<ShMem> m_memory;
@@ -68,7 +72,7 @@ private:
 };
 
 class File : public FSItem {
-public:
+  public:
     // Modes: 3 existing file for reading; 4 existence probe; 0x0B source for reading and mapping;
     // 0x1B destination, created, for writing and mapping; 0x113 read-write, created when absent,
     // exclusive (0x222 when already opened elsewhere, also by another process).
@@ -91,8 +95,9 @@ public:
     // The stream side of the file is the file itself.
     Ref<File> stream() { return Ref<File>(this); }
 
-private:
-    File(Ref<String> path, std::string hostPath, int fd) : FSItem(std::move(path), std::move(hostPath)), m_fd(fd) {}
+  private:
+    File(Ref<String> path, std::string hostPath, int fd)
+        : FSItem(std::move(path), std::move(hostPath)), m_fd(fd) {}
     bool transferFromPending(ShMem& memory, size_t length, size_t& moved);
     size_t limitFor(long long& budget, unsigned code, size_t length);
     friend class Iterator;
@@ -105,12 +110,12 @@ private:
 };
 
 class Iterator : public Object {
-public:
+  public:
     ~Iterator() override;
     // The next entry, or empty at the end (which is also the first answer for an empty directory).
     Ref<FSItem> next();
 
-private:
+  private:
     Iterator(Ref<String> path, std::string hostPath, void* dir)
         : m_path(std::move(path)), m_hostPath(std::move(hostPath)), m_dir(dir) {}
     Ref<String> m_path;
@@ -120,7 +125,7 @@ private:
 };
 
 class Directory : public Object {
-public:
+  public:
     // Modes: 0x33 read-write (0x22 when it cannot be written), 0x23 read-only. 0x20: not found.
     static Ref<Directory> open(const Ref<String>& path, unsigned mode);
     bool createDirectory(const Ref<String>& name);
@@ -131,7 +136,7 @@ public:
     Ref<String> name() const;
     const Ref<String>& path() const { return m_path; }
 
-private:
+  private:
     Directory(Ref<String> path, std::string hostPath, bool writable)
         : m_path(std::move(path)), m_hostPath(std::move(hostPath)), m_writable(writable) {}
     bool childHostPath(const Ref<String>& name, const char* op, std::string& host) const;
@@ -141,17 +146,17 @@ private:
 };
 
 class Node : public Object {
-public:
+  public:
     const Ref<String>& path() const { return m_name; }
 
-private:
+  private:
     explicit Node(Ref<String> name) : m_name(std::move(name)) {}
     Ref<String> m_name;
     friend class Nodes;
 };
 
 class Nodes {
-public:
+  public:
     static Ref<Node> open(const Ref<String>& nodeName);
 };
 
@@ -159,22 +164,22 @@ public:
 
 namespace Services::Nodes {
 class Provider : public Object {
-public:
+  public:
     static Ref<Provider> create(const Ref<Services::Filesystem::Client::Node>& node, unsigned flags);
     const Ref<String>& nodeName() const { return m_node; }
 
-private:
+  private:
     explicit Provider(Ref<String> node) : m_node(std::move(node)) {}
     Ref<String> m_node;
 };
 namespace Providers {
 class Generic : public Object {
-public:
+  public:
     static Ref<Generic> create(const Ref<Provider>& provider);
     // The attribute as a Variant; an absent attribute has no entries.
     Ref<Variant> attribute(const char* name) const;
 
-private:
+  private:
     explicit Generic(Ref<String> node) : m_node(std::move(node)) {}
     Ref<String> m_node;
 };
@@ -191,30 +196,32 @@ struct MountNode {
 bool info(std::vector<MountNode>& list);
 
 class Entry : public Object {
-public:
+  public:
     class Parameters : public Object {
-    public:
+      public:
         static Ref<Parameters> create() { return Ref<Parameters>(new Parameters); }
         static unsigned defaultFlushTimeout() { return 5000; }
         void setFlushTimeout(unsigned ms) { m_flushTimeout = ms; }
         unsigned flushTimeout() const { return m_flushTimeout; }
         std::vector<Ref<String>>& options() { return m_options; }
 
-    private:
+      private:
         Parameters() = default;
         unsigned m_flushTimeout = 0;
         std::vector<Ref<String>> m_options;
     };
 
     // Mounts the node (or shares its existing mount); the mount lasts as long as the entry.
-    static Ref<Entry> create(const Ref<String>& node, unsigned flags, unsigned mode, const Ref<Parameters>& params);
+    static Ref<Entry> create(const Ref<String>& node, unsigned flags, unsigned mode,
+                             const Ref<Parameters>& params);
     ~Entry() override;
     const Ref<String>& nodeName() const { return m_node; }
     const Ref<String>& mountPoint() const { return m_mountPoint; }
     const Ref<String>& path() const { return m_mountPoint; }
 
-private:
-    Entry(Ref<String> node, Ref<String> mountPoint) : m_node(std::move(node)), m_mountPoint(std::move(mountPoint)) {}
+  private:
+    Entry(Ref<String> node, Ref<String> mountPoint)
+        : m_node(std::move(node)), m_mountPoint(std::move(mountPoint)) {}
     Ref<String> m_node;
     Ref<String> m_mountPoint;
 };

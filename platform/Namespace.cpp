@@ -4,7 +4,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <libmount/libmount.h>
+#include <map>
 #include <mutex>
+#include <set>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
@@ -90,19 +93,44 @@ bool isPrefix(const std::vector<std::string>& prefix, const std::vector<std::str
     return true;
 }
 
-// The deepest existing ancestor of a host path, with links resolved, must stay below the mount.
-bool staysInside(const std::string& hostPath, const std::string& hostDir) {
-    char base[PATH_MAX];
-    if (!realpath(hostDir.c_str(), base)) return false;
-    fs::path probe = hostPath;
+// The real host path of a mount's directory, resolved once; empty when it does not exist.
+// Called with the namespace lock held.
+const std::string& realDirectory(const std::string& hostDir) {
+    static std::map<std::string, std::string> known;
+    auto found = known.find(hostDir);
+    if (found != known.end() && !found->second.empty()) return found->second;
     char real[PATH_MAX];
-    while (!realpath(probe.c_str(), real)) {
-        if (!probe.has_parent_path() || probe.parent_path() == probe) return false;
-        probe = probe.parent_path();
+    return known[hostDir] = realpath(hostDir.c_str(), real) ? real : "";
+}
+
+bool inside(const std::string& real, const std::string& base) {
+    return base == "/" || real == base || real.rfind(base + "/", 0) == 0;
+}
+
+// A host path below a mount's directory stays inside it unless one of its components is a
+// symbolic link that leads out (or nowhere, where creating the file would follow it out).
+// Components are checked from the mount down. Directories found to stay inside are remembered
+// for the run, so that a file among thousands in one directory costs one lstat of its own name;
+// the check, like any check before an open by name, cannot see a directory swapped afterwards.
+bool staysInside(const std::string& hostPath, const std::string& hostDir) {
+    static std::set<std::string> checkedDirectories;
+    const std::string& base = realDirectory(hostDir);
+    if (base.empty()) return false;
+    if (base == "/") return true;
+    std::string probe = hostDir;
+    for (const std::string& part : components(hostPath.substr(hostDir.size()))) {
+        probe += "/" + part;
+        if (checkedDirectories.count(probe)) continue;
+        struct stat st {};
+        if (lstat(probe.c_str(), &st) != 0) return true; // nothing below a missing name can be a link
+        if (S_ISLNK(st.st_mode)) {
+            char real[PATH_MAX];
+            if (!realpath(probe.c_str(), real) || !inside(real, base)) return false;
+        } else if (S_ISDIR(st.st_mode)) {
+            checkedDirectories.insert(probe);
+        }
     }
-    std::string b = base, r = real;
-    if (b == "/") return true;
-    return r == b || r.rfind(b + "/", 0) == 0;
+    return true;
 }
 
 } // namespace
@@ -153,7 +181,8 @@ std::optional<Resolved> resolve(const std::string& path, unsigned& error) {
     }
     std::string hostDir = best ? best->hostDir : Host::config().fsRoot;
     std::string host = hostDir;
-    for (size_t i = best ? bestLength : 0; i < parts.size(); i++) host += "/" + parts[i];
+    for (size_t i = best ? bestLength : 0; i < parts.size(); i++)
+        host += "/" + parts[i];
     if (!staysInside(host, hostDir)) {
         error = Errors::InvalidPath;
         return std::nullopt;
@@ -165,7 +194,8 @@ std::vector<Mounted> mounts() {
     std::lock_guard lock(mutex);
     init();
     std::vector<Mounted> list;
-    for (const MountState& m : table) list.push_back({m.node, m.mountPoint});
+    for (const MountState& m : table)
+        list.push_back({m.node, m.mountPoint});
     return list;
 }
 

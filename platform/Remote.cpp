@@ -1,4 +1,5 @@
 #include "Remote.h"
+#include "CurlLibrary.h"
 #include "Host.h"
 #include "SysLog.h"
 #include <cstdio>
@@ -40,13 +41,9 @@ StoreSettings readSettings() {
     return s;
 }
 
-struct CurlGlobal {
-    CurlGlobal() { curl_global_init(CURL_GLOBAL_DEFAULT); }
-    ~CurlGlobal() { curl_global_cleanup(); }
-};
-
-void ensureCurl() {
-    static CurlGlobal global;
+// Only called once the capability check has loaded the library.
+const CurlLibrary& libcurl() {
+    return *CurlLibrary::get();
 }
 
 std::string encodeKey(CURL* curl, const std::string& key) {
@@ -55,9 +52,9 @@ std::string encodeKey(CURL* curl, const std::string& key) {
     while (start <= key.size()) {
         size_t slash = key.find('/', start);
         std::string part = key.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
-        char* e = curl_easy_escape(curl, part.c_str(), static_cast<int>(part.size()));
+        char* e = libcurl().easyEscape(curl, part.c_str(), static_cast<int>(part.size()));
         out += e ? e : "";
-        curl_free(e);
+        libcurl().free(e);
         if (slash == std::string::npos) break;
         out += "/";
         start = slash + 1;
@@ -67,9 +64,9 @@ std::string encodeKey(CURL* curl, const std::string& key) {
 
 void sign(CURL* curl, const StoreSettings& s) {
     std::string sigv4 = "aws:amz:" + s.region + ":s3";
-    curl_easy_setopt(curl, CURLOPT_AWS_SIGV4, sigv4.c_str());
+    libcurl().easySetopt(curl, CURLOPT_AWS_SIGV4, sigv4.c_str());
     std::string user = s.accessKey + ":" + s.secretKey;
-    curl_easy_setopt(curl, CURLOPT_USERPWD, user.c_str());
+    libcurl().easySetopt(curl, CURLOPT_USERPWD, user.c_str());
 }
 
 size_t collect(char* data, size_t size, size_t count, void* out) {
@@ -118,7 +115,7 @@ CURLcode performOnTransferThread(CURL* curl) {
     CURLcode rc = CURLE_OK;
     unsigned lastError = 0;
     std::thread transfer([&] {
-        rc = curl_easy_perform(curl);
+        rc = libcurl().easyPerform(curl);
         lastError = Error::get();
     });
     transfer.join();
@@ -141,36 +138,36 @@ Ref<String> put(const StoreSettings& s, const std::string& key, Transfer& t, uns
         Error::set(*code);
         return {};
     }
-    CURL* curl = curl_easy_init();
+    CURL* curl = libcurl().easyInit();
     if (!curl) {
         Error::set(Errors::OutOfMemory);
         return {};
     }
     std::string url = s.endpoint + "/" + s.bucket + "/" + encodeKey(curl, key);
     std::string response;
-    struct curl_slist* headers = curl_slist_append(nullptr, "x-amz-content-sha256: UNSIGNED-PAYLOAD");
-    headers = curl_slist_append(headers, "Content-Type: application/octet-stream");
-    headers = curl_slist_append(headers, "Expect:");
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
-    curl_easy_setopt(curl, CURLOPT_READFUNCTION, readBody);
-    curl_easy_setopt(curl, CURLOPT_READDATA, &t);
-    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size));
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response);
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, onProgress);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &t);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(timeLimitMs));
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, 512L * 1024);
+    struct curl_slist* headers = libcurl().slistAppend(nullptr, "x-amz-content-sha256: UNSIGNED-PAYLOAD");
+    headers = libcurl().slistAppend(headers, "Content-Type: application/octet-stream");
+    headers = libcurl().slistAppend(headers, "Expect:");
+    libcurl().easySetopt(curl, CURLOPT_URL, url.c_str());
+    libcurl().easySetopt(curl, CURLOPT_UPLOAD, 1L);
+    libcurl().easySetopt(curl, CURLOPT_READFUNCTION, readBody);
+    libcurl().easySetopt(curl, CURLOPT_READDATA, &t);
+    libcurl().easySetopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size));
+    libcurl().easySetopt(curl, CURLOPT_HTTPHEADER, headers);
+    libcurl().easySetopt(curl, CURLOPT_WRITEFUNCTION, collect);
+    libcurl().easySetopt(curl, CURLOPT_WRITEDATA, &response);
+    libcurl().easySetopt(curl, CURLOPT_NOPROGRESS, 0L);
+    libcurl().easySetopt(curl, CURLOPT_XFERINFOFUNCTION, onProgress);
+    libcurl().easySetopt(curl, CURLOPT_XFERINFODATA, &t);
+    libcurl().easySetopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(timeLimitMs));
+    libcurl().easySetopt(curl, CURLOPT_NOSIGNAL, 1L);
+    libcurl().easySetopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, 512L * 1024);
     sign(curl, s);
     CURLcode rc = performOnTransferThread(curl);
     long status = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    curl_slist_free_all(headers);
-    curl_easy_cleanup(curl);
+    libcurl().easyGetinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    libcurl().slistFreeAll(headers);
+    libcurl().easyCleanup(curl);
     if (t.abandoned) {
         Error::set(Errors::Cancelled);
         return {};
@@ -208,21 +205,28 @@ Ref<Capabilities> Capabilities::create(bool, unsigned timeoutMs, bool) {
         Error::set(Errors::Unavailable);
         return {};
     }
-    ensureCurl();
-    CURL* curl = curl_easy_init();
+    std::string problem;
+    if (!CurlLibrary::get(&problem)) {
+        SysLogStream& line = SysLogStream::stdOutPrinter();
+        (line.setLevel(3) << "Remote store client unavailable: ") << problem;
+        line.end();
+        Error::set(Errors::Unavailable);
+        return {};
+    }
+    CURL* curl = libcurl().easyInit();
     if (!curl) {
         Error::set(Errors::OutOfMemory);
         return {};
     }
     // Any answer of the store counts: write-only credentials may not read the bucket.
     std::string url = s.endpoint + "/" + s.bucket;
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutMs));
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    libcurl().easySetopt(curl, CURLOPT_URL, url.c_str());
+    libcurl().easySetopt(curl, CURLOPT_NOBODY, 1L);
+    libcurl().easySetopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutMs));
+    libcurl().easySetopt(curl, CURLOPT_NOSIGNAL, 1L);
     sign(curl, s);
     CURLcode rc = performOnTransferThread(curl);
-    curl_easy_cleanup(curl);
+    libcurl().easyCleanup(curl);
     if (rc != CURLE_OK) {
         Error::set(Unreachable);
         return {};

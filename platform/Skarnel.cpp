@@ -35,9 +35,19 @@ Ui::Backend& backend() {
     return *chosen;
 }
 
-// Appends one JSON object per call; the whole line is written at once.
-void record(json entry) {
+const std::string& transcriptPath() {
     static const std::string path = envOr("ORVANE_UI_TRANSCRIPT", Host::config().ui.value("transcript", ""));
+    return path;
+}
+
+// Appends one JSON object per call; the whole line is written at once. Callers test recording()
+// first, so that runs without a transcript never build the entries.
+bool recording() {
+    return !transcriptPath().empty();
+}
+
+void record(const json& entry) {
+    const std::string& path = transcriptPath();
     if (path.empty()) return;
     std::string line = entry.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
@@ -48,22 +58,31 @@ void record(json entry) {
     ::close(fd);
 }
 
-std::string text(const Ref<String>& s) { return stdString(s); }
-json optionalText(const Ref<String>& s) { return s ? json(s->str()) : json(nullptr); }
+std::string text(const Ref<String>& s) {
+    return stdString(s);
+}
+json optionalText(const Ref<String>& s) {
+    return s ? json(s->str()) : json(nullptr);
+}
 
 json describe(const Ref<Elements::Element>& e) {
-    json d = {{"kind", e->kind()}, {"id", optionalText(e->id())},  {"text", optionalText(e->text())},
-              {"hint", optionalText(e->hint())}, {"enabled", e->enabled()}};
+    json d = {{"kind", e->kind()},
+              {"id", optionalText(e->id())},
+              {"text", optionalText(e->text())},
+              {"hint", optionalText(e->hint())},
+              {"enabled", e->enabled()}};
     if (auto* g = dynamic_cast<Elements::GroupBox*>(e.get())) {
         d["checkable"] = g->checkable();
         d["checked"] = g->checked();
         d["children"] = json::array();
-        for (const auto& child : g->children()) d["children"].push_back(describe(child));
+        for (const auto& child : g->children())
+            d["children"].push_back(describe(child));
     } else if (auto* c = dynamic_cast<Elements::CheckBox*>(e.get())) {
         d["checked"] = c->checked();
     } else if (auto* l = dynamic_cast<Elements::DropDown*>(e.get())) {
         d["items"] = json::array();
-        for (size_t i = 0; i < l->itemCount(); i++) d["items"].push_back(text(l->itemText(i)));
+        for (size_t i = 0; i < l->itemCount(); i++)
+            d["items"].push_back(text(l->itemText(i)));
         d["selected"] = l->selectedIndex();
     }
     return d;
@@ -71,7 +90,8 @@ json describe(const Ref<Elements::Element>& e) {
 
 json describeAll(const std::vector<Ref<Elements::Element>>& elements) {
     json list = json::array();
-    for (const auto& e : elements) list.push_back(describe(e));
+    for (const auto& e : elements)
+        list.push_back(describe(e));
     return list;
 }
 
@@ -103,12 +123,12 @@ const Ui::Drive* findDrive(const std::vector<Ui::Drive>& list, const std::string
 
 unsigned Service::type(unsigned query) {
     unsigned answer = backend().type();
-    record({{"call", "Service::type"}, {"query", query}, {"answer", answer}});
+    if (recording()) record({{"call", "Service::type"}, {"query", query}, {"answer", answer}});
     return answer;
 }
 
-unsigned Dialog::show(unsigned severity, const Ref<String>& title, const Ref<String>& message, unsigned buttons,
-                      unsigned defaultButton) {
+unsigned Dialog::show(unsigned severity, const Ref<String>& title, const Ref<String>& message,
+                      unsigned buttons, unsigned defaultButton) {
     unsigned answer = 0;
     // A failed dialog answers 0 with the reason pending, as the dialog service does.
     if (auto code = Host::fault("Dialog::show", text(title))) {
@@ -117,26 +137,38 @@ unsigned Dialog::show(unsigned severity, const Ref<String>& title, const Ref<Str
         std::lock_guard lock(uiMutex);
         answer = backend().show(severity, text(title), text(message), buttons, defaultButton);
     }
-    record({{"call", "Dialog::show"}, {"severity", severity}, {"title", text(title)}, {"text", text(message)},
-            {"buttons", buttons}, {"default", defaultButton}, {"answer", answer}});
+    if (recording())
+        record({{"call", "Dialog::show"},
+                {"severity", severity},
+                {"title", text(title)},
+                {"text", text(message)},
+                {"buttons", buttons},
+                {"default", defaultButton},
+                {"answer", answer}});
     return answer;
 }
 
 Ref<Dialog> Dialog::create(const Ref<String>& name) {
     if (auto code = Host::fault("Dialog::create")) {
-        record({{"call", "Dialog::create"}, {"name", optionalText(name)}, {"error", *code}});
+        if (recording()) record({{"call", "Dialog::create"}, {"name", optionalText(name)}, {"error", *code}});
         Error::set(*code);
         return {};
     }
     Ref<Dialog> dialog(new Dialog(nextDialogId++));
-    record({{"call", "Dialog::create"}, {"name", optionalText(name)}, {"id", dialog->m_id}});
+    if (recording()) record({{"call", "Dialog::create"}, {"name", optionalText(name)}, {"id", dialog->m_id}});
     return dialog;
 }
 
-void Dialog::showWait(unsigned severity, const Ref<String>& title, const Ref<String>& message, unsigned buttons,
-                      unsigned defaultButton) const {
-    record({{"call", "Dialog.show"}, {"id", m_id}, {"severity", severity}, {"title", text(title)},
-            {"text", text(message)}, {"buttons", buttons}, {"default", defaultButton}});
+void Dialog::showWait(unsigned severity, const Ref<String>& title, const Ref<String>& message,
+                      unsigned buttons, unsigned defaultButton) const {
+    if (recording())
+        record({{"call", "Dialog.show"},
+                {"id", m_id},
+                {"severity", severity},
+                {"title", text(title)},
+                {"text", text(message)},
+                {"buttons", buttons},
+                {"default", defaultButton}});
     {
         std::lock_guard lock(uiMutex);
         backend().waitShown(m_id, text(title), text(message));
@@ -146,7 +178,7 @@ void Dialog::showWait(unsigned severity, const Ref<String>& title, const Ref<Str
 }
 
 void Dialog::close(unsigned result) const {
-    record({{"call", "Dialog.close"}, {"id", m_id}, {"result", result}});
+    if (recording()) record({{"call", "Dialog.close"}, {"id", m_id}, {"result", result}});
     {
         std::lock_guard lock(uiMutex);
         backend().waitClosed(m_id);
@@ -156,10 +188,13 @@ void Dialog::close(unsigned result) const {
     m_closedCv.notify_all();
 }
 
-Ref<Progress> Progress::create(const Ref<String>& title, const Ref<String>& message, uint64_t maximum, bool flag1,
-                               bool flag2) {
-    json entry = {{"call", "Progress::create"}, {"title", text(title)}, {"text", text(message)},
-                  {"maximum", maximum}, {"flags", {flag1, flag2}}};
+Ref<Progress> Progress::create(const Ref<String>& title, const Ref<String>& message, uint64_t maximum,
+                               bool flag1, bool flag2) {
+    json entry = {{"call", "Progress::create"},
+                  {"title", text(title)},
+                  {"text", text(message)},
+                  {"maximum", maximum},
+                  {"flags", {flag1, flag2}}};
     if (auto code = Host::fault("Progress::create")) {
         entry["error"] = *code;
         record(entry);
@@ -175,24 +210,24 @@ Ref<Progress> Progress::create(const Ref<String>& title, const Ref<String>& mess
 }
 
 Progress::~Progress() {
-    record({{"call", "Progress.close"}, {"id", m_id}});
+    if (recording()) record({{"call", "Progress.close"}, {"id", m_id}});
     std::lock_guard lock(uiMutex);
     backend().progressClosed(m_id);
 }
 
 void Progress::setText(const Ref<String>& message) {
-    record({{"call", "Progress.setText"}, {"id", m_id}, {"text", text(message)}});
+    if (recording()) record({{"call", "Progress.setText"}, {"id", m_id}, {"text", text(message)}});
     std::lock_guard lock(uiMutex);
     backend().progressText(m_id, text(message));
 }
 
 void Progress::setMaximum(uint64_t maximum) {
     m_maximum = maximum;
-    record({{"call", "Progress.setMaximum"}, {"id", m_id}, {"maximum", maximum}});
+    if (recording()) record({{"call", "Progress.setMaximum"}, {"id", m_id}, {"maximum", maximum}});
 }
 
 void Progress::setValue(uint64_t value) {
-    record({{"call", "Progress.setValue"}, {"id", m_id}, {"value", value}});
+    if (recording()) record({{"call", "Progress.setValue"}, {"id", m_id}, {"value", value}});
     std::lock_guard lock(uiMutex);
     backend().progressValue(m_id, value, m_maximum);
 }
@@ -208,19 +243,36 @@ bool Progress::cancelled(bool flag) {
         std::lock_guard lock(uiMutex);
         answer = backend().progressCancelled(m_id, query);
     }
-    record({{"call", "Progress.cancelled"}, {"id", m_id}, {"flag", flag}, {"query", query}, {"answer", answer}});
+    if (recording())
+        record({{"call", "Progress.cancelled"},
+                {"id", m_id},
+                {"flag", flag},
+                {"query", query},
+                {"answer", answer}});
     return answer;
 }
 
-void Progress::beginUpdate() { record({{"call", "Progress.beginUpdate"}, {"id", m_id}}); }
-void Progress::endUpdate() { record({{"call", "Progress.endUpdate"}, {"id", m_id}}); }
-void Progress::restart() { record({{"call", "Progress.restart"}, {"id", m_id}}); }
-void Progress::setStep(uint64_t step) { record({{"call", "Progress.setStep"}, {"id", m_id}, {"step", step}}); }
-void Progress::redraw() { record({{"call", "Progress.redraw"}, {"id", m_id}}); }
+void Progress::beginUpdate() {
+    if (recording()) record({{"call", "Progress.beginUpdate"}, {"id", m_id}});
+}
+void Progress::endUpdate() {
+    if (recording()) record({{"call", "Progress.endUpdate"}, {"id", m_id}});
+}
+void Progress::restart() {
+    if (recording()) record({{"call", "Progress.restart"}, {"id", m_id}});
+}
+void Progress::setStep(uint64_t step) {
+    if (recording()) record({{"call", "Progress.setStep"}, {"id", m_id}, {"step", step}});
+}
+void Progress::redraw() {
+    if (recording()) record({{"call", "Progress.redraw"}, {"id", m_id}});
+}
 
 Ref<FSItem> FSItem::create(const Ref<Parameters>& parameters) {
-    json entry = {{"call", "FSItem::create"},          {"flags", parameters->flags()},
-                  {"title", optionalText(parameters->title())}, {"prompt", optionalText(parameters->prompt())},
+    json entry = {{"call", "FSItem::create"},
+                  {"flags", parameters->flags()},
+                  {"title", optionalText(parameters->title())},
+                  {"prompt", optionalText(parameters->prompt())},
                   {"defaultName", optionalText(parameters->defaultName())},
                   {"elements", describeAll(parameters->elements())}};
     auto fail = [&](unsigned code) {

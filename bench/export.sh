@@ -1,0 +1,54 @@
+#!/bin/sh
+# Exporting a log category of 20,000 small files and a few large ones (mode "export" to a drive,
+# without clearing) against cp -a of the same tree, in the same run.
+# Usage: bench/export.sh [small files, default 20000] [large files of 64 MiB, default 4]
+. "$(dirname "$0")/lib.sh"
+SMALL=${1:-20000}
+LARGE=${2:-4}
+new_root
+logs=$ROOT/nodes/boot/Orvane/Logs
+rm -rf "$ROOT/nodes/boot/Orvane"
+mkdir -p "$logs"
+python3 - "$logs" "$SMALL" <<'PY'
+import os, sys
+directory, count = sys.argv[1], int(sys.argv[2])
+for i in range(count):
+    with open(os.path.join(directory, "service-%05d.log" % i), "wb") as f:
+        f.write(os.urandom(512 + (i * 37) % 3584))
+PY
+for i in $(seq "$LARGE"); do head -c $((64 * 1024 * 1024)) /dev/urandom >"$logs/large-$i.log"; done
+cat "$logs"/* >/dev/null
+# The drive dialog answers STICK, with only the logs chosen and clearing switched off.
+cat >"$ROOT/script.json" <<'JSON'
+{"select": [{"drive": "STICK", "elements": {"cbLogs": true, "gbClear": {"checked": false}}}]}
+JSON
+export ORVANE_UI=script ORVANE_UI_SCRIPT=$ROOT/script.json
+# Each round writes to fresh directories and nothing is removed until the end: creating files
+# where many were just deleted is far slower on some filesystems (ext4 scans for recently
+# deleted inodes), which would make whichever tool ran second look faster.
+run_ours() {
+    stick=$ROOT/nodes/stick-$1
+    mkdir -p "$stick"
+    python3 - "$ROOT/host.json" "$stick" <<'PY'
+import json, sys
+path, stick = sys.argv[1], sys.argv[2]
+config = json.load(open(path))
+for node in config["nodes"]:
+    if node["name"] == "/devices/usb/stick":
+        node["host"] = stick
+json.dump(config, open(path, "w"), indent=2)
+PY
+    sync
+    measure "$ROOT/ours" "$BIN" -m export --silent
+    copied=$(find "$stick" -type f | wc -l)
+    [ "$copied" -eq $((SMALL + LARGE)) ] || { echo "export copied $copied files" >&2; exit 1; }
+}
+run_peer() {
+    sync
+    measure "$ROOT/peer" cp -a "$logs" "$ROOT/cp-$1"
+}
+for i in $(seq "$ROUNDS"); do
+    # Alternate which tool goes first.
+    if [ $((i % 2)) -eq 1 ]; then run_ours "$i"; run_peer "$i"; else run_peer "$i"; run_ours "$i"; fi
+done
+report "export of $SMALL small and $LARGE large files" "$ROOT/ours" "$ROOT/peer" "cp -a"

@@ -1,0 +1,50 @@
+# Shared helpers of the benchmarks: a throw-away platform root and a measuring wrapper.
+# Sourced by the bench scripts; BIN is the scrivletv2 binary (default: the normal build).
+set -eu
+HERE=$(cd "$(dirname "$0")" && pwd)
+BIN=${BIN:-$HERE/../build/scrivletv2}
+ROUNDS=${ROUNDS:-3}
+[ -x "$BIN" ] || { echo "build first: cmake --preset default && cmake --build --preset default" >&2; exit 2; }
+[ -x /usr/bin/time ] || { echo "needs GNU time: apt-get install -y time" >&2; exit 2; }
+
+# A fresh platform root below $BENCH_DIR (default /tmp) with the embedded default written.
+new_root() {
+    ROOT=$(mktemp -d "${BENCH_DIR:-/tmp}/scrivlet-bench-XXXXXX")
+    export ORVANE_ROOT=$ROOT ORVANE_UI=headless
+    unset ORVANE_CONFIG ORVANE_UI_TRANSCRIPT
+    "$BIN" -h >/dev/null || true
+    trap 'rm -rf "$ROOT"' EXIT
+}
+
+# Adds fault rules (a JSON array) to the root's host configuration.
+add_faults() {
+    python3 - "$ROOT/host.json" "$1" <<'PY'
+import json, sys
+path, rules = sys.argv[1], json.loads(sys.argv[2])
+config = json.load(open(path))
+config.setdefault("faults", []).extend(rules)
+json.dump(config, open(path, "w"), indent=2)
+PY
+}
+
+# Runs a command and appends "<seconds> <peak KiB>" to the named result file.
+measure() {
+    out=$1
+    shift
+    /usr/bin/time -f "%e %M" -o "$ROOT/.time" "$@" >/dev/null
+    cat "$ROOT/.time" >>"$out"
+}
+
+# Median of the first (time) or second (memory) column of a result file.
+median() {
+    awk -v c="$2" '{print $c}' "$1" | sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'
+}
+
+# Prints one result line: the tool's median time and memory against the peer's, as ratios.
+report() {
+    name=$1 ours=$2 peer=$3 peerName=$4
+    ot=$(median "$ours" 1) om=$(median "$ours" 2) pt=$(median "$peer" 1) pm=$(median "$peer" 2)
+    awk -v n="$name" -v ot="$ot" -v om="$om" -v pt="$pt" -v pm="$pm" -v p="$peerName" -v r="$ROUNDS" 'BEGIN {
+        printf "%s (median of %d): scrivletv2 %.2f s, %.1f MiB peak; %s %.2f s, %.1f MiB peak; time ratio %.3f\n",
+               n, r, ot, om / 1024, p, pt, pm / 1024, (pt > 0 ? ot / pt : 0) }'
+}
