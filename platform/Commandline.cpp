@@ -24,7 +24,8 @@ void Parser::registerTable(const OptionEntry* table, size_t rows) {
 
 const OptionEntry* Parser::findLong(const std::string& name) const {
     for (size_t i = 0; i < m_rows; i++)
-        if (m_table[i].kind != 4 && m_table[i].longName && m_table[i].longName->equals(name)) return &m_table[i];
+        if (m_table[i].kind != 4 && m_table[i].longName && m_table[i].longName->equals(name))
+            return &m_table[i];
     return nullptr;
 }
 
@@ -40,7 +41,9 @@ const OptionEntry* Parser::findPositional(uint64_t position) const {
     return nullptr;
 }
 
-bool Parser::parse(Handler& handler) { return parse(handler, Proc::arguments()); }
+bool Parser::parse(Handler& handler) {
+    return parse(handler, Proc::arguments());
+}
 
 bool Parser::parse(Handler& handler, const std::vector<std::string>& args) {
     uint64_t positional = 0;
@@ -78,8 +81,10 @@ bool Parser::parse(Handler& handler, const std::vector<std::string>& args) {
                     continue;
                 }
                 Ref<String> value;
-                if (k + 1 < a.size()) value = String::create(a.substr(k + 1));
-                else if (i + 1 < args.size()) value = String::create(args[++i]);
+                if (k + 1 < a.size())
+                    value = String::create(a.substr(k + 1));
+                else if (i + 1 < args.size())
+                    value = String::create(args[++i]);
                 if (!handler.handle(e->id, text, value)) return false;
                 break;
             }
@@ -126,7 +131,9 @@ const char* ansiFor(char16_t kind, char16_t a) {
     return "\x1b[1m";
 }
 
-bool colourWanted() { return isatty(STDOUT_FILENO) && !std::getenv("NO_COLOR"); }
+bool colourWanted() {
+    return isatty(STDOUT_FILENO) && !std::getenv("NO_COLOR");
+}
 
 CharPrinter printer;
 
@@ -190,6 +197,8 @@ StringFormatter& StringFormatter::arg(const Ref<String>& value) {
     return *this;
 }
 
-StringFormatter& StringFormatter::arg(uint64_t value, unsigned radix) { return arg(StrConv::str(value, radix)); }
+StringFormatter& StringFormatter::arg(uint64_t value, unsigned radix) {
+    return arg(StrConv::str(value, radix));
+}
 
 } // namespace Libraries::IO::Characters

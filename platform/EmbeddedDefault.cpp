@@ -15,7 +15,8 @@ void writeFile(const fs::path& path, const std::string& text) {
     std::ofstream(path) << text;
 }
 
-json node(const char* name, const char* host, const char* mount, bool mounted, bool drive, const char* label) {
+json node(const char* name, const char* host, const char* mount, bool mounted, bool drive,
+          const char* label) {
     json n = {{"name", name}, {"host", host}, {"mount", mount}, {"mounted", mounted}, {"drive", drive}};
     n["attributes"] = label ? json{{"SUBST_NAME", label}} : json::object();
     return n;

@@ -2,8 +2,11 @@
 #include "Namespace.h"
 #include "Time.h"
 #include <cerrno>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <mutex>
+#include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -49,6 +52,33 @@ bool validName(const Ref<String>& name) {
 
 long long toMs(const struct timespec& t) {
     return t.tv_sec * 1000LL + t.tv_nsec / 1000000;
+}
+
+// A file another run opens for writing is "opened elsewhere" only while that run holds it. A run
+// that searched for a free name and then finds the name taken by a run that has already finished
+// with it must not write into that file either, so a file created or changed by another process
+// since this run started counts as opened elsewhere too. The coarse clock is the one file times
+// are stamped with.
+const struct timespec runStart = [] {
+    struct timespec t {};
+    clock_gettime(CLOCK_REALTIME_COARSE, &t);
+    return t;
+}();
+std::mutex claimedMutex;
+std::set<std::string> claimedByThisRun;
+
+bool claimedByAnotherRun(int fd, const std::string& host) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0) return false;
+    bool changedSinceStart = st.st_ctim.tv_sec > runStart.tv_sec ||
+                             (st.st_ctim.tv_sec == runStart.tv_sec && st.st_ctim.tv_nsec >= runStart.tv_nsec);
+    std::lock_guard lock(claimedMutex);
+    return changedSinceStart && !claimedByThisRun.count(host);
+}
+
+void claimForThisRun(const std::string& host) {
+    std::lock_guard lock(claimedMutex);
+    claimedByThisRun.insert(host);
 }
 
 } // namespace
@@ -171,16 +201,28 @@ Ref<File> File::open(const Ref<String>& path, unsigned mode) {
         flags |= O_RDWR | O_CREAT;
     else
         flags |= O_RDONLY;
-    int fd = ::open(host.c_str(), flags, 0644);
+    bool created = false;
+    int fd = -1;
+    if (mode == 0x113) {
+        fd = ::open(host.c_str(), flags | O_EXCL, 0644);
+        created = fd >= 0;
+        if (fd < 0 && errno == EEXIST) fd = ::open(host.c_str(), flags & ~O_CREAT);
+    } else {
+        fd = ::open(host.c_str(), flags, 0644);
+    }
     if (fd < 0) {
         Error::set(errorFromErrno(errno));
         return {};
     }
-    if (mode == 0x113 && flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    // A file this open created is ours: whoever else holds it found it by name a moment ago and
+    // is about to give it up as claimed, so wait for that instead of abandoning an empty file.
+    int lockMode = created ? LOCK_EX : LOCK_EX | LOCK_NB;
+    if (mode == 0x113 && (flock(fd, lockMode) != 0 || (!created && claimedByAnotherRun(fd, host)))) {
         ::close(fd);
         Error::set(Errors::AlreadyOpened);
         return {};
     }
+    if (mode == 0x113) claimForThisRun(host);
     Ref<File> file(new File(String::create(resolved->platformPath), host, fd));
     file->loadStat(fd);
     if (auto limit = Host::byteLimit("File::read", resolved->platformPath)) {

@@ -56,7 +56,8 @@ void readSystem(Config& c, const json& j) {
     c.bootParameters = j.value("bootParameters", "");
     if (j.contains("product") && j["product"].is_object()) {
         std::map<std::string, std::string> product;
-        for (const auto& [key, value] : j["product"].items()) product[key] = value.get<std::string>();
+        for (const auto& [key, value] : j["product"].items())
+            product[key] = value.get<std::string>();
         c.product = product;
     }
     json clock = j.value("clock", json::object());
@@ -142,7 +143,9 @@ Config& config() {
     return *loaded;
 }
 
-void reload() { loaded = load(); }
+void reload() {
+    loaded = load();
+}
 
 std::optional<unsigned> fault(const std::string& op, const std::string& subject) {
     config();

@@ -1,7 +1,11 @@
 #include "String.h"
 
-Ref<String> String::create(std::string_view text) { return Ref<String>(new String(std::string(text))); }
-Ref<String> String::create(std::string&& text) { return Ref<String>(new String(std::move(text))); }
+Ref<String> String::create(std::string_view text) {
+    return Ref<String>(new String(std::string(text)));
+}
+Ref<String> String::create(std::string&& text) {
+    return Ref<String>(new String(std::move(text)));
+}
 
 size_t String::find(const Ref<String>& needle, size_t from) const {
     if (!needle) return m_text.size();
@@ -19,9 +23,15 @@ Ref<String> String::substring(size_t position, size_t count) const {
     return create(m_text.substr(position, count));
 }
 
-Ref<String> String::concat(char c) const { return create(m_text + c); }
-Ref<String> String::concat(std::string_view text) const { return create(m_text + std::string(text)); }
-Ref<String> String::concat(const Ref<String>& text) const { return text ? concat(text->str()) : create(m_text); }
+Ref<String> String::concat(char c) const {
+    return create(m_text + c);
+}
+Ref<String> String::concat(std::string_view text) const {
+    return create(m_text + std::string(text));
+}
+Ref<String> String::concat(const Ref<String>& text) const {
+    return text ? concat(text->str()) : create(m_text);
+}
 
 int String::compare(const Ref<String>& other) const {
     int c = m_text.compare(other ? other->m_text : std::string());

@@ -20,9 +20,13 @@
 namespace {
 std::string processName = "process";
 
-std::string storeDir() { return Host::config().root + "/syslog"; }
+std::string storeDir() {
+    return Host::config().root + "/syslog";
+}
 
-long long maxStoreBytes() { return Host::config().syslog.value("maxBytes", 4LL << 20); }
+long long maxStoreBytes() {
+    return Host::config().syslog.value("maxBytes", 4LL << 20);
+}
 
 std::string timestamp() {
     auto now = std::chrono::system_clock::now();
@@ -57,7 +61,7 @@ void appendLine(const std::string& line) {
 }
 
 class HostExport : public SysLog::SysLogExport {
-public:
+  public:
     HostExport(std::string hostPath, std::string platformPath)
         : m_hostPath(std::move(hostPath)), m_platformPath(std::move(platformPath)) {}
     void start() {
@@ -71,7 +75,7 @@ public:
     }
     void cancel() override { m_cancelled = true; }
 
-private:
+  private:
     void run() {
         bool ok = SysLog::compressStore(m_hostPath, [this](double f) {
             m_fraction = f;
@@ -93,11 +97,17 @@ private:
 
 namespace SysLog {
 
-void procName(const Ref<String>& name) { processName = stdString(name); }
+void procName(const Ref<String>& name) {
+    processName = stdString(name);
+}
 
-unsigned options() { return Host::parseNumber(Host::config().syslog.value("options", nlohmann::json(0))); }
+unsigned options() {
+    return Host::parseNumber(Host::config().syslog.value("options", nlohmann::json(0)));
+}
 
-std::string storePath() { return storeDir() + "/system.log"; }
+std::string storePath() {
+    return storeDir() + "/system.log";
+}
 
 bool compressStore(const std::string& hostPath, const std::function<bool(double)>& progress) {
     std::string store = storePath();
@@ -151,9 +161,15 @@ Ref<SysLogExport> exportLog(const Ref<String>& path) {
 } // namespace SysLog
 
 namespace SysLogFilter {
-unsigned level() { return Host::config().syslog.value("level", 1u); }
-bool state(unsigned) { return Host::config().syslog.value("enabled", true); }
-unsigned id(unsigned) { return 0x5C71; }
+unsigned level() {
+    return Host::config().syslog.value("level", 1u);
+}
+bool state(unsigned) {
+    return Host::config().syslog.value("enabled", true);
+}
+unsigned id(unsigned) {
+    return 0x5C71;
+}
 } // namespace SysLogFilter
 
 SysLogStream& SysLogStream::stdOutPrinter() {
@@ -196,9 +212,9 @@ SysLogStream& SysLogStream::writeDecimal(uint64_t value) {
 void SysLogStream::end() {
     std::string line = timestamp() + " L" + std::to_string(m_level) + " " + processName + "[" +
                        std::to_string(getpid()) + "]: ";
-    for (char c : m_text) line += (c == '\n') ? ' ' : c;
+    for (char c : m_text)
+        line += (c == '\n') ? ' ' : c;
     line += '\n';
     m_text.clear();
     appendLine(line);
 }
-

@@ -4,10 +4,10 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
-#include <pthread.h>
 #include <condition_variable>
+#include <cstdlib>
 #include <mutex>
+#include <pthread.h>
 #include <thread>
 
 namespace {
@@ -15,35 +15,54 @@ thread_local unsigned lastError = 0;
 std::vector<std::string> processArguments;
 } // namespace
 
-Error Error::get() { return Error(lastError); }
-void Error::set(Error error) { lastError = error; }
+Error Error::get() {
+    return Error(lastError);
+}
+void Error::set(Error error) {
+    lastError = error;
+}
 
 unsigned errorFromErrno(int err) {
     switch (err) {
-    case ENOENT: return Errors::NotFound;
+    case ENOENT:
+        return Errors::NotFound;
     case EACCES:
     case EPERM:
-    case EROFS: return Errors::NotWritable;
-    case ENOTDIR: return Errors::NotADirectory;
-    case EEXIST: return Errors::AlreadyExists;
+    case EROFS:
+        return Errors::NotWritable;
+    case ENOTDIR:
+        return Errors::NotADirectory;
+    case ENAMETOOLONG:
+    case ELOOP:
+        return Errors::InvalidPath;
+    case EEXIST:
+        return Errors::AlreadyExists;
     case ENOSPC:
-    case EDQUOT: return Errors::NoSpace;
-    case ENOTEMPTY: return Errors::NotEmpty;
-    case ENOMEM: return Errors::OutOfMemory;
-    case EWOULDBLOCK: return Errors::AlreadyOpened;
-    default: return Errors::IoError;
+    case EDQUOT:
+        return Errors::NoSpace;
+    case ENOTEMPTY:
+        return Errors::NotEmpty;
+    case ENOMEM:
+        return Errors::OutOfMemory;
+    case EWOULDBLOCK:
+        return Errors::AlreadyOpened;
+    default:
+        return Errors::IoError;
     }
 }
 
 namespace Sys {
 long long info(unsigned key, unsigned index) {
     const Host::Config& c = Host::config();
-    if (key == 0x20023) return index < c.redirectText.size() ? static_cast<unsigned char>(c.redirectText[index]) : 0;
+    if (key == 0x20023)
+        return index < c.redirectText.size() ? static_cast<unsigned char>(c.redirectText[index]) : 0;
     auto it = c.sysInfo.find(key);
     return it == c.sysInfo.end() ? 0 : it->second;
 }
 
-Ref<String> bootParameter() { return String::create(Host::config().bootParameters); }
+Ref<String> bootParameter() {
+    return String::create(Host::config().bootParameters);
+}
 } // namespace Sys
 
 Ref<Thd> Thd::create(const Ref<Exec>& exec, unsigned, unsigned, unsigned, const char* name) {
@@ -86,7 +105,9 @@ bool Thd::waitForAll(unsigned timeoutMs) {
     return liveCv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [] { return liveThreads == 0; });
 }
 
-void Thd::sleep(unsigned milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+void Thd::sleep(unsigned milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
 
 Ref<Sem> Sem::create(unsigned count) {
     if (auto code = Host::fault("Sem::create")) {
@@ -98,7 +119,8 @@ Ref<Sem> Sem::create(unsigned count) {
 
 bool Sem::wait(unsigned timeoutMs) {
     std::unique_lock lock(m_mutex);
-    if (!m_cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_count > 0; })) return false;
+    if (!m_cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_count > 0; }))
+        return false;
     m_count--;
     return true;
 }
@@ -128,7 +150,9 @@ Ref<ShMem> ShMem::create(size_t bytes) {
     return Ref<ShMem>(new ShMem(data, bytes));
 }
 
-ShMem::~ShMem() { std::free(m_data); }
+ShMem::~ShMem() {
+    std::free(m_data);
+}
 
 namespace Proc {
 int exitStatusFor(unsigned code) {
@@ -151,6 +175,10 @@ void setExitCode(unsigned code) {
     std::exit(exitStatusFor(code));
 }
 
-void setArguments(int argc, char** argv) { processArguments.assign(argv + (argc > 0 ? 1 : 0), argv + argc); }
-const std::vector<std::string>& arguments() { return processArguments; }
+void setArguments(int argc, char** argv) {
+    processArguments.assign(argv + (argc > 0 ? 1 : 0), argv + argc);
+}
+const std::vector<std::string>& arguments() {
+    return processArguments;
+}
 } // namespace Proc

@@ -21,9 +21,12 @@ bool num(const Ref<String>& text, uint64_t& value) {
     for (size_t i = start; i < s.size(); i++) {
         int c = std::tolower(static_cast<unsigned char>(s[i]));
         unsigned digit;
-        if (c >= '0' && c <= '9') digit = static_cast<unsigned>(c - '0');
-        else if (radix == 16 && c >= 'a' && c <= 'f') digit = static_cast<unsigned>(c - 'a' + 10);
-        else return false;
+        if (c >= '0' && c <= '9')
+            digit = static_cast<unsigned>(c - '0');
+        else if (radix == 16 && c >= 'a' && c <= 'f')
+            digit = static_cast<unsigned>(c - 'a' + 10);
+        else
+            return false;
         if (result > (UINT64_MAX - digit) / radix) return false;
         result = result * radix + digit;
     }
@@ -71,8 +74,8 @@ std::vector<Ref<String>> split(const Ref<String>& text, char separator, unsigned
     return parts;
 }
 
-Ref<String> replace(const Ref<String>& text, const std::vector<Ref<String>>& from, const std::vector<Ref<String>>& to,
-                    unsigned) {
+Ref<String> replace(const Ref<String>& text, const std::vector<Ref<String>>& from,
+                    const std::vector<Ref<String>>& to, unsigned) {
     if (!text) return text;
     const std::string& s = text->str();
     std::string out;
@@ -166,8 +169,12 @@ StdIO::Printer& StdIO::stdOutPrinter() {
 }
 
 namespace Libraries::Environment {
-Ref<String> Locale::currentLanguage() { return String::create(Host::config().language); }
-unsigned Release::stage() { return 3; }
+Ref<String> Locale::currentLanguage() {
+    return String::create(Host::config().language);
+}
+unsigned Release::stage() {
+    return 3;
+}
 } // namespace Libraries::Environment
 
 Ref<I18N> I18N::create(const char* name, const char*, const char*, const char* language, unsigned) {

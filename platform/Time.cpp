@@ -14,11 +14,17 @@ Ref<Time> Time::current(long long offsetMs, unsigned) {
     return Ref<Time>(new Time(now + offsetMs));
 }
 
-Ref<Time> Time::create(long long milliseconds, unsigned) { return Ref<Time>(new Time(milliseconds)); }
+Ref<Time> Time::create(long long milliseconds, unsigned) {
+    return Ref<Time>(new Time(milliseconds));
+}
 
-long long Time::tzOffsetMs() { return Host::config().tzOffsetMs; }
+long long Time::tzOffsetMs() {
+    return Host::config().tzOffsetMs;
+}
 
-long long TimeServer::tzOffset(bool) { return Time::tzOffsetMs(); }
+long long TimeServer::tzOffset(bool) {
+    return Time::tzOffsetMs();
+}
 
 Ref<String> Date::currtime(const char* format, const Ref<Time>& time) {
     Ref<Time> t = time ? time : Time::current(TimeServer::tzOffset(true), 4);

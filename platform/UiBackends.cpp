@@ -12,14 +12,16 @@ using namespace Services::Skarnel::Client;
 
 namespace Ui {
 
-unsigned Backend::type() const { return Host::config().ui.value("type", 1u); }
+unsigned Backend::type() const {
+    return Host::config().ui.value("type", 1u);
+}
 
 namespace {
 
 // No person present: messages are acknowledged, questions answered no, and the drive dialog takes
 // the configured default drive or reports that it was closed.
 class Headless : public Backend {
-public:
+  public:
     const char* name() const override { return "headless"; }
     unsigned show(unsigned, const std::string&, const std::string&, unsigned buttons, unsigned) override {
         return buttons == 3 ? 2 : buttons;
@@ -54,7 +56,7 @@ void applyStates(const std::vector<Ref<Elements::Element>>& elements, const json
 // Answers from a script file (see docs/hosted-platform.md): one queue for questions and messages,
 // one for drive dialogs, and the cancel queries that answer yes.
 class Script : public Backend {
-public:
+  public:
     explicit Script(const std::string& path) {
         std::ifstream in(path);
         m_script = in ? json::parse(in, nullptr, false, true) : json::object();
@@ -63,7 +65,8 @@ public:
     const char* name() const override { return "script"; }
     unsigned type() const override { return m_script.value("type", Backend::type()); }
     // Only dialogs that offer a choice take an answer; a plain message is acknowledged.
-    unsigned show(unsigned, const std::string&, const std::string&, unsigned buttons, unsigned defaultButton) override {
+    unsigned show(unsigned, const std::string&, const std::string&, unsigned buttons,
+                  unsigned defaultButton) override {
         if (buttons == 0x20) return defaultButton;
         const json answers = m_script.value("answers", json::array());
         if (m_nextAnswer < answers.size()) return Host::parseNumber(answers[m_nextAnswer++], defaultButton);
@@ -91,7 +94,7 @@ public:
         return choice;
     }
 
-private:
+  private:
     json m_script;
     size_t m_nextAnswer = 0;
     size_t m_nextSelect = 0;
@@ -99,7 +102,7 @@ private:
 
 // Real dialogs on the controlling terminal.
 class Terminal : public Backend {
-public:
+  public:
     Terminal() { m_tty = std::fopen("/dev/tty", "r+"); }
     ~Terminal() override {
         if (m_tty) std::fclose(m_tty);
@@ -110,7 +113,8 @@ public:
                   unsigned defaultButton) override {
         if (!m_tty) return buttons == 3 ? 2 : defaultButton;
         static const char* names[] = {"", "INFO", "QUESTION", "FAILED", "ERROR"};
-        std::fprintf(m_tty, "\r\n[%s] %s\r\n%s\r\n", names[severity < 5 ? severity : 0], title.c_str(), text.c_str());
+        std::fprintf(m_tty, "\r\n[%s] %s\r\n%s\r\n", names[severity < 5 ? severity : 0], title.c_str(),
+                     text.c_str());
         if (buttons != 3) {
             std::fputs("Press Enter to continue.", m_tty);
             readLine();
@@ -144,7 +148,9 @@ public:
         raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
         tcsetattr(fd, TCSANOW, &raw);
         bool cancel = false;
-        struct pollfd p {fd, POLLIN, 0};
+        struct pollfd p {
+            fd, POLLIN, 0
+        };
         while (poll(&p, 1, 0) > 0) {
             char c = 0;
             if (::read(fd, &c, 1) != 1) break;
@@ -164,7 +170,8 @@ public:
                      parameters.prompt() ? parameters.prompt()->c_str() : "");
         editElements(parameters);
         for (size_t i = 0; i < drives.size(); i++)
-            std::fprintf(m_tty, "  %zu) %s  (%s)\r\n", i + 1, drives[i].label.c_str(), drives[i].mountPoint.c_str());
+            std::fprintf(m_tty, "  %zu) %s  (%s)\r\n", i + 1, drives[i].label.c_str(),
+                         drives[i].mountPoint.c_str());
         std::fputs("Drive number (Enter to cancel): ", m_tty);
         std::string line = readLine();
         size_t index = line.empty() ? 0 : std::strtoul(line.c_str(), nullptr, 10);
@@ -180,12 +187,13 @@ public:
         return choice;
     }
 
-private:
+  private:
     std::string readLine() {
         char buffer[1024];
         if (!std::fgets(buffer, sizeof buffer, m_tty)) return {};
         std::string line = buffer;
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+            line.pop_back();
         return line;
     }
 
@@ -209,11 +217,13 @@ private:
                 if (auto* g = dynamic_cast<Elements::GroupBox*>(e); g && g->checkable())
                     state = g->checked() ? "[x]" : "[ ]";
                 if (auto* d = dynamic_cast<Elements::DropDown*>(e))
-                    state = d->selectedIndex() >= 0 && static_cast<size_t>(d->selectedIndex()) < d->itemCount()
-                                ? "<" + d->itemText(static_cast<size_t>(d->selectedIndex()))->str() + ">"
-                                : "<none>";
-                std::fprintf(m_tty, "  %2zu %s %s%s%s\r\n", i + 1, state.c_str(), e->text() ? e->text()->c_str() : "",
-                             e->enabled() ? "" : " (unavailable)", e->hint() ? ("  - " + e->hint()->str()).c_str() : "");
+                    state =
+                        d->selectedIndex() >= 0 && static_cast<size_t>(d->selectedIndex()) < d->itemCount()
+                            ? "<" + d->itemText(static_cast<size_t>(d->selectedIndex()))->str() + ">"
+                            : "<none>";
+                std::fprintf(m_tty, "  %2zu %s %s%s%s\r\n", i + 1, state.c_str(),
+                             e->text() ? e->text()->c_str() : "", e->enabled() ? "" : " (unavailable)",
+                             e->hint() ? ("  - " + e->hint()->str()).c_str() : "");
             }
             std::fputs("Toggle number, 'd ROW' for the period (1-5), Enter when done: ", m_tty);
             std::string line = readLine();
@@ -227,7 +237,8 @@ private:
             size_t n = std::strtoul(line.c_str(), nullptr, 10);
             if (n < 1 || n > all.size() || !all[n - 1]->enabled()) continue;
             if (auto* c = dynamic_cast<Elements::CheckBox*>(all[n - 1])) c->setChecked(!c->checked());
-            if (auto* g = dynamic_cast<Elements::GroupBox*>(all[n - 1]); g && g->checkable()) g->setChecked(!g->checked());
+            if (auto* g = dynamic_cast<Elements::GroupBox*>(all[n - 1]); g && g->checkable())
+                g->setChecked(!g->checked());
         }
     }
 
@@ -237,8 +248,14 @@ private:
 
 } // namespace
 
-std::unique_ptr<Backend> makeHeadless() { return std::make_unique<Headless>(); }
-std::unique_ptr<Backend> makeScript(const std::string& path) { return std::make_unique<Script>(path); }
-std::unique_ptr<Backend> makeTerminal() { return std::make_unique<Terminal>(); }
+std::unique_ptr<Backend> makeHeadless() {
+    return std::make_unique<Headless>();
+}
+std::unique_ptr<Backend> makeScript(const std::string& path) {
+    return std::make_unique<Script>(path);
+}
+std::unique_ptr<Backend> makeTerminal() {
+    return std::make_unique<Terminal>();
+}
 
 } // namespace Ui

@@ -30,7 +30,9 @@ struct Export : ::testing::Test {
         setModifiedMs(orvane() / relative, modified);
     }
     // The drive dialog answers STICK with these element states.
-    void choose(json elements) { box.script["select"] = json::array({{{"drive", "STICK"}, {"elements", elements}}}); }
+    void choose(json elements) {
+        box.script["select"] = json::array({{{"drive", "STICK"}, {"elements", elements}}});
+    }
     RunResult run(std::vector<std::string> extra = {}) {
         std::vector<std::string> args{"-m", "export"};
         args.insert(args.end(), extra.begin(), extra.end());
@@ -139,7 +141,8 @@ TEST_F(Export, NoWritableCategoryMeansNoClearingGroup) {
     ASSERT_EQ(box.config["nodes"][1]["name"], "/devices/orvane/boot");
     RunResult r = run();
     ASSERT_EQ(r.status, 0) << r.logText();
-    EXPECT_TRUE(r.logged(3, "None of the directories can be written to; not showing option to clear old files"));
+    EXPECT_TRUE(
+        r.logged(3, "None of the directories can be written to; not showing option to clear old files"));
     EXPECT_EQ(r.calls("FSItem::create").at(0)["elements"].size(), 1u);
     EXPECT_EQ(r.calls("Progress::create").at(0)["maximum"], 1000);
     EXPECT_TRUE(fs::exists(orvane() / "Logs/old.log"));
@@ -161,7 +164,8 @@ TEST_F(Export, NothingOldEnoughLeavesTheProgressAtOneThousand) {
     ASSERT_EQ(r.status, 0);
     EXPECT_TRUE(r.logged(1, "Files to delete: 0h (0)"));
     EXPECT_EQ(r.calls("Progress.setMaximum").back()["maximum"], 1000);
-    for (const json& t : r.calls("Progress.setText")) EXPECT_NE(t["text"], "REMOVING OLD FILES...");
+    for (const json& t : r.calls("Progress.setText"))
+        EXPECT_NE(t["text"], "REMOVING OLD FILES...");
 }
 
 TEST_F(Export, FilesInSubdirectoriesAreNeitherCopiedNorRemoved) {
@@ -174,7 +178,8 @@ TEST_F(Export, FilesInSubdirectoriesAreNeitherCopiedNorRemoved) {
 
 TEST_F(Export, LargeFilesCrossTheOneMegabyteWindowIntact) {
     std::string exact(0x100000, 'x'), large(3 * 0x100000 + 17, '\0');
-    for (size_t i = 0; i < large.size(); i++) large[i] = static_cast<char>(i * 7 + i / 4096);
+    for (size_t i = 0; i < large.size(); i++)
+        large[i] = static_cast<char>(i * 7 + i / 4096);
     put("Logs/exact.bin", exact, now - day);
     put("Logs/large.bin", large, now - day);
     choose({{"gbClear", {{"checked", false}}}});
@@ -192,8 +197,9 @@ TEST_F(Export, ContinuingAfterACopyFailureFinishesTheExport) {
     ASSERT_EQ(shown.size(), 3u);
     EXPECT_EQ(shown[0]["title"], "Copy failed");
     EXPECT_EQ(shown[0]["severity"], 3);
-    EXPECT_EQ(shown[0]["text"],
-              "Failed to copy file ./Logs/old.log.\nErrorcode: 0x90000025 (2415919141)\nDo you want to continue?");
+    EXPECT_EQ(
+        shown[0]["text"],
+        "Failed to copy file ./Logs/old.log.\nErrorcode: 0x90000025 (2415919141)\nDo you want to continue?");
     EXPECT_EQ(shown[1]["title"], "EXPORT FAILED. CONTINUE WITH CLEARING");
     EXPECT_EQ(shown[2]["title"], "Export successful");
     EXPECT_TRUE(r.logged(4, "Failed to open file ./Logs/old.log; error: 25h (37)"));
@@ -219,14 +225,16 @@ TEST_F(Export, StoppingAtTheCopyQuestionUndoesTheExport) {
     EXPECT_TRUE(listFiles(box.node("stick")).empty());
     EXPECT_EQ(listFiles(orvane()).size(), 4u);
     // The failed entry was never created: its removal fails, so the emptied export directory stays.
-    EXPECT_TRUE(r.logged(3, "Failed to remove /media/STICK/" + exportName + "/Logs/recent.log")) << r.logText();
+    EXPECT_TRUE(r.logged(3, "Failed to remove /media/STICK/" + exportName + "/Logs/recent.log"))
+        << r.logText();
     EXPECT_TRUE(fs::is_directory(exported()));
     EXPECT_FALSE(fs::exists(exported() / "Logs"));
 }
 
 TEST_F(Export, StoppingAfterAFailedReadRemovesTheExportDirectoryToo) {
     put("Logs/zz.bin", std::string(5000, 'z'), now - day);
-    box.addFault({{"op", "File::read"}, {"path", "/boot/Orvane/Logs/zz.bin"}, {"bytes", 10}, {"error", 0x25}});
+    box.addFault(
+        {{"op", "File::read"}, {"path", "/boot/Orvane/Logs/zz.bin"}, {"bytes", 10}, {"error", 0x25}});
     box.script["answers"] = json::array({2});
     RunResult r = run();
     EXPECT_EQ(r.status, 66);
@@ -237,13 +245,17 @@ TEST_F(Export, ReadFailureKeepsThePartialCopy) {
     std::string big(3 * 0x100000, 'b');
     put("Logs/big.bin", big, now - day);
     // The second read comes back short with an error: its bytes are not written.
-    box.addFault({{"op", "File::read"}, {"path", "/boot/Orvane/Logs/big.bin"}, {"bytes", 0x100000 + 1000}, {"error", 0x25}});
+    box.addFault({{"op", "File::read"},
+                  {"path", "/boot/Orvane/Logs/big.bin"},
+                  {"bytes", 0x100000 + 1000},
+                  {"error", 0x25}});
     box.script["answers"] = json::array({1});
     choose({{"gbClear", {{"checked", false}}}});
     RunResult r = run();
     ASSERT_EQ(r.status, 0) << r.logText();
-    EXPECT_EQ(r.calls("Dialog::show").at(0)["text"],
-              "Failed to copy file ./Logs/big.bin.\nErrorcode: 0xC0000025 (3221225509)\nDo you want to continue?");
+    EXPECT_EQ(
+        r.calls("Dialog::show").at(0)["text"],
+        "Failed to copy file ./Logs/big.bin.\nErrorcode: 0xC0000025 (3221225509)\nDo you want to continue?");
     EXPECT_TRUE(hasContent(exported() / "Logs/big.bin", std::string(0x100000, 'b')));
     EXPECT_EQ(modifiedMs(exported() / "Logs/big.bin"), now - day);
 }
@@ -282,7 +294,8 @@ TEST_F(Export, SecondExportOfTheDay) {
     ASSERT_EQ(run().status, 0);
     RunResult again = run();
     EXPECT_EQ(again.status, 0x24);
-    EXPECT_TRUE(again.logged(4, "Failed to create directory /media/STICK/" + exportName + "; error: 24h (36)"));
+    EXPECT_TRUE(
+        again.logged(4, "Failed to create directory /media/STICK/" + exportName + "; error: 24h (36)"));
     EXPECT_EQ(lastMessage(again)["text"], "Failed to prepare export to /media/STICK/" + exportName +
                                               ".\nErrorCode: 0x60000024 (1610612772)");
     RunResult indexed = run({"--add-index"});
@@ -316,7 +329,9 @@ struct EarlyCase {
     std::string text;
 };
 // Names the case in test listings instead of dumping its bytes.
-void PrintTo(const EarlyCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const EarlyCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ExportEarlyExit : public Export, public ::testing::WithParamInterface<EarlyCase> {};
 
@@ -340,37 +355,64 @@ INSTANTIATE_TEST_SUITE_P(
     Export, ExportEarlyExit,
     ::testing::Values(
         EarlyCase{"WindowsHost", [](Export& e) { e.box.config["sysInfo"]["0x20002"] = 1; }, 0, "", ""},
-        EarlyCase{"NoBootNode", [](Export& e) { e.box.config["bootParameters"] = "quiet boot.node"; }, 0, "", ""},
-        EarlyCase{"MountFails",
-                  [](Export& e) { e.box.addFault({{"op", "Entry::create"}, {"path", "/devices/orvane/boot"}, {"error", 0x20}}); },
-                  0x20, "Prepare source failed",
-                  "Failed to access logs directory.\nErrorcode: 0x10000020 (268435488)"},
+        EarlyCase{"NoBootNode", [](Export& e) { e.box.config["bootParameters"] = "quiet boot.node"; }, 0, "",
+                  ""},
+        EarlyCase{
+            "MountFails",
+            [](Export& e) {
+                e.box.addFault({{"op", "Entry::create"}, {"path", "/devices/orvane/boot"}, {"error", 0x20}});
+            },
+            0x20, "Prepare source failed",
+            "Failed to access logs directory.\nErrorcode: 0x10000020 (268435488)"},
         EarlyCase{"CategoryFails",
                   [](Export& e) {
-                      e.box.addFault({{"op", "Directory::open"}, {"path", "/boot/Orvane/Screenshots"}, {"error", 0x25}});
+                      e.box.addFault(
+                          {{"op", "Directory::open"}, {"path", "/boot/Orvane/Screenshots"}, {"error", 0x25}});
                   },
-                  0x25, "Prepare source failed", "Failed to access logs directory.\nErrorcode: 0x20000025 (536870949)"},
+                  0x25, "Prepare source failed",
+                  "Failed to access logs directory.\nErrorcode: 0x20000025 (536870949)"},
         EarlyCase{"CategoryCannotBeListed",
                   [](Export& e) {
-                      e.box.addFault({{"op", "Directory::iterator"}, {"path", "/boot/Orvane/Analyze"}, {"error", 0x25}});
+                      e.box.addFault(
+                          {{"op", "Directory::iterator"}, {"path", "/boot/Orvane/Analyze"}, {"error", 0x25}});
                   },
-                  0x25, "Prepare source failed", "Failed to access logs directory.\nErrorcode: 0x20000025 (536870949)"},
-        EarlyCase{"NoFiles", [](Export& e) { fs::remove_all(e.orvane()); fs::create_directories(e.orvane() / "Logs"); },
+                  0x25, "Prepare source failed",
+                  "Failed to access logs directory.\nErrorcode: 0x20000025 (536870949)"},
+        EarlyCase{"NoFiles",
+                  [](Export& e) {
+                      fs::remove_all(e.orvane());
+                      fs::create_directories(e.orvane() / "Logs");
+                  },
                   0, "No files available", "There are no files available that can be exported"},
         EarlyCase{"DialogClosed",
-                  [](Export& e) { e.box.script["select"] = json::array({{{"error", 0x2007}}}); }, 7, "", ""},
-        EarlyCase{"DialogFails", [](Export& e) { e.box.script["select"] = json::array({{{"error", 0x25}}}); }, 0x25,
-                  "Export failed", "Failed to access destination drive.\nErrorcode: 0x30000025 (805306405)"},
-        EarlyCase{"PeriodOutsideTheTable", [](Export& e) { e.choose({{"ddClear", 7}}); }, 0x46,
-                  "Prepare source failed", "Failed to access logs directory.\nErrorcode: 0x11008446 (285246534)"},
+                  [](Export& e) {
+                      e.box.script["select"] = json::array({{{"error", 0x2007}}});
+                  },
+                  7, "", ""},
+        EarlyCase{"DialogFails",
+                  [](Export& e) {
+                      e.box.script["select"] = json::array({{{"error", 0x25}}});
+                  },
+                  0x25, "Export failed",
+                  "Failed to access destination drive.\nErrorcode: 0x30000025 (805306405)"},
+        EarlyCase{"PeriodOutsideTheTable",
+                  [](Export& e) {
+                      e.choose({{"ddClear", 7}});
+                  },
+                  0x46, "Prepare source failed",
+                  "Failed to access logs directory.\nErrorcode: 0x11008446 (285246534)"},
         EarlyCase{"PeriodLongerThanTheClock",
                   [](Export& e) {
                       e.box.fixClock(86400000 - 1);
                       e.choose({{"ddClear", 0}});
                   },
-                  0x84, "Prepare source failed", "Failed to access logs directory.\nErrorcode: 0x12008484 (302023812)"},
-        EarlyCase{"NothingChecked", [](Export& e) { e.choose({{"cbLogs", false}}); }, 0, "No elements selected",
-                  "No elements were selected for export."}),
+                  0x84, "Prepare source failed",
+                  "Failed to access logs directory.\nErrorcode: 0x12008484 (302023812)"},
+        EarlyCase{"NothingChecked",
+                  [](Export& e) {
+                      e.choose({{"cbLogs", false}});
+                  },
+                  0, "No elements selected", "No elements were selected for export."}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

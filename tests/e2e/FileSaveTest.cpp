@@ -13,7 +13,8 @@ const std::string secondShown = "SYSTEM:/\u200BService/\u200BScreenshots/\u200B"
 
 std::string pattern(size_t size) {
     std::string data(size, '\0');
-    for (size_t i = 0; i < size; i++) data[i] = static_cast<char>((i * 131 + i / 7) & 0xFF);
+    for (size_t i = 0; i < size; i++)
+        data[i] = static_cast<char>((i * 131 + i / 7) & 0xFF);
     return data;
 }
 
@@ -57,7 +58,8 @@ TEST_F(FileSave, WritesBothPlatformDirectoriesAndNamesBoth) {
     EXPECT_EQ(values[3]["value"], 200000);
     EXPECT_EQ(values[7]["value"], 400000);
     EXPECT_EQ(r.calls("Progress.cancelled").size(), 8u);
-    for (const json& q : r.calls("Progress.cancelled")) EXPECT_EQ(q["flag"], false);
+    for (const json& q : r.calls("Progress.cancelled"))
+        EXPECT_EQ(q["flag"], false);
     // Both sides map onto the block, so nothing falls back to the plain buffer.
     EXPECT_FALSE(r.logged(3, "Could not map")) << r.logText();
 }
@@ -210,7 +212,8 @@ TEST_F(FileSave, MappingFallbackIsLoggedAndStillCopiesExactly) {
     box.addFault({{"op", "File::map"}, {"error", 0x25}});
     RunResult r = box.run({"x.bin"});
     ASSERT_EQ(r.status, 0);
-    EXPECT_TRUE(r.logged(3, "Could not map source file, using non mapped read; error: 25h (37)")) << r.logText();
+    EXPECT_TRUE(r.logged(3, "Could not map source file, using non mapped read; error: 25h (37)"))
+        << r.logText();
     EXPECT_TRUE(r.logged(3, "Could not map destination file, using non mapped write; error: 25h (37)"));
     EXPECT_TRUE(hasContent(first() / "x.bin", pattern(150000)));
     EXPECT_TRUE(hasContent(second() / "x.bin", pattern(150000)));
@@ -241,7 +244,9 @@ struct VisibilityCase {
     bool dialog;
 };
 // Names the case in test listings instead of dumping its bytes.
-void PrintTo(const VisibilityCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const VisibilityCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class StoreFailureVisibility : public ::testing::TestWithParam<VisibilityCase> {};
 
@@ -261,12 +266,12 @@ TEST_P(StoreFailureVisibility, OnlyTheProgressRuleHidesIt) {
     EXPECT_TRUE(r.logged(4, "Exit code 80008443h (2147517507)"));
 }
 
-INSTANTIATE_TEST_SUITE_P(FileSave, StoreFailureVisibility,
-                         ::testing::Values(VisibilityCase{"Default", {}, true},
-                                           VisibilityCase{"Silent", {"-s"}, false},
-                                           VisibilityCase{"SilentShowProgress", {"-s", "--show-progress"}, true},
-                                           VisibilityCase{"SilentShowSuccess", {"-s", "--show-success"}, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    FileSave, StoreFailureVisibility,
+    ::testing::Values(VisibilityCase{"Default", {}, true}, VisibilityCase{"Silent", {"-s"}, false},
+                      VisibilityCase{"SilentShowProgress", {"-s", "--show-progress"}, true},
+                      VisibilityCase{"SilentShowSuccess", {"-s", "--show-success"}, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct DriveDialog : FileSave {
     void SetUp() override {
@@ -294,7 +299,8 @@ TEST_F(DriveDialog, WithoutForcingTheUserChoosesTheDrive) {
     ASSERT_EQ(r.status, 0) << r.logText();
     EXPECT_EQ(r.calls("FSItem::create").at(0)["flags"], 0x84 | 0x108);
     EXPECT_EQ(listFiles(box.node("stick")), std::vector<std::string>{"Orvane/Screenshots/x.txt"});
-    EXPECT_EQ(r.calls("Dialog::show").at(0)["text"], "File saved as STICK:/\u200BOrvane/\u200BScreenshots/\u200Bx.txt");
+    EXPECT_EQ(r.calls("Dialog::show").at(0)["text"],
+              "File saved as STICK:/\u200BOrvane/\u200BScreenshots/\u200Bx.txt");
 }
 
 TEST_F(DriveDialog, ClosedDialogEndsQuietly) {
@@ -310,7 +316,8 @@ TEST_F(DriveDialog, FailedDialogIsReportedWithItsStage) {
     RunResult r = box.run({"--dont-force-boot", "x.txt"});
     EXPECT_EQ(r.status, 0x25);
     EXPECT_TRUE(r.logged(4, "Could not initialize storage location; error: 25h (37)"));
-    EXPECT_EQ(r.calls("Dialog::show").at(0)["text"], "Could not create file: x.txt; error: 0x40000025 (1073741861)");
+    EXPECT_EQ(r.calls("Dialog::show").at(0)["text"],
+              "Could not create file: x.txt; error: 0x40000025 (1073741861)");
 }
 
 TEST_F(DriveDialog, AllowRenameUsesTheFileTheDialogCreated) {

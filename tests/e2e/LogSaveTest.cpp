@@ -8,9 +8,14 @@ using namespace Testing;
 namespace {
 
 const std::string logName = "Orvane-20260102-ORV.LX64-2.0-user-001.log";
-const std::string firstShown = "SYSTEM:/\u200BLogs/\u200BOrvane\u2011" "20260102\u2011ORV.LX64\u2011" "2.0\u2011user\u2011" "001.log";
-const std::string secondShown =
-    "SYSTEM:/\u200BService/\u200BLogs/\u200BOrvane\u2011" "20260102\u2011ORV.LX64\u2011" "2.0\u2011user\u2011" "001.log";
+const std::string firstShown = "SYSTEM:/\u200BLogs/\u200BOrvane\u2011"
+                               "20260102\u2011ORV.LX64\u2011"
+                               "2.0\u2011user\u2011"
+                               "001.log";
+const std::string secondShown = "SYSTEM:/\u200BService/\u200BLogs/\u200BOrvane\u2011"
+                                "20260102\u2011ORV.LX64\u2011"
+                                "2.0\u2011user\u2011"
+                                "001.log";
 
 struct LogSave : ::testing::Test {
     Sandbox box;
@@ -112,7 +117,9 @@ struct UnavailableCase {
     std::string shown;
 };
 // Names the case in test listings instead of dumping its bytes.
-void PrintTo(const UnavailableCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const UnavailableCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class LogUnavailable : public ::testing::TestWithParam<UnavailableCase> {};
 
@@ -138,7 +145,8 @@ TEST_P(LogUnavailable, Result8483AndTheRightWording) {
 INSTANTIATE_TEST_SUITE_P(
     LogSave, LogUnavailable,
     ::testing::Values(
-        UnavailableCase{"Redirected", {}, "", "The system log is not available, it's output is redirected to "},
+        UnavailableCase{
+            "Redirected", {}, "", "The system log is not available, it's output is redirected to "},
         UnavailableCase{"DisabledByBootParameter",
                         {},
                         "syslog=off",
@@ -153,7 +161,9 @@ struct VisibilityCase {
     bool success;
 };
 // Names the case in test listings instead of dumping its bytes.
-void PrintTo(const VisibilityCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const VisibilityCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class LogVisibility : public ::testing::TestWithParam<VisibilityCase> {};
 
@@ -168,12 +178,13 @@ TEST_P(LogVisibility, ProgressAndSuccessFollowTheirRules) {
     EXPECT_EQ(listFiles(box.node("system") / "Logs").size(), 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(LogSave, LogVisibility,
-                         ::testing::Values(VisibilityCase{"Default", {}, true, true},
-                                           VisibilityCase{"Silent", {"-s"}, false, false},
-                                           VisibilityCase{"SilentShowProgress", {"-s", "--show-progress"}, true, false},
-                                           VisibilityCase{"SilentShowSuccess", {"-s", "--show-success"}, false, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    LogSave, LogVisibility,
+    ::testing::Values(VisibilityCase{"Default", {}, true, true},
+                      VisibilityCase{"Silent", {"-s"}, false, false},
+                      VisibilityCase{"SilentShowProgress", {"-s", "--show-progress"}, true, false},
+                      VisibilityCase{"SilentShowSuccess", {"-s", "--show-success"}, false, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LogSaveDrive, DialogFlagsAndTheLogsHierarchy) {
     Sandbox box;

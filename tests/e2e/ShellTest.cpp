@@ -13,7 +13,9 @@ struct ArgumentCase {
     std::string out;
 };
 // Names the case in test listings instead of dumping its bytes.
-void PrintTo(const ArgumentCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ArgumentCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ArgumentTest : public ::testing::TestWithParam<ArgumentCase> {};
 
@@ -26,14 +28,15 @@ TEST_P(ArgumentTest, StatusAndOutput) {
 
 INSTANTIATE_TEST_SUITE_P(
     CommandLine, ArgumentTest,
-    ::testing::Values(ArgumentCase{"UnknownOption", {"--bogus"}, 1, "Invalid arguments\n"},
-                      ArgumentCase{"UnknownMode", {"-m", "nonsense"}, 1, "Invalid mode: nonsense\nInvalid arguments\n"},
-                      ArgumentCase{"HelpNameOfExport", {"--mode=log-export"}, 1,
-                                   "Invalid mode: log-export\nInvalid arguments\n"},
-                      ArgumentCase{"FileModeWithoutSource", {"--mode=file"}, 1, "No filename specified\n"},
-                      ArgumentCase{"NoArguments", {}, 1, "No filename specified\n"},
-                      ArgumentCase{"NumberOptionNotANumber", {"--tid=12x", "a"}, 1, "Invalid arguments\n"},
-                      ArgumentCase{"NumbersAcceptedSourceMissing", {"--pid", "7", "--tid=3", "missing.txt"}, 67, ""}),
+    ::testing::Values(
+        ArgumentCase{"UnknownOption", {"--bogus"}, 1, "Invalid arguments\n"},
+        ArgumentCase{"UnknownMode", {"-m", "nonsense"}, 1, "Invalid mode: nonsense\nInvalid arguments\n"},
+        ArgumentCase{
+            "HelpNameOfExport", {"--mode=log-export"}, 1, "Invalid mode: log-export\nInvalid arguments\n"},
+        ArgumentCase{"FileModeWithoutSource", {"--mode=file"}, 1, "No filename specified\n"},
+        ArgumentCase{"NoArguments", {}, 1, "No filename specified\n"},
+        ArgumentCase{"NumberOptionNotANumber", {"--tid=12x", "a"}, 1, "Invalid arguments\n"},
+        ArgumentCase{"NumbersAcceptedSourceMissing", {"--pid", "7", "--tid=3", "missing.txt"}, 67, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(HelpScreen, PlainTextMatchesTheReferenceByteForByte) {

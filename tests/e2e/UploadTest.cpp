@@ -9,7 +9,7 @@ using namespace Testing;
 namespace {
 
 class Upload : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() { store = std::make_unique<ObjectStore>(); }
     static void TearDownTestSuite() { store.reset(); }
     void SetUp() override {
@@ -17,7 +17,8 @@ protected:
     }
     RunResult run(const std::vector<std::string>& args, std::map<std::string, std::string> extra = {}) {
         std::map<std::string, std::string> env = store->environment();
-        for (auto& [k, v] : extra) env[k] = v;
+        for (auto& [k, v] : extra)
+            env[k] = v;
         return box.run(args, env);
     }
     // The tag of the success dialog ("UPLOADED LOG AS #TAG").
@@ -34,7 +35,8 @@ protected:
 
 std::string pattern(size_t size) {
     std::string data(size, '\0');
-    for (size_t i = 0; i < size; i++) data[i] = static_cast<char>(i * 31 + i / 1000);
+    for (size_t i = 0; i < size; i++)
+        data[i] = static_cast<char>(i * 31 + i / 1000);
     return data;
 }
 
@@ -75,7 +77,9 @@ struct NameCase {
     std::string key;
 };
 // Names the case in test listings instead of dumping its bytes.
-void PrintTo(const NameCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const NameCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class UploadName : public Upload, public ::testing::WithParamInterface<NameCase> {};
 
@@ -91,7 +95,8 @@ TEST_P(UploadName, ObjectKeyHoldsTheUploadName) {
 INSTANTIATE_TEST_SUITE_P(
     Upload, UploadName,
     ::testing::Values(NameCase{"FileLastComponent", {"-m", "file-upload", "shot.png", "x/y.bin"}, "y.bin"},
-                      NameCase{"ScreenshotDestinationUnchanged", {"-m", "screenshot-upload", "shot.png", "x/y.bin"},
+                      NameCase{"ScreenshotDestinationUnchanged",
+                               {"-m", "screenshot-upload", "shot.png", "x/y.bin"},
                                "x/y.bin"},
                       NameCase{"ScreenshotPredetermined",
                                {"-m", "screenshot-upload", "--date=20260102", "shot.png"},
@@ -100,7 +105,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(Upload, SystemLogArrivesCompressedWithTheSuffix) {
     for (const auto& [args, suffix] : std::vector<std::pair<std::vector<std::string>, std::string>>{
-             {{"-m", "log-upload"}, "user"}, {{"-m", "log-upload", "--suffix="}, "user"},
+             {{"-m", "log-upload"}, "user"},
+             {{"-m", "log-upload", "--suffix="}, "user"},
              {{"-m", "log-upload", "--suffix=desk"}, "desk"}}) {
         RunResult r = run(args);
         ASSERT_EQ(r.status, 0) << r.logText();
@@ -162,7 +168,9 @@ struct FailureCase {
     std::string text;
 };
 // Names the case in test listings instead of dumping its bytes.
-void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const FailureCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class UploadFailure : public Upload, public ::testing::WithParamInterface<FailureCase> {};
 
@@ -202,36 +210,52 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"FileServiceDown", fileUpload, unreachable, 2, 4,
                     "Capability query for ZEZ-Uvedaze failed; error: 10004h (65540)", "UPLOAD FILE FAILED",
                     "UPLOAD OF FILE FAILED\n\nERROR: 0x10010004 (268500996)"},
-        FailureCase{"FileNoStoreConfigured", fileUpload,
-                    [](Sandbox&, std::map<std::string, std::string>& env) { env["ORVANE_REMOTE_ENDPOINT"] = ""; }, 2, 4,
-                    "Capability query for ZEZ-Uvedaze failed; error: 10002h (65538)", "UPLOAD FILE FAILED",
-                    "UPLOAD OF FILE FAILED\n\nERROR: 0x10010002 (268500994)"},
+        FailureCase{
+            "FileNoStoreConfigured", fileUpload,
+            [](Sandbox&, std::map<std::string, std::string>& env) { env["ORVANE_REMOTE_ENDPOINT"] = ""; }, 2,
+            4, "Capability query for ZEZ-Uvedaze failed; error: 10002h (65538)", "UPLOAD FILE FAILED",
+            "UPLOAD OF FILE FAILED\n\nERROR: 0x10010002 (268500994)"},
         FailureCase{"FileCapabilityFault", fileUpload, fault("Capabilities::create", 0x25), 2, 4,
                     "Capability query for ZEZ-Uvedaze failed; error: 25h (37)", "UPLOAD FILE FAILED",
                     "UPLOAD OF FILE FAILED\n\nERROR: 0x10000025 (268435493)"},
         FailureCase{"FileClientFails", fileUpload, fault("ZEZUvedaze::create", 0x25), 2, 4, "25h (37)",
                     "UPLOAD FILE FAILED", "UPLOAD OF FILE FAILED\n\nERROR: 0x20000025 (536870949)"},
-        FailureCase{"FileCannotBeOpened", {"-m", "file-upload", "missing.txt"}, nothing, 67, 4,
-                    "Failed to open file missing.txt; error: 20h (32)", "UPLOAD FILE FAILED",
+        FailureCase{"FileCannotBeOpened",
+                    {"-m", "file-upload", "missing.txt"},
+                    nothing,
+                    67,
+                    4,
+                    "Failed to open file missing.txt; error: 20h (32)",
+                    "UPLOAD FILE FAILED",
                     "UPLOAD OF FILE FAILED\n\nERROR: 0x40000020 (1073741856)"},
         FailureCase{"FileTooLarge", fileUpload,
-                    [](Sandbox&, std::map<std::string, std::string>& env) { env["ORVANE_REMOTE_MAX_BYTES"] = "1000"; },
+                    [](Sandbox&, std::map<std::string, std::string>& env) {
+                        env["ORVANE_REMOTE_MAX_BYTES"] = "1000";
+                    },
                     67, 4, "File upload failed; error: 8484h (33924)", "UPLOAD FILE FAILED",
                     "SIZE OF DATA TO UPLOAD IS TOO LARGE\n\nERROR: 0x50008484 (1342211204)"},
         FailureCase{"FileTransferFails", fileUpload, fault("ZEZUvedaze::upload", 0x8485), 67, 4,
                     "File upload failed; error: 8485h (33925)", "UPLOAD FILE FAILED",
                     "UPLOAD OF FILE FAILED\n\nERROR: 0x50008485 (1342211205)"},
-        FailureCase{"ScreenshotWithoutName", {"-m", "screenshot-upload"}, nothing, 67, 4, "Filename is invalid", "", ""},
+        FailureCase{"ScreenshotWithoutName",
+                    {"-m", "screenshot-upload"},
+                    nothing,
+                    67,
+                    4,
+                    "Filename is invalid",
+                    "",
+                    ""},
         FailureCase{"LogServiceDown", logUpload, unreachable, 2, 4,
                     "Capability query for ZEZ-Uvedaze failed; error: 10004h (65540)", "UPLOAD LOG FAILED",
                     "UPLOAD OF LOG FAILED\n\nERROR: 0x10010004 (268500996)"},
         FailureCase{"LogClientFails", logUpload, fault("ZEZUvedaze::create", 0x25), 2, 4,
                     "System log upload for ZEZ-Uvedaze not available; error: 25h (37)", "UPLOAD LOG FAILED",
                     "UPLOAD OF LOG FAILED\n\nERROR: 0x20000025 (536870949)"},
-        FailureCase{"LogTooLarge", logUpload,
-                    [](Sandbox&, std::map<std::string, std::string>& env) { env["ORVANE_REMOTE_MAX_BYTES"] = "5"; }, 67,
-                    4, "System log upload failed; error: 8484h (33924)", "UPLOAD LOG FAILED",
-                    "SIZE OF DATA TO UPLOAD IS TOO LARGE\n\nERROR: 0x30008484 (805340292)"},
+        FailureCase{
+            "LogTooLarge", logUpload,
+            [](Sandbox&, std::map<std::string, std::string>& env) { env["ORVANE_REMOTE_MAX_BYTES"] = "5"; },
+            67, 4, "System log upload failed; error: 8484h (33924)", "UPLOAD LOG FAILED",
+            "SIZE OF DATA TO UPLOAD IS TOO LARGE\n\nERROR: 0x30008484 (805340292)"},
         FailureCase{"LogTransferFails", logUpload, fault("ZEZUvedaze::upload", 0x8485), 67, 4,
                     "System log upload failed; error: 8485h (33925)", "UPLOAD LOG FAILED",
                     "UPLOAD OF LOG FAILED\n\nERROR: 0x30008485 (805340293)"}),
@@ -260,7 +284,8 @@ TEST(UploadDropped, AServerThatDropsTheConnectionIsATransferFailure) {
     RunResult r = box.run({"-m", "file-upload", "big.bin"}, server.environment());
     EXPECT_EQ(r.status, 67) << r.logText();
     EXPECT_TRUE(r.logged(4, "File upload failed; error: 8485h (33925)")) << r.logText();
-    EXPECT_EQ(r.calls("Dialog::show").at(0)["text"], "UPLOAD OF FILE FAILED\n\nERROR: 0x50008485 (1342211205)");
+    EXPECT_EQ(r.calls("Dialog::show").at(0)["text"],
+              "UPLOAD OF FILE FAILED\n\nERROR: 0x50008485 (1342211205)");
 }
 
 } // namespace

@@ -52,8 +52,8 @@ ObjectStore::ObjectStore() {
     std::string port = std::to_string(m_port), directory = m_directory.string(), script = server.string();
     m_pid = fork();
     if (m_pid == 0) {
-        execlp("node", "node", script.c_str(), "--directory", directory.c_str(), "--address", "127.0.0.1", "--port",
-               port.c_str(), "--configure-bucket", bucket, "--silent", static_cast<char*>(nullptr));
+        execlp("node", "node", script.c_str(), "--directory", directory.c_str(), "--address", "127.0.0.1",
+               "--port", port.c_str(), "--configure-bucket", bucket, "--silent", static_cast<char*>(nullptr));
         _exit(127);
     }
     for (int i = 0; i < 200; i++) {

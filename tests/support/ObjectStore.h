@@ -10,7 +10,7 @@
 namespace Testing {
 
 class ObjectStore {
-public:
+  public:
     static constexpr const char* bucket = "orvane";
     ObjectStore();
     ~ObjectStore();
@@ -24,7 +24,7 @@ public:
     bool object(const std::string& key, std::string& data) const;
     void stop();
 
-private:
+  private:
     std::filesystem::path m_directory;
     int m_port = 0;
     int m_pid = -1;
@@ -32,12 +32,12 @@ private:
 };
 
 class DroppingServer {
-public:
+  public:
     DroppingServer();
     ~DroppingServer();
     std::map<std::string, std::string> environment() const;
 
-private:
+  private:
     void serve();
     int m_socket = -1;
     int m_port = 0;

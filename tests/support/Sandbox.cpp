@@ -22,13 +22,15 @@ std::vector<json> RunResult::calls(const std::string& name) const {
 }
 
 bool RunResult::logged(int level, const std::string& text) const {
-    return std::any_of(log.begin(), log.end(),
-                       [&](const LogLine& l) { return l.level == level && l.text.find(text) != std::string::npos; });
+    return std::any_of(log.begin(), log.end(), [&](const LogLine& l) {
+        return l.level == level && l.text.find(text) != std::string::npos;
+    });
 }
 
 std::string RunResult::logText() const {
     std::string all;
-    for (const LogLine& l : log) all += "L" + std::to_string(l.level) + " " + l.text + "\n";
+    for (const LogLine& l : log)
+        all += "L" + std::to_string(l.level) + " " + l.text + "\n";
     return all;
 }
 
@@ -44,7 +46,8 @@ std::string readFile(const fs::path& path) {
     std::string actual = readFile(path);
     if (actual == expected) return ::testing::AssertionSuccess();
     size_t at = 0;
-    while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) at++;
+    while (at < actual.size() && at < expected.size() && actual[at] == expected[at])
+        at++;
     return ::testing::AssertionFailure() << path << " holds " << actual.size() << " bytes, expected "
                                          << expected.size() << "; first difference at byte " << at;
 }
@@ -117,13 +120,22 @@ std::vector<json> readTranscript(const fs::path& file) {
     return entries;
 }
 
-RunResult Sandbox::run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env) const {
+namespace {
+
+// Waits for a child and maps its end to a status: the exit status, or 1000 + the signal.
+int waitFor(pid_t child) {
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+}
+
+} // namespace
+
+std::vector<std::string> Sandbox::prepare(const std::map<std::string, std::string>& env) const {
     writeFile(root / "host.json", config.dump(2));
     writeFile(root / "script.json", script.dump(2));
-    fs::path transcript = root / "transcript.jsonl";
-    fs::path log = root / "syslog" / "system.log";
-    fs::remove(transcript);
-    fs::remove(log);
+    fs::remove(root / "transcript.jsonl");
+    fs::remove(root / "syslog" / "system.log");
 
     std::map<std::string, std::string> environment;
     for (char** e = environ; *e; e++) {
@@ -135,44 +147,76 @@ RunResult Sandbox::run(const std::vector<std::string>& args, const std::map<std:
     environment["ORVANE_ROOT"] = root.string();
     environment["ORVANE_UI"] = "script";
     environment["ORVANE_UI_SCRIPT"] = (root / "script.json").string();
-    environment["ORVANE_UI_TRANSCRIPT"] = transcript.string();
-    for (const auto& [key, value] : env) environment[key] = value;
-
+    environment["ORVANE_UI_TRANSCRIPT"] = (root / "transcript.jsonl").string();
+    for (const auto& [key, value] : env)
+        environment[key] = value;
     std::vector<std::string> envText;
-    for (const auto& [key, value] : environment) envText.push_back(key + "=" + value);
+    for (const auto& [key, value] : environment)
+        envText.push_back(key + "=" + value);
+    return envText;
+}
+
+pid_t Sandbox::spawn(const std::vector<std::string>& args, std::vector<std::string> envText,
+                     int outFd) const {
     std::vector<char*> envp, argv;
-    for (std::string& e : envText) envp.push_back(e.data());
+    for (std::string& e : envText)
+        envp.push_back(e.data());
     envp.push_back(nullptr);
     std::vector<std::string> argText{SCRIVLET_BINARY};
     argText.insert(argText.end(), args.begin(), args.end());
-    for (std::string& a : argText) argv.push_back(a.data());
+    for (std::string& a : argText)
+        argv.push_back(a.data());
     argv.push_back(nullptr);
 
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
     pid_t child = fork();
     if (child == 0) {
-        int devNull = open("/dev/null", O_RDONLY);
+        int devNull = open("/dev/null", O_RDWR);
         dup2(devNull, 0);
-        dup2(pipeFds[1], 1);
-        close(pipeFds[0]);
-        close(pipeFds[1]);
+        dup2(outFd >= 0 ? outFd : devNull, 1);
         if (chdir(work().c_str()) != 0) _exit(126);
         // A run that hangs is ended, and shows as killed by SIGALRM (status 1014).
         alarm(120);
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
-    close(pipeFds[1]);
+    return child;
+}
+
+RunResult Sandbox::collect() const {
     RunResult result;
+    result.transcript = readTranscript(root / "transcript.jsonl");
+    result.log = readLog(root / "syslog" / "system.log");
+    return result;
+}
+
+RunResult Sandbox::run(const std::vector<std::string>& args,
+                       const std::map<std::string, std::string>& env) const {
+    std::vector<std::string> envText = prepare(env);
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
+    pid_t child = spawn(args, envText, pipeFds[1]);
+    close(pipeFds[1]);
+    std::string out;
     char buffer[4096];
-    for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) result.out.append(buffer, n);
+    for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+        out.append(buffer, n);
     close(pipeFds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
-    result.transcript = readTranscript(transcript);
-    result.log = readLog(log);
+    int status = waitFor(child);
+    RunResult result = collect();
+    result.out = std::move(out);
+    result.status = status;
+    return result;
+}
+
+ManyResult Sandbox::runMany(const std::vector<std::string>& args, unsigned count) const {
+    std::vector<std::string> envText = prepare({});
+    std::vector<pid_t> children;
+    for (unsigned i = 0; i < count; i++)
+        children.push_back(spawn(args, envText, -1));
+    ManyResult result;
+    for (pid_t child : children)
+        result.statuses.push_back(waitFor(child));
+    result.shared = collect();
     return result;
 }
 

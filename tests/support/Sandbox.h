@@ -7,6 +7,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace Testing {
@@ -32,15 +33,24 @@ struct RunResult {
     std::string logText() const;
 };
 
+// Runs started at once: the status of each, and the transcript and log they wrote together.
+struct ManyResult {
+    std::vector<int> statuses;
+    RunResult shared;
+};
+
 class Sandbox {
-public:
+  public:
     Sandbox();
     ~Sandbox();
     Sandbox(const Sandbox&) = delete;
     Sandbox& operator=(const Sandbox&) = delete;
 
     // Runs the binary from the sandbox's working directory (a platform path below /host).
-    RunResult run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {}) const;
+    RunResult run(const std::vector<std::string>& args,
+                  const std::map<std::string, std::string>& env = {}) const;
+    // Starts `count` runs with the same arguments at once and waits for all of them.
+    ManyResult runMany(const std::vector<std::string>& args, unsigned count) const;
 
     // A host directory of a node of the embedded default: "system", "boot", "stick".
     fs::path node(const std::string& name) const { return root / "nodes" / name; }
@@ -53,6 +63,11 @@ public:
     fs::path root;
     json config;
     json script = json::object();
+
+  private:
+    std::vector<std::string> prepare(const std::map<std::string, std::string>& env) const;
+    pid_t spawn(const std::vector<std::string>& args, std::vector<std::string> envText, int outFd) const;
+    RunResult collect() const;
 };
 
 std::string readFile(const fs::path& path);

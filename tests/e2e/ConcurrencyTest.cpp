@@ -1,0 +1,74 @@
+// Many runs at once against the same locations: each ends with a complete copy of its own, and the
+// reuse-name registry they share stays readable line by line.
+#include "support/Sandbox.h"
+#include <gtest/gtest.h>
+#include <regex>
+
+using namespace Testing;
+
+namespace {
+
+constexpr unsigned runs = 16;
+
+std::string pattern(size_t size, unsigned seed) {
+    std::string data(size, '\0');
+    for (size_t i = 0; i < size; i++)
+        data[i] = static_cast<char>((i * 131 + seed * 17 + i / 7) & 0xFF);
+    return data;
+}
+
+struct Concurrency : ::testing::Test {
+    Sandbox box;
+    std::string data = pattern(300000, 1);
+    std::vector<fs::path> locations() const {
+        return {box.node("system") / "Screenshots", box.node("system") / "Service" / "Screenshots"};
+    }
+    void SetUp() override { writeFile(box.work() / "x.bin", data); }
+};
+
+// The locations exist, as they do on a device that has saved before; runs that race to create a
+// missing directory are a different matter (the one that loses gives up on that location).
+TEST_F(Concurrency, IndexedSavesStartedAtOnceEachGetACompleteCopy) {
+    for (const fs::path& location : locations())
+        fs::create_directories(location);
+    ManyResult m = box.runMany({"--add-index", "--silent", "x.bin"}, runs);
+    for (unsigned i = 0; i < runs; i++)
+        EXPECT_EQ(m.statuses[i], 0) << "run " << i << "\n" << m.shared.logText();
+    for (const fs::path& location : locations()) {
+        std::vector<std::string> names = listFiles(location);
+        EXPECT_EQ(names.size(), runs) << location;
+        for (const std::string& name : names)
+            EXPECT_TRUE(hasContent(location / name, data)) << name;
+    }
+    EXPECT_TRUE(hasContent(box.work() / "x.bin", data));
+}
+
+TEST_F(Concurrency, RegistryAppendedByManyRunsKeepsEveryLineWhole) {
+    // The registry serves the system-log save, whose names are indexed.
+    fs::create_directories(box.node("system") / "Logs");
+    fs::create_directories(box.node("system") / "Service" / "Logs");
+    ManyResult m = box.runMany({"-m", "log", "--reuse-name", "--silent"}, runs);
+    for (unsigned i = 0; i < runs; i++)
+        EXPECT_EQ(m.statuses[i], 0) << "run " << i << "\n" << m.shared.logText();
+    std::string registry = readFile(box.root / "fs" / "users" / "system" / "temp" / "scrivlet-files");
+    ASSERT_FALSE(registry.empty());
+    EXPECT_EQ(registry.back(), '\n');
+    static const std::regex entry(R"re("[^"\n]+"="[^"\n]+")re");
+    size_t start = 0, lines = 0;
+    while (start < registry.size()) {
+        size_t end = registry.find('\n', start);
+        std::string line = registry.substr(start, end - start);
+        EXPECT_TRUE(std::regex_match(line, entry)) << "torn or malformed line: " << line;
+        lines++;
+        start = end + 1;
+    }
+    // One entry per location at most from each run, and at least the first run's.
+    EXPECT_GE(lines, 1u);
+    EXPECT_LE(lines, 2 * runs);
+
+    // A later run finds a name in the registry and reuses it.
+    RunResult again = box.run({"-m", "log", "--reuse-name", "--silent"});
+    EXPECT_TRUE(again.logged(1, "Reusing filename")) << again.logText();
+}
+
+} // namespace
