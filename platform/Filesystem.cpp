@@ -313,8 +313,17 @@ bool File::transferFromPending(ShMem& memory, size_t length, size_t& moved) {
     loff_t in = pending.offset, out = static_cast<loff_t>(m_position);
     while (moved < length) {
         ssize_t n = copy_file_range(pending.fd, &in, m_fd, &out, length - moved, 0);
-        if (n <= 0) break;
-        moved += static_cast<size_t>(n);
+        if (n > 0) {
+            moved += static_cast<size_t>(n);
+            continue;
+        }
+        // A full disk or a failing medium ends the write here; other refusals only mean that the
+        // kernel cannot copy between these two files.
+        if (n < 0 && (errno == ENOSPC || errno == EDQUOT || errno == EIO || errno == EFBIG)) {
+            Error::set(errorFromErrno(errno));
+            return true;
+        }
+        break;
     }
     // Where the kernel cannot copy between these files, fall back to the block's memory.
     while (moved < length) {
@@ -326,7 +335,10 @@ bool File::transferFromPending(ShMem& memory, size_t length, size_t& moved) {
             return true;
         }
         ssize_t w = pwrite(m_fd, memory.data(), static_cast<size_t>(n), out);
-        if (w <= 0) return true;
+        if (w <= 0) {
+            Error::set(w < 0 ? errorFromErrno(errno) : Errors::NoSpace);
+            return true;
+        }
         in += w;
         out += w;
         moved += static_cast<size_t>(w);

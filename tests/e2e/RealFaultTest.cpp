@@ -1,0 +1,58 @@
+// Faults the host really produces, not injected ones: a location on a filesystem that fills up
+// during the copy. Needs root to mount a small tmpfs; skipped with a message otherwise.
+#include "support/Sandbox.h"
+#include <cstring>
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+using namespace Testing;
+
+namespace {
+
+const std::string secondShown = "SYSTEM:/\u200BService/\u200BScreenshots/\u200B";
+
+std::string pattern(size_t size) {
+    std::string data(size, '\0');
+    for (size_t i = 0; i < size; i++)
+        data[i] = static_cast<char>((i * 29 + i / 11) & 0xFF);
+    return data;
+}
+
+struct FullDisk : ::testing::Test {
+    Sandbox box;
+    fs::path first() const { return box.node("system") / "Screenshots"; }
+    fs::path second() const { return box.node("system") / "Service" / "Screenshots"; }
+    bool mounted = false;
+
+    void SetUp() override {
+        if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a small tmpfs as a full disk";
+        fs::create_directories(first());
+        fs::create_directories(second());
+        if (mount("tmpfs", second().c_str(), "tmpfs", 0, "size=128k") != 0)
+            GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+        mounted = true;
+    }
+    void TearDown() override {
+        if (mounted) umount2(second().c_str(), MNT_DETACH);
+    }
+};
+
+TEST_F(FullDisk, WriteErrorKeepsWhatFitAndTheOtherLocationWhole) {
+    std::string data = pattern(1 << 20);
+    writeFile(box.work() / "x.bin", data);
+    RunResult r = box.run({"x.bin"});
+    EXPECT_EQ(r.status, 67) << r.logText();
+    auto shown = r.calls("Dialog::show");
+    ASSERT_EQ(shown.size(), 1u) << r.logText();
+    EXPECT_EQ(shown[0]["text"], "Error writing to file " + secondShown + "x.bin: 0xA0000026h (2684354598)");
+    EXPECT_TRUE(hasContent(first() / "x.bin", data));
+    // The partial target holds exactly the start of the source, as much as fit.
+    std::string partial = readFile(second() / "x.bin");
+    EXPECT_GT(partial.size(), 0u);
+    EXPECT_LE(partial.size(), 128u * 1024);
+    EXPECT_EQ(partial, data.substr(0, partial.size()));
+    EXPECT_TRUE(hasContent(box.work() / "x.bin", data));
+}
+
+} // namespace
