@@ -1,5 +1,6 @@
 #include "Host.h"
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fnmatch.h>
@@ -80,16 +81,38 @@ std::string defaultCwd(const Config& c) {
     return "/";
 }
 
+void readConfig(Config& c, const json& j);
+
+// A configuration that cannot be used is reported once on standard error and replaced by an
+// empty one, so that the run goes on with the defaults rather than ending in an exception.
+void refuse(const std::string& file, const std::string& reason) {
+    std::fprintf(stderr, "scrivletv2: host configuration %s ignored: %s\n", file.c_str(), reason.c_str());
+}
+
 Config load() {
-    Config c;
-    c.root = envOr("ORVANE_ROOT", defaultRoot());
-    std::string file = envOr("ORVANE_CONFIG", c.root + "/host.json");
-    if (!fs::exists(file) && !std::getenv("ORVANE_CONFIG")) writeEmbeddedDefault(c.root);
+    Config base;
+    base.root = envOr("ORVANE_ROOT", defaultRoot());
+    std::string file = envOr("ORVANE_CONFIG", base.root + "/host.json");
+    if (!fs::exists(file) && !std::getenv("ORVANE_CONFIG")) writeEmbeddedDefault(base.root);
     json j = json::object();
     std::ifstream in(file);
     if (in) j = json::parse(in, nullptr, false, true);
-    if (j.is_discarded() || !j.is_object()) j = json::object();
+    if (j.is_discarded() || !j.is_object()) {
+        if (in) refuse(file, "not a JSON object");
+        j = json::object();
+    }
+    Config c = base;
+    try {
+        readConfig(c, j);
+    } catch (const std::exception& e) {
+        refuse(file, e.what());
+        c = base;
+        readConfig(c, json::object());
+    }
+    return c;
+}
 
+void readConfig(Config& c, const json& j) {
     c.fsRoot = hostPath(c.root, j.value("fsRoot", "fs"));
     readNodes(c, j);
     readSystem(c, j);
@@ -119,7 +142,6 @@ Config load() {
         rule.bytes = f.value("bytes", -1LL);
         faultRules.push_back(rule);
     }
-    return c;
 }
 
 bool matches(const FaultRule& rule, const std::string& op, const std::string& subject) {
@@ -131,8 +153,11 @@ bool matches(const FaultRule& rule, const std::string& op, const std::string& su
 
 unsigned parseNumber(const json& value, unsigned fallback) {
     if (value.is_number_integer()) return value.get<unsigned>();
-    if (value.is_string()) return static_cast<unsigned>(std::stoul(value.get<std::string>(), nullptr, 0));
-    return fallback;
+    if (!value.is_string()) return fallback;
+    const std::string& text = value.get_ref<const std::string&>();
+    char* end = nullptr;
+    unsigned long number = std::strtoul(text.c_str(), &end, 0);
+    return end != text.c_str() && *end == '\0' ? static_cast<unsigned>(number) : fallback;
 }
 
 Config& config() {

@@ -40,15 +40,17 @@ void applyStates(const std::vector<Ref<Elements::Element>>& elements, const json
     if (!states.is_object()) return;
     for (const Ref<Elements::Element>& e : elements) {
         const json state = states.value(e->id() ? e->id()->str() : "", json());
+        // {"checked": b} and {"selected": n}, or the bare value.
+        auto field = [&](const char* key) { return state.is_object() ? state.value(key, json()) : json(); };
         if (auto* group = dynamic_cast<Elements::GroupBox*>(e.get())) {
-            if (state.contains("checked")) group->setChecked(state["checked"].get<bool>());
+            if (field("checked").is_boolean()) group->setChecked(field("checked").get<bool>());
             applyStates(group->children(), states);
         } else if (auto* box = dynamic_cast<Elements::CheckBox*>(e.get())) {
             if (state.is_boolean()) box->setChecked(state.get<bool>());
-            if (state.contains("checked")) box->setChecked(state["checked"].get<bool>());
+            if (field("checked").is_boolean()) box->setChecked(field("checked").get<bool>());
         } else if (auto* list = dynamic_cast<Elements::DropDown*>(e.get())) {
             if (state.is_number_integer()) list->select(state.get<long>());
-            if (state.contains("selected")) list->select(state["selected"].get<long>());
+            if (field("selected").is_number_integer()) list->select(field("selected").get<long>());
         }
     }
 }
@@ -63,38 +65,65 @@ class Script : public Backend {
         if (!m_script.is_object()) m_script = json::object();
     }
     const char* name() const override { return "script"; }
-    unsigned type() const override { return m_script.value("type", Backend::type()); }
+    unsigned type() const override {
+        auto found = m_script.find("type");
+        return found != m_script.end() ? Host::parseNumber(*found, Backend::type()) : Backend::type();
+    }
     // Only dialogs that offer a choice take an answer; a plain message is acknowledged.
     unsigned show(unsigned, const std::string&, const std::string&, unsigned buttons,
                   unsigned defaultButton) override {
         if (buttons == 0x20) return defaultButton;
-        const json answers = m_script.value("answers", json::array());
+        const json answers = list("answers");
         if (m_nextAnswer < answers.size()) return Host::parseNumber(answers[m_nextAnswer++], defaultButton);
         return buttons == 3 ? 2 : defaultButton;
     }
     bool progressCancelled(unsigned id, unsigned query) override {
-        for (const json& rule : m_script.value("cancel", json::array()))
-            if (rule.value("progress", 1u) == id && query >= rule.value("query", 1u)) return true;
+        for (const json& rule : list("cancel")) {
+            if (!rule.is_object()) continue;
+            if (Host::parseNumber(rule.value("progress", json(1)), 0) == id &&
+                query >= Host::parseNumber(rule.value("query", json(1)), 1))
+                return true;
+        }
         return false;
     }
     DriveChoice select(Parameters& parameters, const std::vector<Drive>&) override {
         DriveChoice choice;
-        const json selects = m_script.value("select", json::array());
+        const json selects = list("select");
         if (m_nextSelect >= selects.size()) return choice;
         const json answer = selects[m_nextSelect++];
+        if (!answer.is_object()) {
+            warn("a \"select\" entry is not an object");
+            return choice;
+        }
         if (answer.contains("error")) {
             choice.error = Host::parseNumber(answer["error"], 0x2007);
             return choice;
         }
         applyStates(parameters.elements(), answer.value("elements", json::object()));
         choice.chosen = true;
-        choice.drive = answer.value("drive", "");
-        choice.path = answer.value("path", "");
-        choice.name = answer.value("name", "");
+        choice.drive = text(answer, "drive");
+        choice.path = text(answer, "path");
+        choice.name = text(answer, "name");
         return choice;
     }
 
   private:
+    // A script of the wrong shape answers as if the part in question were absent, and says so.
+    void warn(const char* what) {
+        if (!m_warned) std::fprintf(stderr, "scrivletv2: UI script: %s; answering as without it\n", what);
+        m_warned = true;
+    }
+    json list(const char* key) {
+        const json value = m_script.value(key, json::array());
+        if (value.is_array()) return value;
+        warn("an entry that must be a list is not one");
+        return json::array();
+    }
+    static std::string text(const json& object, const char* key) {
+        auto found = object.find(key);
+        return found != object.end() && found->is_string() ? found->get<std::string>() : std::string();
+    }
+    bool m_warned = false;
     json m_script;
     size_t m_nextAnswer = 0;
     size_t m_nextSelect = 0;
