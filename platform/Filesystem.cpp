@@ -369,12 +369,23 @@ size_t File::write(TransferMemory& buffer, size_t length, unsigned) {
             done += static_cast<size_t>(n);
         }
     }
+    // A drive pulled or a directory removed under an open file leaves writes succeeding into a
+    // file nobody can reach again; that is a lost copy, so it fails the write.
+    if (done > 0 && !stillLinked()) {
+        Error::set(Errors::NotFound);
+        return 0;
+    }
     m_position += done;
     if (done < length && allowed < length)
         Error::set(m_writeError);
     else if (done < length && Error::get() == 0)
         Error::set(Errors::NoSpace);
     return done;
+}
+
+bool File::stillLinked() const {
+    struct stat st {};
+    return fstat(m_fd, &st) != 0 || st.st_nlink > 0;
 }
 
 size_t File::readBytes(void* data, size_t length) {

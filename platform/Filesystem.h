@@ -100,6 +100,7 @@ class File : public FSItem {
         : FSItem(std::move(path), std::move(hostPath)), m_fd(fd) {}
     bool transferFromPending(ShMem& memory, size_t length, size_t& moved);
     size_t limitFor(long long& budget, unsigned code, size_t length);
+    bool stillLinked() const;
     friend class Iterator;
     int m_fd;
     uint64_t m_position = 0;
