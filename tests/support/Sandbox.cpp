@@ -1,9 +1,13 @@
 #include "Sandbox.h"
 #include "platform/Host.h"
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <poll.h>
+#include <pty.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -156,17 +160,19 @@ std::vector<std::string> Sandbox::prepare(const std::map<std::string, std::strin
     return envText;
 }
 
+std::vector<char*> Sandbox::pointers(std::vector<std::string>& texts) {
+    std::vector<char*> list;
+    for (std::string& t : texts)
+        list.push_back(t.data());
+    list.push_back(nullptr);
+    return list;
+}
+
 pid_t Sandbox::spawn(const std::vector<std::string>& args, std::vector<std::string> envText,
                      int outFd) const {
-    std::vector<char*> envp, argv;
-    for (std::string& e : envText)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
     std::vector<std::string> argText{SCRIVLET_BINARY};
     argText.insert(argText.end(), args.begin(), args.end());
-    for (std::string& a : argText)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
+    std::vector<char*> envp = pointers(envText), argv = pointers(argText);
 
     pid_t child = fork();
     if (child == 0) {
@@ -204,6 +210,67 @@ RunResult Sandbox::run(const std::vector<std::string>& args,
     int status = waitFor(child);
     RunResult result = collect();
     result.out = std::move(out);
+    result.status = status;
+    return result;
+}
+
+namespace {
+
+// Reads what the terminal shows into `screen` until `done` says so, the run ends or `seconds` pass.
+template <typename Done> bool readScreen(int master, std::string& screen, Done done, int seconds) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!done()) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd p{master, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+        char buffer[4096];
+        ssize_t n = read(master, buffer, sizeof buffer);
+        if (n <= 0) return done(); // the run ended and closed the terminal
+        screen.append(buffer, static_cast<size_t>(n));
+    }
+    return true;
+}
+
+} // namespace
+
+RunResult Sandbox::runOnTerminal(const std::vector<std::string>& args,
+                                 const std::vector<TerminalStep>& steps) const {
+    std::vector<std::string> envText = prepare({{"ORVANE_UI", "terminal"}, {"TERM", "dumb"}});
+    std::vector<std::string> argText{SCRIVLET_BINARY};
+    argText.insert(argText.end(), args.begin(), args.end());
+    std::vector<char*> envp = pointers(envText), argv = pointers(argText);
+
+    int master = -1;
+    pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
+    if (child < 0) throw std::runtime_error("forkpty failed");
+    if (child == 0) {
+        if (chdir(work().c_str()) != 0) _exit(126);
+        alarm(120);
+        execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    std::string screen;
+    size_t seen = 0;
+    for (const TerminalStep& step : steps) {
+        size_t found = std::string::npos;
+        auto shown = [&] { return (found = screen.find(step.expect, seen)) != std::string::npos; };
+        if (!readScreen(master, screen, shown, 20)) {
+            ADD_FAILURE() << "the terminal never showed \"" << step.expect << "\"; it showed:\n" << screen;
+            kill(child, SIGKILL);
+            break;
+        }
+        seen = found + step.expect.size();
+        if (write(master, step.send.data(), step.send.size()) != static_cast<ssize_t>(step.send.size()))
+            ADD_FAILURE() << "could not type on the terminal";
+    }
+    readScreen(
+        master, screen, [] { return false; }, 20);
+    close(master);
+    int status = waitFor(child);
+    RunResult result = collect();
+    result.out = std::move(screen);
     result.status = status;
     return result;
 }

@@ -33,6 +33,12 @@ struct RunResult {
     std::string logText() const;
 };
 
+// One exchange with a run on a terminal: wait until the screen shows `expect`, then type `send`.
+struct TerminalStep {
+    std::string expect;
+    std::string send;
+};
+
 // Runs started at once: the status of each, and the transcript and log they wrote together.
 struct ManyResult {
     std::vector<int> statuses;
@@ -49,6 +55,10 @@ class Sandbox {
     // Runs the binary from the sandbox's working directory (a platform path below /host).
     RunResult run(const std::vector<std::string>& args,
                   const std::map<std::string, std::string>& env = {}) const;
+    // Runs the binary on a pseudo-terminal with the terminal dialogs, typing as the steps say; `out`
+    // of the result holds everything the terminal showed. A step whose text never shows fails the test.
+    RunResult runOnTerminal(const std::vector<std::string>& args,
+                            const std::vector<TerminalStep>& steps) const;
     // Starts `count` runs with the same arguments at once and waits for all of them.
     ManyResult runMany(const std::vector<std::string>& args, unsigned count) const;
 
@@ -67,6 +77,7 @@ class Sandbox {
   private:
     std::vector<std::string> prepare(const std::map<std::string, std::string>& env) const;
     pid_t spawn(const std::vector<std::string>& args, std::vector<std::string> envText, int outFd) const;
+    static std::vector<char*> pointers(std::vector<std::string>& texts);
     RunResult collect() const;
 };
 

@@ -1,0 +1,86 @@
+// The terminal dialogs, driven through a pseudo-terminal as a person would: read what the run shows,
+// type the answer, and check what it did.
+#include "support/Sandbox.h"
+#include <gtest/gtest.h>
+
+using namespace Testing;
+
+namespace {
+
+struct Terminal : ::testing::Test {
+    Sandbox box;
+    Terminal() { writeFile(box.work() / "x.txt", "hello\n"); }
+    // No platform directory: every save goes through the drive-selection dialog.
+    void withoutPlatformDirectories() {
+        for (const char* id : {"8", "10"})
+            box.addFault({{"op", "PlatformEnvironment::getPathNode"}, {"path", id}, {"error", 0x20}});
+    }
+};
+
+TEST_F(Terminal, MessageWaitsForEnter) {
+    writeFile(box.node("system") / "Screenshots" / "x.txt", "old");
+    writeFile(box.node("system") / "Service" / "Screenshots" / "x.txt", "old");
+    RunResult r = box.runOnTerminal({"x.txt"}, {{"Press Enter to continue.", "\n"}});
+    EXPECT_EQ(r.status, 67);
+    EXPECT_NE(r.out.find("[ERROR] Error"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("File already exists: /system/Service/Screenshots/x.txt"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(readFile(box.node("system") / "Screenshots" / "x.txt"), "old");
+}
+
+TEST_F(Terminal, ChosenDriveReceivesTheFile) {
+    withoutPlatformDirectories();
+    RunResult r =
+        box.runOnTerminal({"--dont-force-boot", "x.txt"},
+                          {{"Drive number (Enter to cancel): ", "2\n"}, {"Press Enter to continue.", "\n"}});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("Select drive in which to store the file"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("1) BOOT  (/boot)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("2) STICK  (/media/STICK)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("[INFO] Information"), std::string::npos) << r.out;
+    EXPECT_TRUE(hasContent(box.node("stick") / "Orvane" / "Screenshots" / "x.txt", "hello\n"));
+}
+
+TEST_F(Terminal, EnterWithoutAChoiceClosesTheDriveDialog) {
+    withoutPlatformDirectories();
+    RunResult r =
+        box.runOnTerminal({"--dont-force-boot", "x.txt"}, {{"Drive number (Enter to cancel): ", "\n"}});
+    EXPECT_EQ(r.status, 7) << r.out;
+    EXPECT_TRUE(listFiles(box.node("stick")).empty());
+    EXPECT_TRUE(r.calls("Dialog::show").empty());
+}
+
+TEST_F(Terminal, RenamingTakesTheTypedName) {
+    RunResult r = box.runOnTerminal({"--allow-rename", "--dont-force-boot", "x.txt"},
+                                    {{"Drive number (Enter to cancel): ", "2\n"},
+                                     {"File name [x.txt]: ", "typed.txt\n"},
+                                     {"Press Enter to continue.", "\n"}});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(listFiles(box.node("stick")), std::vector<std::string>{"typed.txt"});
+    EXPECT_TRUE(hasContent(box.node("stick") / "typed.txt", "hello\n"));
+}
+
+TEST_F(Terminal, KeyCancelsTheCopy) {
+    writeFile(box.work() / "x.txt", std::string(1 << 20, 'x'));
+    box.addFault({{"op", "File::write"}, {"path", "/system/*"}, {"delayMs", 50}, {"error", 0}});
+    RunResult r = box.runOnTerminal({"x.txt"}, {{"(press c to cancel)", "c"}});
+    EXPECT_EQ(r.status, 66) << r.out;
+    EXPECT_NE(r.out.find("User aborted"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("%"), std::string::npos) << "the progress bar shows its percentage";
+    EXPECT_TRUE(listFiles(box.node("system")).empty());
+}
+
+TEST_F(Terminal, QuestionTakesNo) {
+    // A file of the export that cannot be read asks whether to go on; "n" stops and undoes the export.
+    box.addFault({{"op", "File::read"}, {"path", "/boot/Orvane/Logs/service.log"}, {"error", 0x25}});
+    std::vector<std::string> before = listFiles(box.node("boot"));
+    RunResult r = box.runOnTerminal({"-m", "export"}, {{"Enter when done: ", "\n"},
+                                                       {"Drive number (Enter to cancel): ", "2\n"},
+                                                       {"Continue? [Y/n] ", "n\n"}});
+    EXPECT_EQ(r.status, 66) << r.out;
+    EXPECT_NE(r.out.find("[FAILED] Copy failed"), std::string::npos) << r.out;
+    EXPECT_EQ(listFiles(box.node("boot")), before);
+    EXPECT_TRUE(listFiles(box.node("stick")).empty()) << r.out;
+}
+
+} // namespace
