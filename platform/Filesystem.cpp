@@ -9,7 +9,6 @@
 #include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace Services::Filesystem::Client {
@@ -39,11 +38,9 @@ std::optional<Namespace::Resolved> resolveFor(const Ref<String>& path, const cha
     return resolved;
 }
 
+// access() also answers EROFS for a read-only filesystem, so it covers a drive mounted read-only.
 bool hostWritable(const std::string& host, bool readOnlyMount) {
-    if (readOnlyMount) return false;
-    struct statvfs vfs {};
-    if (statvfs(host.c_str(), &vfs) == 0 && (vfs.f_flag & ST_RDONLY)) return false;
-    return access(host.c_str(), W_OK) == 0;
+    return !readOnlyMount && access(host.c_str(), W_OK) == 0;
 }
 
 bool validName(const Ref<String>& name) {
@@ -145,7 +142,7 @@ Ref<FSItem> FSItem::open(const Ref<String>& path, unsigned, unsigned) {
         return {};
     }
     Ref<FSItem> item(new FSItem(String::create(resolved->platformPath), resolved->hostPath));
-    item->loadStat();
+    item->applyStat(st);
     return item;
 }
 
@@ -163,11 +160,19 @@ Ref<Variant> FSItem::getAtr(const char* name) const {
         return {};
     }
     struct stat st {};
-    if (stat(m_hostPath.c_str(), &st) != 0) {
+    if (!currentStat(st)) {
         Error::set(errorFromErrno(errno));
         return {};
     }
     return Variant::ofInteger(toMs(st.st_mtim) + Time::tzOffsetMs());
+}
+
+bool FSItem::currentStat(struct stat& st) const {
+    return stat(m_hostPath.c_str(), &st) == 0;
+}
+
+bool File::currentStat(struct stat& st) const {
+    return m_fd >= 0 ? fstat(m_fd, &st) == 0 : FSItem::currentStat(st);
 }
 
 Ref<File> File::open(const Ref<String>& path, unsigned mode) {
@@ -190,7 +195,8 @@ Ref<File> File::open(const Ref<String>& path, unsigned mode) {
         Error::set(writing ? Errors::AlreadyExists : Errors::NotFound);
         return {};
     }
-    if (writing && (resolved->readOnly || (exists && access(host.c_str(), W_OK) != 0))) {
+    // A file that may not be written fails its open with EACCES or EROFS, which read as not writable.
+    if (writing && resolved->readOnly) {
         Error::set(Errors::NotWritable);
         return {};
     }
@@ -456,11 +462,12 @@ Ref<FSItem> Iterator::next() {
         std::string base = m_path->str() == "/" ? "" : m_path->str();
         std::string host = m_hostPath + "/" + name;
         struct stat st {};
-        bool isFile = lstat(host.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+        bool known = lstat(host.c_str(), &st) == 0;
+        bool isFile = known && S_ISREG(st.st_mode);
         Ref<FSItem> item = isFile
                                ? Ref<FSItem>(Ref<File>(new File(String::create(base + "/" + name), host, -1)))
                                : Ref<FSItem>(new FSItem(String::create(base + "/" + name), host));
-        item->loadStat();
+        if (known) item->applyStat(st);
         return item;
     }
     return {};

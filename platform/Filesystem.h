@@ -39,6 +39,8 @@ class FSItem : public Object {
     void loadStat();
     void loadStat(int fd); // of an open file: no second lookup by name
     void applyStat(const struct stat& st);
+    // The item's current status: by name here, through the descriptor for an open file.
+    virtual bool currentStat(struct stat& st) const;
     Ref<String> m_path;
     std::string m_hostPath;
     bool m_isFile = false;
@@ -101,6 +103,7 @@ class File : public FSItem {
     bool transferFromPending(ShMem& memory, size_t length, size_t& moved);
     size_t limitFor(long long& budget, unsigned code, size_t length);
     bool stillLinked() const;
+    bool currentStat(struct stat& st) const override;
     friend class Iterator;
     int m_fd;
     uint64_t m_position = 0;

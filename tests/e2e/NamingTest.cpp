@@ -125,6 +125,7 @@ TEST_F(Registry, FirstLineWinsAndLinesWithoutAnUnquotedEqualsSignAreSkipped) {
                          "\"/devices/orvane/system/Logs\"=\"mine.log\"\n"
                          "\"/devices/orvane/system/Logs\"=\"later.log\"";
     writeFile(file(), before);
+    waitPastChange(file());
     RunResult r = log({"--reuse-name"});
     ASSERT_EQ(r.status, 0) << r.logText();
     EXPECT_EQ(listFiles(logs()), std::vector<std::string>{"mine.log"});

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <ctime>
+#include <thread>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -74,6 +76,18 @@ long long modifiedMs(const fs::path& path) {
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) return -1;
     return st.st_mtim.tv_sec * 1000LL + st.st_mtim.tv_nsec / 1000000;
+}
+
+void waitPastChange(const fs::path& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return;
+    for (;;) {
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME_COARSE, &now);
+        if (now.tv_sec > st.st_ctim.tv_sec || (now.tv_sec == st.st_ctim.tv_sec && now.tv_nsec > st.st_ctim.tv_nsec))
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 void setModifiedMs(const fs::path& path, long long ms) {

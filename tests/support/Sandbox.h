@@ -88,6 +88,9 @@ void writeFile(const fs::path& path, const std::string& data);
 // All regular files below a directory, relative, sorted.
 std::vector<std::string> listFiles(const fs::path& directory);
 long long modifiedMs(const fs::path& path);
+// Waits until the clock file times are taken from has moved past the file's last change, so that a
+// run started afterwards sees the file as older than itself, not as changed by a concurrent run.
+void waitPastChange(const fs::path& path);
 void setModifiedMs(const fs::path& path, long long ms);
 // The lines of a system-log store and the entries of a dialog transcript.
 std::vector<LogLine> readLog(const fs::path& file);
