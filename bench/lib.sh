@@ -27,11 +27,15 @@ json.dump(config, open(path, "w"), indent=2)
 PY
 }
 
-# Runs a command and appends "<seconds> <peak KiB>" to the named result file.
+# Runs a command and appends "<seconds> <peak KiB>" to the named result file. The time runs until
+# the data is on disk (a sync after the command): otherwise one tool's writeback is paid by
+# whichever runs next, and tools that flush as they go (cp probing for holes) look slower than
+# tools that leave the flushing to the kernel. The peak memory is that of the command alone.
 measure() {
     out=$1
     shift
-    /usr/bin/time -f "%e %M" -o "$ROOT/.time" "$@" >/dev/null
+    sync
+    /usr/bin/time -f "%e %M" -o "$ROOT/.time" sh -c '"$@" >/dev/null && sync' measure "$@"
     cat "$ROOT/.time" >>"$out"
 }
 

@@ -200,9 +200,13 @@ Ref<File> File::open(const Ref<String>& path, unsigned mode) {
         Error::set(Errors::NotWritable);
         return {};
     }
+    // Truncating makes ext4 flush the file when it is closed (its guard for files replaced by
+    // truncation), which costs a disk write per file; a file found empty is truncated only if it
+    // has grown by the time it is open.
+    bool truncateAfterOpen = mode == 0x1B && exists && st.st_size == 0;
     int flags = O_CLOEXEC;
     if (mode == 0x1B)
-        flags |= O_WRONLY | O_CREAT | O_TRUNC;
+        flags |= O_WRONLY | O_CREAT | (truncateAfterOpen ? 0 : O_TRUNC);
     else if (mode == 0x113)
         flags |= O_RDWR | O_CREAT;
     else
@@ -231,6 +235,13 @@ Ref<File> File::open(const Ref<String>& path, unsigned mode) {
     if (mode == 0x113) claimForThisRun(host);
     Ref<File> file(new File(String::create(resolved->platformPath), host, fd));
     file->loadStat(fd);
+    if (truncateAfterOpen && file->m_size > 0) {
+        if (ftruncate(fd, 0) != 0) {
+            Error::set(errorFromErrno(errno));
+            return {};
+        }
+        file->m_size = 0;
+    }
     if (auto limit = Host::byteLimit("File::read", resolved->platformPath)) {
         file->m_readBudget = limit->first;
         file->m_readError = limit->second;
