@@ -136,9 +136,11 @@ Ref<FSItem> FSItem::open(const Ref<String>& path, unsigned, unsigned) {
     if (itemObserver) itemObserver(path);
     auto resolved = resolveFor(path, "FSItem::open");
     if (!resolved) return {};
-    struct stat st {};
-    if (lstat(resolved->hostPath.c_str(), &st) != 0) {
-        Error::set(errorFromErrno(errno));
+    struct stat st = resolved->leaf;
+    int failure =
+        resolved->leafKnown ? resolved->leafErrno : (lstat(resolved->hostPath.c_str(), &st) != 0 ? errno : 0);
+    if (failure != 0) {
+        Error::set(errorFromErrno(failure));
         return {};
     }
     Ref<FSItem> item(new FSItem(String::create(resolved->platformPath), resolved->hostPath));
@@ -179,8 +181,8 @@ Ref<File> File::open(const Ref<String>& path, unsigned mode) {
     auto resolved = resolveFor(path, "File::open");
     if (!resolved) return {};
     const std::string& host = resolved->hostPath;
-    struct stat st {};
-    bool exists = stat(host.c_str(), &st) == 0;
+    struct stat st = resolved->leaf;
+    bool exists = resolved->leafKnown ? resolved->leafErrno == 0 : stat(host.c_str(), &st) == 0;
     bool writing = mode == 0x1B || mode == 0x113;
     if (mode == 4) {
         if (!exists) {
@@ -487,9 +489,11 @@ Ref<FSItem> Iterator::next() {
 Ref<Directory> Directory::open(const Ref<String>& path, unsigned mode) {
     auto resolved = resolveFor(path, "Directory::open");
     if (!resolved) return {};
-    struct stat st {};
-    if (stat(resolved->hostPath.c_str(), &st) != 0) {
-        Error::set(errorFromErrno(errno));
+    struct stat st = resolved->leaf;
+    int failure =
+        resolved->leafKnown ? resolved->leafErrno : (stat(resolved->hostPath.c_str(), &st) != 0 ? errno : 0);
+    if (failure != 0) {
+        Error::set(errorFromErrno(failure));
         return {};
     }
     if (!S_ISDIR(st.st_mode)) {

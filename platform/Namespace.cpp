@@ -112,23 +112,30 @@ bool inside(const std::string& real, const std::string& base) {
 // Components are checked from the mount down. Directories found to stay inside are remembered
 // for the run, so that a file among thousands in one directory costs one lstat of its own name;
 // the check, like any check before an open by name, cannot see a directory swapped afterwards.
-bool staysInside(const std::string& hostPath, const std::string& hostDir) {
+bool staysInside(const std::string& hostPath, const std::string& hostDir, Resolved& resolved) {
     static std::set<std::string> checkedDirectories;
     const std::string& base = realDirectory(hostDir);
     if (base.empty()) return false;
     if (base == "/") return true;
     std::string probe = hostDir;
-    for (const std::string& part : components(hostPath.substr(hostDir.size()))) {
-        probe += "/" + part;
+    std::vector<std::string> parts = components(hostPath.substr(hostDir.size()));
+    for (size_t i = 0; i < parts.size(); i++) {
+        probe += "/" + parts[i];
         if (checkedDirectories.count(probe)) continue;
         struct stat st {};
-        if (lstat(probe.c_str(), &st) != 0) return true; // nothing below a missing name can be a link
+        if (lstat(probe.c_str(), &st) != 0) {
+            // Nothing below a missing name can be a link, and nothing below it exists.
+            if (errno == ENOENT) resolved.leafErrno = ENOENT, resolved.leafKnown = true;
+            return true;
+        }
         if (S_ISLNK(st.st_mode)) {
             char real[PATH_MAX];
             if (!realpath(probe.c_str(), real) || !inside(real, base)) return false;
         } else if (S_ISDIR(st.st_mode)) {
             checkedDirectories.insert(probe);
         }
+        // The status of the path itself, when no link decides what it names, saves the caller a lookup.
+        if (i + 1 == parts.size() && !S_ISLNK(st.st_mode)) resolved.leaf = st, resolved.leafKnown = true;
     }
     return true;
 }
@@ -183,11 +190,12 @@ std::optional<Resolved> resolve(const std::string& path, unsigned& error) {
     std::string host = hostDir;
     for (size_t i = best ? bestLength : 0; i < parts.size(); i++)
         host += "/" + parts[i];
-    if (!staysInside(host, hostDir)) {
+    Resolved resolved{host, *normal, best && best->readOnly};
+    if (!staysInside(host, hostDir, resolved)) {
         error = Errors::InvalidPath;
         return std::nullopt;
     }
-    return Resolved{host, *normal, best && best->readOnly};
+    return resolved;
 }
 
 std::vector<Mounted> mounts() {

@@ -4,6 +4,7 @@
 #include "Host.h"
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace Namespace {
@@ -12,6 +13,11 @@ struct Resolved {
     std::string hostPath;
     std::string platformPath; // normalised
     bool readOnly = false;
+    // What resolving learnt of the path itself, when it looked: its status (not a symbolic link,
+    // so stat and lstat agree), or leafErrno ENOENT when it does not exist.
+    bool leafKnown = false;
+    int leafErrno = 0;
+    struct stat leaf {};
 };
 
 // Every node the platform knows: the configured ones and the removable host drives.
