@@ -47,6 +47,9 @@ median() {
 # Prints one result line: the tool's median time and memory against the peer's, as ratios.
 report() {
     name=$1 ours=$2 peer=$3 peerName=$4
+    if [ -n "${BENCH_VERBOSE:-}" ]; then
+        echo "$name, each round (seconds, KiB): scrivletv2 $(tr '\n' ' ' <"$ours")| $peerName $(tr '\n' ' ' <"$peer")"
+    fi
     ot=$(median "$ours" 1) om=$(median "$ours" 2) pt=$(median "$peer" 1) pm=$(median "$peer" 2)
     awk -v n="$name" -v ot="$ot" -v om="$om" -v pt="$pt" -v pm="$pm" -v p="$peerName" -v r="$ROUNDS" 'BEGIN {
         printf "%s (median of %d): scrivletv2 %.2f s, %.1f MiB peak; %s %.2f s, %.1f MiB peak; time ratio %.3f\n",

@@ -19,8 +19,15 @@ struct MountState {
     std::string mountPoint;
     std::string hostDir;
     bool readOnly;
-    int refs; // -1: mounted for the whole run
+    int refs;                       // -1: mounted for the whole run
+    std::vector<std::string> parts; // the mount point's components, split once
 };
+
+std::vector<std::string> components(const std::string& path);
+
+MountState mountState(const Host::NodeConfig& n, int refs) {
+    return {n.name, n.mountPoint, n.hostDir, n.readOnly, refs, components(n.mountPoint)};
+}
 
 std::recursive_mutex mutex;
 std::vector<MountState> table;
@@ -70,7 +77,7 @@ void init() {
     allNodes = c.nodes;
     discoverHostDrives(c);
     for (const Host::NodeConfig& n : allNodes)
-        if (n.mountedAtStart) table.push_back({n.name, n.mountPoint, n.hostDir, n.readOnly, -1});
+        if (n.mountedAtStart) table.push_back(mountState(n, -1));
 }
 
 std::vector<std::string> components(const std::string& path) {
@@ -180,10 +187,9 @@ std::optional<Resolved> resolve(const std::string& path, unsigned& error) {
     const MountState* best = nullptr;
     size_t bestLength = 0;
     for (const MountState& m : table) {
-        std::vector<std::string> mp = components(m.mountPoint);
-        if (isPrefix(mp, parts) && (!best || mp.size() > bestLength)) {
+        if (isPrefix(m.parts, parts) && (!best || m.parts.size() > bestLength)) {
             best = &m;
-            bestLength = mp.size();
+            bestLength = m.parts.size();
         }
     }
     std::string hostDir = best ? best->hostDir : Host::config().fsRoot;
@@ -231,7 +237,7 @@ std::optional<std::string> mount(const std::string& node, unsigned& error) {
         error = Errors::NotFound;
         return std::nullopt;
     }
-    table.push_back({config->name, config->mountPoint, config->hostDir, config->readOnly, 1});
+    table.push_back(mountState(*config, 1));
     return config->mountPoint;
 }
 
