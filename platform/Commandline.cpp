@@ -131,8 +131,10 @@ const char* ansiFor(char16_t kind, char16_t a) {
     return "\x1b[1m";
 }
 
+// NO_COLOR turns colours off when it is set to anything but an empty text (no-color.org).
 bool colourWanted() {
-    return isatty(STDOUT_FILENO) && !std::getenv("NO_COLOR");
+    const char* noColour = std::getenv("NO_COLOR");
+    return isatty(STDOUT_FILENO) && !(noColour && *noColour);
 }
 
 CharPrinter printer;

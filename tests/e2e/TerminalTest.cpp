@@ -83,4 +83,18 @@ TEST_F(Terminal, QuestionTakesNo) {
     EXPECT_TRUE(listFiles(box.node("stick")).empty()) << r.out;
 }
 
+TEST_F(Terminal, HelpIsColouredOnATerminalUnlessNoColorIsSet) {
+    RunResult coloured = box.runOnTerminal({"-h"}, {}, {{"NO_COLOR", ""}});
+    EXPECT_EQ(coloured.status, 1);
+    EXPECT_NE(
+        coloured.out.find("\x1b[1;4mUSAGE: \x1b[1;36mscrivletv2 \x1b[1;33m-m\x1b[0m \x1b[32m<mode>\x1b[0m"),
+        std::string::npos)
+        << coloured.out;
+
+    RunResult plain = box.runOnTerminal({"-h"}, {}, {{"NO_COLOR", "1"}});
+    EXPECT_EQ(plain.status, 1);
+    EXPECT_EQ(plain.out.find("\x1b["), std::string::npos) << plain.out;
+    EXPECT_NE(plain.out.find("USAGE: scrivletv2 -m <mode> [options\u2026]"), std::string::npos) << plain.out;
+}
+
 } // namespace

@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
-#include <ctime>
-#include <thread>
 #include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
 #include <fstream>
 #include <poll.h>
@@ -14,6 +13,7 @@
 #include <stdexcept>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -84,7 +84,8 @@ void waitPastChange(const fs::path& path) {
     for (;;) {
         timespec now{};
         clock_gettime(CLOCK_REALTIME_COARSE, &now);
-        if (now.tv_sec > st.st_ctim.tv_sec || (now.tv_sec == st.st_ctim.tv_sec && now.tv_nsec > st.st_ctim.tv_nsec))
+        if (now.tv_sec > st.st_ctim.tv_sec ||
+            (now.tv_sec == st.st_ctim.tv_sec && now.tv_nsec > st.st_ctim.tv_nsec))
             return;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
@@ -249,9 +250,11 @@ template <typename Done> bool readScreen(int master, std::string& screen, Done d
 
 } // namespace
 
-RunResult Sandbox::runOnTerminal(const std::vector<std::string>& args,
-                                 const std::vector<TerminalStep>& steps) const {
-    std::vector<std::string> envText = prepare({{"ORVANE_UI", "terminal"}, {"TERM", "dumb"}});
+RunResult Sandbox::runOnTerminal(const std::vector<std::string>& args, const std::vector<TerminalStep>& steps,
+                                 const std::map<std::string, std::string>& env) const {
+    std::map<std::string, std::string> terminalEnv{{"ORVANE_UI", "terminal"}, {"TERM", "dumb"}};
+    terminalEnv.insert(env.begin(), env.end());
+    std::vector<std::string> envText = prepare(terminalEnv);
     std::vector<std::string> argText{SCRIVLET_BINARY};
     argText.insert(argText.end(), args.begin(), args.end());
     std::vector<char*> envp = pointers(envText), argv = pointers(argText);

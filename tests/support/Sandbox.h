@@ -57,8 +57,8 @@ class Sandbox {
                   const std::map<std::string, std::string>& env = {}) const;
     // Runs the binary on a pseudo-terminal with the terminal dialogs, typing as the steps say; `out`
     // of the result holds everything the terminal showed. A step whose text never shows fails the test.
-    RunResult runOnTerminal(const std::vector<std::string>& args,
-                            const std::vector<TerminalStep>& steps) const;
+    RunResult runOnTerminal(const std::vector<std::string>& args, const std::vector<TerminalStep>& steps,
+                            const std::map<std::string, std::string>& env = {}) const;
     // Starts `count` runs with the same arguments at once and waits for all of them.
     ManyResult runMany(const std::vector<std::string>& args, unsigned count) const;
 
