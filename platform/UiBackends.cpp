@@ -18,12 +18,25 @@ unsigned Backend::type() const {
 
 namespace {
 
+const char* severityName(unsigned severity) {
+    static const char* names[] = {"", "INFO", "QUESTION", "FAILED", "ERROR"};
+    return names[severity < 5 ? severity : 0];
+}
+
 // No person present: messages are acknowledged, questions answered no, and the drive dialog takes
-// the configured default drive or reports that it was closed.
+// the configured default drive or reports that it was closed. What a dialog would have said goes to
+// standard error, so that whoever runs the tool unattended still learns where a file went or why it
+// did not.
 class Headless : public Backend {
   public:
     const char* name() const override { return "headless"; }
-    unsigned show(unsigned, const std::string&, const std::string&, unsigned buttons, unsigned) override {
+    unsigned show(unsigned severity, const std::string& title, const std::string& text, unsigned buttons,
+                  unsigned) override {
+        std::string body;
+        for (char c : text)
+            body += c == '\n' ? std::string("\n  ") : std::string(1, c);
+        std::fprintf(stderr, "scrivletv2: [%s] %s: %s%s\n", severityName(severity), title.c_str(),
+                     body.c_str(), buttons == 3 ? " (answered no)" : "");
         return buttons == 3 ? 2 : buttons;
     }
     DriveChoice select(Parameters&, const std::vector<Drive>&) override {
@@ -141,9 +154,7 @@ class Terminal : public Backend {
     unsigned show(unsigned severity, const std::string& title, const std::string& text, unsigned buttons,
                   unsigned defaultButton) override {
         if (!m_tty) return buttons == 3 ? 2 : defaultButton;
-        static const char* names[] = {"", "INFO", "QUESTION", "FAILED", "ERROR"};
-        std::fprintf(m_tty, "\r\n[%s] %s\r\n%s\r\n", names[severity < 5 ? severity : 0], title.c_str(),
-                     text.c_str());
+        std::fprintf(m_tty, "\r\n[%s] %s\r\n%s\r\n", severityName(severity), title.c_str(), text.c_str());
         if (buttons != 3) {
             std::fputs("Press Enter to continue.", m_tty);
             readLine();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
@@ -183,8 +184,8 @@ std::vector<char*> Sandbox::pointers(std::vector<std::string>& texts) {
     return list;
 }
 
-pid_t Sandbox::spawn(const std::vector<std::string>& args, std::vector<std::string> envText,
-                     int outFd) const {
+pid_t Sandbox::spawn(const std::vector<std::string>& args, std::vector<std::string> envText, int outFd,
+                     int errFd) const {
     std::vector<std::string> argText{SCRIVLET_BINARY};
     argText.insert(argText.end(), args.begin(), args.end());
     std::vector<char*> envp = pointers(envText), argv = pointers(argText);
@@ -194,6 +195,7 @@ pid_t Sandbox::spawn(const std::vector<std::string>& args, std::vector<std::stri
         int devNull = open("/dev/null", O_RDWR);
         dup2(devNull, 0);
         dup2(outFd >= 0 ? outFd : devNull, 1);
+        if (errFd >= 0) dup2(errFd, 2);
         if (chdir(work().c_str()) != 0) _exit(126);
         // A run that hangs is ended, and shows as killed by SIGALRM (status 1014).
         alarm(120);
@@ -215,8 +217,11 @@ RunResult Sandbox::run(const std::vector<std::string>& args,
     std::vector<std::string> envText = prepare(env);
     int pipeFds[2];
     if (pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
-    pid_t child = spawn(args, envText, pipeFds[1]);
+    fs::path errPath = root / "stderr.txt";
+    int errFd = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    pid_t child = spawn(args, envText, pipeFds[1], errFd);
     close(pipeFds[1]);
+    if (errFd >= 0) close(errFd);
     std::string out;
     char buffer[4096];
     for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;)
@@ -225,6 +230,9 @@ RunResult Sandbox::run(const std::vector<std::string>& args,
     int status = waitFor(child);
     RunResult result = collect();
     result.out = std::move(out);
+    result.err = readFile(errPath);
+    // Sanitizer reports and warnings of the run stay visible in the test's output.
+    if (!result.err.empty()) std::fputs(result.err.c_str(), stderr);
     result.status = status;
     return result;
 }

@@ -23,6 +23,7 @@ struct LogLine {
 struct RunResult {
     int status = -1;
     std::string out;
+    std::string err; // standard error (also passed on to the test's own)
     std::vector<json> transcript;
     std::vector<LogLine> log;
 
@@ -76,7 +77,8 @@ class Sandbox {
 
   private:
     std::vector<std::string> prepare(const std::map<std::string, std::string>& env) const;
-    pid_t spawn(const std::vector<std::string>& args, std::vector<std::string> envText, int outFd) const;
+    pid_t spawn(const std::vector<std::string>& args, std::vector<std::string> envText, int outFd,
+                int errFd = -1) const;
     static std::vector<char*> pointers(std::vector<std::string>& texts);
     RunResult collect() const;
 };
