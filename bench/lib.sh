@@ -35,7 +35,7 @@ measure() {
     out=$1
     shift
     sync
-    /usr/bin/time -f "%e %M" -o "$ROOT/.time" sh -c '"$@" >/dev/null 2>>"$ROOT/.stderr" && sync' measure "$@"
+    /usr/bin/time -f "%e %M" -o "$ROOT/.time" sh -c '"$@" >/dev/null 2>>"$ORVANE_ROOT/.stderr" && sync' measure "$@"
     cat "$ROOT/.time" >>"$out"
 }
 
