@@ -6,8 +6,9 @@
 #include <libmount/libmount.h>
 #include <map>
 #include <mutex>
-#include <set>
+#include <string_view>
 #include <sys/stat.h>
+#include <unordered_set>
 
 namespace fs = std::filesystem;
 
@@ -80,20 +81,28 @@ void init() {
         if (n.mountedAtStart) table.push_back(mountState(n, -1));
 }
 
-std::vector<std::string> components(const std::string& path) {
-    std::vector<std::string> parts;
+// The components of a path, without empty ones and ".", as views into the path.
+std::vector<std::string_view> views(std::string_view path) {
+    std::vector<std::string_view> parts;
     size_t start = 0;
     while (start <= path.size()) {
         size_t end = path.find('/', start);
-        if (end == std::string::npos) end = path.size();
-        std::string part = path.substr(start, end - start);
+        if (end == std::string_view::npos) end = path.size();
+        std::string_view part = path.substr(start, end - start);
         if (!part.empty() && part != ".") parts.push_back(part);
         start = end + 1;
     }
     return parts;
 }
 
-bool isPrefix(const std::vector<std::string>& prefix, const std::vector<std::string>& path) {
+std::vector<std::string> components(const std::string& path) {
+    std::vector<std::string> parts;
+    for (std::string_view part : views(path))
+        parts.emplace_back(part);
+    return parts;
+}
+
+bool isPrefix(const std::vector<std::string>& prefix, const std::vector<std::string_view>& path) {
     if (prefix.size() > path.size()) return false;
     for (size_t i = 0; i < prefix.size(); i++)
         if (prefix[i] != path[i]) return false;
@@ -120,14 +129,16 @@ bool inside(const std::string& real, const std::string& base) {
 // for the run, so that a file among thousands in one directory costs one lstat of its own name;
 // the check, like any check before an open by name, cannot see a directory swapped afterwards.
 bool staysInside(const std::string& hostPath, const std::string& hostDir, Resolved& resolved) {
-    static std::set<std::string> checkedDirectories;
+    static std::unordered_set<std::string> checkedDirectories;
     const std::string& base = realDirectory(hostDir);
     if (base.empty()) return false;
     if (base == "/") return true;
     std::string probe = hostDir;
-    std::vector<std::string> parts = components(hostPath.substr(hostDir.size()));
+    probe.reserve(hostPath.size());
+    std::vector<std::string_view> parts = views(std::string_view(hostPath).substr(hostDir.size()));
     for (size_t i = 0; i < parts.size(); i++) {
-        probe += "/" + parts[i];
+        probe += '/';
+        probe += parts[i];
         if (checkedDirectories.count(probe)) continue;
         struct stat st {};
         if (lstat(probe.c_str(), &st) != 0) {
@@ -168,12 +179,14 @@ std::optional<std::string> normalise(const std::string& path, unsigned& error) {
     }
     std::string full = path[0] == '/' ? path : Host::config().hostCwd + "/" + path;
     std::string out;
-    for (const std::string& part : components(full)) {
+    out.reserve(full.size());
+    for (std::string_view part : views(full)) {
         if (part == "..") {
             error = Errors::InvalidPath;
             return std::nullopt;
         }
-        out += "/" + part;
+        out += '/';
+        out += part;
     }
     return out.empty() ? "/" : out;
 }
@@ -181,7 +194,7 @@ std::optional<std::string> normalise(const std::string& path, unsigned& error) {
 std::optional<Resolved> resolve(const std::string& path, unsigned& error) {
     auto normal = normalise(path, error);
     if (!normal) return std::nullopt;
-    std::vector<std::string> parts = components(*normal);
+    std::vector<std::string_view> parts = views(*normal);
     std::lock_guard lock(mutex);
     init();
     const MountState* best = nullptr;
@@ -194,8 +207,11 @@ std::optional<Resolved> resolve(const std::string& path, unsigned& error) {
     }
     std::string hostDir = best ? best->hostDir : Host::config().fsRoot;
     std::string host = hostDir;
-    for (size_t i = best ? bestLength : 0; i < parts.size(); i++)
-        host += "/" + parts[i];
+    host.reserve(hostDir.size() + normal->size());
+    for (size_t i = best ? bestLength : 0; i < parts.size(); i++) {
+        host += '/';
+        host += parts[i];
+    }
     Resolved resolved{host, *normal, best && best->readOnly};
     if (!staysInside(host, hostDir, resolved)) {
         error = Errors::InvalidPath;
