@@ -288,4 +288,50 @@ TEST(UploadDropped, AServerThatDropsTheConnectionIsATransferFailure) {
               "UPLOAD OF FILE FAILED\n\nERROR: 0x50008485 (1342211205)");
 }
 
+struct RefusalCase {
+    const char* name;
+    std::string answer;
+    std::string logged;
+    std::string shown;
+};
+void PrintTo(const RefusalCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class UploadRefusal : public ::testing::TestWithParam<RefusalCase> {};
+
+std::string response(const std::string& status, const std::string& body) {
+    return "HTTP/1.1 " + status +
+           "\r\nContent-Type: application/xml\r\nContent-Length: " + std::to_string(body.size()) +
+           "\r\nConnection: close\r\n\r\n" + body;
+}
+
+TEST_P(UploadRefusal, LogDialogAndExitCode) {
+    const RefusalCase& c = GetParam();
+    DroppingServer server(c.answer);
+    Sandbox box;
+    writeFile(box.work() / "a.txt", std::string(100000, 'a'));
+    RunResult r = box.run({"-m", "file-upload", "a.txt"}, server.environment());
+    EXPECT_EQ(r.status, 67) << r.logText();
+    EXPECT_TRUE(r.logged(4, c.logged)) << r.logText();
+    ASSERT_EQ(r.calls("Dialog::show").size(), 1u);
+    EXPECT_EQ(r.calls("Dialog::show")[0]["title"], "UPLOAD FILE FAILED");
+    EXPECT_EQ(r.calls("Dialog::show")[0]["text"], c.shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, UploadRefusal,
+    ::testing::Values(RefusalCase{"PayloadTooLarge", response("413 Payload Too Large", ""),
+                                  "File upload failed; error: 8484h (33924)",
+                                  "SIZE OF DATA TO UPLOAD IS TOO LARGE\n\nERROR: 0x50008484 (1342211204)"},
+                      RefusalCase{"EntityTooLarge",
+                                  response("400 Bad Request", "<Error><Code>EntityTooLarge</Code></Error>"),
+                                  "File upload failed; error: 8484h (33924)",
+                                  "SIZE OF DATA TO UPLOAD IS TOO LARGE\n\nERROR: 0x50008484 (1342211204)"},
+                      RefusalCase{"AccessDenied",
+                                  response("403 Forbidden", "<Error><Code>AccessDenied</Code></Error>"),
+                                  "File upload failed; error: 8486h (33926)",
+                                  "UPLOAD OF FILE FAILED\n\nERROR: 0x50008486 (1342211206)"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 } // namespace

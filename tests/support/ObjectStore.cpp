@@ -95,7 +95,7 @@ bool ObjectStore::object(const std::string& key, std::string& data) const {
     return true;
 }
 
-DroppingServer::DroppingServer() {
+DroppingServer::DroppingServer(std::string uploadAnswer) : m_uploadAnswer(std::move(uploadAnswer)) {
     m_socket = socket(AF_INET, SOCK_STREAM, 0);
     int one = 1;
     setsockopt(m_socket, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -126,14 +126,24 @@ void DroppingServer::serve() {
         size_t body = 0;
         for (ssize_t n; (n = read(client, buffer, sizeof buffer)) > 0;) {
             request.append(buffer, static_cast<size_t>(n));
-            if (request.rfind("HEAD", 0) == 0 && request.find("\r\n\r\n") != std::string::npos) {
+            size_t headerEnd = request.find("\r\n\r\n");
+            if (request.rfind("HEAD", 0) == 0 && headerEnd != std::string::npos) {
                 const char answer[] = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
                 (void)!write(client, answer, sizeof answer - 1);
                 break;
             }
-            // An upload: take part of the body, then drop the connection.
-            body += static_cast<size_t>(n);
-            if (body > 256 * 1024) break;
+            if (m_uploadAnswer.empty()) {
+                // Take part of the body, then drop the connection.
+                body += static_cast<size_t>(n);
+                if (body > 256 * 1024) break;
+                continue;
+            }
+            if (headerEnd == std::string::npos) continue;
+            size_t lengthAt = request.find("Content-Length: ");
+            size_t length = lengthAt < headerEnd ? std::stoul(request.substr(lengthAt + 16)) : 0;
+            if (request.size() - (headerEnd + 4) < length) continue;
+            (void)!write(client, m_uploadAnswer.data(), m_uploadAnswer.size());
+            break;
         }
         close(client);
     }

@@ -1,6 +1,7 @@
 #pragma once
 // Servers for the upload tests: the S3-protocol test server (s3rver, installed by `npm ci`) on a
-// free loopback port, and a server that answers the reachability check and then drops uploads.
+// free loopback port, and a server that answers the reachability check and then drops or refuses
+// uploads.
 #include <atomic>
 #include <filesystem>
 #include <map>
@@ -31,14 +32,17 @@ class ObjectStore {
     std::string m_problem;
 };
 
+// Answers the reachability check; an upload is dropped part way, or, given an answer, read whole
+// and answered with it (a complete HTTP response).
 class DroppingServer {
   public:
-    DroppingServer();
+    explicit DroppingServer(std::string uploadAnswer = {});
     ~DroppingServer();
     std::map<std::string, std::string> environment() const;
 
   private:
     void serve();
+    std::string m_uploadAnswer;
     int m_socket = -1;
     int m_port = 0;
     std::atomic<bool> m_stop{false};
