@@ -38,6 +38,17 @@ std::optional<Namespace::Resolved> resolveFor(const Ref<String>& path, const cha
     return resolved;
 }
 
+// The status of a resolved path: what resolving found, or a lookup of its own (lstat when the path
+// itself is wanted, stat when what it leads to). Returns 0 or the errno of the failed lookup.
+int statusOf(const Namespace::Resolved& resolved, struct stat& st, bool followLinks) {
+    if (resolved.leafKnown) {
+        st = resolved.leaf;
+        return resolved.leafErrno;
+    }
+    int rc = followLinks ? stat(resolved.hostPath.c_str(), &st) : lstat(resolved.hostPath.c_str(), &st);
+    return rc == 0 ? 0 : errno;
+}
+
 // access() also answers EROFS for a read-only filesystem, so it covers a drive mounted read-only.
 bool hostWritable(const std::string& host, bool readOnlyMount) {
     return !readOnlyMount && access(host.c_str(), W_OK) == 0;
@@ -136,10 +147,8 @@ Ref<FSItem> FSItem::open(const Ref<String>& path, unsigned, unsigned) {
     if (itemObserver) itemObserver(path);
     auto resolved = resolveFor(path, "FSItem::open");
     if (!resolved) return {};
-    struct stat st = resolved->leaf;
-    int failure =
-        resolved->leafKnown ? resolved->leafErrno : (lstat(resolved->hostPath.c_str(), &st) != 0 ? errno : 0);
-    if (failure != 0) {
+    struct stat st {};
+    if (int failure = statusOf(*resolved, st, false)) {
         Error::set(errorFromErrno(failure));
         return {};
     }
@@ -181,8 +190,8 @@ Ref<File> File::open(const Ref<String>& path, unsigned mode) {
     auto resolved = resolveFor(path, "File::open");
     if (!resolved) return {};
     const std::string& host = resolved->hostPath;
-    struct stat st = resolved->leaf;
-    bool exists = resolved->leafKnown ? resolved->leafErrno == 0 : stat(host.c_str(), &st) == 0;
+    struct stat st {};
+    bool exists = statusOf(*resolved, st, true) == 0;
     bool writing = mode == 0x1B || mode == 0x113;
     if (mode == 4) {
         if (!exists) {
@@ -489,10 +498,8 @@ Ref<FSItem> Iterator::next() {
 Ref<Directory> Directory::open(const Ref<String>& path, unsigned mode) {
     auto resolved = resolveFor(path, "Directory::open");
     if (!resolved) return {};
-    struct stat st = resolved->leaf;
-    int failure =
-        resolved->leafKnown ? resolved->leafErrno : (stat(resolved->hostPath.c_str(), &st) != 0 ? errno : 0);
-    if (failure != 0) {
+    struct stat st {};
+    if (int failure = statusOf(*resolved, st, true)) {
         Error::set(errorFromErrno(failure));
         return {};
     }
