@@ -184,11 +184,26 @@ std::vector<char*> Sandbox::pointers(std::vector<std::string>& texts) {
     return list;
 }
 
-pid_t Sandbox::spawn(const std::vector<std::string>& args, std::vector<std::string> envText, int outFd,
-                     int errFd) const {
+std::vector<std::string> Sandbox::commandLine(const std::vector<std::string>& args) {
     std::vector<std::string> argText{SCRIVLET_BINARY};
     argText.insert(argText.end(), args.begin(), args.end());
+    return argText;
+}
+
+// Runs in the forked child, on what was built before the fork (no allocation after it).
+void Sandbox::execIn(const std::string& dir, std::vector<char*>& argv, std::vector<char*>& envp) {
+    if (chdir(dir.c_str()) != 0) _exit(126);
+    // A run that hangs is ended, and shows as killed by SIGALRM (status 1014).
+    alarm(120);
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+}
+
+pid_t Sandbox::spawn(const std::vector<std::string>& args, std::vector<std::string> envText, int outFd,
+                     int errFd) const {
+    std::vector<std::string> argText = commandLine(args);
     std::vector<char*> envp = pointers(envText), argv = pointers(argText);
+    std::string dir = work().string();
 
     pid_t child = fork();
     if (child == 0) {
@@ -196,11 +211,7 @@ pid_t Sandbox::spawn(const std::vector<std::string>& args, std::vector<std::stri
         dup2(devNull, 0);
         dup2(outFd >= 0 ? outFd : devNull, 1);
         if (errFd >= 0) dup2(errFd, 2);
-        if (chdir(work().c_str()) != 0) _exit(126);
-        // A run that hangs is ended, and shows as killed by SIGALRM (status 1014).
-        alarm(120);
-        execve(argv[0], argv.data(), envp.data());
-        _exit(127);
+        execIn(dir, argv, envp);
     }
     return child;
 }
@@ -263,19 +274,14 @@ RunResult Sandbox::runOnTerminal(const std::vector<std::string>& args, const std
     std::map<std::string, std::string> terminalEnv{{"ORVANE_UI", "terminal"}, {"TERM", "dumb"}};
     terminalEnv.insert(env.begin(), env.end());
     std::vector<std::string> envText = prepare(terminalEnv);
-    std::vector<std::string> argText{SCRIVLET_BINARY};
-    argText.insert(argText.end(), args.begin(), args.end());
+    std::vector<std::string> argText = commandLine(args);
     std::vector<char*> envp = pointers(envText), argv = pointers(argText);
+    std::string dir = work().string();
 
     int master = -1;
     pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
     if (child < 0) throw std::runtime_error("forkpty failed");
-    if (child == 0) {
-        if (chdir(work().c_str()) != 0) _exit(126);
-        alarm(120);
-        execve(argv[0], argv.data(), envp.data());
-        _exit(127);
-    }
+    if (child == 0) execIn(dir, argv, envp);
     std::string screen;
     size_t seen = 0;
     for (const TerminalStep& step : steps) {

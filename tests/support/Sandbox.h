@@ -80,6 +80,9 @@ class Sandbox {
     pid_t spawn(const std::vector<std::string>& args, std::vector<std::string> envText, int outFd,
                 int errFd = -1) const;
     static std::vector<char*> pointers(std::vector<std::string>& texts);
+    static std::vector<std::string> commandLine(const std::vector<std::string>& args);
+    [[noreturn]] static void execIn(const std::string& dir, std::vector<char*>& argv,
+                                    std::vector<char*>& envp);
     RunResult collect() const;
 };
 
