@@ -12,15 +12,21 @@ StringFormatter& StringFormatterObj::arg(uint64_t number, uint64_t radix) {
 }
 
 StringFormatter& StringFormatterObj::arg(const Ref<String>& value) {
-    Ref<String> placeholder = String::create("{")->concat(StrConv::str(m_next))->concat('}');
-    Ref<String> inserted = value ? value : String::create("");
-    size_t at = m_text->find(placeholder, 0);
-    while (at < m_text->length()) {
-        m_text = m_text->substring(0, at)->concat(inserted)->concat(m_text->substring(at + placeholder->length()));
-        // Searching on behind the inserted value keeps a value holding the placeholder from looping.
-        at = m_text->find(placeholder, at + inserted->length());
+    std::string placeholder = "{" + std::to_string(m_next++) + "}";
+    const std::string& text = m_text->str();
+    size_t at = text.find(placeholder);
+    if (at == std::string::npos) return *this;
+    std::string_view inserted = value ? std::string_view(value->str()) : std::string_view();
+    std::string filled;
+    filled.reserve(text.size() + inserted.size());
+    size_t from = 0;
+    // Searching on behind the inserted value keeps a value holding the placeholder from looping.
+    for (; at != std::string::npos; at = text.find(placeholder, from)) {
+        filled.append(text, from, at - from).append(inserted);
+        from = at + placeholder.size();
     }
-    m_next++;
+    filled.append(text, from);
+    m_text = String::create(std::move(filled));
     return *this;
 }
 

@@ -50,8 +50,13 @@ int statusOf(const Namespace::Resolved& resolved, struct stat& st, bool followLi
 }
 
 // access() also answers EROFS for a read-only filesystem, so it covers a drive mounted read-only.
-bool hostWritable(const std::string& host, bool readOnlyMount) {
-    return !readOnlyMount && access(host.c_str(), W_OK) == 0;
+bool hostWritable(const Namespace::Resolved& resolved) {
+    return !resolved.readOnly && faccessat(resolved.at(), resolved.name(), W_OK, 0) == 0;
+}
+
+// Opens a resolved path on the host; a name looked up in its held parent is never a link.
+int openResolved(const Namespace::Resolved& resolved, int flags) {
+    return ::openat(resolved.at(), resolved.name(), flags | (resolved.relative() ? O_NOFOLLOW : 0), 0644);
 }
 
 bool validName(const Ref<String>& name) {
@@ -199,7 +204,7 @@ Ref<File> File::open(const Ref<String>& path, unsigned mode) {
             return {};
         }
         Ref<File> probe(new File(String::create(resolved->platformPath), host, -1));
-        probe->loadStat();
+        probe->applyStat(st);
         return probe;
     }
     if (exists && S_ISDIR(st.st_mode)) {
@@ -225,11 +230,11 @@ Ref<File> File::open(const Ref<String>& path, unsigned mode) {
     bool created = false;
     int fd = -1;
     if (mode == 0x113) {
-        fd = ::open(host.c_str(), flags | O_EXCL, 0644);
+        fd = openResolved(*resolved, flags | O_EXCL);
         created = fd >= 0;
-        if (fd < 0 && errno == EEXIST) fd = ::open(host.c_str(), flags & ~O_CREAT);
+        if (fd < 0 && errno == EEXIST) fd = openResolved(*resolved, flags & ~O_CREAT);
     } else {
-        fd = ::open(host.c_str(), flags, 0644);
+        fd = openResolved(*resolved, flags);
     }
     if (fd < 0) {
         Error::set(errorFromErrno(errno));
@@ -245,6 +250,7 @@ Ref<File> File::open(const Ref<String>& path, unsigned mode) {
     }
     if (mode == 0x113) claimForThisRun(host);
     Ref<File> file(new File(String::create(resolved->platformPath), host, fd));
+    file->m_writable = writing;
     file->loadStat(fd);
     if (truncateAfterOpen && file->m_size > 0) {
         if (ftruncate(fd, 0) != 0) {
@@ -446,8 +452,7 @@ Ref<FileMapping> File::map(const Ref<ShMem>& memory) {
         Error::set(*code);
         return {};
     }
-    int accessMode = fcntl(m_fd, F_GETFL) & O_ACCMODE;
-    Ref<FileMapping> mapping(new FileMapping(memory, this, accessMode != O_RDONLY));
+    Ref<FileMapping> mapping(new FileMapping(memory, this, m_writable));
     if (mapping->isDestination()) memory->destinationMapping = mapping.get();
     return mapping;
 }
@@ -484,7 +489,7 @@ Ref<FSItem> Iterator::next() {
         std::string base = m_path->str() == "/" ? "" : m_path->str();
         std::string host = m_hostPath + "/" + name;
         struct stat st {};
-        bool known = lstat(host.c_str(), &st) == 0;
+        bool known = fstatat(dirfd(static_cast<DIR*>(m_dir)), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0;
         bool isFile = known && S_ISREG(st.st_mode);
         Ref<FSItem> item = isFile
                                ? Ref<FSItem>(Ref<File>(new File(String::create(base + "/" + name), host, -1)))
@@ -507,7 +512,7 @@ Ref<Directory> Directory::open(const Ref<String>& path, unsigned mode) {
         Error::set(Errors::NotADirectory);
         return {};
     }
-    bool writable = hostWritable(resolved->hostPath, resolved->readOnly);
+    bool writable = hostWritable(*resolved);
     if (mode == 0x33 && !writable) {
         Error::set(Errors::NotWritable);
         return {};
@@ -516,37 +521,45 @@ Ref<Directory> Directory::open(const Ref<String>& path, unsigned mode) {
         new Directory(String::create(resolved->platformPath), resolved->hostPath, mode == 0x33));
 }
 
-bool Directory::childHostPath(const Ref<String>& name, const char* op, std::string& host) const {
+bool Directory::mayChange(const Ref<String>& name, const char* op) const {
     if (!validName(name)) return fail(Errors::InvalidPath);
     std::string child = (m_path->str() == "/" ? "" : m_path->str()) + "/" + name->str();
     if (auto code = Host::fault(op, child)) return fail(*code);
     if (!m_writable) return fail(Errors::NotWritable);
-    host = m_hostPath + "/" + name->str();
     return true;
 }
 
+Directory::Child Directory::child(const Ref<String>& name) const {
+    if (!m_handle) m_handle = Namespace::directoryHandle(m_hostPath);
+    if (m_handle) return {m_handle->fd(), name->str()};
+    return {AT_FDCWD, m_hostPath + "/" + name->str()};
+}
+
 bool Directory::createDirectory(const Ref<String>& name) {
-    std::string host;
-    if (!childHostPath(name, "Directory::createDirectory", host)) return false;
-    if (mkdir(host.c_str(), 0755) != 0) return fail(errorFromErrno(errno));
+    if (!mayChange(name, "Directory::createDirectory")) return false;
+    Child c = child(name);
+    if (mkdirat(c.at, c.name.c_str(), 0755) != 0) return fail(errorFromErrno(errno));
     return true;
 }
 
 bool Directory::createFile(const Ref<String>& name) {
-    std::string host;
-    if (!childHostPath(name, "Directory::createFile", host)) return false;
-    int fd = ::open(host.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
+    if (!mayChange(name, "Directory::createFile")) return false;
+    Child c = child(name);
+    int fd = ::openat(c.at, c.name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
     if (fd < 0) return fail(errorFromErrno(errno));
     ::close(fd);
     return true;
 }
 
 bool Directory::remove(const Ref<String>& name) {
-    std::string host;
-    if (!childHostPath(name, "Directory::remove", host)) return false;
-    if (unlink(host.c_str()) == 0) return true;
+    if (!mayChange(name, "Directory::remove")) return false;
+    Child c = child(name);
+    if (unlinkat(c.at, c.name.c_str(), 0) == 0) return true;
     if (errno == EISDIR || errno == EPERM) {
-        if (rmdir(host.c_str()) == 0) return true;
+        if (unlinkat(c.at, c.name.c_str(), AT_REMOVEDIR) == 0) {
+            Namespace::forgetDirectory(m_hostPath + "/" + name->str());
+            return true;
+        }
     }
     return fail(errno == ENOENT ? Errors::NothingToRemove : errorFromErrno(errno));
 }

@@ -6,8 +6,13 @@
 #include "System.h"
 #include "Variant.h"
 #include <cstdint>
+#include <memory>
 #include <sys/stat.h>
 #include <vector>
+
+namespace Namespace {
+class DirectoryHandle;
+}
 
 namespace Services::Filesystem::Client {
 
@@ -106,6 +111,7 @@ class File : public FSItem {
     bool currentStat(struct stat& st) const override;
     friend class Iterator;
     int m_fd;
+    bool m_writable = false;
     uint64_t m_position = 0;
     long long m_readBudget = -1;
     unsigned m_readError = 0;
@@ -143,10 +149,18 @@ class Directory : public Object {
   private:
     Directory(Ref<String> path, std::string hostPath, bool writable)
         : m_path(std::move(path)), m_hostPath(std::move(hostPath)), m_writable(writable) {}
-    bool childHostPath(const Ref<String>& name, const char* op, std::string& host) const;
+    // Whether a child of this name may be created or removed here.
+    bool mayChange(const Ref<String>& name, const char* op) const;
+    // Where calls find a child: by name in the directory's handle, or by host path without one.
+    struct Child {
+        int at;
+        std::string name;
+    };
+    Child child(const Ref<String>& name) const;
     Ref<String> m_path;
     std::string m_hostPath;
     bool m_writable;
+    mutable std::shared_ptr<const Namespace::DirectoryHandle> m_handle;
 };
 
 class Node : public Object {

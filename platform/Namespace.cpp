@@ -8,6 +8,8 @@
 #include <mutex>
 #include <string_view>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace fs = std::filesystem;
@@ -20,14 +22,14 @@ struct MountState {
     std::string mountPoint;
     std::string hostDir;
     bool readOnly;
-    int refs;                       // -1: mounted for the whole run
-    std::vector<std::string> parts; // the mount point's components, split once
+    int refs;           // -1: mounted for the whole run
+    std::string prefix; // the mount point normalised, "" for the root
 };
 
-std::vector<std::string> components(const std::string& path);
+std::string joined(std::string_view path);
 
 MountState mountState(const Host::NodeConfig& n, int refs) {
-    return {n.name, n.mountPoint, n.hostDir, n.readOnly, refs, components(n.mountPoint)};
+    return {n.name, n.mountPoint, n.hostDir, n.readOnly, refs, joined(n.mountPoint)};
 }
 
 std::recursive_mutex mutex;
@@ -81,32 +83,38 @@ void init() {
         if (n.mountedAtStart) table.push_back(mountState(n, -1));
 }
 
-// The components of a path, without empty ones and ".", as views into the path.
-std::vector<std::string_view> views(std::string_view path) {
-    std::vector<std::string_view> parts;
+// Calls `visit` with each component of a path, without empty ones and ".", as views into the path.
+template <typename Visit> void forEachComponent(std::string_view path, Visit visit) {
     size_t start = 0;
     while (start <= path.size()) {
         size_t end = path.find('/', start);
         if (end == std::string_view::npos) end = path.size();
         std::string_view part = path.substr(start, end - start);
-        if (!part.empty() && part != ".") parts.push_back(part);
+        if (!part.empty() && part != ".") visit(part);
         start = end + 1;
     }
+}
+
+std::vector<std::string_view> views(std::string_view path) {
+    std::vector<std::string_view> parts;
+    forEachComponent(path, [&](std::string_view part) { parts.push_back(part); });
     return parts;
 }
 
-std::vector<std::string> components(const std::string& path) {
-    std::vector<std::string> parts;
-    for (std::string_view part : views(path))
-        parts.emplace_back(part);
-    return parts;
+// The components of a path joined again, each behind a "/" ("" for no components).
+std::string joined(std::string_view path) {
+    std::string out;
+    out.reserve(path.size());
+    forEachComponent(path, [&](std::string_view part) {
+        out += '/';
+        out += part;
+    });
+    return out;
 }
 
-bool isPrefix(const std::vector<std::string>& prefix, const std::vector<std::string_view>& path) {
-    if (prefix.size() > path.size()) return false;
-    for (size_t i = 0; i < prefix.size(); i++)
-        if (prefix[i] != path[i]) return false;
-    return true;
+// Whether a normalised path is a mount's point or below it.
+bool isBelow(std::string_view path, const std::string& prefix) {
+    return path.starts_with(prefix) && (path.size() == prefix.size() || path[prefix.size()] == '/');
 }
 
 // The real host path of a mount's directory, resolved once; empty when it does not exist.
@@ -123,38 +131,123 @@ bool inside(const std::string& real, const std::string& base) {
     return base == "/" || real == base || real.rfind(base + "/", 0) == 0;
 }
 
-// A host path below a mount's directory stays inside it unless one of its components is a
-// symbolic link that leads out (or nowhere, where creating the file would follow it out).
-// Components are checked from the mount down. Directories found to stay inside are remembered
-// for the run, so that a file among thousands in one directory costs one lstat of its own name;
-// the check, like any check before an open by name, cannot see a directory swapped afterwards.
-bool staysInside(const std::string& hostPath, const std::string& hostDir, Resolved& resolved) {
-    static std::unordered_set<std::string> checkedDirectories;
-    const std::string& base = realDirectory(hostDir);
-    if (base.empty()) return false;
-    if (base == "/") return true;
+// Directories found to stay inside, remembered for the run, so that a file among thousands in one
+// directory costs one lookup of its own name; like any check before an open by name, it cannot see
+// a directory swapped afterwards. The directories that hold resolved paths are also held open.
+std::unordered_set<std::string> checkedDirectories;
+std::unordered_map<std::string, Handle> heldDirectories;
+constexpr size_t maxHeldDirectories = 64;
+
+Handle holdDirectory(const std::string& hostPath) {
+    auto found = heldDirectories.find(hostPath);
+    if (found != heldDirectories.end()) return found->second;
+    int fd = ::open(hostPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return {};
+    // Users keep their handles alive; the cache only bounds how many stay open for the run.
+    if (heldDirectories.size() >= maxHeldDirectories) heldDirectories.clear();
+    return heldDirectories[hostPath] = std::make_shared<const DirectoryHandle>(fd);
+}
+
+// Forgets a removed directory and everything below it.
+void forgetHeld(const std::string& hostPath) {
+    auto below = [&](const std::string& path) {
+        return path == hostPath || (path.size() > hostPath.size() && path.rfind(hostPath + "/", 0) == 0);
+    };
+    std::erase_if(checkedDirectories, below);
+    std::erase_if(heldDirectories, [&](const auto& entry) { return below(entry.first); });
+}
+
+struct Walk {
+    bool missing = false; // a directory on the way does not exist
+    bool linked = false;  // the way passes a symbolic link (that stays inside)
+};
+
+// Whether the directories from the mount down to the path's parent stay inside the mount: none of
+// them is a symbolic link that leads out.
+bool directoriesStayInside(const std::string& base, const std::string& hostDir,
+                           const std::vector<std::string_view>& parts, Walk& walk) {
     std::string probe = hostDir;
-    probe.reserve(hostPath.size());
-    std::vector<std::string_view> parts = views(std::string_view(hostPath).substr(hostDir.size()));
-    for (size_t i = 0; i < parts.size(); i++) {
+    for (size_t i = 0; i + 1 < parts.size(); i++) {
         probe += '/';
         probe += parts[i];
         if (checkedDirectories.count(probe)) continue;
         struct stat st {};
         if (lstat(probe.c_str(), &st) != 0) {
             // Nothing below a missing name can be a link, and nothing below it exists.
-            if (errno == ENOENT) resolved.leafErrno = ENOENT, resolved.leafKnown = true;
+            walk.missing = errno == ENOENT;
             return true;
         }
         if (S_ISLNK(st.st_mode)) {
             char real[PATH_MAX];
             if (!realpath(probe.c_str(), real) || !inside(real, base)) return false;
+            walk.linked = true;
         } else if (S_ISDIR(st.st_mode)) {
             checkedDirectories.insert(probe);
         }
-        // The status of the path itself, when no link decides what it names, saves the caller a lookup.
-        if (i + 1 == parts.size() && !S_ISLNK(st.st_mode)) resolved.leaf = st, resolved.leafKnown = true;
     }
+    return true;
+}
+
+// A held directory that was removed (by another process, or a drive pulled) answers every name
+// with ENOENT; a directory made anew at its path must be found again by name.
+bool removedSinceHeld(const Handle& held) {
+    struct stat st {};
+    return fstat(held->fd(), &st) == 0 && st.st_nlink == 0;
+}
+
+// The checked, held directory at `parent` (a host path below the mount's directory), or none when
+// the way there passes a link or a directory on the way is missing (`walk` says which). Fails
+// when a link on the way leads out.
+bool parentDirectory(const std::string& base, const std::string& hostDir, const std::string& hostPath,
+                     const std::string& parent, Walk& walk, Handle& held) {
+    auto found = heldDirectories.find(parent);
+    if (found != heldDirectories.end()) {
+        held = found->second;
+        return true;
+    }
+    std::vector<std::string_view> parts = views(std::string_view(hostPath).substr(hostDir.size()));
+    if (!directoriesStayInside(base, hostDir, parts, walk)) return false;
+    // A way through links is checked again every time: what a link names can change.
+    if (!walk.missing && !walk.linked) held = holdDirectory(parent);
+    return true;
+}
+
+// A host path below a mount's directory stays inside it unless one of its components is a
+// symbolic link that leads out (or nowhere, where creating the file would follow it out).
+// Components are checked from the mount down; the path's own name is looked up in its held parent.
+bool staysInside(const std::string& hostPath, const std::string& hostDir, Resolved& resolved) {
+    const std::string& base = realDirectory(hostDir);
+    if (base.empty()) return false;
+    if (base == "/") return true;
+    if (hostPath.size() == hostDir.size()) return true; // the mount's own directory
+    size_t slash = hostPath.rfind('/');
+    std::string parent = hostPath.substr(0, slash);
+    std::string leafName = hostPath.substr(slash + 1);
+    Walk walk;
+    Handle held;
+    if (!parentDirectory(base, hostDir, hostPath, parent, walk, held)) return false;
+    if (walk.missing) {
+        resolved.leafErrno = ENOENT, resolved.leafKnown = true;
+        return true;
+    }
+    struct stat st {};
+    int rc =
+        held ? fstatat(held->fd(), leafName.c_str(), &st, AT_SYMLINK_NOFOLLOW) : lstat(hostPath.c_str(), &st);
+    if (rc != 0 && errno == ENOENT && held && removedSinceHeld(held)) {
+        forgetHeld(parent);
+        return staysInside(hostPath, hostDir, resolved);
+    }
+    if (rc != 0) {
+        if (errno == ENOENT) resolved.leafErrno = ENOENT, resolved.leafKnown = true;
+    } else if (S_ISLNK(st.st_mode)) {
+        char real[PATH_MAX];
+        if (!realpath(hostPath.c_str(), real) || !inside(real, base)) return false;
+    } else {
+        // The status of the path itself, when no link decides what it names, saves the caller a lookup.
+        resolved.leaf = st, resolved.leafKnown = true;
+    }
+    resolved.parent = std::move(held);
+    resolved.leafName = std::move(leafName);
     return true;
 }
 
@@ -177,47 +270,60 @@ std::optional<std::string> normalise(const std::string& path, unsigned& error) {
         error = Errors::InvalidPath;
         return std::nullopt;
     }
-    std::string full = path[0] == '/' ? path : Host::config().hostCwd + "/" + path;
-    std::string out;
-    out.reserve(full.size());
-    for (std::string_view part : views(full)) {
-        if (part == "..") {
-            error = Errors::InvalidPath;
-            return std::nullopt;
-        }
-        out += '/';
-        out += part;
+    std::string relativeJoined;
+    if (path[0] != '/') relativeJoined = Host::config().hostCwd + "/" + path;
+    std::string_view full = path[0] == '/' ? std::string_view(path) : std::string_view(relativeJoined);
+    bool climbs = false;
+    forEachComponent(full, [&](std::string_view part) { climbs = climbs || part == ".."; });
+    if (climbs) {
+        error = Errors::InvalidPath;
+        return std::nullopt;
     }
+    std::string out = joined(full);
     return out.empty() ? "/" : out;
 }
 
 std::optional<Resolved> resolve(const std::string& path, unsigned& error) {
     auto normal = normalise(path, error);
     if (!normal) return std::nullopt;
-    std::vector<std::string_view> parts = views(*normal);
     std::lock_guard lock(mutex);
     init();
     const MountState* best = nullptr;
-    size_t bestLength = 0;
-    for (const MountState& m : table) {
-        if (isPrefix(m.parts, parts) && (!best || m.parts.size() > bestLength)) {
-            best = &m;
-            bestLength = m.parts.size();
-        }
-    }
+    for (const MountState& m : table)
+        if (isBelow(*normal, m.prefix) && (!best || m.prefix.size() > best->prefix.size())) best = &m;
     std::string hostDir = best ? best->hostDir : Host::config().fsRoot;
-    std::string host = hostDir;
-    host.reserve(hostDir.size() + normal->size());
-    for (size_t i = best ? bestLength : 0; i < parts.size(); i++) {
-        host += '/';
-        host += parts[i];
-    }
-    Resolved resolved{host, *normal, best && best->readOnly};
-    if (!staysInside(host, hostDir, resolved)) {
+    std::string_view below = std::string_view(*normal).substr(best ? best->prefix.size() : 0);
+    if (below == "/") below = {};
+    std::string host;
+    host.reserve(hostDir.size() + below.size());
+    host.append(hostDir).append(below);
+    Resolved resolved;
+    resolved.hostPath = std::move(host);
+    resolved.platformPath = std::move(*normal);
+    resolved.readOnly = best && best->readOnly;
+    if (!staysInside(resolved.hostPath, hostDir, resolved)) {
         error = Errors::InvalidPath;
         return std::nullopt;
     }
     return resolved;
+}
+
+DirectoryHandle::~DirectoryHandle() {
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+Handle directoryHandle(const std::string& hostPath) {
+    std::lock_guard lock(mutex);
+    auto found = heldDirectories.find(hostPath);
+    if (found != heldDirectories.end()) return found->second;
+    // Not held: resolving did not check the way there for links, so the handle is the caller's alone.
+    int fd = ::open(hostPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    return fd < 0 ? Handle() : std::make_shared<const DirectoryHandle>(fd);
+}
+
+void forgetDirectory(const std::string& hostPath) {
+    std::lock_guard lock(mutex);
+    forgetHeld(hostPath);
 }
 
 std::vector<Mounted> mounts() {

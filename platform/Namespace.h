@@ -2,12 +2,29 @@
 // The platform namespace: which nodes exist, which are mounted where, and how a platform path maps
 // onto a host path without ever leaving its mount.
 #include "Host.h"
+#include <fcntl.h>
+#include <memory>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
 
 namespace Namespace {
+
+// A host directory held open (O_PATH) for looking names up in it: one component per lookup instead
+// of the whole host path. Shared, so that dropping it from the cache never closes it under a user.
+class DirectoryHandle {
+  public:
+    explicit DirectoryHandle(int fd) : m_fd(fd) {}
+    ~DirectoryHandle();
+    DirectoryHandle(const DirectoryHandle&) = delete;
+    DirectoryHandle& operator=(const DirectoryHandle&) = delete;
+    int fd() const { return m_fd; }
+
+  private:
+    int m_fd;
+};
+using Handle = std::shared_ptr<const DirectoryHandle>;
 
 struct Resolved {
     std::string hostPath;
@@ -18,6 +35,17 @@ struct Resolved {
     bool leafKnown = false;
     int leafErrno = 0;
     struct stat leaf {};
+    // The checked directory holding the path, and the path's name in it; absent for a mount's own
+    // directory and below a directory that is missing.
+    Handle parent;
+    std::string leafName;
+
+    // Where a *at() call finds the path: its name in the held parent when the name is known to be
+    // no symbolic link (calls then add O_NOFOLLOW, so a link planted since cannot be followed),
+    // else the host path, whose links were checked to stay inside.
+    bool relative() const { return parent && leafKnown; }
+    int at() const { return relative() ? parent->fd() : AT_FDCWD; }
+    const char* name() const { return relative() ? leafName.c_str() : hostPath.c_str(); }
 };
 
 // Every node the platform knows: the configured ones and the removable host drives.
@@ -30,6 +58,12 @@ std::optional<std::string> normalise(const std::string& path, unsigned& error);
 // Maps a platform path onto the host; fails with 0x21 when the path or a link in it escapes its
 // mount, 0x20 when no mount covers it.
 std::optional<Resolved> resolve(const std::string& path, unsigned& error);
+
+// A handle of a host directory that resolving has checked (a Directory's own path): the held one,
+// or one of the caller's own.
+Handle directoryHandle(const std::string& hostPath);
+// Forgets what was learnt of a host directory and everything below it, once it was removed.
+void forgetDirectory(const std::string& hostPath);
 
 struct Mounted {
     std::string node;
