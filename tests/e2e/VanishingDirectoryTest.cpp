@@ -2,7 +2,9 @@
 // that follows fails and is reported, instead of the copy going on into a file nobody can reach.
 #include "support/Sandbox.h"
 #include <chrono>
+#include <functional>
 #include <gtest/gtest.h>
+#include <map>
 #include <thread>
 
 using namespace Testing;
@@ -11,34 +13,52 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Removes `directory` as soon as `file` below it has its first bytes; the writes into it are slowed
-// down, so the removal lands in the middle of the copy.
-class RemoveWhenWritten {
+bool anyFileHasBytes(const fs::path& directory) {
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(directory, ec); !ec && it != fs::end(it);
+         it.increment(ec))
+        if (it->is_regular_file(ec) && it->file_size(ec) > 0 && !ec) return true;
+    return false;
+}
+
+// Runs `change` on `directory` as soon as a file below it has its first bytes; the writes into it
+// are slowed down, so the change lands in the middle of the copy.
+class ChangeWhenWritten {
   public:
-    RemoveWhenWritten(fs::path file, fs::path directory)
-        : m_thread([file = std::move(file), directory = std::move(directory), this] {
+    ChangeWhenWritten(fs::path directory, std::function<bool(const fs::path&)> change)
+        : m_thread([directory = std::move(directory), change = std::move(change), this] {
               auto deadline = std::chrono::steady_clock::now() + 20s;
-              std::error_code ec;
               while (std::chrono::steady_clock::now() < deadline) {
-                  if (fs::file_size(file, ec) > 0 && !ec) {
-                      m_removed = fs::remove_all(directory, ec) > 0;
+                  if (anyFileHasBytes(directory)) {
+                      m_changed = change(directory);
                       return;
                   }
                   std::this_thread::sleep_for(2ms);
               }
           }) {}
-    ~RemoveWhenWritten() {
+    ~ChangeWhenWritten() {
         if (m_thread.joinable()) m_thread.join();
     }
-    bool removed() {
+    bool changed() {
         m_thread.join();
-        return m_removed;
+        return m_changed;
     }
 
   private:
-    bool m_removed = false;
+    bool m_changed = false;
     std::thread m_thread;
 };
+
+bool removeAll(const fs::path& directory) {
+    std::error_code ec;
+    return fs::remove_all(directory, ec) > 0;
+}
+
+// As a drive pulled and put back: the directory is gone and an empty one of the same name is there.
+bool replaceWithEmpty(const fs::path& directory) {
+    std::error_code ec;
+    return fs::remove_all(directory, ec) > 0 && fs::create_directory(directory, ec);
+}
 
 std::string pattern(size_t size) {
     std::string data(size, '\0');
@@ -58,9 +78,9 @@ TEST(VanishingDirectory, SaveReportsTheWriteErrorAndKeepsTheOtherLocationWhole) 
     box.addFault(
         {{"op", "File::write"}, {"path", "/system/Service/Screenshots/*"}, {"delayMs", 40}, {"error", 0}});
 
-    RemoveWhenWritten remover(second / "x.bin", second);
+    ChangeWhenWritten remover(second, removeAll);
     RunResult r = box.run({"x.bin"});
-    ASSERT_TRUE(remover.removed()) << r.logText();
+    ASSERT_TRUE(remover.changed()) << r.logText();
 
     EXPECT_EQ(r.status, 67) << r.logText();
     auto shown = r.calls("Dialog::show");
@@ -86,9 +106,9 @@ TEST(VanishingDirectory, ExportAsksAndStoppingLeavesTheBootDriveAsItWas) {
     box.script["answers"] = json::array({2});
 
     fs::path exported = box.node("stick") / "LogExport.2026-01-01";
-    RemoveWhenWritten remover(exported / "Logs" / "big.bin", exported);
+    ChangeWhenWritten remover(exported, removeAll);
     RunResult r = box.run({"-m", "export"});
-    ASSERT_TRUE(remover.removed()) << r.logText();
+    ASSERT_TRUE(remover.changed()) << r.logText();
 
     EXPECT_EQ(r.status, 66) << r.logText();
     auto shown = r.calls("Dialog::show");
@@ -102,6 +122,39 @@ TEST(VanishingDirectory, ExportAsksAndStoppingLeavesTheBootDriveAsItWas) {
     // Stopped before the clearing: the old log is still on the boot drive, unchanged.
     EXPECT_TRUE(hasContent(logs / "big.bin", big));
     EXPECT_EQ(modifiedMs(logs / "big.bin"), now - 100 * 86400000LL);
+}
+
+// The export goes on after the failure: the next file is created in the directory that is there
+// now, not in the one that was removed under the run.
+TEST(VanishingDirectory, ExportGoesOnInADirectoryMadeAnewAtTheSamePath) {
+    Sandbox box;
+    constexpr long long now = 1767225600000;
+    box.fixClock(now);
+    fs::path logs = box.node("boot") / "Orvane" / "Logs";
+    fs::remove_all(logs.parent_path());
+    std::map<std::string, std::string> contents{{"one.bin", pattern(2 << 20)}, {"two.bin", pattern(3 << 20)}};
+    for (const auto& [name, data] : contents)
+        writeFile(logs / name, data);
+    box.addFault({{"op", "File::write"}, {"path", "/media/STICK/*"}, {"delayMs", 150}, {"error", 0}});
+    box.script["select"] =
+        json::array({{{"drive", "STICK"}, {"elements", {{"gbClear", {{"checked", false}}}}}}});
+    box.script["answers"] = json::array({1});
+
+    fs::path exported = box.node("stick") / "LogExport.2026-01-01" / "Logs";
+    ChangeWhenWritten replacer(exported, replaceWithEmpty);
+    RunResult r = box.run({"-m", "export"});
+    ASSERT_TRUE(replacer.changed()) << r.logText();
+
+    auto shown = r.calls("Dialog::show");
+    ASSERT_EQ(shown.size(), 2u) << r.logText();
+    EXPECT_EQ(shown[0]["title"], "Copy failed");
+    EXPECT_EQ(shown[1]["title"], "Export successful");
+    // The file being written when the directory went is lost with it; the other one is whole.
+    std::vector<std::string> left = listFiles(exported);
+    ASSERT_EQ(left.size(), 1u) << r.logText();
+    EXPECT_TRUE(hasContent(exported / left[0], contents.at(left[0])));
+    for (const auto& [name, data] : contents)
+        EXPECT_TRUE(hasContent(logs / name, data));
 }
 
 } // namespace
