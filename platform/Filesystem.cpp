@@ -20,13 +20,14 @@ bool fail(unsigned code) {
 }
 
 // Resolves a platform path and applies the fault rules of `op` to it.
-std::optional<Namespace::Resolved> resolveFor(const Ref<String>& path, const char* op) {
+std::optional<Namespace::Resolved> resolveFor(const Ref<String>& path, const char* op,
+                                              Namespace::Leaf leaf = Namespace::Leaf::Stat) {
     unsigned error = Errors::InvalidPath;
     if (isEmpty(path)) {
         Error::set(error);
         return std::nullopt;
     }
-    auto resolved = Namespace::resolve(path->str(), error);
+    auto resolved = Namespace::resolve(path->str(), error, leaf);
     if (!resolved) {
         Error::set(error);
         return std::nullopt;
@@ -54,9 +55,75 @@ bool hostWritable(const Namespace::Resolved& resolved) {
     return !resolved.readOnly && faccessat(resolved.at(), resolved.name(), W_OK, 0) == 0;
 }
 
-// Opens a resolved path on the host; a name looked up in its held parent is never a link.
-int openResolved(const Namespace::Resolved& resolved, int flags) {
-    return ::openat(resolved.at(), resolved.name(), flags | (resolved.relative() ? O_NOFOLLOW : 0), 0644);
+// Opens a resolved path on the host; a name looked up in its held parent is never a link, and a
+// link met there by an open that did not look first is followed only when it stays inside.
+int openResolved(Namespace::Resolved& resolved, int flags) {
+    int fd = ::openat(resolved.at(), resolved.name(), flags | (resolved.relative() ? O_NOFOLLOW : 0), 0644);
+    if (fd >= 0 || errno != ELOOP || !resolved.leafUnchecked) return fd;
+    if (!Namespace::followLink(resolved)) {
+        errno = ELOOP; // read as an invalid path, as for any path that leads out
+        return -1;
+    }
+    return ::open(resolved.hostPath.c_str(), flags, 0644);
+}
+
+// The file Directory::createFile made last, kept open: a target is created empty and opened for
+// writing right away, and handing the descriptor on saves opening it again by name. It is handed
+// only to an open for writing that finds the same file (device and inode) at the same path.
+struct JustCreated {
+    std::mutex mutex;
+    std::string hostPath;
+    int fd = -1;
+} justCreated;
+
+void keepCreated(std::string hostPath, int fd) {
+    std::lock_guard lock(justCreated.mutex);
+    if (justCreated.fd >= 0) ::close(justCreated.fd);
+    justCreated.hostPath = std::move(hostPath);
+    justCreated.fd = fd;
+}
+
+int takeCreated(const Namespace::Resolved& resolved, struct stat& st) {
+    std::lock_guard lock(justCreated.mutex);
+    if (justCreated.fd < 0 || !resolved.leafKnown || resolved.leafErrno != 0 ||
+        justCreated.hostPath != resolved.hostPath)
+        return -1;
+    int fd = std::exchange(justCreated.fd, -1);
+    if (fstat(fd, &st) == 0 && st.st_dev == resolved.leaf.st_dev && st.st_ino == resolved.leaf.st_ino)
+        return fd;
+    ::close(fd);
+    return -1;
+}
+
+// Opens the host file for a File::open mode; `exists` and `st` are what resolving found of it, and
+// `st` is the open file's status afterwards. Returns the descriptor, or -1 with the error set.
+int openFor(Namespace::Resolved& resolved, unsigned mode, bool& exists, struct stat& st) {
+    // Truncating makes ext4 flush the file when it is closed (its guard for files replaced by
+    // truncation), which costs a disk write per file; a file found empty, or just created by this
+    // run, is truncated only if it has grown by the time it is open.
+    bool truncateAfterOpen = mode == 0x1B && exists && st.st_size == 0;
+    int fd = mode == 0x1B ? takeCreated(resolved, st) : -1;
+    bool taken = fd >= 0;
+    if (taken) {
+        truncateAfterOpen = true;
+    } else if (mode == 0x1B) {
+        fd = openResolved(resolved, O_CLOEXEC | O_WRONLY | O_CREAT | (truncateAfterOpen ? 0 : O_TRUNC));
+    } else if (mode == 0x113) {
+        fd = openResolved(resolved, O_CLOEXEC | O_RDWR | O_CREAT | O_EXCL);
+        exists = fd < 0 && errno == EEXIST;
+        if (exists) fd = openResolved(resolved, O_CLOEXEC | O_RDWR);
+    } else {
+        fd = openResolved(resolved, O_CLOEXEC | O_RDONLY);
+    }
+    bool failed = fd < 0 || (!taken && fstat(fd, &st) != 0) ||
+                  (truncateAfterOpen && st.st_size > 0 && ftruncate(fd, 0) != 0);
+    if (failed) {
+        Error::set(errorFromErrno(errno));
+        if (fd >= 0) ::close(fd);
+        return -1;
+    }
+    if (truncateAfterOpen) st.st_size = 0;
+    return fd;
 }
 
 bool validName(const Ref<String>& name) {
@@ -192,12 +259,14 @@ bool File::currentStat(struct stat& st) const {
 }
 
 Ref<File> File::open(const Ref<String>& path, unsigned mode) {
-    auto resolved = resolveFor(path, "File::open");
+    bool writing = mode == 0x1B || mode == 0x113;
+    bool reading = !writing && mode != 4;
+    // An open for reading finds out what the name is by opening it, without a lookup before.
+    auto resolved = resolveFor(path, "File::open", reading ? Namespace::Leaf::Open : Namespace::Leaf::Stat);
     if (!resolved) return {};
     const std::string& host = resolved->hostPath;
     struct stat st {};
-    bool exists = statusOf(*resolved, st, true) == 0;
-    bool writing = mode == 0x1B || mode == 0x113;
+    bool exists = !reading && statusOf(*resolved, st, true) == 0;
     if (mode == 4) {
         if (!exists) {
             Error::set(Errors::NotFound);
@@ -208,7 +277,7 @@ Ref<File> File::open(const Ref<String>& path, unsigned mode) {
         return probe;
     }
     if (exists && S_ISDIR(st.st_mode)) {
-        Error::set(writing ? Errors::AlreadyExists : Errors::NotFound);
+        Error::set(Errors::AlreadyExists);
         return {};
     }
     // A file that may not be written fails its open with EACCES or EROFS, which read as not writable.
@@ -216,34 +285,17 @@ Ref<File> File::open(const Ref<String>& path, unsigned mode) {
         Error::set(Errors::NotWritable);
         return {};
     }
-    // Truncating makes ext4 flush the file when it is closed (its guard for files replaced by
-    // truncation), which costs a disk write per file; a file found empty is truncated only if it
-    // has grown by the time it is open.
-    bool truncateAfterOpen = mode == 0x1B && exists && st.st_size == 0;
-    int flags = O_CLOEXEC;
-    if (mode == 0x1B)
-        flags |= O_WRONLY | O_CREAT | (truncateAfterOpen ? 0 : O_TRUNC);
-    else if (mode == 0x113)
-        flags |= O_RDWR | O_CREAT;
-    else
-        flags |= O_RDONLY;
-    bool created = false;
-    int fd = -1;
-    if (mode == 0x113) {
-        fd = openResolved(*resolved, flags | O_EXCL);
-        created = fd >= 0;
-        if (fd < 0 && errno == EEXIST) fd = openResolved(*resolved, flags & ~O_CREAT);
-    } else {
-        fd = openResolved(*resolved, flags);
-    }
-    if (fd < 0) {
-        Error::set(errorFromErrno(errno));
+    int fd = openFor(*resolved, mode, exists, st);
+    if (fd < 0) return {};
+    if (reading && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        Error::set(Errors::NotFound);
         return {};
     }
     // A file this open created is ours: whoever else holds it found it by name a moment ago and
     // is about to give it up as claimed, so wait for that instead of abandoning an empty file.
-    int lockMode = created ? LOCK_EX : LOCK_EX | LOCK_NB;
-    if (mode == 0x113 && (flock(fd, lockMode) != 0 || (!created && claimedByAnotherRun(fd, host)))) {
+    int lockMode = exists ? LOCK_EX | LOCK_NB : LOCK_EX;
+    if (mode == 0x113 && (flock(fd, lockMode) != 0 || (exists && claimedByAnotherRun(fd, host)))) {
         ::close(fd);
         Error::set(Errors::AlreadyOpened);
         return {};
@@ -251,14 +303,8 @@ Ref<File> File::open(const Ref<String>& path, unsigned mode) {
     if (mode == 0x113) claimForThisRun(host);
     Ref<File> file(new File(String::create(resolved->platformPath), host, fd));
     file->m_writable = writing;
-    file->loadStat(fd);
-    if (truncateAfterOpen && file->m_size > 0) {
-        if (ftruncate(fd, 0) != 0) {
-            Error::set(errorFromErrno(errno));
-            return {};
-        }
-        file->m_size = 0;
-    }
+    file->applyStat(st);
+    file->m_sizeJustRead = true;
     if (auto limit = Host::byteLimit("File::read", resolved->platformPath)) {
         file->m_readBudget = limit->first;
         file->m_readError = limit->second;
@@ -316,7 +362,8 @@ size_t File::read(TransferMemory& buffer, size_t length, unsigned) {
     size_t got = 0;
     // The size known from the last look is enough until the read reaches it; only then is the
     // file asked again, in case it grew.
-    uint64_t fileSize = m_position + wanted <= m_size ? m_size : (m_size = size());
+    bool sizeKnown = m_position + wanted <= m_size || std::exchange(m_sizeJustRead, false);
+    uint64_t fileSize = sizeKnown ? m_size : (m_size = size());
     if (mapping && !mapping->isDestination() && memory->destinationMapping) {
         // Leave the data with the file service; the mapped destination moves it.
         got = m_position < fileSize ? std::min<uint64_t>(wanted, fileSize - m_position) : 0;
@@ -547,7 +594,7 @@ bool Directory::createFile(const Ref<String>& name) {
     Child c = child(name);
     int fd = ::openat(c.at, c.name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
     if (fd < 0) return fail(errorFromErrno(errno));
-    ::close(fd);
+    keepCreated(m_hostPath + "/" + name->str(), fd);
     return true;
 }
 

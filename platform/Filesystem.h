@@ -112,6 +112,7 @@ class File : public FSItem {
     friend class Iterator;
     int m_fd;
     bool m_writable = false;
+    bool m_sizeJustRead = false; // by the open itself: the first read needs not ask again
     uint64_t m_position = 0;
     long long m_readBudget = -1;
     unsigned m_readError = 0;

@@ -215,7 +215,7 @@ bool parentDirectory(const std::string& base, const std::string& hostDir, const 
 // A host path below a mount's directory stays inside it unless one of its components is a
 // symbolic link that leads out (or nowhere, where creating the file would follow it out).
 // Components are checked from the mount down; the path's own name is looked up in its held parent.
-bool staysInside(const std::string& hostPath, const std::string& hostDir, Resolved& resolved) {
+bool staysInside(const std::string& hostPath, const std::string& hostDir, Resolved& resolved, Leaf leaf) {
     const std::string& base = realDirectory(hostDir);
     if (base.empty()) return false;
     if (base == "/") return true;
@@ -230,12 +230,18 @@ bool staysInside(const std::string& hostPath, const std::string& hostDir, Resolv
         resolved.leafErrno = ENOENT, resolved.leafKnown = true;
         return true;
     }
+    if (held && leaf == Leaf::Open) {
+        resolved.leafUnchecked = true;
+        resolved.parent = std::move(held);
+        resolved.leafName = std::move(leafName);
+        return true;
+    }
     struct stat st {};
     int rc =
         held ? fstatat(held->fd(), leafName.c_str(), &st, AT_SYMLINK_NOFOLLOW) : lstat(hostPath.c_str(), &st);
     if (rc != 0 && errno == ENOENT && held && removedSinceHeld(held)) {
         forgetHeld(parent);
-        return staysInside(hostPath, hostDir, resolved);
+        return staysInside(hostPath, hostDir, resolved, leaf);
     }
     if (rc != 0) {
         if (errno == ENOENT) resolved.leafErrno = ENOENT, resolved.leafKnown = true;
@@ -283,7 +289,7 @@ std::optional<std::string> normalise(const std::string& path, unsigned& error) {
     return out.empty() ? "/" : out;
 }
 
-std::optional<Resolved> resolve(const std::string& path, unsigned& error) {
+std::optional<Resolved> resolve(const std::string& path, unsigned& error, Leaf leaf) {
     auto normal = normalise(path, error);
     if (!normal) return std::nullopt;
     std::lock_guard lock(mutex);
@@ -301,11 +307,21 @@ std::optional<Resolved> resolve(const std::string& path, unsigned& error) {
     resolved.hostPath = std::move(host);
     resolved.platformPath = std::move(*normal);
     resolved.readOnly = best && best->readOnly;
-    if (!staysInside(resolved.hostPath, hostDir, resolved)) {
+    if (!staysInside(resolved.hostPath, hostDir, resolved, leaf)) {
         error = Errors::InvalidPath;
         return std::nullopt;
     }
+    resolved.hostDir = std::move(hostDir);
     return resolved;
+}
+
+bool followLink(Resolved& resolved) {
+    std::lock_guard lock(mutex);
+    const std::string& base = realDirectory(resolved.hostDir);
+    char real[PATH_MAX];
+    if (base.empty() || !realpath(resolved.hostPath.c_str(), real) || !inside(real, base)) return false;
+    resolved.leafUnchecked = false;
+    return true;
 }
 
 DirectoryHandle::~DirectoryHandle() {

@@ -29,6 +29,7 @@ using Handle = std::shared_ptr<const DirectoryHandle>;
 struct Resolved {
     std::string hostPath;
     std::string platformPath; // normalised
+    std::string hostDir;      // of the mount that holds it
     bool readOnly = false;
     // What resolving learnt of the path itself, when it looked: its status (not a symbolic link,
     // so stat and lstat agree), or leafErrno ENOENT when it does not exist.
@@ -39,11 +40,14 @@ struct Resolved {
     // directory and below a directory that is missing.
     Handle parent;
     std::string leafName;
+    // Resolved for an open that does not follow a link at the name (Leaf::Open): the name was
+    // not looked at, and an open that meets a link there asks followLink.
+    bool leafUnchecked = false;
 
     // Where a *at() call finds the path: its name in the held parent when the name is known to be
-    // no symbolic link (calls then add O_NOFOLLOW, so a link planted since cannot be followed),
-    // else the host path, whose links were checked to stay inside.
-    bool relative() const { return parent && leafKnown; }
+    // no symbolic link or left for the open to find out (calls then add O_NOFOLLOW, so a link
+    // planted since cannot be followed), else the host path, whose links were checked to stay inside.
+    bool relative() const { return parent && (leafKnown || leafUnchecked); }
     int at() const { return relative() ? parent->fd() : AT_FDCWD; }
     const char* name() const { return relative() ? leafName.c_str() : hostPath.c_str(); }
 };
@@ -55,9 +59,15 @@ const Host::NodeConfig* findNode(const std::string& name);
 // Normalises a platform path (relative paths are taken from the working directory). Fails with
 // 0x21 for ".." components.
 std::optional<std::string> normalise(const std::string& path, unsigned& error);
+// What resolving learns of the path itself: its status (Stat), or nothing, for a caller that opens
+// it without following a link (Open) and saves the lookup.
+enum class Leaf { Stat, Open };
 // Maps a platform path onto the host; fails with 0x21 when the path or a link in it escapes its
 // mount, 0x20 when no mount covers it.
-std::optional<Resolved> resolve(const std::string& path, unsigned& error);
+std::optional<Resolved> resolve(const std::string& path, unsigned& error, Leaf leaf = Leaf::Stat);
+// For a path resolved with Leaf::Open whose name turned out to be a symbolic link: whether the link
+// stays inside the mount, after which the path is used by its host path.
+bool followLink(Resolved& resolved);
 
 // A handle of a host directory that resolving has checked (a Directory's own path): the held one,
 // or one of the caller's own.

@@ -113,4 +113,41 @@ TEST_F(BadNames, LinkThatStaysOnTheDriveIsFollowed) {
     EXPECT_TRUE(hasContent(box.node("system") / "Service" / "Real" / "x.txt", "source bytes"));
 }
 
+// A source name is opened without a look first; what the open meets there still decides.
+TEST_F(BadNames, SourceLinkThatStaysInsideIsRead) {
+    fs::create_symlink("x.txt", box.work() / "link.txt");
+    RunResult r = box.run({"--silent", "link.txt"});
+    ASSERT_EQ(r.status, 0) << r.logText();
+    EXPECT_TRUE(hasContent(first() / "link.txt", "source bytes"));
+    EXPECT_TRUE(fs::is_symlink(box.work() / "link.txt"));
+}
+
+// The working directory lies on the host's own root, which every host path stays inside; a drive
+// mounted from the start has an edge a link can lead over.
+TEST_F(BadNames, SourceLinkLeadingOutOfItsMountIsNotRead) {
+    box.config["nodes"].push_back({{"name", "/devices/incoming"},
+                                   {"host", "nodes/incoming"},
+                                   {"mount", "/incoming"},
+                                   {"mounted", true}});
+    writeFile(outside() / "secret.txt", "secret bytes");
+    fs::create_directories(box.node("incoming"));
+    fs::create_symlink(outside() / "secret.txt", box.node("incoming") / "link.txt");
+    fs::create_symlink("../../outside/secret.txt", box.node("incoming") / "relative.txt");
+    for (const char* source : {"/incoming/link.txt", "/incoming/relative.txt"}) {
+        RunResult r = box.run({"--silent", source});
+        EXPECT_NE(r.status, 0) << source << "\n" << r.logText();
+    }
+    EXPECT_TRUE(listFiles(first()).empty());
+    EXPECT_TRUE(listFiles(second()).empty());
+    EXPECT_TRUE(hasContent(outside() / "secret.txt", "secret bytes"));
+}
+
+TEST_F(BadNames, SourceThatIsADirectoryIsNotRead) {
+    fs::create_directories(box.work() / "folder");
+    RunResult r = box.run({"--silent", "folder"});
+    EXPECT_NE(r.status, 0) << r.logText();
+    EXPECT_TRUE(listFiles(first()).empty());
+    EXPECT_TRUE(listFiles(second()).empty());
+}
+
 } // namespace
