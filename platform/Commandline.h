@@ -10,7 +10,7 @@ namespace Libraries::Commandline {
 
 struct OptionEntry {
     uint64_t id;
-    uint64_t position; // 1-based positional index, 0 for an option
+    uint64_t position;  // 1-based positional index, 0 for an option
     uint32_t shortName; // 0 for none
     Ref<String> longName;
     uint64_t kind; // 0 switch, 1 option with a value, 4 positional argument
@@ -18,7 +18,7 @@ struct OptionEntry {
 
 namespace Parameters {
 class Handler : public virtual RefCount {
-public:
+  public:
     // Called once per recognised option or positional argument; false rejects it.
     virtual bool handle(uint64_t id, const Ref<String>& text, const Ref<String>& value) = 0;
     virtual bool unknown(const Ref<String>&, const Ref<String>&) { return false; }
@@ -27,14 +27,15 @@ public:
 };
 
 class Parser : public Object {
-public:
-    static Ref<Parser> create(const char* shortPrefix, const char* longPrefix, const char* separator, unsigned flags);
+  public:
+    static Ref<Parser> create(const char* shortPrefix, const char* longPrefix, const char* separator,
+                              unsigned flags);
     void registerTable(const OptionEntry* table, size_t rows);
     // Parses the process arguments (or the given ones) and reports each option to the handler.
     bool parse(Handler& handler);
     bool parse(Handler& handler, const std::vector<std::string>& arguments);
 
-private:
+  private:
     Parser() = default;
     const OptionEntry* findLong(const std::string& name) const;
     const OptionEntry* findShort(char c) const;
@@ -46,14 +47,14 @@ private:
 } // namespace Parameters
 
 using Callback = void (*)();
-bool initCommandline(unsigned mode, const Ref<Object>& stream, const Ref<Object>& terminal, Callback callbacks,
-                     void* context);
+bool initCommandline(unsigned mode, const Ref<Object>& stream, const Ref<Object>& terminal,
+                     Callback callbacks, void* context);
 
 // Prints text whose attribute markers select colours: U+EFFC with four attribute words, U+EFFD with
 // two, U+EFFE ends the span. On a terminal (and without NO_COLOR) they become ANSI colours;
 // otherwise they are dropped.
 class CharPrinter {
-public:
+  public:
     CharPrinter& endl();
 };
 CharPrinter& colorPrn(const std::u16string& text);
@@ -65,13 +66,13 @@ std::string renderMarkers(const std::u16string& text, bool colour);
 namespace Libraries::IO::Characters {
 // The platform's formatter: placeholders "{1}" (mode 1) or "%1" (mode 0).
 class StringFormatter : public Object {
-public:
+  public:
     static Ref<StringFormatter> create(const Ref<String>& text, unsigned mode);
     StringFormatter& arg(const Ref<String>& value);
     StringFormatter& arg(uint64_t value, unsigned radix);
     Ref<String> result() const { return m_text; }
 
-private:
+  private:
     StringFormatter(Ref<String> text, unsigned mode) : m_text(std::move(text)), m_mode(mode) {}
     Ref<String> m_text;
     unsigned m_mode;

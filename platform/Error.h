@@ -4,7 +4,7 @@
 // The platform's 32-bit error code. Each thread keeps its own last error, which every platform call
 // that fails leaves behind.
 class Error {
-public:
+  public:
     constexpr Error() = default;
     constexpr Error(unsigned int value) : m_value(value) {}
     constexpr operator unsigned int() const { return m_value; }
@@ -12,7 +12,7 @@ public:
     static Error get();
     static void set(Error error);
 
-private:
+  private:
     uint32_t m_value = 0;
 };
 

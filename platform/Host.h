@@ -29,9 +29,9 @@ struct FaultRule {
     std::string op;
     std::string path; // glob over the platform path (or other subject); empty matches all
     unsigned error = 0x25;
-    long skip = 0;     // matching calls that succeed before the rule fires
-    long times = -1;   // how often it fires; -1 for always
-    long delayMs = 0;  // delay before the call answers
+    long skip = 0;        // matching calls that succeed before the rule fires
+    long times = -1;      // how often it fires; -1 for always
+    long delayMs = 0;     // delay before the call answers
     long long bytes = -1; // for reads and writes: the transfer becomes short after this many bytes
     long seen = 0;
     long fired = 0;

@@ -6,7 +6,7 @@
 #include <utility>
 
 class RefCount {
-public:
+  public:
     RefCount() = default;
     RefCount(const RefCount&) = delete;
     RefCount& operator=(const RefCount&) = delete;
@@ -18,7 +18,7 @@ public:
     }
     long refCount() const { return m_count.load(std::memory_order_relaxed); }
 
-private:
+  private:
     mutable std::atomic<long> m_count{0};
 };
 
@@ -27,7 +27,7 @@ class Object : public virtual RefCount {};
 // A handle to a reference-counted object. An empty Ref means "no object"; factories return one on
 // failure and leave the reason in Error::get.
 template <typename T> class Ref {
-public:
+  public:
     Ref() = default;
     Ref(std::nullptr_t) {}
     Ref(T* object) : m_ptr(object) { retainPtr(); }
@@ -55,7 +55,7 @@ public:
     void reset() { Ref().swap(*this); }
     void swap(Ref& other) noexcept { std::swap(m_ptr, other.m_ptr); }
 
-private:
+  private:
     void retainPtr() const {
         if (m_ptr) static_cast<const RefCount*>(m_ptr)->retain();
     }

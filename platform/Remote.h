@@ -6,7 +6,7 @@
 
 namespace Interfaces {
 class ProgressNotifier : public virtual RefCount {
-public:
+  public:
     virtual void progress(int unused, double fraction) = 0;
 };
 } // namespace Interfaces
@@ -19,12 +19,12 @@ struct StoreSettings {
 };
 
 class Capabilities : public Object {
-public:
+  public:
     class ZEZUvedaze : public Object {
-    public:
+      public:
         const StoreSettings& settings() const { return m_settings; }
 
-    private:
+      private:
         explicit ZEZUvedaze(StoreSettings s) : m_settings(std::move(s)) {}
         StoreSettings m_settings;
         friend class Capabilities;
@@ -33,15 +33,15 @@ public:
     static Ref<Capabilities> create(bool refresh, unsigned timeoutMs, bool interactive);
     Ref<ZEZUvedaze> zezUvedaze() const { return m_capability; }
 
-private:
+  private:
     Capabilities() = default;
     Ref<ZEZUvedaze> m_capability;
 };
 
 class ZEZUvedaze : public Object {
-public:
+  public:
     class Progress : public virtual RefCount {
-    public:
+      public:
         // True when the transfer is to be abandoned.
         virtual bool abandon() = 0;
     };
@@ -53,7 +53,7 @@ public:
     // Gathers the system log (compressed) and sends it; fractions 0 to 0.5 while preparing.
     Ref<String> uploadSyslog(const Ref<String>& suffix, const Ref<Progress>& notifier, unsigned timeLimitMs);
 
-private:
+  private:
     explicit ZEZUvedaze(StoreSettings s) : m_settings(std::move(s)) {}
     StoreSettings m_settings;
 };

@@ -17,19 +17,19 @@ unsigned type(unsigned query);
 }
 
 class Dialog : public Object {
-public:
+  public:
     enum Severity : unsigned { Information = 1, Question = 2, Continue = 3, Failure = 4 };
     // Blocks until answered; returns the button pressed (1 = yes/continue).
-    static unsigned show(unsigned severity, const Ref<String>& title, const Ref<String>& text, unsigned buttons,
-                         unsigned defaultButton);
+    static unsigned show(unsigned severity, const Ref<String>& title, const Ref<String>& text,
+                         unsigned buttons, unsigned defaultButton);
     static Ref<Dialog> create(const Ref<String>& name);
     // Shows this dialog; returns when it is closed (close may come from another thread).
     void showWait(unsigned severity, const Ref<String>& title, const Ref<String>& text, unsigned buttons,
-              unsigned defaultButton) const;
+                  unsigned defaultButton) const;
     void close(unsigned result) const;
     unsigned id() const { return m_id; }
 
-private:
+  private:
     explicit Dialog(unsigned id) : m_id(id) {}
     unsigned m_id;
     mutable std::mutex m_mutex;
@@ -38,9 +38,9 @@ private:
 };
 
 class Progress : public Object {
-public:
-    static Ref<Progress> create(const Ref<String>& title, const Ref<String>& text, uint64_t maximum, bool flag1,
-                                bool flag2);
+  public:
+    static Ref<Progress> create(const Ref<String>& title, const Ref<String>& text, uint64_t maximum,
+                                bool flag1, bool flag2);
     ~Progress() override;
     void setText(const Ref<String>& text);
     void setMaximum(uint64_t maximum);
@@ -56,7 +56,7 @@ public:
     unsigned id() const { return m_id; }
     uint64_t maximum() const { return m_maximum; }
 
-private:
+  private:
     explicit Progress(unsigned id, uint64_t maximum) : m_id(id), m_maximum(maximum) {}
     unsigned m_id;
     std::atomic<uint64_t> m_maximum;
@@ -66,7 +66,7 @@ private:
 
 namespace Elements {
 class Element : public Object {
-public:
+  public:
     const Ref<String>& id() const { return m_id; }
     virtual const char* kind() const = 0;
     void setText(const Ref<String>& text) { m_text = text; }
@@ -76,16 +76,16 @@ public:
     void setEnabled(bool enabled) { m_enabled = enabled; }
     bool enabled() const { return m_enabled; }
 
-protected:
+  protected:
     explicit Element(Ref<String> id) : m_id(std::move(id)) {}
 
-private:
+  private:
     Ref<String> m_id, m_text, m_hint;
     bool m_enabled = true;
 };
 
 class GroupBox : public Element {
-public:
+  public:
     static Ref<GroupBox> create(const Ref<String>& id) { return Ref<GroupBox>(new GroupBox(id)); }
     const char* kind() const override { return "groupBox"; }
     void append(const Ref<Element>& child) { m_children.push_back(child); }
@@ -95,7 +95,7 @@ public:
     void setChecked(bool checked) { m_checked = checked; }
     bool checked() const { return m_checked; }
 
-private:
+  private:
     using Element::Element;
     std::vector<Ref<Element>> m_children;
     bool m_checkable = false;
@@ -103,28 +103,28 @@ private:
 };
 
 class CheckBox : public Element {
-public:
+  public:
     static Ref<CheckBox> create(const Ref<String>& id) { return Ref<CheckBox>(new CheckBox(id)); }
     const char* kind() const override { return "checkBox"; }
     void setChecked(bool checked) { m_checked = checked; }
     bool checked() const { return m_checked; }
 
-private:
+  private:
     using Element::Element;
     bool m_checked = false;
 };
 
 class Label : public Element {
-public:
+  public:
     static Ref<Label> create(const Ref<String>& id) { return Ref<Label>(new Label(id)); }
     const char* kind() const override { return "label"; }
 
-private:
+  private:
     using Element::Element;
 };
 
 class DropDown : public Element {
-public:
+  public:
     static Ref<DropDown> create(const Ref<String>& id) { return Ref<DropDown>(new DropDown(id)); }
     const char* kind() const override { return "dropDown"; }
     void addItem(const Ref<String>& text, const Ref<Object>& data = {}) { m_items.push_back({text, data}); }
@@ -133,7 +133,7 @@ public:
     void select(long index) { m_selected = index; }
     long selectedIndex() const { return m_selected; }
 
-private:
+  private:
     using Element::Element;
     struct Item {
         Ref<String> text;
@@ -145,7 +145,7 @@ private:
 } // namespace Elements
 
 class Parameters : public Object {
-public:
+  public:
     static Ref<Parameters> create() { return Ref<Parameters>(new Parameters); }
     void setFlags(unsigned flags) { m_flags = flags; }
     unsigned flags() const { return m_flags; }
@@ -157,7 +157,7 @@ public:
     const Ref<String>& defaultName() const { return m_defaultName; }
     std::vector<Ref<Elements::Element>>& elements() { return m_elements; }
 
-private:
+  private:
     Parameters() = default;
     unsigned m_flags = 0;
     Ref<String> m_title, m_prompt, m_defaultName;
@@ -166,13 +166,13 @@ private:
 
 // The drive-selection dialog and what it returns.
 class FSItem : public Object {
-public:
+  public:
     static Ref<FSItem> create(const Ref<Parameters>& parameters);
     const Ref<String>& path() const { return m_path; }
     // The file the dialog created under the name the user chose (only when renaming is allowed).
     const Ref<Services::Filesystem::Client::File>& file() const { return m_file; }
 
-private:
+  private:
     FSItem() = default;
     Ref<String> m_path;
     Ref<Services::Filesystem::Client::File> m_file;

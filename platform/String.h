@@ -6,7 +6,7 @@
 #include <string_view>
 
 class String : public Object {
-public:
+  public:
     static Ref<String> create(std::string_view text);
     static Ref<String> create(std::string&& text);
     static Ref<String> create(const char* text) { return create(std::string_view(text ? text : "")); }
@@ -30,7 +30,7 @@ public:
     const std::string& str() const { return m_text; }
     const char* c_str() const { return m_text.c_str(); }
 
-private:
+  private:
     explicit String(std::string text) : m_text(std::move(text)) {}
     const std::string m_text;
 };
@@ -38,8 +38,12 @@ private:
 using StringRef = Ref<String>;
 
 // An empty reference and an empty String are treated alike wherever a text is optional.
-inline bool isEmpty(const Ref<String>& s) { return !s || s->isEmpty(); }
-inline std::string stdString(const Ref<String>& s) { return s ? s->str() : std::string(); }
+inline bool isEmpty(const Ref<String>& s) {
+    return !s || s->isEmpty();
+}
+inline std::string stdString(const Ref<String>& s) {
+    return s ? s->str() : std::string();
+}
 inline Ref<String> operator""_s(const char* text, size_t length) {
     return String::create(std::string_view(text, length));
 }

@@ -12,7 +12,7 @@ void procName(const Ref<String>& name);
 unsigned options();
 
 class SysLogExport : public Object {
-public:
+  public:
     // State 0 running, 1 done, 3 failed; fraction from 0 to 1.
     virtual bool status(unsigned& state, double& fraction) = 0;
     virtual void cancel() = 0;
@@ -35,7 +35,7 @@ unsigned id(unsigned index);
 
 // One log line being composed; `end` appends it to the store as one write.
 class SysLogStream {
-public:
+  public:
     static SysLogStream& stdOutPrinter();
     SysLogStream& setLevel(unsigned level);
     SysLogStream& setTag(unsigned tag);
@@ -45,7 +45,7 @@ public:
     SysLogStream& writeDecimal(uint64_t value);
     void end();
 
-private:
+  private:
     unsigned m_level = 1;
     unsigned m_tag = 0;
     std::string m_text;

@@ -18,12 +18,12 @@ Ref<String> bootParameter();
 
 // What a thread runs.
 class Exec : public virtual RefCount {
-public:
+  public:
     virtual void run() = 0;
 };
 
 class Thd : public Object {
-public:
+  public:
     static Ref<Thd> create(const Ref<Exec>& exec, unsigned priority, unsigned stackSize, unsigned flags,
                            const char* name);
     bool start();
@@ -32,20 +32,20 @@ public:
     static bool waitForAll(unsigned timeoutMs);
     const std::string& name() const { return m_name; }
 
-private:
+  private:
     Thd(Ref<Exec> exec, std::string name) : m_exec(std::move(exec)), m_name(std::move(name)) {}
     Ref<Exec> m_exec;
     std::string m_name;
 };
 
 class Sem : public Object {
-public:
+  public:
     static Ref<Sem> create(unsigned count);
     // True when signalled within the timeout.
     bool wait(unsigned timeoutMs);
     void signal();
 
-private:
+  private:
     explicit Sem(unsigned count) : m_count(count) {}
     std::mutex m_mutex;
     std::condition_variable m_cv;
@@ -58,7 +58,7 @@ bool cas(volatile uint64_t* word, uint64_t expected, uint64_t desired);
 
 // Memory a file transfer goes through: a shared-memory block or a file mapped onto one.
 class TransferMemory : public virtual RefCount {
-public:
+  public:
     virtual uint8_t* data() = 0;
     virtual size_t size() const = 0;
 };
@@ -68,7 +68,7 @@ class FileMapping;
 }
 
 class ShMem : public Object, public TransferMemory {
-public:
+  public:
     static Ref<ShMem> create(size_t bytes);
     ~ShMem() override;
     uint8_t* data() override { return m_data; }
@@ -84,7 +84,7 @@ public:
     Pending pending;
     Services::Filesystem::Client::FileMapping* destinationMapping = nullptr;
 
-private:
+  private:
     ShMem(uint8_t* data, size_t size) : m_data(data), m_size(size) {}
     uint8_t* m_data;
     size_t m_size;

@@ -18,11 +18,11 @@ namespace StringUtil {
 // Splits at `separator` into at most `limit` parts (0: no limit). With `honourQuotes`, separators
 // between quote characters and after the escape character do not split, and the quote and escape
 // characters themselves are dropped from the parts.
-std::vector<Ref<String>> split(const Ref<String>& text, char separator, unsigned limit, bool honourQuotes = false,
-                               char escape = '\\', char quote = '"');
+std::vector<Ref<String>> split(const Ref<String>& text, char separator, unsigned limit,
+                               bool honourQuotes = false, char escape = '\\', char quote = '"');
 // Replaces, in one pass from left to right, every occurrence of each `from[i]` by `to[i]`.
-Ref<String> replace(const Ref<String>& text, const std::vector<Ref<String>>& from, const std::vector<Ref<String>>& to,
-                    unsigned option);
+Ref<String> replace(const Ref<String>& text, const std::vector<Ref<String>>& from,
+                    const std::vector<Ref<String>>& to, unsigned option);
 // Replaces every occurrence of one text by another.
 Ref<String> replace(const Ref<String>& text, const char* from, const Ref<String>& to, unsigned option);
 bool startsWith(const Ref<String>& text, const Ref<String>& prefix, bool ignoreCase);
@@ -30,12 +30,12 @@ bool startsWith(const Ref<String>& text, const Ref<String>& prefix, bool ignoreC
 
 // Reads a file line by line (without the line feed).
 class CharReader : public Object {
-public:
+  public:
     static Ref<CharReader> create(const Ref<Services::Filesystem::Client::File>& stream, unsigned encoding);
     // The next line, or empty at the end of the file.
     Ref<String> readLine();
 
-private:
+  private:
     explicit CharReader(Ref<Services::Filesystem::Client::File> file) : m_file(std::move(file)) {}
     bool fill();
     Ref<Services::Filesystem::Client::File> m_file;
@@ -46,9 +46,9 @@ private:
 
 // Standard output of the process.
 class StdIO {
-public:
+  public:
     class Printer {
-    public:
+      public:
         Printer& operator<<(const char* text);
         Printer& operator<<(const Ref<String>& text);
         Printer& endl();
@@ -68,12 +68,12 @@ unsigned stage();
 // A message catalogue: English is built in (the key is the text); another language is read from
 // "<catalogue dir>/<name>.<language>.json", an object from English key to translated text.
 class I18N : public Object {
-public:
+  public:
     static Ref<I18N> create(const char* name, const char* major, const char* minor, const char* language,
                             unsigned stage);
     Ref<String> lookup(const char* key, unsigned number) const;
 
-private:
+  private:
     I18N() = default;
     std::map<std::string, std::string> m_texts;
 };

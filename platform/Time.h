@@ -6,7 +6,7 @@
 #include <optional>
 
 class Time : public Object {
-public:
+  public:
     // Milliseconds since the epoch shifted by `offsetMs`; the clock source is accepted as given.
     static Ref<Time> current(long long offsetMs, unsigned source);
     static Ref<Time> create(long long milliseconds, unsigned flags);
@@ -14,7 +14,7 @@ public:
     // The configured time-zone offset, on which "TIME.MODIFY" values are based too.
     static long long tzOffsetMs();
 
-private:
+  private:
     explicit Time(long long ms) : m_ms(ms) {}
     long long m_ms;
 };
@@ -36,10 +36,10 @@ bool ensureHostPathHierarchy(const Ref<String>& path, bool create);
 
 // The installation's product description (group "product").
 class ProductDescription : public Object {
-public:
+  public:
     static Ref<ProductDescription> open();
     Ref<String> lookup(const char* group, const char* key) const;
 
-private:
+  private:
     ProductDescription() = default;
 };

@@ -21,11 +21,11 @@ struct DriveChoice {
 };
 
 class Backend {
-public:
+  public:
     virtual ~Backend() = default;
     virtual const char* name() const = 0;
-    virtual unsigned show(unsigned severity, const std::string& title, const std::string& text, unsigned buttons,
-                          unsigned defaultButton) = 0;
+    virtual unsigned show(unsigned severity, const std::string& title, const std::string& text,
+                          unsigned buttons, unsigned defaultButton) = 0;
     virtual void waitShown(unsigned, const std::string&, const std::string&) {}
     virtual void waitClosed(unsigned) {}
     virtual void progressCreated(unsigned, const std::string&, const std::string&, uint64_t) {}
@@ -34,7 +34,8 @@ public:
     virtual bool progressCancelled(unsigned, unsigned) { return false; }
     virtual void progressClosed(unsigned) {}
     // Shows the drive-selection dialog; may change the states of the parameters' elements.
-    virtual DriveChoice select(Services::Skarnel::Client::Parameters& parameters, const std::vector<Drive>& drives) = 0;
+    virtual DriveChoice select(Services::Skarnel::Client::Parameters& parameters,
+                               const std::vector<Drive>& drives) = 0;
     virtual unsigned type() const;
 };
 

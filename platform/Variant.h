@@ -4,7 +4,7 @@
 
 // An attribute value: a list of typed entries (1 integer, 2 string).
 class Variant : public Object {
-public:
+  public:
     struct Entry {
         int type = 0;
         long long integer = 0;
@@ -18,7 +18,7 @@ public:
     const Entry& entry(size_t index) const { return m_entries.at(index); }
     void append(Entry entry) { m_entries.push_back(std::move(entry)); }
 
-private:
+  private:
     std::vector<Entry> m_entries;
 };
 
