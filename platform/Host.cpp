@@ -144,7 +144,7 @@ void readConfig(Config& c, const json& j) {
     }
 }
 
-bool matches(const FaultRule& rule, const std::string& op, const std::string& subject) {
+bool matches(const FaultRule& rule, std::string_view op, const std::string& subject) {
     if (rule.op != op) return false;
     return rule.path.empty() || fnmatch(rule.path.c_str(), subject.c_str(), 0) == 0;
 }
@@ -172,7 +172,7 @@ void reload() {
     loaded = load();
 }
 
-std::optional<unsigned> fault(const std::string& op, const std::string& subject) {
+std::optional<unsigned> fault(std::string_view op, const std::string& subject) {
     config();
     long delay = 0;
     std::optional<unsigned> hit;
@@ -193,7 +193,7 @@ std::optional<unsigned> fault(const std::string& op, const std::string& subject)
     return hit;
 }
 
-std::optional<std::pair<long long, unsigned>> byteLimit(const std::string& op, const std::string& subject) {
+std::optional<std::pair<long long, unsigned>> byteLimit(std::string_view op, const std::string& subject) {
     config();
     std::lock_guard lock(faultMutex);
     for (const FaultRule& rule : faultRules)

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace Host {
@@ -66,9 +67,9 @@ void reload();
 
 // Asks whether the call `op` on `subject` is to fail now. Applies the rule's delay. On a hit the
 // rule's error is returned and the rule's counters advance.
-std::optional<unsigned> fault(const std::string& op, const std::string& subject = {});
+std::optional<unsigned> fault(std::string_view op, const std::string& subject = {});
 // The byte limit a read or write rule puts on a file opened at `subject`, with its error.
-std::optional<std::pair<long long, unsigned>> byteLimit(const std::string& op, const std::string& subject);
+std::optional<std::pair<long long, unsigned>> byteLimit(std::string_view op, const std::string& subject);
 
 // Writes the embedded default platform below `root` (used by the first run).
 void writeEmbeddedDefault(const std::string& root);

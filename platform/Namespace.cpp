@@ -134,8 +134,13 @@ bool inside(const std::string& real, const std::string& base) {
 // Directories found to stay inside, remembered for the run, so that a file among thousands in one
 // directory costs one lookup of its own name; like any check before an open by name, it cannot see
 // a directory swapped afterwards. The directories that hold resolved paths are also held open.
-std::unordered_set<std::string> checkedDirectories;
-std::unordered_map<std::string, Handle> heldDirectories;
+// Looked up by views of host paths, without making strings of them.
+struct PathHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view path) const { return std::hash<std::string_view>{}(path); }
+};
+std::unordered_set<std::string, PathHash, std::equal_to<>> checkedDirectories;
+std::unordered_map<std::string, Handle, PathHash, std::equal_to<>> heldDirectories;
 constexpr size_t maxHeldDirectories = 64;
 
 Handle holdDirectory(const std::string& hostPath) {
@@ -199,7 +204,7 @@ bool removedSinceHeld(const Handle& held) {
 // the way there passes a link or a directory on the way is missing (`walk` says which). Fails
 // when a link on the way leads out.
 bool parentDirectory(const std::string& base, const std::string& hostDir, const std::string& hostPath,
-                     const std::string& parent, Walk& walk, Handle& held) {
+                     std::string_view parent, Walk& walk, Handle& held) {
     auto found = heldDirectories.find(parent);
     if (found != heldDirectories.end()) {
         held = found->second;
@@ -208,7 +213,7 @@ bool parentDirectory(const std::string& base, const std::string& hostDir, const 
     std::vector<std::string_view> parts = views(std::string_view(hostPath).substr(hostDir.size()));
     if (!directoriesStayInside(base, hostDir, parts, walk)) return false;
     // A way through links is checked again every time: what a link names can change.
-    if (!walk.missing && !walk.linked) held = holdDirectory(parent);
+    if (!walk.missing && !walk.linked) held = holdDirectory(std::string(parent));
     return true;
 }
 
@@ -221,8 +226,10 @@ bool staysInside(const std::string& hostPath, const std::string& hostDir, Resolv
     if (base == "/") return true;
     if (hostPath.size() == hostDir.size()) return true; // the mount's own directory
     size_t slash = hostPath.rfind('/');
-    std::string parent = hostPath.substr(0, slash);
-    std::string leafName = hostPath.substr(slash + 1);
+    std::string_view parent = std::string_view(hostPath).substr(0, slash);
+    const char* leafName = hostPath.c_str() + slash + 1;
+    resolved.leafAt = slash + 1;
+    resolved.mountBase = &base;
     Walk walk;
     Handle held;
     if (!parentDirectory(base, hostDir, hostPath, parent, walk, held)) return false;
@@ -233,14 +240,12 @@ bool staysInside(const std::string& hostPath, const std::string& hostDir, Resolv
     if (held && leaf == Leaf::Open) {
         resolved.leafUnchecked = true;
         resolved.parent = std::move(held);
-        resolved.leafName = std::move(leafName);
         return true;
     }
     struct stat st {};
-    int rc =
-        held ? fstatat(held->fd(), leafName.c_str(), &st, AT_SYMLINK_NOFOLLOW) : lstat(hostPath.c_str(), &st);
+    int rc = held ? fstatat(held->fd(), leafName, &st, AT_SYMLINK_NOFOLLOW) : lstat(hostPath.c_str(), &st);
     if (rc != 0 && errno == ENOENT && held && removedSinceHeld(held)) {
-        forgetHeld(parent);
+        forgetHeld(std::string(parent));
         return staysInside(hostPath, hostDir, resolved, leaf);
     }
     if (rc != 0) {
@@ -253,7 +258,6 @@ bool staysInside(const std::string& hostPath, const std::string& hostDir, Resolv
         resolved.leaf = st, resolved.leafKnown = true;
     }
     resolved.parent = std::move(held);
-    resolved.leafName = std::move(leafName);
     return true;
 }
 
@@ -297,7 +301,7 @@ std::optional<Resolved> resolve(const std::string& path, unsigned& error, Leaf l
     const MountState* best = nullptr;
     for (const MountState& m : table)
         if (isBelow(*normal, m.prefix) && (!best || m.prefix.size() > best->prefix.size())) best = &m;
-    std::string hostDir = best ? best->hostDir : Host::config().fsRoot;
+    const std::string& hostDir = best ? best->hostDir : Host::config().fsRoot;
     std::string_view below = std::string_view(*normal).substr(best ? best->prefix.size() : 0);
     if (below == "/") below = {};
     std::string host;
@@ -311,15 +315,15 @@ std::optional<Resolved> resolve(const std::string& path, unsigned& error, Leaf l
         error = Errors::InvalidPath;
         return std::nullopt;
     }
-    resolved.hostDir = std::move(hostDir);
     return resolved;
 }
 
 bool followLink(Resolved& resolved) {
     std::lock_guard lock(mutex);
-    const std::string& base = realDirectory(resolved.hostDir);
     char real[PATH_MAX];
-    if (base.empty() || !realpath(resolved.hostPath.c_str(), real) || !inside(real, base)) return false;
+    if (!resolved.mountBase || !realpath(resolved.hostPath.c_str(), real) ||
+        !inside(real, *resolved.mountBase))
+        return false;
     resolved.leafUnchecked = false;
     return true;
 }

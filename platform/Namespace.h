@@ -28,18 +28,18 @@ using Handle = std::shared_ptr<const DirectoryHandle>;
 
 struct Resolved {
     std::string hostPath;
-    std::string platformPath; // normalised
-    std::string hostDir;      // of the mount that holds it
+    std::string platformPath;               // normalised
+    const std::string* mountBase = nullptr; // the real host directory of the mount that holds it
     bool readOnly = false;
     // What resolving learnt of the path itself, when it looked: its status (not a symbolic link,
     // so stat and lstat agree), or leafErrno ENOENT when it does not exist.
     bool leafKnown = false;
     int leafErrno = 0;
     struct stat leaf {};
-    // The checked directory holding the path, and the path's name in it; absent for a mount's own
-    // directory and below a directory that is missing.
+    // The checked directory holding the path, and where the path's name in it starts in hostPath;
+    // absent for a mount's own directory and below a directory that is missing.
     Handle parent;
-    std::string leafName;
+    size_t leafAt = 0;
     // Resolved for an open that does not follow a link at the name (Leaf::Open): the name was
     // not looked at, and an open that meets a link there asks followLink.
     bool leafUnchecked = false;
@@ -49,7 +49,7 @@ struct Resolved {
     // planted since cannot be followed), else the host path, whose links were checked to stay inside.
     bool relative() const { return parent && (leafKnown || leafUnchecked); }
     int at() const { return relative() ? parent->fd() : AT_FDCWD; }
-    const char* name() const { return relative() ? leafName.c_str() : hostPath.c_str(); }
+    const char* name() const { return hostPath.c_str() + (relative() ? leafAt : 0); }
 };
 
 // Every node the platform knows: the configured ones and the removable host drives.
