@@ -1,5 +1,6 @@
 #include "Host.h"
 #include "UiBackend.h"
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -174,13 +175,17 @@ class Terminal : public Backend {
     void progressValue(unsigned, uint64_t value, uint64_t maximum) override {
         if (!m_tty) return;
         int percent = maximum ? static_cast<int>(value * 100 / maximum) : 0;
+        // An export of many small files updates the bar for every file; drawing each update would
+        // make the terminal the slowest part of the work. A new percentage is always drawn.
+        if (percent == m_drawnPercent && !due(m_lastDraw, redrawInterval)) return;
+        m_drawnPercent = percent;
         std::string bar(static_cast<size_t>(percent / 5), '#');
         bar.resize(20, ' ');
         std::fprintf(m_tty, "\r[%s] %3d%% %s\x1b[K", bar.c_str(), percent, m_text.c_str());
         std::fflush(m_tty);
     }
     bool progressCancelled(unsigned, unsigned) override {
-        if (!m_tty) return false;
+        if (!m_tty || !due(m_lastKeyCheck, keyCheckInterval)) return false;
         int fd = fileno(m_tty);
         struct termios saved {};
         if (tcgetattr(fd, &saved) != 0) return false;
@@ -282,8 +287,22 @@ class Terminal : public Backend {
         }
     }
 
+    using Clock = std::chrono::steady_clock;
+    static constexpr auto redrawInterval = std::chrono::milliseconds(100);
+    static constexpr auto keyCheckInterval = std::chrono::milliseconds(50);
+    // Whether `interval` has passed since `last`, which then becomes now.
+    static bool due(Clock::time_point& last, Clock::duration interval) {
+        Clock::time_point now = Clock::now();
+        if (now - last < interval) return false;
+        last = now;
+        return true;
+    }
+
     FILE* m_tty = nullptr;
     std::string m_text;
+    int m_drawnPercent = -1;
+    Clock::time_point m_lastDraw{};
+    Clock::time_point m_lastKeyCheck{};
 };
 
 } // namespace

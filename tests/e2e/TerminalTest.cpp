@@ -83,6 +83,25 @@ TEST_F(Terminal, QuestionTakesNo) {
     EXPECT_TRUE(listFiles(box.node("stick")).empty()) << r.out;
 }
 
+// An export of many small files moves the bar once per file; the terminal sees a new line for each
+// new percentage and otherwise a few a second, not one per file.
+TEST_F(Terminal, ExportOfManySmallFilesDrawsTheBarFarLessOftenThanPerFile) {
+    constexpr int files = 1500;
+    fs::path logs = box.node("boot") / "Orvane" / "Logs";
+    for (int i = 0; i < files; i++)
+        writeFile(logs / ("small-" + std::to_string(i) + ".log"), "line\n");
+    RunResult r = box.runOnTerminal({"-m", "export"}, {{"Enter when done: ", "\n"},
+                                                       {"Drive number (Enter to cancel): ", "2\n"},
+                                                       {"Press Enter to continue.", "\n"}});
+    EXPECT_EQ(r.status, 0) << r.out.substr(0, 2000);
+    size_t draws = 0;
+    for (size_t at = r.out.find("\r["); at != std::string::npos; at = r.out.find("\r[", at + 1))
+        draws++;
+    EXPECT_GT(draws, 0u);
+    EXPECT_LT(draws, files / 3) << "bar lines drawn";
+    EXPECT_NE(r.out.find("100%"), std::string::npos) << "the bar reaches its end";
+}
+
 TEST_F(Terminal, HelpIsColouredOnATerminalUnlessNoColorIsSet) {
     RunResult coloured = box.runOnTerminal({"-h"}, {}, {{"NO_COLOR", ""}});
     EXPECT_EQ(coloured.status, 1);
