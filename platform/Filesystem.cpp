@@ -126,6 +126,13 @@ int openFor(Namespace::Resolved& resolved, unsigned mode, bool& exists, struct s
     return fd;
 }
 
+std::string childPath(std::string_view directory, std::string_view name) {
+    std::string path;
+    path.reserve(directory.size() + 1 + name.size());
+    path.append(directory).append(1, '/').append(name);
+    return path;
+}
+
 bool validName(const Ref<String>& name) {
     return !isEmpty(name) && name->str() != "." && name->str() != ".." && name->findLast('/') < 0;
 }
@@ -224,7 +231,8 @@ Ref<FSItem> FSItem::open(const Ref<String>& path, unsigned, unsigned) {
         Error::set(errorFromErrno(failure));
         return {};
     }
-    Ref<FSItem> item(new FSItem(String::create(resolved->platformPath), resolved->hostPath));
+    Ref<FSItem> item(
+        new FSItem(String::create(std::move(resolved->platformPath)), std::move(resolved->hostPath)));
     item->applyStat(st);
     return item;
 }
@@ -301,15 +309,16 @@ Ref<File> File::open(const Ref<String>& path, unsigned mode) {
         return {};
     }
     if (mode == 0x113) claimForThisRun(host);
-    Ref<File> file(new File(String::create(resolved->platformPath), host, fd));
+    Ref<File> file(
+        new File(String::create(std::move(resolved->platformPath)), std::move(resolved->hostPath), fd));
     file->m_writable = writing;
     file->applyStat(st);
     file->m_sizeJustRead = true;
-    if (auto limit = Host::byteLimit("File::read", resolved->platformPath)) {
+    if (auto limit = Host::byteLimit("File::read", file->m_path->str())) {
         file->m_readBudget = limit->first;
         file->m_readError = limit->second;
     }
-    if (auto limit = Host::byteLimit("File::write", resolved->platformPath)) {
+    if (auto limit = Host::byteLimit("File::write", file->m_path->str())) {
         file->m_writeBudget = limit->first;
         file->m_writeError = limit->second;
     }
@@ -531,16 +540,15 @@ Iterator::~Iterator() {
 
 Ref<FSItem> Iterator::next() {
     while (struct dirent* entry = readdir(static_cast<DIR*>(m_dir))) {
-        std::string name = entry->d_name;
+        std::string_view name = entry->d_name;
         if (name == "." || name == "..") continue;
-        std::string base = m_path->str() == "/" ? "" : m_path->str();
-        std::string host = m_hostPath + "/" + name;
         struct stat st {};
         bool known = fstatat(dirfd(static_cast<DIR*>(m_dir)), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0;
         bool isFile = known && S_ISREG(st.st_mode);
-        Ref<FSItem> item = isFile
-                               ? Ref<FSItem>(Ref<File>(new File(String::create(base + "/" + name), host, -1)))
-                               : Ref<FSItem>(new FSItem(String::create(base + "/" + name), host));
+        Ref<String> path = String::create(childPath(m_path->str() == "/" ? "" : m_path->str(), name));
+        std::string host = childPath(m_hostPath, name);
+        Ref<FSItem> item = isFile ? Ref<FSItem>(Ref<File>(new File(std::move(path), std::move(host), -1)))
+                                  : Ref<FSItem>(new FSItem(std::move(path), std::move(host)));
         if (known) item->applyStat(st);
         return item;
     }
@@ -564,13 +572,13 @@ Ref<Directory> Directory::open(const Ref<String>& path, unsigned mode) {
         Error::set(Errors::NotWritable);
         return {};
     }
-    return Ref<Directory>(
-        new Directory(String::create(resolved->platformPath), resolved->hostPath, mode == 0x33));
+    return Ref<Directory>(new Directory(String::create(std::move(resolved->platformPath)),
+                                        std::move(resolved->hostPath), mode == 0x33));
 }
 
 bool Directory::mayChange(const Ref<String>& name, const char* op) const {
     if (!validName(name)) return fail(Errors::InvalidPath);
-    std::string child = (m_path->str() == "/" ? "" : m_path->str()) + "/" + name->str();
+    std::string child = childPath(m_path->str() == "/" ? "" : m_path->str(), name->str());
     if (auto code = Host::fault(op, child)) return fail(*code);
     if (!m_writable) return fail(Errors::NotWritable);
     return true;
@@ -579,7 +587,7 @@ bool Directory::mayChange(const Ref<String>& name, const char* op) const {
 Directory::Child Directory::child(const Ref<String>& name) const {
     if (!m_handle) m_handle = Namespace::directoryHandle(m_hostPath);
     if (m_handle) return {m_handle->fd(), name->str()};
-    return {AT_FDCWD, m_hostPath + "/" + name->str()};
+    return {AT_FDCWD, childPath(m_hostPath, name->str())};
 }
 
 bool Directory::createDirectory(const Ref<String>& name) {
@@ -594,7 +602,7 @@ bool Directory::createFile(const Ref<String>& name) {
     Child c = child(name);
     int fd = ::openat(c.at, c.name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
     if (fd < 0) return fail(errorFromErrno(errno));
-    keepCreated(m_hostPath + "/" + name->str(), fd);
+    keepCreated(childPath(m_hostPath, name->str()), fd);
     return true;
 }
 
@@ -604,7 +612,7 @@ bool Directory::remove(const Ref<String>& name) {
     if (unlinkat(c.at, c.name.c_str(), 0) == 0) return true;
     if (errno == EISDIR || errno == EPERM) {
         if (unlinkat(c.at, c.name.c_str(), AT_REMOVEDIR) == 0) {
-            Namespace::forgetDirectory(m_hostPath + "/" + name->str());
+            Namespace::forgetDirectory(childPath(m_hostPath, name->str()));
             return true;
         }
     }

@@ -112,6 +112,19 @@ std::string joined(std::string_view path) {
     return out;
 }
 
+// Whether a path is absolute with no empty, "." or ".." component: normalised as it is.
+bool isNormal(std::string_view path) {
+    if (path.empty() || path[0] != '/') return false;
+    if (path.size() == 1) return true;
+    for (size_t start = 1; start <= path.size();) {
+        size_t end = std::min(path.find('/', start), path.size());
+        std::string_view part = path.substr(start, end - start);
+        if (part.empty() || part == "." || part == "..") return false;
+        start = end + 1;
+    }
+    return true;
+}
+
 // Whether a normalised path is a mount's point or below it.
 bool isBelow(std::string_view path, const std::string& prefix) {
     return path.starts_with(prefix) && (path.size() == prefix.size() || path[prefix.size()] == '/');
@@ -280,6 +293,7 @@ std::optional<std::string> normalise(const std::string& path, unsigned& error) {
         error = Errors::InvalidPath;
         return std::nullopt;
     }
+    if (isNormal(path)) return path;
     std::string relativeJoined;
     if (path[0] != '/') relativeJoined = Host::config().hostCwd + "/" + path;
     std::string_view full = path[0] == '/' ? std::string_view(path) : std::string_view(relativeJoined);
