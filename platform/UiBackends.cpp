@@ -87,7 +87,7 @@ class Script : public Backend {
     unsigned show(unsigned, const std::string&, const std::string&, unsigned buttons,
                   unsigned defaultButton) override {
         if (buttons == 0x20) return defaultButton;
-        const json answers = list("answers");
+        const json& answers = list("answers");
         if (m_nextAnswer < answers.size()) return Host::parseNumber(answers[m_nextAnswer++], defaultButton);
         return buttons == 3 ? 2 : defaultButton;
     }
@@ -102,7 +102,7 @@ class Script : public Backend {
     }
     DriveChoice select(Parameters& parameters, const std::vector<Drive>&) override {
         DriveChoice choice;
-        const json selects = list("select");
+        const json& selects = list("select");
         if (m_nextSelect >= selects.size()) return choice;
         const json answer = selects[m_nextSelect++];
         if (!answer.is_object()) {
@@ -127,11 +127,14 @@ class Script : public Backend {
         if (!m_warned) std::fprintf(stderr, "scrivletv2: UI script: %s; answering as without it\n", what);
         m_warned = true;
     }
-    json list(const char* key) {
-        const json value = m_script.value(key, json::array());
-        if (value.is_array()) return value;
+    // Asked on every progress update, so the list is lent, not copied.
+    const json& list(const char* key) {
+        static const json none = json::array();
+        auto found = m_script.find(key);
+        if (found == m_script.end()) return none;
+        if (found->is_array()) return *found;
         warn("an entry that must be a list is not one");
-        return json::array();
+        return none;
     }
     static std::string text(const json& object, const char* key) {
         auto found = object.find(key);
