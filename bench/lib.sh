@@ -35,8 +35,11 @@ measure() {
     out=$1
     shift
     sync
-    /usr/bin/time -f "%e %M" -o "$ROOT/.time" sh -c '"$@" >/dev/null 2>>"$ORVANE_ROOT/.stderr" && sync' measure "$@"
-    cat "$ROOT/.time" >>"$out"
+    # GNU time gives the peak memory; its elapsed time has only 10 ms steps, so the clock is read here.
+    start=$(date +%s.%N)
+    /usr/bin/time -f "%M" -o "$ROOT/.time" sh -c '"$@" >/dev/null 2>>"$ORVANE_ROOT/.stderr" && sync' measure "$@"
+    end=$(date +%s.%N)
+    echo "$(awk -v s="$start" -v e="$end" 'BEGIN {printf "%.3f", e - s}') $(cat "$ROOT/.time")" >>"$out"
 }
 
 # Median of the first (time) or second (memory) column of a result file.
@@ -51,7 +54,11 @@ report() {
         echo "$name, each round (seconds, KiB): scrivletv2 $(tr '\n' ' ' <"$ours")| $peerName $(tr '\n' ' ' <"$peer")"
     fi
     ot=$(median "$ours" 1) om=$(median "$ours" 2) pt=$(median "$peer" 1) pm=$(median "$peer" 2)
-    awk -v n="$name" -v ot="$ot" -v om="$om" -v pt="$pt" -v pm="$pm" -v p="$peerName" -v r="$ROUNDS" 'BEGIN {
-        printf "%s (median of %d): scrivletv2 %.2f s, %.1f MiB peak; %s %.2f s, %.1f MiB peak; time ratio %.3f\n",
-               n, r, ot, om / 1024, p, pt, pm / 1024, (pt > 0 ? ot / pt : 0) }'
+    # Each round runs both tools back to back under the same conditions, so the ratio within a
+    # round is the steadier figure when the machine drifts between rounds.
+    rt=$(paste -d' ' "$ours" "$peer" | awk '$3 > 0 {print $1 / $3}' | sort -g |
+        awk '{v[NR]=$1} END {print (NR ? v[int((NR+1)/2)] : 0)}')
+    awk -v n="$name" -v ot="$ot" -v om="$om" -v pt="$pt" -v pm="$pm" -v p="$peerName" -v r="$ROUNDS" -v rt="$rt" 'BEGIN {
+        printf "%s (median of %d): scrivletv2 %.2f s, %.1f MiB peak; %s %.2f s, %.1f MiB peak; time ratio %.3f (of medians), %.3f (median of rounds)\n",
+               n, r, ot, om / 1024, p, pt, pm / 1024, (pt > 0 ? ot / pt : 0), rt }'
 }
