@@ -39,6 +39,11 @@ std::optional<Namespace::Resolved> resolveFor(const Ref<String>& path, const cha
     return resolved;
 }
 
+// An item's platform path: the caller's own text when it was normal already, which saves a copy.
+Ref<String> platformPathOf(const Ref<String>& given, std::string& normal) {
+    return given->equals(normal) ? given : String::create(std::move(normal));
+}
+
 // The status of a resolved path: what resolving found, or a lookup of its own (lstat when the path
 // itself is wanted, stat when what it leads to). Returns 0 or the errno of the failed lookup.
 int statusOf(const Namespace::Resolved& resolved, struct stat& st, bool followLinks) {
@@ -231,8 +236,7 @@ Ref<FSItem> FSItem::open(const Ref<String>& path, unsigned, unsigned) {
         Error::set(errorFromErrno(failure));
         return {};
     }
-    Ref<FSItem> item(
-        new FSItem(String::create(std::move(resolved->platformPath)), std::move(resolved->hostPath)));
+    Ref<FSItem> item(new FSItem(platformPathOf(path, resolved->platformPath), std::move(resolved->hostPath)));
     item->applyStat(st);
     return item;
 }
@@ -280,7 +284,7 @@ Ref<File> File::open(const Ref<String>& path, unsigned mode) {
             Error::set(Errors::NotFound);
             return {};
         }
-        Ref<File> probe(new File(String::create(resolved->platformPath), host, -1));
+        Ref<File> probe(new File(platformPathOf(path, resolved->platformPath), host, -1));
         probe->applyStat(st);
         return probe;
     }
@@ -309,8 +313,7 @@ Ref<File> File::open(const Ref<String>& path, unsigned mode) {
         return {};
     }
     if (mode == 0x113) claimForThisRun(host);
-    Ref<File> file(
-        new File(String::create(std::move(resolved->platformPath)), std::move(resolved->hostPath), fd));
+    Ref<File> file(new File(platformPathOf(path, resolved->platformPath), std::move(resolved->hostPath), fd));
     file->m_writable = writing;
     file->applyStat(st);
     file->m_sizeJustRead = true;
@@ -572,7 +575,7 @@ Ref<Directory> Directory::open(const Ref<String>& path, unsigned mode) {
         Error::set(Errors::NotWritable);
         return {};
     }
-    return Ref<Directory>(new Directory(String::create(std::move(resolved->platformPath)),
+    return Ref<Directory>(new Directory(platformPathOf(path, resolved->platformPath),
                                         std::move(resolved->hostPath), mode == 0x33));
 }
 
