@@ -144,14 +144,15 @@ bool inside(const std::string& real, const std::string& base) {
     return base == "/" || real == base || real.rfind(base + "/", 0) == 0;
 }
 
-// Directories found to stay inside, remembered for the run, so that a file among thousands in one
-// directory costs one lookup of its own name; like any check before an open by name, it cannot see
-// a directory swapped afterwards. The directories that hold resolved paths are also held open.
-// Looked up by views of host paths, without making strings of them.
+// Host paths are looked up by views, without making strings of them.
 struct PathHash {
     using is_transparent = void;
     size_t operator()(std::string_view path) const { return std::hash<std::string_view>{}(path); }
 };
+
+// Directories found to stay inside, remembered for the run, so that a file among thousands in one
+// directory costs one lookup of its own name; like any check before an open by name, it cannot see
+// a directory swapped afterwards. The directories that hold resolved paths are also held open.
 std::unordered_set<std::string, PathHash, std::equal_to<>> checkedDirectories;
 std::unordered_map<std::string, Handle, PathHash, std::equal_to<>> heldDirectories;
 constexpr size_t maxHeldDirectories = 64;
