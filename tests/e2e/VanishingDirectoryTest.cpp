@@ -92,16 +92,22 @@ TEST(VanishingDirectory, SaveReportsTheWriteErrorAndKeepsTheOtherLocationWhole) 
     EXPECT_TRUE(hasContent(box.work() / "x.bin", data));
 }
 
-TEST(VanishingDirectory, ExportAsksAndStoppingLeavesTheBootDriveAsItWas) {
+// An export to the stick, whose writes are slowed down, of the logs put in `logs` alone.
+struct VanishingExport : ::testing::Test {
+    static constexpr long long now = 1767225600000;
     Sandbox box;
-    constexpr long long now = 1767225600000;
-    box.fixClock(now);
     fs::path logs = box.node("boot") / "Orvane" / "Logs";
-    fs::remove_all(logs.parent_path());
+    VanishingExport() {
+        box.fixClock(now);
+        fs::remove_all(logs.parent_path());
+        box.addFault({{"op", "File::write"}, {"path", "/media/STICK/*"}, {"delayMs", 150}, {"error", 0}});
+    }
+};
+
+TEST_F(VanishingExport, AskingAndStoppingLeavesTheBootDriveAsItWas) {
     std::string big = pattern(4 << 20);
     writeFile(logs / "big.bin", big);
     setModifiedMs(logs / "big.bin", now - 100 * 86400000LL);
-    box.addFault({{"op", "File::write"}, {"path", "/media/STICK/*"}, {"delayMs", 150}, {"error", 0}});
     box.script["select"] = json::array({{{"drive", "STICK"}, {"elements", json::object()}}});
     box.script["answers"] = json::array({2});
 
@@ -126,16 +132,10 @@ TEST(VanishingDirectory, ExportAsksAndStoppingLeavesTheBootDriveAsItWas) {
 
 // The export goes on after the failure: the next file is created in the directory that is there
 // now, not in the one that was removed under the run.
-TEST(VanishingDirectory, ExportGoesOnInADirectoryMadeAnewAtTheSamePath) {
-    Sandbox box;
-    constexpr long long now = 1767225600000;
-    box.fixClock(now);
-    fs::path logs = box.node("boot") / "Orvane" / "Logs";
-    fs::remove_all(logs.parent_path());
+TEST_F(VanishingExport, GoesOnInADirectoryMadeAnewAtTheSamePath) {
     std::map<std::string, std::string> contents{{"one.bin", pattern(2 << 20)}, {"two.bin", pattern(3 << 20)}};
     for (const auto& [name, data] : contents)
         writeFile(logs / name, data);
-    box.addFault({{"op", "File::write"}, {"path", "/media/STICK/*"}, {"delayMs", 150}, {"error", 0}});
     box.script["select"] =
         json::array({{{"drive", "STICK"}, {"elements", {{"gbClear", {{"checked", false}}}}}}});
     box.script["answers"] = json::array({1});
