@@ -30,8 +30,34 @@ export ORVANE_UI=script ORVANE_UI_SCRIPT=$ROOT/script.json
 # machine that has to find fresh memory for every round slows both tools round by round.
 ram=false
 [ "$(stat -f -c %T "$ROOT")" = tmpfs ] && ram=true
+# FRESH_FS=1 (root, with mkfs.ext4 and loop devices) gives every copy a new ext4 filesystem of its
+# own, as a drive just plugged in: no round inherits what an earlier one left on the disk.
+fresh=${FRESH_FS:-}
+target_dir() {
+    if [ -z "$fresh" ]; then
+        echo "$ROOT/$1"
+        return
+    fi
+    truncate -s 2G "$ROOT/$1.img"
+    mkfs.ext4 -q -F "$ROOT/$1.img"
+    mkdir -p "$ROOT/$1"
+    mount -o loop "$ROOT/$1.img" "$ROOT/$1"
+    echo "$ROOT/$1/copy"
+}
+# After its measurement a copy is only in the way: a filesystem of its own is unmounted and deleted.
+drop_target() {
+    if [ -n "$fresh" ]; then
+        umount "$ROOT/$1" && rm -f "$ROOT/$1.img"
+    elif $ram; then
+        rm -rf "$ROOT/$1"
+    fi
+}
+release_mounts() {
+    awk -v r="$ROOT/" 'index($2, r) == 1 {print $2}' /proc/mounts | while read -r m; do umount "$m"; done
+}
+if [ -n "$fresh" ]; then trap 'release_mounts; rm -rf "$ROOT"' EXIT; fi
 run_ours() {
-    stick=$ROOT/nodes/stick-$1
+    stick=$(target_dir "stick-$1")
     mkdir -p "$stick"
     python3 - "$ROOT/host.json" "$stick" <<'PY'
 import json, sys
@@ -46,12 +72,13 @@ PY
     measure "$ROOT/ours" "$BIN" -m export --silent
     copied=$(find "$stick" -type f | wc -l)
     [ "$copied" -eq $((SMALL + LARGE)) ] || { echo "export copied $copied files" >&2; exit 1; }
-    if $ram; then rm -rf "$stick"; fi
+    drop_target "stick-$1"
 }
 run_peer() {
+    copy=$(target_dir "cp-$1")
     sync
-    measure "$ROOT/peer" cp -a "$logs" "$ROOT/cp-$1"
-    if $ram; then rm -rf "$ROOT/cp-$1"; fi
+    measure "$ROOT/peer" cp -a "$logs" "$copy"
+    drop_target "cp-$1"
 }
 for i in $(seq "$ROUNDS"); do
     # Alternate which tool goes first.
