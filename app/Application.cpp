@@ -9,7 +9,8 @@ Application::Application() {
     char language[11] = {};
     std::string current = stdString(Libraries::Environment::Locale::currentLanguage()).substr(0, 10);
     current.copy(language, 10);
-    catalogue = I18N::create("orvane.tool.scrivlet", "31", "3120", language, Libraries::Environment::Release::stage());
+    catalogue = I18N::create("orvane.tool.scrivlet", "31", "3120", language,
+                             Libraries::Environment::Release::stage());
     parameters = Ref<Parameters>(new Parameters);
 
     if (!parameters->valid) {
@@ -38,13 +39,23 @@ Application::~Application() {
 Error Application::run() {
     Error result;
     switch (parameters->mode) {
-    case 0: fileMode(*this, result); return result;
-    case 1: logMode(*this, result); return result;
-    case 2: screenshotMode(*this, result); return result;
-    case 3: return exportLogs();
-    case 4: return logUpload();
-    case 5: return fileUpload();
-    case 6: return screenshotUpload();
+    case 0:
+        fileMode(*this, result);
+        return result;
+    case 1:
+        logMode(*this, result);
+        return result;
+    case 2:
+        screenshotMode(*this, result);
+        return result;
+    case 3:
+        return exportLogs();
+    case 4:
+        return logUpload();
+    case 5:
+        return fileUpload();
+    case 6:
+        return screenshotUpload();
     default:
         LogLine(4) << "Invalid operation mode: " << Code{parameters->mode};
         return Error(1);

@@ -14,7 +14,7 @@ using MountEntry = Services::Mount::Client::Entry;
 using WaitTexts = std::pair<Ref<String>, Ref<String>>;
 
 class Application : public Object {
-public:
+  public:
     Application();
     ~Application() override;
 

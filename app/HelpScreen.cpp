@@ -13,6 +13,8 @@ namespace {
 #define S12 u"            "
 #define S14 u"              "
 
+// The table is laid out as the screen shows it; automatic formatting would split its texts.
+// clang-format off
 const std::u16string lines[] = {
     H u"USAGE: " P u"scrivletv2 " O u"-m" E u" " V u"<mode>" E u" [" V u"options\x2026" E u"] [" V u"<source file>" E
       u" [" V u"<destination file>" E u"]]",
@@ -72,9 +74,12 @@ const std::u16string lines[] = {
     S12 u"Don't force the usage of the boot drive even if it is available,",
     S12 u"but let the user decide the drive. Only applicable for mode " V u"file" E u".",
 };
+// clang-format on
 
 // Lines 1, 20 and 22 are followed by a blank line.
-bool blankAfter(size_t index) { return index == 0 || index == 19 || index == 21; }
+bool blankAfter(size_t index) {
+    return index == 0 || index == 19 || index == 21;
+}
 
 } // namespace
 

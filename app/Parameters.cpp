@@ -31,8 +31,8 @@ struct ModeName {
     uint32_t value;
 };
 constexpr ModeName modeNames[] = {
-    {"log", 1}, {"file", 0}, {"screenshot", 2}, {"export", 3}, {"log-upload", 4}, {"file-upload", 5},
-    {"screenshot-upload", 6},
+    {"log", 1},        {"file", 0},        {"screenshot", 2},        {"export", 3},
+    {"log-upload", 4}, {"file-upload", 5}, {"screenshot-upload", 6},
 };
 } // namespace
 
@@ -70,23 +70,53 @@ bool Parameters::selectMode(const Ref<String>& value) {
 
 bool Parameters::handle(uint64_t id, const Ref<String>&, const Ref<String>& value) {
     switch (id) {
-    case 1: help = true; return true;
-    case 2: return selectMode(value);
-    case 3: addIndex = true; return true;
-    case 4: allowRename = true; return true;
-    case 5: return StrConv::num(value, tid);
-    case 6: return StrConv::num(value, pid);
-    case 7: m_source = value; return true;
-    case 8: dontForceBoot = true; return true;
-    case 9: m_destination = value; return true;
-    case 10: silent = true; return true;
-    case 11: reuseName = true; return true;
-    case 12: showProgress = true; return true;
-    case 13: showSuccess = true; return true;
-    case 14: noCompress = true; return true;
-    case 15: date = value; return true;
-    case 16: suffix = value; return true;
-    default: return false;
+    case 1:
+        help = true;
+        return true;
+    case 2:
+        return selectMode(value);
+    case 3:
+        addIndex = true;
+        return true;
+    case 4:
+        allowRename = true;
+        return true;
+    case 5:
+        return StrConv::num(value, tid);
+    case 6:
+        return StrConv::num(value, pid);
+    case 7:
+        m_source = value;
+        return true;
+    case 8:
+        dontForceBoot = true;
+        return true;
+    case 9:
+        m_destination = value;
+        return true;
+    case 10:
+        silent = true;
+        return true;
+    case 11:
+        reuseName = true;
+        return true;
+    case 12:
+        showProgress = true;
+        return true;
+    case 13:
+        showSuccess = true;
+        return true;
+    case 14:
+        noCompress = true;
+        return true;
+    case 15:
+        date = value;
+        return true;
+    case 16:
+        suffix = value;
+        return true;
+    default:
+        return false;
     }
 }
 

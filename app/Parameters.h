@@ -7,7 +7,7 @@
 namespace Applications::Commands::Scrivlet {
 
 class Parameters : public Object, public Libraries::Commandline::Parameters::Handler {
-public:
+  public:
     Parameters();
     ~Parameters() override;
     bool handle(uint64_t id, const Ref<String>& text, const Ref<String>& value) override;
@@ -33,7 +33,7 @@ public:
     Ref<String> date;
     Ref<String> suffix;
 
-private:
+  private:
     bool selectMode(const Ref<String>& value);
 };
 

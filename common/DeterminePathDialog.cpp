@@ -11,9 +11,10 @@ Ref<DeterminePathDialog> DeterminePathDialog::create(const Ref<String>& title, c
                                                      const Parameters& parameters, const I18N& catalogue) {
     if (!progressRule(parameters)) return {};
     Ref<String> t = isEmpty(title) ? catalogue.lookup("Determining file locations", 65) : title;
-    Ref<String> x = isEmpty(text)
-                        ? catalogue.lookup("Determining the locations to use for the file; this will take a while", 66)
-                        : text;
+    Ref<String> x =
+        isEmpty(text)
+            ? catalogue.lookup("Determining the locations to use for the file; this will take a while", 66)
+            : text;
     Ref<DeterminePathDialog> dialog(new DeterminePathDialog(t, x));
     if (!dialog->m_dialog || !dialog->m_semaphore) return {};
     return dialog;

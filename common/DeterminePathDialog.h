@@ -9,7 +9,7 @@
 namespace Applications::Commands::Scrivlet {
 
 class DeterminePathDialog : public Object {
-public:
+  public:
     static constexpr unsigned showDelayMs = 2000;
     static constexpr unsigned closePauseMs = 100;
 
@@ -17,7 +17,7 @@ public:
                                            const Parameters& parameters, const I18N& catalogue);
     ~DeterminePathDialog() override;
 
-private:
+  private:
     DeterminePathDialog(const Ref<String>& title, const Ref<String>& text);
 
     // 0 undecided; 1 decided, by whichever side changed it first. The word lives in its own block,

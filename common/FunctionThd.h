@@ -6,11 +6,13 @@
 namespace Libraries::STL {
 
 class FunctionThd : public Object, public Exec {
-public:
-    explicit FunctionThd(std::function<void()>&& function) : m_function(std::move(function)) { function = nullptr; }
+  public:
+    explicit FunctionThd(std::function<void()>&& function) : m_function(std::move(function)) {
+        function = nullptr;
+    }
     void run() override { m_function(); }
 
-private:
+  private:
     std::function<void()> m_function;
 };
 

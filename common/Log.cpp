@@ -2,7 +2,9 @@
 
 namespace Applications::Commands::Scrivlet {
 
-SysLogStream& writeCode(SysLogStream& stream, uint32_t value) { return writeCode(stream, uint64_t{value}); }
+SysLogStream& writeCode(SysLogStream& stream, uint32_t value) {
+    return writeCode(stream, uint64_t{value});
+}
 
 SysLogStream& writeCode(SysLogStream& stream, uint64_t value) {
     return stream.writeHex(value) << "h (" << std::to_string(value) << ")";

@@ -1,8 +1,8 @@
 #pragma once
 // Log lines in the program's fixed form: pieces of text, Strings, and codes written as
 // hexadecimal digits, "h (", decimal digits, ")".
-#include "platform/SysLog.h"
 #include "platform/String.h"
+#include "platform/SysLog.h"
 #include <cstdint>
 
 namespace Applications::Commands::Scrivlet {
@@ -18,7 +18,7 @@ struct Code {
 // One log line of a level; it is composed only when the filter admits the level, and ends (is
 // written) when the LogLine goes out of scope.
 class LogLine {
-public:
+  public:
     explicit LogLine(unsigned level);
     ~LogLine();
     LogLine(const LogLine&) = delete;
@@ -27,7 +27,7 @@ public:
     LogLine& operator<<(const Ref<String>& text);
     LogLine& operator<<(Code code);
 
-private:
+  private:
     SysLogStream* m_stream = nullptr;
 };
 

@@ -12,8 +12,9 @@ void Application::notifyError(const Ref<String>& title, const Ref<String>& text)
     Dialog::show(Dialog::Failure, keptTitle, keptText, 0x20, 0x20);
 }
 
-int Application::notifyInformation(const Ref<String>& title, const Ref<String>& text, const Ref<String>& secondText,
-                                   const Ref<String>& firstValue, const Ref<String>& secondValue) {
+int Application::notifyInformation(const Ref<String>& title, const Ref<String>& text,
+                                   const Ref<String>& secondText, const Ref<String>& firstValue,
+                                   const Ref<String>& secondValue) {
     Ref<String> message = text ? text : String::create("");
     bool two = !isEmpty(secondValue);
     if (two) message = message->concat('\n')->concat(secondText);

@@ -4,8 +4,14 @@
 
 namespace Applications::Commands::Scrivlet {
 
-inline bool progressRule(const Parameters& p) { return !p.silent || p.showProgress; }
-inline bool errorRule(const Parameters& p) { return !p.silent || p.showProgress || p.showSuccess; }
-inline bool successRule(const Parameters& p) { return !p.silent || p.showSuccess; }
+inline bool progressRule(const Parameters& p) {
+    return !p.silent || p.showProgress;
+}
+inline bool errorRule(const Parameters& p) {
+    return !p.silent || p.showProgress || p.showSuccess;
+}
+inline bool successRule(const Parameters& p) {
+    return !p.silent || p.showSuccess;
+}
 
 } // namespace Applications::Commands::Scrivlet

@@ -6,7 +6,7 @@
 namespace Applications::Commands::Scrivlet {
 
 class StringFormatter : public virtual RefCount {
-public:
+  public:
     static Ref<StringFormatter> create(const Ref<String>& text);
     virtual StringFormatter& arg(uint64_t number, uint64_t radix) = 0;
     virtual StringFormatter& arg(const Ref<String>& value) = 0;
@@ -14,13 +14,13 @@ public:
 };
 
 class StringFormatterObj : public Object, public StringFormatter {
-public:
+  public:
     explicit StringFormatterObj(const Ref<String>& text) : m_template(text), m_text(text) {}
     StringFormatter& arg(uint64_t number, uint64_t radix) override;
     StringFormatter& arg(const Ref<String>& value) override;
     Ref<String> result() override { return m_text; }
 
-private:
+  private:
     Ref<String> m_template;
     Ref<String> m_text;
     uint64_t m_next = 1;

@@ -3,9 +3,9 @@
 #include "Export.h"
 #include "common/Log.h"
 #include "common/StringFormatter.h"
-#include "storage/DirectoryHierarchy.h"
 #include "platform/System.h"
 #include "platform/Time.h"
+#include "storage/DirectoryHierarchy.h"
 #include <algorithm>
 
 namespace Applications::Commands::Scrivlet {
@@ -66,7 +66,8 @@ Error listFiles(CopyRun& run) {
     return Error(0);
 }
 
-Ref<FileMapping> mapSide(const Ref<File>& file, const Ref<ShMem>& block, const char* what, const Ref<String>& entry) {
+Ref<FileMapping> mapSide(const Ref<File>& file, const Ref<ShMem>& block, const char* what,
+                         const Ref<String>& entry) {
     Ref<FileMapping> mapping = file->map(block);
     if (!mapping) LogLine(3) << what << entry << "; error: " << Code{Error::get()};
     return mapping;
@@ -175,7 +176,8 @@ void undoExport(CopyRun& run) {
         Ref<String> parent = Service::parent(directory, false);
         Ref<Directory> container = Directory::open(parent, 0x33);
         if (!container) {
-            LogLine(3) << "Failed to open directory for removal: " << parent << "; error: " << Code{Error::get()};
+            LogLine(3) << "Failed to open directory for removal: " << parent
+                       << "; error: " << Code{Error::get()};
             removalError = true;
         } else if (!container->remove(Service::name(directory))) {
             LogLine(3) << "Failed to remove directory " << directory << "; error: " << Code{Error::get()};
@@ -218,13 +220,15 @@ Error prepareExportDirectory(CopyRun& run) {
 } // namespace
 
 void reportExportFailure(Application& app, const Ref<String>& path, uint32_t code) {
-    app.notifyError(app.text("Export failed", 33),
-                    formatMessage(app.text("Failed to prepare export to {1}.\nErrorCode: 0x{2} ({3})", 34), path, code));
+    app.notifyError(
+        app.text("Export failed", 33),
+        formatMessage(app.text("Failed to prepare export to {1}.\nErrorCode: 0x{2} ({3})", 34), path, code));
 }
 
 bool askContinueAfterCopyFailure(Application& app, const Ref<String>& relativePath, uint32_t code) {
     Ref<String> text = formatMessage(
-        app.text("Failed to copy file {1}.\nErrorcode: 0x{2} ({3})\nDo you want to continue?", 32), relativePath, code);
+        app.text("Failed to copy file {1}.\nErrorcode: 0x{2} ({3})\nDo you want to continue?", 32),
+        relativePath, code);
     return Dialog::show(Dialog::Continue, app.text("Copy failed", 31), text, 3, 1) != 1;
 }
 
@@ -238,7 +242,8 @@ Error copyExport(ExportState& state) {
     if (Error e = prepareExportDirectory(run); e != 0) return e;
     if (Error e = listFiles(run); e != 0) return e;
 
-    for (const ExportCategory& category : state.categories) state.removeCount += category.filesToRemove.size();
+    for (const ExportCategory& category : state.categories)
+        state.removeCount += category.filesToRemove.size();
     if (state.progress) state.progress->setMaximum(state.removeCount != 0 ? 2000 : 1000);
     LogLine(1) << "Count of files to export: " << Code{run.exportList.size()};
 
@@ -270,7 +275,8 @@ Error copyExport(ExportState& state) {
     }
     run.exportDirectory.reset();
     Dialog::show(Dialog::Information, app.text("Export successful", 94),
-                 formatMessage(app.text("Logs successfully exported to {1}", 95), run.exportPath), 0x20, 0x20);
+                 formatMessage(app.text("Logs successfully exported to {1}", 95), run.exportPath), 0x20,
+                 0x20);
     return Error(0);
 }
 

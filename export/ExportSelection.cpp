@@ -28,7 +28,7 @@ struct ClearPeriod {
 };
 
 constexpr ClearPeriod clearPeriods[] = {
-    {1, "1 DAY", 12, false},   {7, "1 WEEK", 14, false}, {30, "1 MONTH", 13, false},
+    {1, "1 DAY", 12, false},    {7, "1 WEEK", 14, false},   {30, "1 MONTH", 13, false},
     {90, "3 MONTHS", 16, true}, {365, "1 YEAR", 15, false},
 };
 
@@ -84,12 +84,13 @@ Error addCategory(ExportState& state, const char* name, const char* checkBoxId, 
 
 Error probeCategories(ExportState& state) {
     Application& app = state.app;
-    if (Error e = addCategory(state, "Logs", "cbLogs", app.text("Logs", 19), true, app.text("Export log files", 21),
-                              app.text("No logs available", 20));
+    if (Error e = addCategory(state, "Logs", "cbLogs", app.text("Logs", 19), true,
+                              app.text("Export log files", 21), app.text("No logs available", 20));
         e != 0)
         return e;
-    if (Error e = addCategory(state, "Screenshots", "cbScreenshots", app.text("Screenshots", 22), false,
-                              app.text("Export screenshot files", 24), app.text("No screenshots available", 23));
+    if (Error e =
+            addCategory(state, "Screenshots", "cbScreenshots", app.text("Screenshots", 22), false,
+                        app.text("Export screenshot files", 24), app.text("No screenshots available", 23));
         e != 0)
         return e;
     return addCategory(state, "Analyze", "cbAnalyze", app.text("Analyze", 6), false,
@@ -111,14 +112,16 @@ ClearGroup buildClearGroup(Application& app, Ref<DialogParameters>& dialog) {
 
     Ref<Elements::Label> label = Elements::Label::create(String::create("lblClear"));
     label->setText(app.text("AFTER EXPORT REMOVE FILES THAT ARE OLDER THAN", 10));
-    label->setHint(app.text("REMOVE ALL FILES OF THE SELECTED CATEGORIES AFTER THEY WERE EXPORTED THAT ARE OLDER "
-                            "THAN THE VALUE SELECTED IN THE DROPDOWN",
-                            11));
+    label->setHint(
+        app.text("REMOVE ALL FILES OF THE SELECTED CATEGORIES AFTER THEY WERE EXPORTED THAT ARE OLDER "
+                 "THAN THE VALUE SELECTED IN THE DROPDOWN",
+                 11));
     clear.group->append(label);
 
     clear.dropDown = Elements::DropDown::create(String::create("ddClear"));
     clear.dropDown->setHint(label->hint());
-    for (const ClearPeriod& row : clearPeriods) clear.dropDown->addItem(app.text(row.label, row.number));
+    for (const ClearPeriod& row : clearPeriods)
+        clear.dropDown->addItem(app.text(row.label, row.number));
     for (size_t i = 0; i < std::size(clearPeriods); i++) {
         if (clearPeriods[i].preselected) {
             clear.dropDown->select(static_cast<long>(i));
@@ -138,7 +141,8 @@ Error showDialog(ExportState& state, bool offerClearing, ClearGroup& clear) {
     dialog->setTitle(app.text("Export system files", 5));
     Ref<Elements::GroupBox> elements = Elements::GroupBox::create(String::create("gbElements"));
     elements->setText(app.text("Select elements to export", 17));
-    for (const ExportCategory& category : state.categories) elements->append(category.checkBox);
+    for (const ExportCategory& category : state.categories)
+        elements->append(category.checkBox);
     dialog->elements().push_back(elements);
     if (offerClearing) clear = buildClearGroup(app, dialog);
 
@@ -148,8 +152,9 @@ Error showDialog(ExportState& state, bool offerClearing, ClearGroup& clear) {
     if (code == 0x2007) return code;
     LogLine(4) << "Failed to initialize storage location; error: " << Code{code};
     code = code | 0x30000000;
-    app.notifyError(app.text("Export failed", 29),
-                    formatCode(app.text("Failed to access destination drive.\nErrorcode: 0x{1} ({2})", 30), code));
+    app.notifyError(
+        app.text("Export failed", 29),
+        formatCode(app.text("Failed to access destination drive.\nErrorcode: 0x{1} ({2})", 30), code));
     return code;
 }
 
@@ -183,8 +188,9 @@ void showInformation(Application& app, unsigned titleNumber, const char* title, 
 } // namespace
 
 void reportSourceFailure(Application& app, uint32_t code) {
-    app.notifyError(app.text("Prepare source failed", 35),
-                    formatCode(app.text("Failed to access logs directory.\nErrorcode: 0x{1} ({2})", 36), code));
+    app.notifyError(
+        app.text("Prepare source failed", 35),
+        formatCode(app.text("Failed to access logs directory.\nErrorcode: 0x{1} ({2})", 36), code));
 }
 
 Error Application::exportLogs() {
@@ -212,7 +218,8 @@ Error Application::exportLogs() {
         offerClearing = offerClearing || category.writable;
     }
     if (!anyFiles) {
-        showInformation(*this, 71, "No files available", 72, "There are no files available that can be exported");
+        showInformation(*this, 71, "No files available", 72,
+                        "There are no files available that can be exported");
         return Error(0);
     }
     if (!offerClearing)
@@ -223,7 +230,8 @@ Error Application::exportLogs() {
     if (Error e = chooseCutoff(state, clear); e != 0) return e;
 
     bool anyChecked = false;
-    for (const ExportCategory& category : state.categories) anyChecked = anyChecked || category.checkBox->checked();
+    for (const ExportCategory& category : state.categories)
+        anyChecked = anyChecked || category.checkBox->checked();
     if (!anyChecked) {
         showInformation(*this, 73, "No elements selected", 74, "No elements were selected for export.");
         return Error(0);

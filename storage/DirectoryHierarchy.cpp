@@ -26,7 +26,8 @@ bool ensureDirectoryHierarchy(const Ref<String>& path, const Ref<String>& bounda
     return false;
 }
 
-Ref<Directory> openOrCreateSubfolder(const Ref<Directory>& parentDirectory, const Ref<String>& name, Ref<String>& path) {
+Ref<Directory> openOrCreateSubfolder(const Ref<Directory>& parentDirectory, const Ref<String>& name,
+                                     Ref<String>& path) {
     Ref<String> candidate = path->concat('/')->concat(name);
     if (Ref<Directory> existing = Directory::open(candidate, 0x33)) {
         path = candidate;
@@ -36,7 +37,8 @@ Ref<Directory> openOrCreateSubfolder(const Ref<Directory>& parentDirectory, cons
         path = candidate;
         return Directory::open(candidate, 0x33);
     }
-    LogLine(3) << "Failed to create subfolder '" << name << "' in '" << path << "'; error: " << Code{Error::get()};
+    LogLine(3) << "Failed to create subfolder '" << name << "' in '" << path
+               << "'; error: " << Code{Error::get()};
     return {};
 }
 

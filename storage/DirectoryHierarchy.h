@@ -7,7 +7,7 @@ namespace Applications::Commands::Scrivlet {
 bool ensureDirectoryHierarchy(const Ref<String>& path, const Ref<String>& boundary, bool lastLevelIsFile);
 Ref<String> productSubdirectory(const Ref<String>& base, bool forLogs);
 Ref<Services::Filesystem::Client::Directory>
-openOrCreateSubfolder(const Ref<Services::Filesystem::Client::Directory>& parentDirectory, const Ref<String>& name,
-                      Ref<String>& path);
+openOrCreateSubfolder(const Ref<Services::Filesystem::Client::Directory>& parentDirectory,
+                      const Ref<String>& name, Ref<String>& path);
 
 } // namespace Applications::Commands::Scrivlet

@@ -39,24 +39,29 @@ Match longestMountMatch(const Ref<String>& path) {
     return kept;
 }
 
-Ref<String> chr(std::string_view text) { return String::create(text); }
+Ref<String> chr(std::string_view text) {
+    return String::create(text);
+}
 
 } // namespace
 
 Ref<String> Application::displayPath(const Ref<String>& input, const Ref<MountEntry>& mountEntry) {
     if (isEmpty(input)) return input;
     Ref<String> path = input;
-    Match match = mountEntry ? Match{mountEntry->nodeName(), mountEntry->mountPoint()} : longestMountMatch(path);
+    Match match =
+        mountEntry ? Match{mountEntry->nodeName(), mountEntry->mountPoint()} : longestMountMatch(path);
 
     Ref<String> driveName, nodePath;
     if (match.nodeName) {
         if (Ref<Filesystem::Client::Node> node = Filesystem::Client::Nodes::open(match.nodeName)) {
             nodePath = node->path();
             Ref<Nodes::Provider> provider = Nodes::Provider::create(node, 0);
-            Ref<Nodes::Providers::Generic> generic = provider ? Nodes::Providers::Generic::create(provider) : nullptr;
+            Ref<Nodes::Providers::Generic> generic =
+                provider ? Nodes::Providers::Generic::create(provider) : nullptr;
             if (generic) {
                 driveName = stringAttribute(generic, "SUBST_NAME");
-                if (!driveName && Sys::info(0x20002) == 1) driveName = stringAttribute(generic, "DRIVELETTER");
+                if (!driveName && Sys::info(0x20002) == 1)
+                    driveName = stringAttribute(generic, "DRIVELETTER");
             }
         }
     }

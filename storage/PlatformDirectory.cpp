@@ -19,7 +19,8 @@ Error Application::accessPlatformDirectory(unsigned pathId, bool logNodeFailure,
     if (!node) {
         Error code = Error::get();
         if (logNodeFailure) {
-            LogLine(3) << "Failed to determine node of main platform path " << Code{pathId} << "; error: " << Code{code};
+            LogLine(3) << "Failed to determine node of main platform path " << Code{pathId}
+                       << "; error: " << Code{code};
             LogLine(4) << "Main directory not available";
         }
         return Error(0x70008443);
@@ -31,12 +32,13 @@ Error Application::accessPlatformDirectory(unsigned pathId, bool logNodeFailure,
 
     mountEntry = Entry::create(node, 0, 3, parameters);
     if (!mountEntry) {
-        LogLine(3) << "Failed to mount main platform directory node " << node << "; error: " << Code{Error::get()};
+        LogLine(3) << "Failed to mount main platform directory node " << node
+                   << "; error: " << Code{Error::get()};
     } else {
         path = PlatformEnvironment::getPath(pathId);
         if (!path) {
-            LogLine(3) << "Failed to determine path to main platform directory from node " << node << " mounted as "
-                       << mountEntry->mountPoint() << "; error: " << Code{Error::get()};
+            LogLine(3) << "Failed to determine path to main platform directory from node " << node
+                       << " mounted as " << mountEntry->mountPoint() << "; error: " << Code{Error::get()};
             mountEntry.reset();
         }
     }

@@ -43,8 +43,10 @@ Ref<String> uniqueFilename(const Ref<String>& name, const Ref<String>& directory
     }
     while (hi > lo + 1) {
         uint64_t mid = lo + (hi - lo) / 2;
-        if (indexed.isTaken(mid, candidate)) lo = mid;
-        else hi = mid;
+        if (indexed.isTaken(mid, candidate))
+            lo = mid;
+        else
+            hi = mid;
     }
     if (indexed.isTaken(hi, candidate)) return {};
     return candidate;

@@ -6,7 +6,7 @@
 namespace Applications::Commands::Scrivlet {
 
 class IndexedName {
-public:
+  public:
     IndexedName(const Ref<String>& name, const Ref<String>& directory, bool wholeName);
     Ref<String> candidate(uint64_t n) const;
     // True when something exists under the candidate for n; the candidate is returned in `name`.

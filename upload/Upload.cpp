@@ -73,8 +73,8 @@ Error Application::screenshotUpload() {
 }
 
 Error Application::uploadFile(const Ref<String>& uploadName) {
-    Ref<ZEZUvedaze> client =
-        connect(*this, &Application::reportFileUploadFailure, "File upload for ZEZ-Uvedaze not available; error: ");
+    Ref<ZEZUvedaze> client = connect(*this, &Application::reportFileUploadFailure,
+                                     "File upload for ZEZ-Uvedaze not available; error: ");
     if (!client) return Error(0x10002);
 
     Ref<File> file = File::open(parameters->source(), 3);
@@ -84,7 +84,8 @@ Error Application::uploadFile(const Ref<String>& uploadName) {
         reportFileUploadFailure(code | 0x40000000, {});
         return Error(0x8443);
     }
-    Ref<Progress> progress = createProgress(text("UPLOADING FILE...", 89), text("UPLOADING FILE...", 90), 100);
+    Ref<Progress> progress =
+        createProgress(text("UPLOADING FILE...", 89), text("UPLOADING FILE...", 90), 100);
     Ref<UploadFileProgress> notifier = makeRef<UploadFileProgress>(progress);
 
     Ref<String> tag = client->uploadFile(file->stream(), uploadName, notifier, transferLimitMs);
@@ -101,14 +102,14 @@ Error Application::uploadFile(const Ref<String>& uploadName) {
     LogLine(4) << "File upload failed; error: " << Code{code};
     progress.reset();
     notifier.reset();
-    reportFileUploadFailure(code | 0x50000000, code == 0x8484 ? text("SIZE OF DATA TO UPLOAD IS TOO LARGE", 63)
-                                                              : Ref<String>());
+    reportFileUploadFailure(code | 0x50000000,
+                            code == 0x8484 ? text("SIZE OF DATA TO UPLOAD IS TOO LARGE", 63) : Ref<String>());
     return Error(0x8443);
 }
 
 void Application::reportFileUploadFailure(uint32_t code, const Ref<String>& message) {
-    showFailure(*this, text("UPLOAD FILE FAILED", 61), isEmpty(message) ? text("UPLOAD OF FILE FAILED", 62) : message,
-                code);
+    showFailure(*this, text("UPLOAD FILE FAILED", 61),
+                isEmpty(message) ? text("UPLOAD OF FILE FAILED", 62) : message, code);
 }
 
 Error Application::logUpload() {
@@ -134,14 +135,14 @@ Error Application::logUpload() {
         return code;
     }
     LogLine(4) << "System log upload failed; error: " << Code{code};
-    reportLogUploadFailure(code | 0x30000000, code == 0x8484 ? text("SIZE OF DATA TO UPLOAD IS TOO LARGE", 63)
-                                                             : Ref<String>());
+    reportLogUploadFailure(code | 0x30000000,
+                           code == 0x8484 ? text("SIZE OF DATA TO UPLOAD IS TOO LARGE", 63) : Ref<String>());
     return Error(0x8443);
 }
 
 void Application::reportLogUploadFailure(uint32_t code, const Ref<String>& message) {
-    showFailure(*this, text("UPLOAD LOG FAILED", 61), isEmpty(message) ? text("UPLOAD OF LOG FAILED", 64) : message,
-                code);
+    showFailure(*this, text("UPLOAD LOG FAILED", 61),
+                isEmpty(message) ? text("UPLOAD OF LOG FAILED", 64) : message, code);
 }
 
 } // namespace Applications::Commands::Scrivlet

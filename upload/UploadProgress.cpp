@@ -17,7 +17,9 @@ void UploadFileProgress::progress(int, double fraction) {
     m_progress->endUpdate();
 }
 
-bool UploadFileProgress::abandon() { return m_progress && m_progress->cancelled(true); }
+bool UploadFileProgress::abandon() {
+    return m_progress && m_progress->cancelled(true);
+}
 
 void UploadSyslogProgress::progress(int, double fraction) {
     logPercentage(fraction);
@@ -28,6 +30,8 @@ void UploadSyslogProgress::progress(int, double fraction) {
     m_progress->endUpdate();
 }
 
-bool UploadSyslogProgress::abandon() { return m_progress && m_progress->cancelled(true); }
+bool UploadSyslogProgress::abandon() {
+    return m_progress && m_progress->cancelled(true);
+}
 
 } // namespace Applications::Commands::Scrivlet

@@ -10,25 +10,26 @@ namespace Applications::Commands::Scrivlet {
 class UploadFileProgress : public Object,
                            public Interfaces::ProgressNotifier,
                            public Libraries::Tarnhold::Remote::ZEZUvedaze::Progress {
-public:
-    explicit UploadFileProgress(Ref<Services::Skarnel::Client::Progress> progress) : m_progress(std::move(progress)) {}
+  public:
+    explicit UploadFileProgress(Ref<Services::Skarnel::Client::Progress> progress)
+        : m_progress(std::move(progress)) {}
     void progress(int unused, double fraction) override;
     bool abandon() override;
 
-private:
+  private:
     Ref<Services::Skarnel::Client::Progress> m_progress;
 };
 
 class UploadSyslogProgress : public Object,
                              public Interfaces::ProgressNotifier,
                              public Libraries::Tarnhold::Remote::ZEZUvedaze::Progress {
-public:
+  public:
     UploadSyslogProgress(Ref<Services::Skarnel::Client::Progress> progress, Ref<I18N> catalogue)
         : m_progress(std::move(progress)), m_catalogue(std::move(catalogue)) {}
     void progress(int unused, double fraction) override;
     bool abandon() override;
 
-private:
+  private:
     Ref<Services::Skarnel::Client::Progress> m_progress;
     Ref<I18N> m_catalogue;
 };

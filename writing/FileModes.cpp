@@ -30,8 +30,9 @@ void screenshotMode(Application& application, Error& result) {
     } else {
         filename = application.predeterminedFilename(extensionOf(p.source()));
     }
-    WaitTexts texts{application.text("Determining screenshot locations", 69),
-                    application.text("Determining the locations to use for the screenshots; this will take a while", 70)};
+    WaitTexts texts{
+        application.text("Determining screenshot locations", 69),
+        application.text("Determining the locations to use for the screenshots; this will take a while", 70)};
     application.saveFile(result, filename, texts);
 }
 

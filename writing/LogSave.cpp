@@ -4,9 +4,9 @@
 #include "common/Log.h"
 #include "common/Notifications.h"
 #include "common/StringFormatter.h"
-#include "storage/DirectoryHierarchy.h"
 #include "platform/SysLog.h"
 #include "platform/System.h"
+#include "storage/DirectoryHierarchy.h"
 
 namespace Applications::Commands::Scrivlet {
 
@@ -27,8 +27,9 @@ void showUnavailable(Application& app) {
     }
     Ref<String> message =
         redirect.empty()
-            ? StringUtil::replace(app.text("The system log is not available, it's output is redirected to {file}", 50),
-                                  "{file}", String::create(redirect), 0)
+            ? StringUtil::replace(
+                  app.text("The system log is not available, it's output is redirected to {file}", 50),
+                  "{file}", String::create(redirect), 0)
             : app.text("The system log is not available as it's disabled due to a boot parameter.", 51);
     app.notifyError(app.text("SysLog not available", 49), message);
 }
@@ -53,13 +54,15 @@ Error chooseDrive(Application& app, std::vector<TargetLocation>& locations, cons
     LogLine(4) << "Could not initialize storage location; error: " << Code{code};
     code = code | 0x40000000;
     if (errorRule(p))
-        app.notifyError(app.text("Error", 45),
-                        formatMessage(app.text("Could not store file: {1}; error: 0x{2} ({3})", 46), filename, code));
+        app.notifyError(
+            app.text("Error", 45),
+            formatMessage(app.text("Could not store file: {1}; error: 0x{2} ({3})", 46), filename, code));
     return code;
 }
 
 // Returns false when every location failed (`result` says how).
-bool settlePaths(Application& app, std::vector<TargetLocation>& locations, const Ref<String>& filename, Error& result) {
+bool settlePaths(Application& app, std::vector<TargetLocation>& locations, const Ref<String>& filename,
+                 Error& result) {
     const Parameters& p = *app.parameters;
     size_t failures = 0;
     for (TargetLocation& l : locations) {
@@ -67,13 +70,15 @@ bool settlePaths(Application& app, std::vector<TargetLocation>& locations, const
         if (l.dialogItem) {
             dir = productSubdirectory(l.dialogItem->path(), true);
         } else if (!ensureDirectoryHierarchy(l.directory, l.mount->mountPoint(), false)) {
-            LogLine(4) << "Failed to ensure folder hierarchy " << l.directory << " on " << l.mount->mountPoint();
+            LogLine(4) << "Failed to ensure folder hierarchy " << l.directory << " on "
+                       << l.mount->mountPoint();
             l.failed = true;
             if (++failures == locations.size()) {
                 if (errorRule(p))
-                    app.notifyError(app.text("Error", 45),
-                                    formatMessage(app.text("Could not store file: {1}; error: 0x{2} ({3})", 46),
-                                                  filename, 0x80008443));
+                    app.notifyError(
+                        app.text("Error", 45),
+                        formatMessage(app.text("Could not store file: {1}; error: 0x{2} ({3})", 46), filename,
+                                      0x80008443));
                 result = Error(0x80008443);
                 return false;
             }
@@ -88,8 +93,9 @@ bool settlePaths(Application& app, std::vector<TargetLocation>& locations, const
             l.failed = true;
             if (++failures == locations.size()) {
                 if (errorRule(p))
-                    app.notifyError(app.text("Error", 57),
-                                    formatMessage(app.text("Could not determine unique filename for {1}", 58), full));
+                    app.notifyError(
+                        app.text("Error", 57),
+                        formatMessage(app.text("Could not determine unique filename for {1}", 58), full));
                 result = Error(0x8443);
                 return false;
             }
@@ -123,14 +129,16 @@ void logMode(Application& app, Error& result) {
         result = Error(0x8483);
         return;
     }
-    Ref<String> filename = !isEmpty(p.source()) ? p.source() : app.predeterminedFilename(String::create("log"));
+    Ref<String> filename =
+        !isEmpty(p.source()) ? p.source() : app.predeterminedFilename(String::create("log"));
 
     std::vector<TargetLocation> locations;
     Ref<DeterminePathDialog> waitDialog;
     if (!p.allowRename) {
         waitDialog = DeterminePathDialog::create(
             app.text("Determining log locations", 67),
-            app.text("Determining the locations to use for the log files; this will take a while", 68), p, *app.catalogue);
+            app.text("Determining the locations to use for the log files; this will take a while", 68), p,
+            *app.catalogue);
         for (bool alternate : {false, true}) {
             TargetLocation l;
             if (app.platformLogDirectory(alternate, l.mount, l.directory) == 0) locations.push_back(l);
@@ -153,7 +161,8 @@ void logMode(Application& app, Error& result) {
 
     uint64_t base = 0;
     for (TargetLocation& l : locations) {
-        if (progress) progress->setText(formatMessage(app.text("Saving {1}", 88), app.displayPath(l.path, l.mount)));
+        if (progress)
+            progress->setText(formatMessage(app.text("Saving {1}", 88), app.displayPath(l.path, l.mount)));
         Ref<SysLogExport> job = SysLog::exportLog(l.path);
         if (!job) {
             LogLine(4) << "Failed to initiate export to " << l.path;
@@ -161,11 +170,13 @@ void logMode(Application& app, Error& result) {
         } else if (!follow(job, l, progress, base)) {
             job->cancel();
             progress.reset();
-            for (TargetLocation& each : locations) each.dialogItem.reset();
+            for (TargetLocation& each : locations)
+                each.dialogItem.reset();
             // Let the cancelled export close its file before the file is removed.
             unsigned state = 0;
             double fraction = 0;
-            while (job->status(state, fraction) && state == 0) Thd::sleep(10);
+            while (job->status(state, fraction) && state == 0)
+                Thd::sleep(10);
             app.removeIncompleteFiles(locations, false);
             locations.clear();
             StdIO::stdOutPrinter() << "User aborted";
@@ -179,9 +190,11 @@ void logMode(Application& app, Error& result) {
     app.removeIncompleteFiles(locations, true);
     progress.reset();
 
-    Ref<String> first = locations[0].failed ? Ref<String>() : app.displayPath(locations[0].path, locations[0].mount);
+    Ref<String> first =
+        locations[0].failed ? Ref<String>() : app.displayPath(locations[0].path, locations[0].mount);
     Ref<String> second;
-    if (locations.size() > 1 && !locations[1].failed) second = app.displayPath(locations[1].path, locations[1].mount);
+    if (locations.size() > 1 && !locations[1].failed)
+        second = app.displayPath(locations[1].path, locations[1].mount);
     if (isEmpty(first) && !isEmpty(second)) std::swap(first, second);
     for (TargetLocation& l : locations) {
         l.mount.reset();
@@ -190,18 +203,22 @@ void logMode(Application& app, Error& result) {
 
     if (isEmpty(first)) {
         if (errorRule(p))
-            app.notifyError(app.text("Error", 45),
-                            formatMessage(app.text("Could not store file {1}: 0x{2} ({3})", 46), filename, 0x20008443));
+            app.notifyError(
+                app.text("Error", 45),
+                formatMessage(app.text("Could not store file {1}: 0x{2} ({3})", 46), filename, 0x20008443));
         result = Error(0x8443);
         return;
     }
     if (successRule(p)) {
         Error::set(0);
-        int shown = app.uiTypeOther ? app.notifyInformation(app.text("Information", 99), app.text("Log saved as:\n - {1}", 1),
-                                                            app.text(" - {2}", 2), first, second)
-                                    : app.notifyInformation(app.text("Information", 99), app.text("Log saved as {1}", 100),
-                                                            app.text("and {2}", 101), first, second);
-        if (shown == 0) LogLine(4) << "Failed to show success information dialog; error: " << Code{Error::get()};
+        int shown =
+            app.uiTypeOther
+                ? app.notifyInformation(app.text("Information", 99), app.text("Log saved as:\n - {1}", 1),
+                                        app.text(" - {2}", 2), first, second)
+                : app.notifyInformation(app.text("Information", 99), app.text("Log saved as {1}", 100),
+                                        app.text("and {2}", 101), first, second);
+        if (shown == 0)
+            LogLine(4) << "Failed to show success information dialog; error: " << Code{Error::get()};
     }
     result = Error(0);
 }

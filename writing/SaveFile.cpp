@@ -4,15 +4,15 @@
 #include "common/Log.h"
 #include "common/Notifications.h"
 #include "common/StringFormatter.h"
+#include "platform/System.h"
 #include "storage/DirectoryHierarchy.h"
 #include "storage/UniqueFilename.h"
-#include "platform/System.h"
 
 namespace Applications::Commands::Scrivlet {
 
 using namespace Services::Filesystem::Client;
-using Services::Skarnel::Client::Progress;
 using Services::Skarnel::Client::FSItem;
+using Services::Skarnel::Client::Progress;
 
 namespace {
 
@@ -24,7 +24,9 @@ struct SaveRun {
     std::vector<TargetLocation> locations;
     Ref<DeterminePathDialog> waitDialog;
 
-    void error(unsigned number, const Ref<String>& message) { app.notifyError(app.text("Error", number), message); }
+    void error(unsigned number, const Ref<String>& message) {
+        app.notifyError(app.text("Error", number), message);
+    }
     void releaseAll() {
         for (TargetLocation& l : locations) {
             l.file.reset();
@@ -49,7 +51,8 @@ Error chooseDrive(SaveRun& run, const Ref<String>& filename) {
         if (code == 0x2007) return code;
         LogLine(4) << "Could not initialize storage location; error: " << Code{code};
         code = code | 0x40000000;
-        run.error(45, formatMessage(run.app.text("Could not create file: {1}; error: 0x{2} ({3})", 46), filename, code));
+        run.error(45, formatMessage(run.app.text("Could not create file: {1}; error: 0x{2} ({3})", 46),
+                                    filename, code));
         return code;
     }
     TargetLocation location;
@@ -73,7 +76,8 @@ bool createIndexed(SaveRun& run, TargetLocation& l, const Ref<String>& filename,
             LogLine(4) << "Could not determine unique filename for " << filename << " in path " << dir;
             if (++failures == run.locations.size()) {
                 run.waitDialog.reset();
-                run.error(57, formatMessage(run.app.text("Could not determine unique filename for {1}", 58), l.path));
+                run.error(57, formatMessage(run.app.text("Could not determine unique filename for {1}", 58),
+                                            l.path));
                 result = Error(0x8443);
                 return false;
             }
@@ -93,7 +97,8 @@ bool createIndexed(SaveRun& run, TargetLocation& l, const Ref<String>& filename,
         if (++failures == run.locations.size()) {
             run.waitDialog.reset();
             code = code | 0x10000000;
-            run.error(45, formatMessage(run.app.text("Could not create file: {1}; error: 0x{2} ({3})", 46), l.path, code));
+            run.error(45, formatMessage(run.app.text("Could not create file: {1}; error: 0x{2} ({3})", 46),
+                                        l.path, code));
             result = code;
             return false;
         }
@@ -119,7 +124,8 @@ bool createPlain(SaveRun& run, TargetLocation& l, size_t& failures, Error& resul
     if (++failures == run.locations.size()) {
         Error code = Error::get() | 0x60000000;
         run.waitDialog.reset();
-        run.error(45, formatMessage(run.app.text("Could not create file: {1}; error: 0x{2} ({3})", 46), l.path, code));
+        run.error(45, formatMessage(run.app.text("Could not create file: {1}; error: 0x{2} ({3})", 46),
+                                    l.path, code));
         result = code;
         return false;
     }
@@ -133,14 +139,16 @@ bool settleTargets(SaveRun& run, const Ref<String>& filename, Error& result) {
         Ref<String> dir;
         if (l.dialogItem) {
             dir = productSubdirectory(l.dialogItem->path(), false);
-        } else if (ensureDirectoryHierarchy(l.directory, l.mount ? l.mount->mountPoint() : Ref<String>(), false)) {
+        } else if (ensureDirectoryHierarchy(l.directory, l.mount ? l.mount->mountPoint() : Ref<String>(),
+                                            false)) {
             dir = l.directory;
         } else {
             if (++failures == run.locations.size()) {
                 run.waitDialog.reset();
                 if (progressRule(run.p))
-                    run.error(45, formatMessage(run.app.text("Could not store file: {1}; error: 0x{2} ({3})", 46),
-                                                filename, 0x80008443));
+                    run.error(45,
+                              formatMessage(run.app.text("Could not store file: {1}; error: 0x{2} ({3})", 46),
+                                            filename, 0x80008443));
                 result = Error(0x80008443);
                 return false;
             }
@@ -151,28 +159,31 @@ bool settleTargets(SaveRun& run, const Ref<String>& filename, Error& result) {
                                    : createPlain(run, l, failures, result);
         if (!goOn) return false;
     }
-    LogLine(1) << "Usable entries of " << Code{run.locations.size()} << " available: "
-               << Code{run.locations.size() - failures};
+    LogLine(1) << "Usable entries of " << Code{run.locations.size()}
+               << " available: " << Code{run.locations.size() - failures};
     return true;
 }
 
 enum class CopyOutcome { Done, Cancelled, Failed };
 
-CopyOutcome copyAll(SaveRun& run, const Ref<File>& source, const Ref<ShMem>& block, TransferMemory& sourceBuffer,
-                    const Ref<Progress>& progress) {
+CopyOutcome copyAll(SaveRun& run, const Ref<File>& source, const Ref<ShMem>& block,
+                    TransferMemory& sourceBuffer, const Ref<Progress>& progress) {
     uint64_t size = source->size();
     for (size_t index = 0; index < run.locations.size(); index++) {
         TargetLocation l = run.locations[index];
         source->setPosition(0);
         if (progress)
-            progress->setText(formatMessage(run.app.text("Saving file: {1}", 85), run.app.displayPath(l.path, l.mount)));
+            progress->setText(
+                formatMessage(run.app.text("Saving file: {1}", 85), run.app.displayPath(l.path, l.mount)));
         Ref<FileMapping> destination = l.file->map(block);
         if (!destination)
-            LogLine(3) << "Could not map destination file, using non mapped write; error: " << Code{Error::get()};
+            LogLine(3) << "Could not map destination file, using non mapped write; error: "
+                       << Code{Error::get()};
         TransferMemory& destinationBuffer = destination ? static_cast<TransferMemory&>(*destination) : *block;
         uint64_t remaining = size, done = 0;
         while (remaining != 0) {
-            size_t n = source->read(sourceBuffer, static_cast<size_t>(std::min<uint64_t>(remaining, copyBlock)), 0xFFFFFFFF);
+            size_t n = source->read(
+                sourceBuffer, static_cast<size_t>(std::min<uint64_t>(remaining, copyBlock)), 0xFFFFFFFF);
             if (n == 0) {
                 Error code = Error::get() | 0xC0000000;
                 run.error(45, formatMessage(run.app.text("Error reading from file {1}: 0x{2}h ({3})", 46),
@@ -207,7 +218,8 @@ void Application::saveFile(Error& result, const Ref<String>& filename, const Wai
     Ref<File> source = File::open(p.source(), 3);
     if (!source) {
         Error code = Error::get();
-        run.error(41, formatMessage(text("Could not open source file: {1}; error: 0x{2}h ({3})", 42), p.source(), code));
+        run.error(41, formatMessage(text("Could not open source file: {1}; error: 0x{2}h ({3})", 42),
+                                    p.source(), code));
         result = Error(0x8443);
         return;
     }
@@ -232,21 +244,24 @@ void Application::saveFile(Error& result, const Ref<String>& filename, const Wai
     if (!block) {
         Error code = Error::get();
         LogLine(4) << "Could not create shared memory; error: " << Code{code};
-        run.error(45, formatMessage(text("Could not create file: {1}; error: 0x{2} ({3})", 46),
-                                    run.locations.empty() ? filename : run.locations[0].path, code | 0x80000000));
+        run.error(45,
+                  formatMessage(text("Could not create file: {1}; error: 0x{2} ({3})", 46),
+                                run.locations.empty() ? filename : run.locations[0].path, code | 0x80000000));
         result = Error(0x8443);
         return;
     }
     Ref<FileMapping> sourceMapping = source->map(block);
-    if (!sourceMapping) LogLine(3) << "Could not map source file, using non mapped read; error: " << Code{Error::get()};
+    if (!sourceMapping)
+        LogLine(3) << "Could not map source file, using non mapped read; error: " << Code{Error::get()};
     TransferMemory& sourceBuffer = sourceMapping ? static_cast<TransferMemory&>(*sourceMapping) : *block;
 
     Ref<Progress> progress;
     if (!run.locations.empty()) {
         const TargetLocation& first = run.locations[0];
-        progress = Progress::create(text("Saving file", 84),
-                                    formatMessage(text("Saving file: {1}", 85), displayPath(first.path, first.mount)),
-                                    run.locations.size() * source->size(), false, true);
+        progress = Progress::create(
+            text("Saving file", 84),
+            formatMessage(text("Saving file: {1}", 85), displayPath(first.path, first.mount)),
+            run.locations.size() * source->size(), false, true);
     }
 
     CopyOutcome outcome = copyAll(run, source, block, sourceBuffer, progress);
@@ -275,7 +290,8 @@ void Application::saveFile(Error& result, const Ref<String>& filename, const Wai
     progress.reset();
     run.releaseAll();
     Error::set(0);
-    if (notifyInformation(text("Information", 96), text("File saved as {1}", 97), text("and {2}", 98), first, second) == 0)
+    if (notifyInformation(text("Information", 96), text("File saved as {1}", 97), text("and {2}", 98), first,
+                          second) == 0)
         LogLine(4) << "Failed to show success information dialog; error: " << Code{Error::get()};
     result = Error(0);
 }

@@ -12,7 +12,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::string> arguments = Fuzzing::splitAtNul(data, size);
     std::vector<char*> argv{const_cast<char*>("scrivletv2")};
-    for (std::string& a : arguments) argv.push_back(a.data());
+    for (std::string& a : arguments)
+        argv.push_back(a.data());
     argv.push_back(nullptr);
     Proc::setArguments(static_cast<int>(argv.size() - 1), argv.data());
     Ref<Parameters> parameters(new Parameters);

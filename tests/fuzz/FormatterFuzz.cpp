@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     Ref<Applications::Commands::Scrivlet::StringFormatter> ours =
         Applications::Commands::Scrivlet::StringFormatter::create(text);
-    for (size_t i = 1; i < parts.size(); i++) ours->arg(String::create(parts[i]));
+    for (size_t i = 1; i < parts.size(); i++)
+        ours->arg(String::create(parts[i]));
     ours->arg(number, radix);
     Ref<String> result = ours->result();
 
@@ -25,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Ref<Libraries::IO::Characters::StringFormatter> platform =
             Libraries::IO::Characters::StringFormatter::create(text, mode);
         if (!platform) continue;
-        for (size_t i = 1; i < parts.size(); i++) platform->arg(String::create(parts[i]));
+        for (size_t i = 1; i < parts.size(); i++)
+            platform->arg(String::create(parts[i]));
         platform->arg(number, radix);
         (void)platform->result();
     }

@@ -25,8 +25,10 @@ inline std::string makeRoot() {
 inline std::vector<std::string> splitAtNul(const uint8_t* data, size_t size) {
     std::vector<std::string> parts(1);
     for (size_t i = 0; i < size; i++) {
-        if (data[i] == 0) parts.emplace_back();
-        else parts.back() += static_cast<char>(data[i]);
+        if (data[i] == 0)
+            parts.emplace_back();
+        else
+            parts.back() += static_cast<char>(data[i]);
     }
     return parts;
 }

@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<Ref<String>> parts = StringUtil::split(text, separator, limit, quotes, '\\', '"');
     if (limit > 0 && parts.size() > limit) std::abort();
     size_t total = 0;
-    for (const Ref<String>& p : parts) total += p ? p->length() : 0;
+    for (const Ref<String>& p : parts)
+        total += p ? p->length() : 0;
     if (total > text->length()) std::abort();
     (void)StringUtil::split(text, '=', 2, true, '\\', '"');
     return 0;

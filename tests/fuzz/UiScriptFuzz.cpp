@@ -13,10 +13,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::ofstream(scriptFile, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(data), size);
+    std::ofstream(scriptFile, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(data), size);
     std::unique_ptr<Ui::Backend> script = Ui::makeScript(scriptFile);
-    for (unsigned buttons : {0x20u, 3u, 3u}) (void)script->show(2, "title", "text", buttons, 1);
-    for (unsigned query = 1; query <= 3; query++) (void)script->progressCancelled(1, query);
+    for (unsigned buttons : {0x20u, 3u, 3u})
+        (void)script->show(2, "title", "text", buttons, 1);
+    for (unsigned query = 1; query <= 3; query++)
+        (void)script->progressCancelled(1, query);
     (void)script->type();
     Ref<Services::Skarnel::Client::Parameters> parameters = Services::Skarnel::Client::Parameters::create();
     if (parameters) {

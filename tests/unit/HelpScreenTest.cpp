@@ -11,8 +11,10 @@ namespace {
 // Writes the UTF-16 lines in the reference notation: the marker sequences as [H], [P], [O], [V], [E].
 std::string notation(const std::u16string& line) {
     static const std::pair<std::u16string, const char*> markers[] = {
-        {u"\uEFFC\u0FFF\uF000\u0FF0\u0008", "[H]"}, {u"\uEFFD\u0FF0\u000F", "[P]"},
-        {u"\uEFFD\u00FF\u0F00", "[O]"},             {u"\uEFFD\u00F0\u0F0F", "[V]"},
+        {u"\uEFFC\u0FFF\uF000\u0FF0\u0008", "[H]"},
+        {u"\uEFFD\u0FF0\u000F", "[P]"},
+        {u"\uEFFD\u00FF\u0F00", "[O]"},
+        {u"\uEFFD\u00F0\u0F0F", "[V]"},
         {u"\uEFFE", "[E]"},
     };
     std::string out;
@@ -28,9 +30,12 @@ std::string notation(const std::u16string& line) {
         }
         if (matched) continue;
         char16_t c = line[i++];
-        if (c == u'\u2026') out += "\xE2\x80\xA6";
-        else if (c < 0x80) out += static_cast<char>(c);
-        else out += "?";
+        if (c == u'\u2026')
+            out += "\xE2\x80\xA6";
+        else if (c < 0x80)
+            out += static_cast<char>(c);
+        else
+            out += "?";
     }
     return out;
 }
@@ -41,7 +46,8 @@ TEST(HelpScreen, LinesAndMarkersMatchTheReference) {
     ASSERT_EQ(count, 56u);
     std::ifstream in(std::filesystem::path(SCRIVLET_GOLDEN_DIR) / "help-markers.txt");
     std::vector<std::string> reference;
-    for (std::string l; std::getline(in, l);) reference.push_back(l);
+    for (std::string l; std::getline(in, l);)
+        reference.push_back(l);
     std::vector<std::string> printed;
     for (size_t i = 0; i < count; i++) {
         printed.push_back(notation(lines[i]));

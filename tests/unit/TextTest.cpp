@@ -1,7 +1,7 @@
 // Splitting, replacing, number conversion and the two placeholder styles of the formatters.
+#include "platform/Text.h"
 #include "common/StringFormatter.h"
 #include "platform/Commandline.h"
-#include "platform/Text.h"
 #include <gtest/gtest.h>
 
 using namespace Applications::Commands::Scrivlet;
@@ -10,7 +10,8 @@ namespace {
 
 std::vector<std::string> texts(const std::vector<Ref<String>>& parts) {
     std::vector<std::string> out;
-    for (const Ref<String>& p : parts) out.push_back(p->str());
+    for (const Ref<String>& p : parts)
+        out.push_back(p->str());
     return out;
 }
 
@@ -23,7 +24,9 @@ struct SplitCase {
     std::vector<std::string> parts;
 };
 // Names the case in test listings instead of dumping its bytes.
-void PrintTo(const SplitCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const SplitCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class SplitTest : public ::testing::TestWithParam<SplitCase> {};
 
@@ -47,8 +50,9 @@ TEST(StringUtil, ReplaceWorksInOnePassFromTheLeft) {
     Ref<String> out = StringUtil::replace(String::create("a/b:c"), {String::create("/"), String::create(":")},
                                           {String::create(":/"), String::create("::")}, 0);
     EXPECT_EQ(out->str(), "a:/b::c");
-    EXPECT_EQ(StringUtil::replace(String::create("{file} and {file}"), "{file}", String::create("x"), 0)->str(),
-              "x and x");
+    EXPECT_EQ(
+        StringUtil::replace(String::create("{file} and {file}"), "{file}", String::create("x"), 0)->str(),
+        "x and x");
 }
 
 TEST(StrConv, RadixAndDigits) {
@@ -64,20 +68,22 @@ TEST(StrConv, RadixAndDigits) {
 }
 
 TEST(Formatter, BracePlaceholdersAreFilledInOrder) {
-    EXPECT_EQ(formatMessage(String::create("Could not create file: {1}; error: 0x{2} ({3})"), String::create("f"),
-                            0x60000020)
+    EXPECT_EQ(formatMessage(String::create("Could not create file: {1}; error: 0x{2} ({3})"),
+                            String::create("f"), 0x60000020)
                   ->str(),
               "Could not create file: f; error: 0x60000020 (1610612768)");
     EXPECT_EQ(formatCode(String::create("0x{1} ({2})"), 0x2A)->str(), "0x2A (42)");
 }
 
 TEST(Formatter, AValueHoldingItsOwnPlaceholderIsInsertedOnce) {
-    EXPECT_EQ(formatMessage(String::create("{1} and {1}"), String::create("<{1}>"))->str(), "<{1}> and <{1}>");
+    EXPECT_EQ(formatMessage(String::create("{1} and {1}"), String::create("<{1}>"))->str(),
+              "<{1}> and <{1}>");
 }
 
 TEST(Formatter, TenthPlaceholderIsNotTheFirstFollowedByZero) {
     Ref<StringFormatter> f = StringFormatter::create(String::create("{10}|{1}0"));
-    for (int i = 1; i <= 10; i++) f->arg(String::create(std::string(1, static_cast<char>('a' + i - 1))));
+    for (int i = 1; i <= 10; i++)
+        f->arg(String::create(std::string(1, static_cast<char>('a' + i - 1))));
     EXPECT_EQ(f->result()->str(), "j|a0");
 }
 

@@ -1,7 +1,7 @@
 // The galloping search and bisection of indexed names, observed through the existence probes.
+#include "storage/UniqueFilename.h"
 #include "platform/Filesystem.h"
 #include "platform/Host.h"
-#include "storage/UniqueFilename.h"
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -14,7 +14,9 @@ namespace {
 
 std::vector<std::string> probes;
 
-void recordProbe(const Ref<String>& path) { probes.push_back(path->str()); }
+void recordProbe(const Ref<String>& path) {
+    probes.push_back(path->str());
+}
 
 struct SearchCase {
     std::set<unsigned> taken;
@@ -23,7 +25,7 @@ struct SearchCase {
 };
 
 class UniqueFilenameTest : public ::testing::TestWithParam<SearchCase> {
-protected:
+  protected:
     void SetUp() override {
         Host::config();
         directory = fs::path(std::getenv("ORVANE_ROOT")) / "fs" / "probe";
@@ -48,25 +50,29 @@ std::string probeName(unsigned n) {
 }
 
 TEST_P(UniqueFilenameTest, ProbeOrderAndResult) {
-    for (unsigned n : GetParam().taken) make(n);
+    for (unsigned n : GetParam().taken)
+        make(n);
     Ref<String> found = uniqueFilename(String::create("shot.png"), String::create("/probe"), false);
     ASSERT_TRUE(found);
     EXPECT_EQ(found->str(), GetParam().result);
     std::vector<std::string> expected;
-    for (unsigned n : GetParam().order) expected.push_back(probeName(n));
+    for (unsigned n : GetParam().order)
+        expected.push_back(probeName(n));
     EXPECT_EQ(probes, expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Search, UniqueFilenameTest,
                          ::testing::Values(SearchCase{{}, "shot-001.png", {1, 1}},
-                                           SearchCase{{1, 2, 3, 4, 5, 6, 7, 8, 9}, "shot-010.png",
+                                           SearchCase{{1, 2, 3, 4, 5, 6, 7, 8, 9},
+                                                      "shot-010.png",
                                                       {1, 2, 4, 8, 16, 12, 10, 9, 10}},
                                            SearchCase{{1, 2, 4}, "shot-005.png", {1, 2, 4, 8, 6, 5, 5}},
                                            SearchCase{{1, 2, 3, 5, 6, 7}, "shot-004.png", {1, 2, 4, 3, 4}},
                                            SearchCase{{2, 3}, "shot-001.png", {1, 1}}));
 
 TEST_F(UniqueFilenameTest, AThousandFilesCostTwentyOneProbes) {
-    for (unsigned n = 1; n <= 1000; n++) make(n);
+    for (unsigned n = 1; n <= 1000; n++)
+        make(n);
     Ref<String> found = uniqueFilename(String::create("shot.png"), String::create("/probe"), false);
     ASSERT_TRUE(found);
     EXPECT_EQ(found->str(), "shot-1001.png");
@@ -77,7 +83,8 @@ TEST_F(UniqueFilenameTest, WholeNamesAndNamesWithoutExtensionTakeTheIndexAtTheEn
     EXPECT_EQ(uniqueFilename(String::create("LogExport.2026-12-06"), String::create("/probe"), true)->str(),
               "LogExport.2026-12-06-001");
     EXPECT_EQ(uniqueFilename(String::create("README"), String::create("/probe"), false)->str(), "README-001");
-    EXPECT_EQ(uniqueFilename(String::create("a.b.txt"), String::create("/probe"), false)->str(), "a.b-001.txt");
+    EXPECT_EQ(uniqueFilename(String::create("a.b.txt"), String::create("/probe"), false)->str(),
+              "a.b-001.txt");
 }
 
 } // namespace
