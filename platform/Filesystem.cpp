@@ -131,7 +131,9 @@ int openFor(Namespace::Resolved& resolved, unsigned mode, bool& exists, struct s
     return fd;
 }
 
+// The path of `name` in `directory`, platform or host ("/" + name below the root).
 std::string childPath(std::string_view directory, std::string_view name) {
+    if (directory == "/") directory = {};
     std::string path;
     path.reserve(directory.size() + 1 + name.size());
     path.append(directory).append(1, '/').append(name);
@@ -205,11 +207,6 @@ void FSItem::loadStat() {
     struct stat st {};
     if (lstat(m_hostPath.c_str(), &st) != 0 && stat(m_hostPath.c_str(), &st) != 0) return;
     applyStat(st);
-}
-
-void FSItem::loadStat(int fd) {
-    struct stat st {};
-    if (fstat(fd, &st) == 0) applyStat(st);
 }
 
 void FSItem::applyStat(const struct stat& st) {
@@ -548,7 +545,7 @@ Ref<FSItem> Iterator::next() {
         struct stat st {};
         bool known = fstatat(dirfd(static_cast<DIR*>(m_dir)), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0;
         bool isFile = known && S_ISREG(st.st_mode);
-        Ref<String> path = String::create(childPath(m_path->str() == "/" ? "" : m_path->str(), name));
+        Ref<String> path = String::create(childPath(m_path->str(), name));
         std::string host = childPath(m_hostPath, name);
         Ref<FSItem> item = isFile ? Ref<FSItem>(Ref<File>(new File(std::move(path), std::move(host), -1)))
                                   : Ref<FSItem>(new FSItem(std::move(path), std::move(host)));
@@ -581,7 +578,7 @@ Ref<Directory> Directory::open(const Ref<String>& path, unsigned mode) {
 
 bool Directory::mayChange(const Ref<String>& name, const char* op) const {
     if (!validName(name)) return fail(Errors::InvalidPath);
-    std::string child = childPath(m_path->str() == "/" ? "" : m_path->str(), name->str());
+    std::string child = childPath(m_path->str(), name->str());
     if (auto code = Host::fault(op, child)) return fail(*code);
     if (!m_writable) return fail(Errors::NotWritable);
     return true;

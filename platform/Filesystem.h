@@ -42,7 +42,6 @@ class FSItem : public Object {
     FSItem(Ref<String> path, std::string hostPath)
         : m_path(std::move(path)), m_hostPath(std::move(hostPath)) {}
     void loadStat();
-    void loadStat(int fd); // of an open file: no second lookup by name
     void applyStat(const struct stat& st);
     // The item's current status: by name here, through the descriptor for an open file.
     virtual bool currentStat(struct stat& st) const;
