@@ -139,6 +139,9 @@ TEST_F(VanishingExport, GoesOnInADirectoryMadeAnewAtTheSamePath) {
     box.script["select"] =
         json::array({{{"drive", "STICK"}, {"elements", {{"gbClear", {{"checked", false}}}}}}});
     box.script["answers"] = json::array({1});
+    // The replacement is two steps (remove, then make anew); the look for each target waits, so
+    // that the next file does not come between them on a loaded machine.
+    box.addFault({{"op", "FSItem::open"}, {"path", "/media/STICK/*.bin"}, {"delayMs", 500}, {"error", 0}});
 
     fs::path exported = box.node("stick") / "LogExport.2026-01-01" / "Logs";
     ChangeWhenWritten replacer(exported, replaceWithEmpty);
