@@ -26,6 +26,7 @@ inline constexpr unsigned AlreadyExists = 0x24;
 inline constexpr unsigned IoError = 0x25;
 inline constexpr unsigned NoSpace = 0x26;
 inline constexpr unsigned NotEmpty = 0x27;
+inline constexpr unsigned NotARegularFile = 0x28;
 inline constexpr unsigned NothingToRemove = 0x60;
 inline constexpr unsigned EndOfFile = 0xA5;
 inline constexpr unsigned AlreadyOpened = 0x222;

@@ -20,14 +20,13 @@ bool fail(unsigned code) {
 }
 
 // Resolves a platform path and applies the fault rules of `op` to it.
-std::optional<Namespace::Resolved> resolveFor(const Ref<String>& path, const char* op,
-                                              Namespace::Leaf leaf = Namespace::Leaf::Stat) {
+std::optional<Namespace::Resolved> resolveFor(const Ref<String>& path, const char* op) {
     unsigned error = Errors::InvalidPath;
     if (isEmpty(path)) {
         Error::set(error);
         return std::nullopt;
     }
-    auto resolved = Namespace::resolve(path->str(), error, leaf);
+    auto resolved = Namespace::resolve(path->str(), error);
     if (!resolved) {
         Error::set(error);
         return std::nullopt;
@@ -44,94 +43,48 @@ Ref<String> platformPathOf(const Ref<String>& given, std::string& normal) {
     return given->equals(normal) ? given : String::create(std::move(normal));
 }
 
-// The status of a resolved path: what resolving found, or a lookup of its own (lstat when the path
-// itself is wanted, stat when what it leads to). Returns 0 or the errno of the failed lookup.
-int statusOf(const Namespace::Resolved& resolved, struct stat& st, bool followLinks) {
-    if (resolved.leafKnown) {
-        st = resolved.leaf;
-        return resolved.leafErrno;
-    }
-    int rc = followLinks ? stat(resolved.hostPath.c_str(), &st) : lstat(resolved.hostPath.c_str(), &st);
-    return rc == 0 ? 0 : errno;
+// A path the kernel refused to follow out of its mount reads as an invalid path.
+unsigned openError(int err) {
+    return err == EXDEV ? Errors::InvalidPath : errorFromErrno(err);
 }
 
-// access() also answers EROFS for a read-only filesystem, so it covers a drive mounted read-only.
-bool hostWritable(const Namespace::Resolved& resolved) {
-    return !resolved.readOnly && faccessat(resolved.at(), resolved.name(), W_OK, 0) == 0;
-}
-
-// Opens a resolved path on the host; a name looked up in its held parent is never a link, and a
-// link met there by an open that did not look first is followed only when it stays inside.
-int openResolved(Namespace::Resolved& resolved, int flags) {
-    int fd = ::openat(resolved.at(), resolved.name(), flags | (resolved.relative() ? O_NOFOLLOW : 0), 0644);
-    if (fd >= 0 || errno != ELOOP || !resolved.leafUnchecked) return fd;
-    if (!Namespace::followLink(resolved)) {
-        errno = ELOOP; // read as an invalid path, as for any path that leads out
-        return -1;
-    }
-    return ::open(resolved.hostPath.c_str(), flags, 0644);
-}
-
-// The file Directory::createFile made last, kept open: a target is created empty and opened for
-// writing right away, and handing the descriptor on saves opening it again by name. It is handed
-// only to an open for writing that finds the same file (device and inode) at the same path.
-struct JustCreated {
-    std::mutex mutex;
-    std::string hostPath;
-    int fd = -1;
-} justCreated;
-
-void keepCreated(std::string hostPath, int fd) {
-    std::lock_guard lock(justCreated.mutex);
-    if (justCreated.fd >= 0) ::close(justCreated.fd);
-    justCreated.hostPath = std::move(hostPath);
-    justCreated.fd = fd;
-}
-
-int takeCreated(const Namespace::Resolved& resolved, struct stat& st) {
-    std::lock_guard lock(justCreated.mutex);
-    if (justCreated.fd < 0 || !resolved.leafKnown || resolved.leafErrno != 0 ||
-        justCreated.hostPath != resolved.hostPath)
-        return -1;
-    int fd = std::exchange(justCreated.fd, -1);
-    if (fstat(fd, &st) == 0 && st.st_dev == resolved.leaf.st_dev && st.st_ino == resolved.leaf.st_ino)
-        return fd;
-    ::close(fd);
+int failOpen(int fd, unsigned code) {
+    if (fd >= 0) ::close(fd);
+    Error::set(code);
     return -1;
 }
 
-// Opens the host file for a File::open mode; `exists` and `st` are what resolving found of it, and
-// `st` is the open file's status afterwards. Returns the descriptor, or -1 with the error set.
-int openFor(Namespace::Resolved& resolved, unsigned mode, bool& exists, struct stat& st) {
-    // Truncating makes ext4 flush the file when it is closed (its guard for files replaced by
-    // truncation), which costs a disk write per file; a file found empty, or just created by this
-    // run, is truncated only if it has grown by the time it is open.
-    bool truncateAfterOpen = mode == 0x1B && exists && st.st_size == 0;
-    int fd = mode == 0x1B ? takeCreated(resolved, st) : -1;
-    bool taken = fd >= 0;
-    if (taken) {
-        truncateAfterOpen = true;
-    } else if (mode == 0x1B) {
-        fd = openResolved(resolved, O_CLOEXEC | O_WRONLY | O_CREAT | (truncateAfterOpen ? 0 : O_TRUNC));
+// Opens the host file for a File::open mode and checks that it is a regular file; `st` is its
+// status afterwards. Devices, pipes and sockets are opened without waiting (a pipe with no writer
+// would block forever) and then refused. Returns the descriptor, or -1 with the error set.
+int openFor(const Namespace::Resolved& resolved, unsigned mode, bool& existed, struct stat& st) {
+    constexpr int common = O_NONBLOCK | O_NOCTTY;
+    int fd = -1;
+    if (mode == 0x1B) {
+        fd = Namespace::openBeneath(resolved, O_WRONLY | O_CREAT | common, 0644);
     } else if (mode == 0x113) {
-        fd = openResolved(resolved, O_CLOEXEC | O_RDWR | O_CREAT | O_EXCL);
-        exists = fd < 0 && errno == EEXIST;
-        if (exists) fd = openResolved(resolved, O_CLOEXEC | O_RDWR);
+        fd = Namespace::openBeneath(resolved, O_RDWR | O_CREAT | O_EXCL | common, 0644);
+        existed = fd < 0 && errno == EEXIST;
+        if (existed) fd = Namespace::openBeneath(resolved, O_RDWR | common);
     } else {
-        fd = openResolved(resolved, O_CLOEXEC | O_RDONLY);
+        fd = Namespace::openBeneath(resolved, O_RDONLY | common);
     }
-    bool failed = fd < 0 || (!taken && fstat(fd, &st) != 0) ||
-                  (truncateAfterOpen && st.st_size > 0 && ftruncate(fd, 0) != 0);
-    if (failed) {
-        Error::set(errorFromErrno(errno));
-        if (fd >= 0) ::close(fd);
-        return -1;
+    if (fd < 0) return failOpen(fd, errno == EISDIR ? Errors::AlreadyExists : openError(errno));
+    if (fstat(fd, &st) != 0) return failOpen(fd, errorFromErrno(errno));
+    if (S_ISDIR(st.st_mode))
+        return failOpen(fd, mode == 0x1B || mode == 0x113 ? Errors::AlreadyExists : Errors::NotFound);
+    if (!S_ISREG(st.st_mode)) return failOpen(fd, Errors::NotARegularFile);
+    if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) return failOpen(fd, errorFromErrno(errno));
+    // Truncating makes ext4 flush the file when it is closed (its guard for files replaced by
+    // truncation), which costs a disk write per file; a file found empty is left as it is.
+    if (mode == 0x1B && st.st_size > 0) {
+        if (ftruncate(fd, 0) != 0) return failOpen(fd, errorFromErrno(errno));
+        st.st_size = 0;
     }
-    if (truncateAfterOpen) st.st_size = 0;
     return fd;
 }
 
-// The path of `name` in `directory`, platform or host ("/" + name below the root).
+// The path of `name` in `directory`, platform ("/" + name below the root).
 std::string childPath(std::string_view directory, std::string_view name) {
     if (directory == "/") directory = {};
     std::string path;
@@ -152,27 +105,25 @@ long long toMs(const struct timespec& t) {
 // that searched for a free name and then finds the name taken by a run that has already finished
 // with it must not write into that file either, so a file created or changed by another process
 // since this run started counts as opened elsewhere too. The coarse clock is the one file times
-// are stamped with.
+// are stamped with. Files are known by device and inode, whatever path reached them.
 const struct timespec runStart = [] {
     struct timespec t {};
     clock_gettime(CLOCK_REALTIME_COARSE, &t);
     return t;
 }();
 std::mutex claimedMutex;
-std::set<std::string> claimedByThisRun;
+std::set<std::pair<dev_t, ino_t>> claimedByThisRun;
 
-bool claimedByAnotherRun(int fd, const std::string& host) {
-    struct stat st {};
-    if (fstat(fd, &st) != 0) return false;
+bool claimedByAnotherRun(const struct stat& st) {
     bool changedSinceStart = st.st_ctim.tv_sec > runStart.tv_sec ||
                              (st.st_ctim.tv_sec == runStart.tv_sec && st.st_ctim.tv_nsec >= runStart.tv_nsec);
     std::lock_guard lock(claimedMutex);
-    return changedSinceStart && !claimedByThisRun.count(host);
+    return changedSinceStart && !claimedByThisRun.count({st.st_dev, st.st_ino});
 }
 
-void claimForThisRun(const std::string& host) {
+void claimForThisRun(const struct stat& st) {
     std::lock_guard lock(claimedMutex);
-    claimedByThisRun.insert(host);
+    claimedByThisRun.insert({st.st_dev, st.st_ino});
 }
 
 } // namespace
@@ -203,10 +154,8 @@ Ref<String> Service::name(const Ref<String>& path) {
     return slash < 0 ? path : path->substring(static_cast<size_t>(slash) + 1);
 }
 
-void FSItem::loadStat() {
-    struct stat st {};
-    if (lstat(m_hostPath.c_str(), &st) != 0 && stat(m_hostPath.c_str(), &st) != 0) return;
-    applyStat(st);
+FSItem::~FSItem() {
+    if (m_fd >= 0) ::close(m_fd);
 }
 
 void FSItem::applyStat(const struct stat& st) {
@@ -224,16 +173,18 @@ void FSItem::setObserver(Observer observer) {
     itemObserver = observer;
 }
 
+// The item itself, not what a link there names.
 Ref<FSItem> FSItem::open(const Ref<String>& path, unsigned, unsigned) {
     if (itemObserver) itemObserver(path);
     auto resolved = resolveFor(path, "FSItem::open");
     if (!resolved) return {};
+    int fd = Namespace::openBeneath(*resolved, O_PATH | O_NOFOLLOW);
     struct stat st {};
-    if (int failure = statusOf(*resolved, st, false)) {
-        Error::set(errorFromErrno(failure));
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        failOpen(fd, openError(errno));
         return {};
     }
-    Ref<FSItem> item(new FSItem(platformPathOf(path, resolved->platformPath), std::move(resolved->hostPath)));
+    Ref<FSItem> item(new FSItem(platformPathOf(path, resolved->platformPath), fd));
     item->applyStat(st);
     return item;
 }
@@ -260,57 +211,44 @@ Ref<Variant> FSItem::getAtr(const char* name) const {
 }
 
 bool FSItem::currentStat(struct stat& st) const {
-    return stat(m_hostPath.c_str(), &st) == 0;
-}
-
-bool File::currentStat(struct stat& st) const {
-    return m_fd >= 0 ? fstat(m_fd, &st) == 0 : FSItem::currentStat(st);
+    if (m_fd >= 0) return fstat(m_fd, &st) == 0;
+    return m_directory && fstatat(m_directory->fd(), m_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 Ref<File> File::open(const Ref<String>& path, unsigned mode) {
-    bool writing = mode == 0x1B || mode == 0x113;
-    bool reading = !writing && mode != 4;
-    // An open for reading finds out what the name is by opening it, without a lookup before.
-    auto resolved = resolveFor(path, "File::open", reading ? Namespace::Leaf::Open : Namespace::Leaf::Stat);
+    auto resolved = resolveFor(path, "File::open");
     if (!resolved) return {};
-    const std::string& host = resolved->hostPath;
+    Ref<String> platformPath = platformPathOf(path, resolved->platformPath);
     struct stat st {};
-    bool exists = !reading && statusOf(*resolved, st, true) == 0;
     if (mode == 4) {
-        if (!exists) {
-            Error::set(Errors::NotFound);
+        // An existence probe: whatever the name leads to beneath the mount.
+        int fd = Namespace::openBeneath(*resolved, O_PATH);
+        if (fd < 0 || fstat(fd, &st) != 0) {
+            failOpen(fd, openError(errno));
             return {};
         }
-        Ref<File> probe(new File(platformPathOf(path, resolved->platformPath), host, -1));
+        Ref<File> probe(new File(std::move(platformPath), fd));
         probe->applyStat(st);
         return probe;
     }
-    if (exists && S_ISDIR(st.st_mode)) {
-        Error::set(Errors::AlreadyExists);
-        return {};
-    }
+    bool writing = mode == 0x1B || mode == 0x113;
     // A file that may not be written fails its open with EACCES or EROFS, which read as not writable.
     if (writing && resolved->readOnly) {
         Error::set(Errors::NotWritable);
         return {};
     }
-    int fd = openFor(*resolved, mode, exists, st);
+    bool existed = false;
+    int fd = openFor(*resolved, mode, existed, st);
     if (fd < 0) return {};
-    if (reading && S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        Error::set(Errors::NotFound);
-        return {};
-    }
     // A file this open created is ours: whoever else holds it found it by name a moment ago and
     // is about to give it up as claimed, so wait for that instead of abandoning an empty file.
-    int lockMode = exists ? LOCK_EX | LOCK_NB : LOCK_EX;
-    if (mode == 0x113 && (flock(fd, lockMode) != 0 || (exists && claimedByAnotherRun(fd, host)))) {
-        ::close(fd);
-        Error::set(Errors::AlreadyOpened);
+    int lockMode = existed ? LOCK_EX | LOCK_NB : LOCK_EX;
+    if (mode == 0x113 && (flock(fd, lockMode) != 0 || (existed && claimedByAnotherRun(st)))) {
+        failOpen(fd, Errors::AlreadyOpened);
         return {};
     }
-    if (mode == 0x113) claimForThisRun(host);
-    Ref<File> file(new File(platformPathOf(path, resolved->platformPath), std::move(resolved->hostPath), fd));
+    if (mode == 0x113) claimForThisRun(st);
+    Ref<File> file(new File(std::move(platformPath), fd));
     file->m_writable = writing;
     file->applyStat(st);
     file->m_sizeJustRead = true;
@@ -325,19 +263,15 @@ Ref<File> File::open(const Ref<String>& path, unsigned mode) {
     return file;
 }
 
-Ref<File> File::openHost(const std::string& hostPath) {
-    int fd = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        Error::set(errorFromErrno(errno));
+Ref<File> File::adoptHost(int fd, const std::string& name) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
+        failOpen(fd, errorFromErrno(errno));
         return {};
     }
-    Ref<File> file(new File(String::create(hostPath), hostPath, fd));
-    file->loadStat();
+    Ref<File> file(new File(String::create(name), fd));
+    file->applyStat(st);
     return file;
-}
-
-File::~File() {
-    if (m_fd >= 0) ::close(m_fd);
 }
 
 uint64_t File::size() const {
@@ -543,12 +477,12 @@ Ref<FSItem> Iterator::next() {
         std::string_view name = entry->d_name;
         if (name == "." || name == "..") continue;
         struct stat st {};
-        bool known = fstatat(dirfd(static_cast<DIR*>(m_dir)), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+        bool known = fstatat(m_directory->fd(), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0;
         bool isFile = known && S_ISREG(st.st_mode);
         Ref<String> path = String::create(childPath(m_path->str(), name));
-        std::string host = childPath(m_hostPath, name);
-        Ref<FSItem> item = isFile ? Ref<FSItem>(Ref<File>(new File(std::move(path), std::move(host), -1)))
-                                  : Ref<FSItem>(new FSItem(std::move(path), std::move(host)));
+        Ref<FSItem> item = isFile
+                               ? Ref<FSItem>(Ref<File>(new File(std::move(path), m_directory, entry->d_name)))
+                               : Ref<FSItem>(new FSItem(std::move(path), m_directory, entry->d_name));
         if (known) item->applyStat(st);
         return item;
     }
@@ -558,22 +492,29 @@ Ref<FSItem> Iterator::next() {
 Ref<Directory> Directory::open(const Ref<String>& path, unsigned mode) {
     auto resolved = resolveFor(path, "Directory::open");
     if (!resolved) return {};
-    struct stat st {};
-    if (int failure = statusOf(*resolved, st, true)) {
-        Error::set(errorFromErrno(failure));
+    // The directory itself first; a name that is a link is followed (beneath the mount) only then,
+    // so that the directory is known to have been reached through one.
+    bool throughLink = false;
+    int fd = Namespace::openBeneath(*resolved, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+    if (fd < 0 && (errno == ELOOP || errno == ENOTDIR)) {
+        int err = errno;
+        fd = Namespace::openBeneath(*resolved, O_RDONLY | O_DIRECTORY);
+        throughLink = fd >= 0;
+        if (fd < 0 && errno == ELOOP) errno = err;
+    }
+    if (fd < 0) {
+        Error::set(errno == ENOTDIR ? Errors::NotADirectory : openError(errno));
         return {};
     }
-    if (!S_ISDIR(st.st_mode)) {
-        Error::set(Errors::NotADirectory);
-        return {};
-    }
-    bool writable = hostWritable(*resolved);
+    // access() also answers EROFS for a read-only filesystem, so it covers a drive mounted read-only.
+    bool writable = !resolved->readOnly && faccessat(fd, ".", W_OK, 0) == 0;
     if (mode == 0x33 && !writable) {
-        Error::set(Errors::NotWritable);
+        failOpen(fd, Errors::NotWritable);
         return {};
     }
     return Ref<Directory>(new Directory(platformPathOf(path, resolved->platformPath),
-                                        std::move(resolved->hostPath), mode == 0x33));
+                                        std::make_shared<const Namespace::DirectoryHandle>(fd), mode == 0x33,
+                                        throughLink));
 }
 
 bool Directory::mayChange(const Ref<String>& name, const char* op) const {
@@ -584,38 +525,27 @@ bool Directory::mayChange(const Ref<String>& name, const char* op) const {
     return true;
 }
 
-Directory::Child Directory::child(const Ref<String>& name) const {
-    if (!m_handle) m_handle = Namespace::directoryHandle(m_hostPath);
-    if (m_handle) return {m_handle->fd(), name->str()};
-    return {AT_FDCWD, childPath(m_hostPath, name->str())};
-}
-
 bool Directory::createDirectory(const Ref<String>& name) {
     if (!mayChange(name, "Directory::createDirectory")) return false;
-    Child c = child(name);
-    if (mkdirat(c.at, c.name.c_str(), 0755) != 0) return fail(errorFromErrno(errno));
+    if (mkdirat(m_handle->fd(), name->c_str(), 0755) != 0) return fail(errorFromErrno(errno));
     return true;
 }
 
 bool Directory::createFile(const Ref<String>& name) {
     if (!mayChange(name, "Directory::createFile")) return false;
-    Child c = child(name);
-    int fd = ::openat(c.at, c.name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
+    int fd =
+        ::openat(m_handle->fd(), name->c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) return fail(errorFromErrno(errno));
-    keepCreated(childPath(m_hostPath, name->str()), fd);
+    ::close(fd);
     return true;
 }
 
+// unlinkat never follows a link: a link found here is removed itself, never what it names.
 bool Directory::remove(const Ref<String>& name) {
     if (!mayChange(name, "Directory::remove")) return false;
-    Child c = child(name);
-    if (unlinkat(c.at, c.name.c_str(), 0) == 0) return true;
-    if (errno == EISDIR || errno == EPERM) {
-        if (unlinkat(c.at, c.name.c_str(), AT_REMOVEDIR) == 0) {
-            Namespace::forgetDirectory(childPath(m_hostPath, name->str()));
-            return true;
-        }
-    }
+    int at = m_handle->fd();
+    if (unlinkat(at, name->c_str(), 0) == 0) return true;
+    if ((errno == EISDIR || errno == EPERM) && unlinkat(at, name->c_str(), AT_REMOVEDIR) == 0) return true;
     return fail(errno == ENOENT ? Errors::NothingToRemove : errorFromErrno(errno));
 }
 
@@ -624,12 +554,14 @@ Ref<Iterator> Directory::iterator(unsigned, const Ref<String>&) {
         Error::set(*code);
         return {};
     }
-    DIR* dir = opendir(m_hostPath.c_str());
+    // A listing of its own (each iterator starts at the beginning) of the directory held open.
+    int fd = ::openat(m_handle->fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
     if (!dir) {
-        Error::set(errorFromErrno(errno));
+        failOpen(fd, errorFromErrno(errno));
         return {};
     }
-    return Ref<Iterator>(new Iterator(m_path, m_hostPath, dir));
+    return Ref<Iterator>(new Iterator(m_path, m_handle, dir));
 }
 
 Ref<String> Directory::name() const {

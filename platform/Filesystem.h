@@ -16,6 +16,9 @@ class DirectoryHandle;
 
 namespace Services::Filesystem::Client {
 
+// A host directory held open; shared by a Directory and the items listed from it.
+using Handle = std::shared_ptr<const Namespace::DirectoryHandle>;
+
 class Service {
   public:
     // Joins a relative path to a base; an absolute path is returned as it is.
@@ -30,6 +33,7 @@ class FSItem : public Object {
     // Sees every item lookup (existence probe); for instrumentation such as probe counts.
     using Observer = void (*)(const Ref<String>& path);
     static void setObserver(Observer observer);
+    ~FSItem() override;
     Ref<String> name() const;
     const Ref<String>& path() const { return m_path; }
     bool isFile() const { return m_isFile; }
@@ -39,14 +43,17 @@ class FSItem : public Object {
     Ref<Variant> getAtr(const char* name) const;
 
   protected:
-    FSItem(Ref<String> path, std::string hostPath)
-        : m_path(std::move(path)), m_hostPath(std::move(hostPath)) {}
-    void loadStat();
+    // An item opened by path keeps its own descriptor; one found by listing a directory keeps that
+    // directory and its name in it. Either way its status is never looked up by path again.
+    FSItem(Ref<String> path, int fd) : m_path(std::move(path)), m_fd(fd) {}
+    FSItem(Ref<String> path, Handle directory, std::string name)
+        : m_path(std::move(path)), m_directory(std::move(directory)), m_name(std::move(name)) {}
     void applyStat(const struct stat& st);
-    // The item's current status: by name here, through the descriptor for an open file.
-    virtual bool currentStat(struct stat& st) const;
+    bool currentStat(struct stat& st) const;
     Ref<String> m_path;
-    std::string m_hostPath;
+    int m_fd = -1;
+    Handle m_directory;
+    std::string m_name;
     bool m_isFile = false;
     bool m_isDirectory = false;
     uint64_t m_size = 0;
@@ -83,9 +90,9 @@ class File : public FSItem {
     // 0x1B destination, created, for writing and mapping; 0x113 read-write, created when absent,
     // exclusive (0x222 when already opened elsewhere, also by another process).
     static Ref<File> open(const Ref<String>& path, unsigned mode);
-    // A host file outside the namespace, for reading (platform libraries' own temporary files).
-    static Ref<File> openHost(const std::string& hostPath);
-    ~File() override;
+    // A descriptor of a host file outside the namespace, for reading (platform libraries' own
+    // temporary files); the File owns it from here on.
+    static Ref<File> adoptHost(int fd, const std::string& name);
 
     uint64_t size() const;
     bool setPosition(uint64_t position);
@@ -102,14 +109,11 @@ class File : public FSItem {
     Ref<File> stream() { return Ref<File>(this); }
 
   private:
-    File(Ref<String> path, std::string hostPath, int fd)
-        : FSItem(std::move(path), std::move(hostPath)), m_fd(fd) {}
+    using FSItem::FSItem;
     bool transferFromPending(ShMem& memory, size_t length, size_t& moved);
     size_t limitFor(long long& budget, unsigned code, size_t length);
     bool stillLinked() const;
-    bool currentStat(struct stat& st) const override;
     friend class Iterator;
-    int m_fd;
     bool m_writable = false;
     bool m_sizeJustRead = false; // by the open itself: the first read needs not ask again
     uint64_t m_position = 0;
@@ -126,14 +130,16 @@ class Iterator : public Object {
     Ref<FSItem> next();
 
   private:
-    Iterator(Ref<String> path, std::string hostPath, void* dir)
-        : m_path(std::move(path)), m_hostPath(std::move(hostPath)), m_dir(dir) {}
+    Iterator(Ref<String> path, Handle directory, void* dir)
+        : m_path(std::move(path)), m_directory(std::move(directory)), m_dir(dir) {}
     Ref<String> m_path;
-    std::string m_hostPath;
+    Handle m_directory;
     void* m_dir;
     friend class Directory;
 };
 
+// A directory held open: children are created, removed and listed through its descriptor, so
+// they stay in the directory that was opened whatever happens to its path afterwards.
 class Directory : public Object {
   public:
     // Modes: 0x33 read-write (0x22 when it cannot be written), 0x23 read-only. 0x20: not found.
@@ -145,22 +151,20 @@ class Directory : public Object {
     Ref<Iterator> iterator(unsigned filter, const Ref<String>& pattern);
     Ref<String> name() const;
     const Ref<String>& path() const { return m_path; }
+    // Whether the path named a symbolic link (that stays on its drive) rather than the directory
+    // itself; a caller that removes what it lists there may want to leave such a directory alone.
+    bool reachedThroughLink() const { return m_reachedThroughLink; }
 
   private:
-    Directory(Ref<String> path, std::string hostPath, bool writable)
-        : m_path(std::move(path)), m_hostPath(std::move(hostPath)), m_writable(writable) {}
+    Directory(Ref<String> path, Handle handle, bool writable, bool reachedThroughLink)
+        : m_path(std::move(path)), m_handle(std::move(handle)), m_writable(writable),
+          m_reachedThroughLink(reachedThroughLink) {}
     // Whether a child of this name may be created or removed here.
     bool mayChange(const Ref<String>& name, const char* op) const;
-    // Where calls find a child: by name in the directory's handle, or by host path without one.
-    struct Child {
-        int at;
-        std::string name;
-    };
-    Child child(const Ref<String>& name) const;
     Ref<String> m_path;
-    std::string m_hostPath;
+    Handle m_handle;
     bool m_writable;
-    mutable std::shared_ptr<const Namespace::DirectoryHandle> m_handle;
+    bool m_reachedThroughLink;
 };
 
 class Node : public Object {

@@ -1,18 +1,22 @@
 #pragma once
 // The platform namespace: which nodes exist, which are mounted where, and how a platform path maps
 // onto a host path without ever leaving its mount.
+//
+// Every mount holds its host directory open. A platform path becomes that root and the path below
+// it, and is only ever opened relative to the root, by the kernel (openat2 with RESOLVE_BENEATH):
+// whatever changes on the host while a run goes on, no lookup can leave the mount. Objects made
+// from an opened path (files, directories) keep working on their descriptors and never look the
+// path up by name again.
 #include "Host.h"
 #include <fcntl.h>
 #include <memory>
 #include <optional>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 namespace Namespace {
 
-// A host directory held open (O_PATH) for looking names up in it: one component per lookup instead
-// of the whole host path. Shared, so that dropping it from the cache never closes it under a user.
+// A host directory held open: a mount's root, or a directory the filesystem service works in.
 class DirectoryHandle {
   public:
     explicit DirectoryHandle(int fd) : m_fd(fd) {}
@@ -26,30 +30,14 @@ class DirectoryHandle {
 };
 using Handle = std::shared_ptr<const DirectoryHandle>;
 
+// A platform path mapped onto its mount.
 struct Resolved {
-    std::string hostPath;
-    std::string platformPath;               // normalised
-    const std::string* mountBase = nullptr; // the real host directory of the mount that holds it
+    std::string platformPath; // normalised
+    std::string hostPath;     // for messages only: never opened by name
+    Handle root;              // the mount's host directory
+    std::string below;        // the path below the root, "" for the root itself
     bool readOnly = false;
-    // What resolving learnt of the path itself, when it looked: its status (not a symbolic link,
-    // so stat and lstat agree), or leafErrno ENOENT when it does not exist.
-    bool leafKnown = false;
-    int leafErrno = 0;
-    struct stat leaf {};
-    // The checked directory holding the path, and where the path's name in it starts in hostPath;
-    // absent for a mount's own directory and below a directory that is missing.
-    Handle parent;
-    size_t leafAt = 0;
-    // Resolved for an open that does not follow a link at the name (Leaf::Open): the name was
-    // not looked at, and an open that meets a link there asks followLink.
-    bool leafUnchecked = false;
-
-    // Where a *at() call finds the path: its name in the held parent when the name is known to be
-    // no symbolic link or left for the open to find out (calls then add O_NOFOLLOW, so a link
-    // planted since cannot be followed), else the host path, whose links were checked to stay inside.
-    bool relative() const { return parent && (leafKnown || leafUnchecked); }
-    int at() const { return relative() ? parent->fd() : AT_FDCWD; }
-    const char* name() const { return hostPath.c_str() + (relative() ? leafAt : 0); }
+    bool confined = true; // false for a mount of the host's own root, which nothing can leave
 };
 
 // Every node the platform knows: the configured ones and the removable host drives.
@@ -59,21 +47,23 @@ const Host::NodeConfig* findNode(const std::string& name);
 // Normalises a platform path (relative paths are taken from the working directory). Fails with
 // 0x21 for ".." components.
 std::optional<std::string> normalise(const std::string& path, unsigned& error);
-// What resolving learns of the path itself: its status (Stat), or nothing, for a caller that opens
-// it without following a link (Open) and saves the lookup.
-enum class Leaf { Stat, Open };
-// Maps a platform path onto the host; fails with 0x21 when the path or a link in it escapes its
-// mount, 0x20 when no mount covers it.
-std::optional<Resolved> resolve(const std::string& path, unsigned& error, Leaf leaf = Leaf::Stat);
-// For a path resolved with Leaf::Open whose name turned out to be a symbolic link: whether the link
-// stays inside the mount, after which the path is used by its host path.
-bool followLink(Resolved& resolved);
+// Maps a platform path onto its mount; fails with 0x20 when no mount covers it or the mount's
+// directory is gone. Nothing is looked up on the host yet.
+std::optional<Resolved> resolve(const std::string& path, unsigned& error);
 
-// A handle of a host directory that resolving has checked (a Directory's own path): the held one,
-// or one of the caller's own.
-Handle directoryHandle(const std::string& hostPath);
-// Forgets what was learnt of a host directory and everything below it, once it was removed.
-void forgetDirectory(const std::string& hostPath);
+// Opens a resolved path relative to its mount's root (open(2) flags; O_CLOEXEC is added). A symbolic
+// link is followed only where the kernel finds its target beneath the mount's root: relative links
+// that stay inside. An absolute link, a link that climbs out, or a /proc "magic" link fails with
+// EXDEV or ELOOP. Returns the descriptor, or -1 with errno set.
+int openBeneath(const Resolved& resolved, int flags, mode_t mode = 0);
+// Makes the directories of a resolved path that do not exist yet, each beneath the mount's root.
+bool makeDirectories(const Resolved& resolved, int& err);
+
+// How paths are opened beneath a root: by the kernel's openat2, or, on kernels without it (before
+// 5.6), by a walk of one openat per component with O_NOFOLLOW, which follows no link at all. The
+// walk is chosen by itself when openat2 is missing; tests choose it to check that it confines too.
+enum class Resolver { Openat2, Walk };
+void setResolver(Resolver resolver);
 
 struct Mounted {
     std::string node;
@@ -83,6 +73,5 @@ std::vector<Mounted> mounts();
 // Mounts (or shares the mount of) a node; returns its mount point.
 std::optional<std::string> mount(const std::string& node, unsigned& error);
 void unmount(const std::string& node);
-bool isMounted(const std::string& node);
 
 } // namespace Namespace

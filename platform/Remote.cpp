@@ -262,19 +262,38 @@ Ref<String> ZEZUvedaze::uploadFile(const Ref<Services::Filesystem::Client::File>
     return put(m_settings, m_settings.prefix + newTag() + "/" + stdString(name), t, timeLimitMs);
 }
 
+namespace {
+// A temporary file without a name: O_TMPFILE where the filesystem has it, else one unlinked at once.
+int anonymousTemporaryFile() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string dir = tmp && *tmp ? tmp : "/tmp";
+    int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0) return fd;
+    std::string pattern = dir + "/scrivlet-syslog-XXXXXX";
+    fd = mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd >= 0) ::unlink(pattern.c_str());
+    return fd;
+}
+} // namespace
+
 Ref<String> ZEZUvedaze::uploadSyslog(const Ref<String>& suffix, const Ref<Progress>& notifier,
                                      unsigned timeLimitMs) {
-    char temp[] = "/tmp/scrivlet-syslog-XXXXXX";
-    int fd = mkstemp(temp);
+    // The compressed copy has no name at any time, so that no interruption can leave it behind.
+    int fd = anonymousTemporaryFile();
     if (fd < 0) {
         Error::set(Errors::IoError);
         return {};
     }
-    ::close(fd);
+    int forCompressor = ::dup(fd);
+    if (forCompressor < 0) {
+        ::close(fd);
+        Error::set(Errors::IoError);
+        return {};
+    }
     Transfer t;
     t.notifier = notifier.get();
     t.span = 0.5;
-    bool prepared = SysLog::compressStore(temp, [&](double f) {
+    bool prepared = SysLog::compressStore(forCompressor, [&](double f) {
         report(t, f);
         t.abandoned = t.notifier && t.notifier->abandon();
         return !t.abandoned;
@@ -285,8 +304,8 @@ Ref<String> ZEZUvedaze::uploadSyslog(const Ref<String>& suffix, const Ref<Progre
     } else if (!prepared) {
         Error::set(Errors::IoError);
     } else {
-        // The platform path of a host temporary file is not needed: the file is opened directly.
-        Ref<Services::Filesystem::Client::File> file = Services::Filesystem::Client::File::openHost(temp);
+        Ref<Services::Filesystem::Client::File> file =
+            Services::Filesystem::Client::File::adoptHost(std::exchange(fd, -1), "compressed system log");
         t.file = file.get();
         t.base = 0.5;
         t.span = 0.5;
@@ -295,7 +314,7 @@ Ref<String> ZEZUvedaze::uploadSyslog(const Ref<String>& suffix, const Ref<Progre
                       m_settings.prefix + newTag() + "/Orvane-syslog-" + stdString(suffix) + ".log.gz", t,
                       timeLimitMs);
     }
-    ::unlink(temp);
+    if (fd >= 0) ::close(fd);
     return tag;
 }
 

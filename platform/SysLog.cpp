@@ -62,8 +62,8 @@ void appendLine(const std::string& line) {
 
 class HostExport : public SysLog::SysLogExport {
   public:
-    HostExport(std::string hostPath, std::string platformPath)
-        : m_hostPath(std::move(hostPath)), m_platformPath(std::move(platformPath)) {}
+    HostExport(int target, std::string platformPath)
+        : m_target(target), m_platformPath(std::move(platformPath)) {}
     void start() {
         Ref<HostExport> self(this);
         std::thread([self] { self->run(); }).detach();
@@ -77,7 +77,7 @@ class HostExport : public SysLog::SysLogExport {
 
   private:
     void run() {
-        bool ok = SysLog::compressStore(m_hostPath, [this](double f) {
+        bool ok = SysLog::compressStore(m_target, [this](double f) {
             m_fraction = f;
             if (auto code = Host::fault("SysLogExport::chunk", m_platformPath)) (void)code;
             return !m_cancelled.load();
@@ -86,7 +86,7 @@ class HostExport : public SysLog::SysLogExport {
         if (ok) m_fraction = 1.0;
         m_state = ok ? 1 : 3;
     }
-    std::string m_hostPath;
+    int m_target; // handed to the compressor, which closes it
     std::string m_platformPath;
     std::atomic<unsigned> m_state{0};
     std::atomic<double> m_fraction{0.0};
@@ -109,7 +109,7 @@ std::string storePath() {
     return storeDir() + "/system.log";
 }
 
-bool compressStore(const std::string& hostPath, const std::function<bool(double)>& progress) {
+bool compressStore(int target, const std::function<bool(double)>& progress) {
     std::string store = storePath();
     std::vector<std::string> parts = {store + ".1", store};
     uint64_t total = 0;
@@ -117,8 +117,11 @@ bool compressStore(const std::string& hostPath, const std::function<bool(double)
         struct stat st {};
         if (stat(p.c_str(), &st) == 0) total += static_cast<uint64_t>(st.st_size);
     }
-    gzFile out = gzopen(hostPath.c_str(), "wb6");
-    if (!out) return false;
+    gzFile out = gzdopen(target, "wb6");
+    if (!out) {
+        ::close(target);
+        return false;
+    }
     std::vector<char> buffer(64 * 1024);
     uint64_t done = 0;
     bool ok = true;
@@ -153,7 +156,18 @@ Ref<SysLogExport> exportLog(const Ref<String>& path) {
         Error::set(Errors::NotWritable);
         return {};
     }
-    Ref<HostExport> job(new HostExport(resolved->hostPath, resolved->platformPath));
+    // The target is opened here, beneath its mount, and the compressor writes only to that descriptor.
+    int target =
+        Namespace::openBeneath(*resolved, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOCTTY, 0644);
+    struct stat st {};
+    if (target < 0 || fstat(target, &st) != 0 || !S_ISREG(st.st_mode)) {
+        Error::set(target < 0 ? (errno == EXDEV ? Errors::InvalidPath : errorFromErrno(errno))
+                              : Errors::NotARegularFile);
+        if (target >= 0) ::close(target);
+        return {};
+    }
+    fcntl(target, F_SETFL, fcntl(target, F_GETFL) & ~O_NONBLOCK);
+    Ref<HostExport> job(new HostExport(target, resolved->platformPath));
     job->start();
     return job;
 }

@@ -20,7 +20,7 @@ class SysLogExport : public Object {
 // Starts a gzip-compressed export of the log store to a platform path.
 Ref<SysLogExport> exportLog(const Ref<String>& path);
 // Writes the store, compressed, to a host file; reports progress from 0 to 1.
-bool compressStore(const std::string& hostPath, const std::function<bool(double)>& progress);
+bool compressStore(int target, const std::function<bool(double)>& progress);
 // Host path of the current store file.
 std::string storePath();
 } // namespace SysLog

@@ -34,6 +34,7 @@ unsigned errorFromErrno(int err) {
         return Errors::NotADirectory;
     case ENAMETOOLONG:
     case ELOOP:
+    case EXDEV: // a path the kernel would not follow out of its mount
         return Errors::InvalidPath;
     case EEXIST:
         return Errors::AlreadyExists;

@@ -86,10 +86,10 @@ bool ensureHostPathHierarchy(const Ref<String>& path, bool) {
         Error::set(error);
         return false;
     }
-    std::error_code ec;
-    std::filesystem::create_directories(resolved->hostPath, ec);
-    if (ec) Error::set(Errors::NotWritable);
-    return !ec;
+    int err = 0;
+    if (Namespace::makeDirectories(*resolved, err)) return true;
+    Error::set(err == EXDEV || err == ELOOP ? Errors::InvalidPath : Errors::NotWritable);
+    return false;
 }
 } // namespace PlatformEnvironment
 
