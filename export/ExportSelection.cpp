@@ -50,7 +50,14 @@ Error addCategory(ExportState& state, const char* name, const char* checkBoxId, 
         category.writable = false;
         category.directory = Directory::open(category.path, 0x23);
     }
-    if (!category.directory) {
+    // A category directory that is a link is never listed: whatever the link names, on the drive or
+    // off it (the platform refuses the latter as an invalid path), the clearing would remove there.
+    bool linked = category.directory ? category.directory->reachedThroughLink()
+                                     : Error::get() == Errors::InvalidPath;
+    if (linked) {
+        LogLine(3) << "Category directory " << category.path << " is a symbolic link; not used";
+        category.directory.reset();
+    } else if (!category.directory) {
         Error code = Error::get();
         if (code != 0x20) {
             LogLine(4) << "Failed to open logs directory " << category.path << "; error: " << Code{code};

@@ -412,25 +412,42 @@ bool File::stillLinked() const {
     return fstat(m_fd, &st) != 0 || st.st_nlink > 0;
 }
 
+// The byte-level calls are faulted like read and write: the same rules and byte budgets.
 size_t File::readBytes(void* data, size_t length) {
-    ssize_t n = pread(m_fd, data, length, static_cast<off_t>(m_position));
+    if (auto code = Host::fault("File::read", m_path->str())) {
+        Error::set(*code);
+        return 0;
+    }
+    size_t wanted = limitFor(m_readBudget, m_readError, length);
+    ssize_t n = pread(m_fd, data, wanted, static_cast<off_t>(m_position));
     if (n < 0) {
         Error::set(errorFromErrno(errno));
         return 0;
     }
     m_position += static_cast<uint64_t>(n);
-    if (static_cast<size_t>(n) < length) Error::set(Errors::EndOfFile);
+    if (static_cast<size_t>(n) < length) Error::set(wanted < length ? m_readError : Errors::EndOfFile);
     return static_cast<size_t>(n);
 }
 
 size_t File::writeBytes(const void* data, size_t length) {
-    ssize_t n = pwrite(m_fd, data, length, static_cast<off_t>(m_position));
+    if (auto code = Host::fault("File::write", m_path->str())) {
+        Error::set(*code);
+        return 0;
+    }
+    size_t allowed = limitFor(m_writeBudget, m_writeError, length);
+    ssize_t n = pwrite(m_fd, data, allowed, static_cast<off_t>(m_position));
     if (n < 0) {
         Error::set(errorFromErrno(errno));
         return 0;
     }
     m_position += static_cast<uint64_t>(n);
+    if (static_cast<size_t>(n) < length) Error::set(allowed < length ? m_writeError : Errors::NoSpace);
     return static_cast<size_t>(n);
+}
+
+bool File::truncate(uint64_t size) {
+    if (ftruncate(m_fd, static_cast<off_t>(size)) != 0) return fail(errorFromErrno(errno));
+    return true;
 }
 
 Ref<FileMapping> File::map(const Ref<ShMem>& memory) {

@@ -102,6 +102,8 @@ class File : public FSItem {
     // Byte-level access for character readers and appends.
     size_t readBytes(void* data, size_t length);
     size_t writeBytes(const void* data, size_t length);
+    // Cuts the file back to `size` bytes (an append that came up short leaves nothing behind).
+    bool truncate(uint64_t size);
     Ref<FileMapping> map(const Ref<ShMem>& memory);
     void unmap(const Ref<FileMapping>& mapping);
     bool setAttribute(const char* name, const Ref<Variant>& value);

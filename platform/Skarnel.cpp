@@ -309,6 +309,8 @@ Ref<FSItem> FSItem::create(const Ref<Parameters>& parameters) {
     }
     if (parameters->flags() & Flags::AllowRename) {
         std::string name = choice.name.empty() ? text(parameters->defaultName()) : choice.name;
+        // What is typed there names a file in the chosen place, never a path to somewhere else.
+        if (!Ui::isFileName(name)) return fail(Errors::InvalidPath);
         Ref<String> full = Filesystem::Client::Service::absolute(String::create(name), String::create(path));
         if (Filesystem::Client::File::open(full, 4)) return fail(Errors::AlreadyExists);
         item->m_file = Filesystem::Client::File::open(full, 0x113);

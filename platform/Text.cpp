@@ -124,7 +124,11 @@ Ref<CharReader> CharReader::create(const Ref<Services::Filesystem::Client::File>
 }
 
 bool CharReader::fill() {
-    char chunk[4096];
+    // What was handed out already goes, so the buffer never grows with the lines read.
+    m_buffer.erase(0, m_start);
+    m_scanned -= m_start;
+    m_start = 0;
+    char chunk[64 * 1024];
     size_t n = m_file->readBytes(chunk, sizeof chunk);
     if (n == 0) m_eof = true;
     m_buffer.append(chunk, n);
@@ -133,17 +137,19 @@ bool CharReader::fill() {
 
 Ref<String> CharReader::readLine() {
     for (;;) {
-        size_t lf = m_buffer.find('\n', m_start);
+        // Each byte is looked at once, however long the line: the search goes on where it stopped.
+        size_t lf = m_buffer.find('\n', m_scanned);
         if (lf != std::string::npos) {
             Ref<String> line = String::create(m_buffer.substr(m_start, lf - m_start));
-            m_start = lf + 1;
+            m_start = m_scanned = lf + 1;
             return line;
         }
+        m_scanned = m_buffer.size();
         if (m_eof || !fill()) break;
     }
     if (m_start >= m_buffer.size()) return {};
     Ref<String> last = String::create(m_buffer.substr(m_start));
-    m_start = m_buffer.size();
+    m_start = m_scanned = m_buffer.size();
     return last;
 }
 

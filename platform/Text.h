@@ -40,7 +40,8 @@ class CharReader : public Object {
     bool fill();
     Ref<Services::Filesystem::Client::File> m_file;
     std::string m_buffer;
-    size_t m_start = 0;
+    size_t m_start = 0;   // where the next line starts
+    size_t m_scanned = 0; // how far the buffer is known to hold no line feed
     bool m_eof = false;
 };
 

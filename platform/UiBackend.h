@@ -39,6 +39,11 @@ class Backend {
     virtual unsigned type() const;
 };
 
+// Whether a name typed for a file is a file name: not empty, no "/", not "." or "..".
+inline bool isFileName(const std::string& name) {
+    return !name.empty() && name.find('/') == std::string::npos && name != "." && name != "..";
+}
+
 std::unique_ptr<Backend> makeHeadless();
 std::unique_ptr<Backend> makeScript(const std::string& path);
 std::unique_ptr<Backend> makeTerminal();

@@ -228,9 +228,13 @@ class Terminal : public Backend {
         choice.drive = drives[index - 1].node;
         if (parameters.flags() & Flags::AllowRename) {
             std::string name = parameters.defaultName() ? parameters.defaultName()->str() : "";
-            std::fprintf(m_tty, "File name [%s]: ", name.c_str());
-            std::string typed = readLine();
-            choice.name = typed.empty() ? name : typed;
+            for (;;) {
+                std::fprintf(m_tty, "File name [%s]: ", name.c_str());
+                std::string typed = readLine();
+                choice.name = typed.empty() ? name : typed;
+                if (isFileName(choice.name)) break;
+                std::fputs("A file name only: no \"/\", and not \".\" or \"..\".\r\n", m_tty);
+            }
         }
         return choice;
     }

@@ -22,20 +22,39 @@ Ref<String> registryKey(const Ref<String>& directory, const Ref<String>& name, c
     return Service::absolute(name, directory);
 }
 
+// A name is used below the directory it was determined for, so only a bare file name will do:
+// anything else read back (an absolute path, a path, "." or "..") would write elsewhere.
+bool isBareFileName(const Ref<String>& name) {
+    return !isEmpty(name) && name->findLast('/') < 0 && !name->equals(".") && !name->equals("..");
+}
+
+// A line feed, a carriage return or a quote would end or split the entry line and let the text
+// forge an entry of its own.
+bool breaksEntryLine(const Ref<String>& text) {
+    const std::string& s = text->str();
+    return s.find_first_of("\"\n\r") != std::string::npos;
+}
+
 Ref<String> lookup(const Ref<File>& registry, const Ref<String>& key) {
     Ref<CharReader> reader = CharReader::create(registry->stream(), 2);
     if (!reader) return {};
     while (Ref<String> line = reader->readLine()) {
         std::vector<Ref<String>> parts = StringUtil::split(line, '=', 2, true, '\\', '"');
         if (parts.size() < 2) continue;
-        if (parts[0]->equals(key)) return parts[1];
+        if (!parts[0]->equals(key)) continue;
+        if (isBareFileName(parts[1])) return parts[1];
+        LogLine(3) << "Ignoring recorded name " << parts[1] << " for " << key << ": not a file name";
     }
     return {};
 }
 
 // The entry goes in with a single write at the end of the file, so that two runs appending at once
-// never tear each other's lines.
+// never tear each other's lines; a write that comes up short (a full disk) is cut back off again.
 void record(const Ref<File>& registry, const Ref<String>& key, const Ref<String>& name) {
+    if (breaksEntryLine(key) || breaksEntryLine(name) || !isBareFileName(name)) {
+        LogLine(3) << "Not recording name " << name << " for " << key << ": it cannot be written as an entry";
+        return;
+    }
     Ref<StringFormatter> f = StringFormatter::create(String::create("\"{1}\"=\"{2}\"\n"));
     if (!f) return;
     std::string entry = stdString(f->arg(key).arg(name).result());
@@ -46,7 +65,12 @@ void record(const Ref<File>& registry, const Ref<String>& key, const Ref<String>
         if (registry->readBytes(&last, 1) == 1 && last != '\n') entry.insert(entry.begin(), '\n');
     }
     registry->setPosition(size);
-    registry->writeBytes(entry.data(), entry.size());
+    size_t written = registry->writeBytes(entry.data(), entry.size());
+    if (written == entry.size()) return;
+    Error code = Error::get();
+    if (written > 0 && !registry->truncate(size))
+        LogLine(3) << "Failed to remove the incomplete registry entry for " << key << "; error: " << Code{Error::get()};
+    LogLine(3) << "Failed to record name " << name << " for " << key << "; error: " << Code{code};
 }
 
 } // namespace
