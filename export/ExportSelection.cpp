@@ -52,8 +52,8 @@ Error addCategory(ExportState& state, const char* name, const char* checkBoxId, 
     }
     // A category directory that is a link is never listed: whatever the link names, on the drive or
     // off it (the platform refuses the latter as an invalid path), the clearing would remove there.
-    bool linked = category.directory ? category.directory->reachedThroughLink()
-                                     : Error::get() == Errors::InvalidPath;
+    bool linked =
+        category.directory ? category.directory->reachedThroughLink() : Error::get() == Errors::InvalidPath;
     if (linked) {
         LogLine(3) << "Category directory " << category.path << " is a symbolic link; not used";
         category.directory.reset();

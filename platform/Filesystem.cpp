@@ -517,7 +517,8 @@ Ref<Directory> Directory::open(const Ref<String>& path, unsigned mode) {
         int err = errno;
         fd = Namespace::openBeneath(*resolved, O_RDONLY | O_DIRECTORY);
         throughLink = fd >= 0;
-        if (fd < 0 && errno == ELOOP) errno = err;
+        // A link that leads nowhere, or nowhere on the drive, is an invalid path like any escape.
+        if (fd < 0 && err == ELOOP) errno = errno == ENOTDIR ? ENOTDIR : ELOOP;
     }
     if (fd < 0) {
         Error::set(errno == ENOTDIR ? Errors::NotADirectory : openError(errno));

@@ -69,7 +69,8 @@ void record(const Ref<File>& registry, const Ref<String>& key, const Ref<String>
     if (written == entry.size()) return;
     Error code = Error::get();
     if (written > 0 && !registry->truncate(size))
-        LogLine(3) << "Failed to remove the incomplete registry entry for " << key << "; error: " << Code{Error::get()};
+        LogLine(3) << "Failed to remove the incomplete registry entry for " << key
+                   << "; error: " << Code{Error::get()};
     LogLine(3) << "Failed to record name " << name << " for " << key << "; error: " << Code{code};
 }
 

@@ -150,4 +150,52 @@ TEST_F(Registry, AGivenLogNameIsRecordedWithoutAnIndex) {
                                 "\"/devices/orvane/system/Service/Logs\"=\"given.log\"\n");
 }
 
+// A name that would end its entry line early could forge an entry of its own: it is not recorded.
+TEST_F(Registry, ANameThatWouldBreakItsEntryLineIsNotRecorded) {
+    std::string forged = "x.log\"\n\"forged key\"=\"evil.log";
+    RunResult r = box.run({"-m", "log", "--reuse-name", forged});
+    EXPECT_EQ(r.status, 0) << r.logText();
+    EXPECT_TRUE(r.logged(3, "Not recording name x.log")) << r.logText();
+    EXPECT_EQ(readFile(file()), "");
+    EXPECT_EQ(listFiles(logs()), std::vector<std::string>{forged});
+}
+
+// Names read back are used below the directory they were recorded for, so only file names count.
+TEST_F(Registry, RecordedNamesThatAreNotFileNamesAreIgnored) {
+    fs::path outside = box.root / "outside";
+    fs::create_directories(outside);
+    std::string before = "\"/devices/orvane/system/Logs\"=\"" + (outside / "evil.log").string() +
+                         "\"\n"
+                         "\"/devices/orvane/system/Logs\"=\"..\"\n"
+                         "\"/devices/orvane/system/Service/Logs\"=\"../../../../outside/evil.log\"\n";
+    writeFile(file(), before);
+    waitPastChange(file());
+    RunResult r = log({"--reuse-name"});
+    ASSERT_EQ(r.status, 0) << r.logText();
+    EXPECT_TRUE(r.logged(3, "Ignoring recorded name ..")) << r.logText();
+    EXPECT_TRUE(listFiles(outside).empty());
+    EXPECT_EQ(listFiles(logs()), std::vector<std::string>{indexed});
+    EXPECT_EQ(listFiles(box.node("system") / "Service" / "Logs"), std::vector<std::string>{indexed});
+    // Determined afresh and recorded after the ignored lines, where the next run finds it.
+    EXPECT_EQ(readFile(file()), before + "\"/devices/orvane/system/Logs\"=\"" + indexed + "\"\n" +
+                                    "\"/devices/orvane/system/Service/Logs\"=\"" + indexed + "\"\n");
+    RunResult again = log({"--reuse-name"});
+    EXPECT_TRUE(again.logged(1, "Reusing filename " + indexed)) << again.logText();
+}
+
+// A full disk during the append leaves the registry as it was: no torn line for a later run to read.
+TEST_F(Registry, AFullDiskDuringTheAppendLeavesNoTornLine) {
+    std::string before = "\"/elsewhere\"=\"kept.log\"\n";
+    writeFile(file(), before);
+    waitPastChange(file());
+    box.addFault({{"op", "File::write"},
+                  {"path", "/users/system/temp/scrivlet-files"},
+                  {"bytes", 20},
+                  {"error", "0x26"}});
+    RunResult r = log({"--reuse-name"});
+    ASSERT_EQ(r.status, 0) << r.logText();
+    EXPECT_TRUE(r.logged(3, "Failed to record name " + indexed)) << r.logText();
+    EXPECT_EQ(readFile(file()), before);
+}
+
 } // namespace

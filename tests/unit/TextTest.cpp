@@ -2,7 +2,10 @@
 #include "platform/Text.h"
 #include "common/StringFormatter.h"
 #include "platform/Commandline.h"
+#include "platform/Filesystem.h"
+#include <cstdio>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 using namespace Applications::Commands::Scrivlet;
 
@@ -95,6 +98,40 @@ TEST(Formatter, PlatformFormatterPercentMode) {
     Ref<StringFormatter> g = StringFormatter::create(String::create("ERROR: 0x{1} ({2})"), 1);
     g->arg(StrConv::str(0x50008442, 16, 8)).arg(0x50008442, 10);
     EXPECT_EQ(g->result()->str(), "ERROR: 0x50008442 (1342211138)");
+}
+
+} // namespace
+
+namespace {
+
+// Lines read back exactly as written, wherever the reader's chunks happen to end.
+TEST(CharReaderTest, ReadsEveryLineWhateverItsLengthAndPlace) {
+    constexpr size_t chunk = 64 * 1024; // the reader's own chunk, so that lines straddle its ends
+    std::vector<std::string> lines = {"first",
+                                      std::string(chunk - 7, 'a'),
+                                      "",
+                                      "straddles the chunk end",
+                                      std::string(3 * chunk + 11, 'b'),
+                                      "last, with no line feed"};
+    std::string data;
+    for (const std::string& line : lines)
+        data += line + "\n";
+    data.pop_back();
+    FILE* file = std::tmpfile();
+    ASSERT_TRUE(file);
+    ASSERT_EQ(std::fwrite(data.data(), 1, data.size(), file), data.size());
+    std::fflush(file);
+    Ref<Services::Filesystem::Client::File> stream =
+        Services::Filesystem::Client::File::adoptHost(::dup(fileno(file)), "lines");
+    std::fclose(file);
+    ASSERT_TRUE(stream);
+    Ref<CharReader> reader = CharReader::create(stream, 2);
+    for (const std::string& expected : lines) {
+        Ref<String> line = reader->readLine();
+        ASSERT_TRUE(line) << "missing a line of " << expected.size() << " bytes";
+        EXPECT_EQ(line->str(), expected);
+    }
+    EXPECT_FALSE(reader->readLine());
 }
 
 } // namespace
