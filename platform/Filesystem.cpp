@@ -1,10 +1,12 @@
 #include "Filesystem.h"
 #include "Namespace.h"
+#include "SysLog.h"
 #include "Time.h"
 #include <cerrno>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <map>
 #include <mutex>
 #include <set>
 #include <sys/file.h>
@@ -154,8 +156,50 @@ Ref<String> Service::name(const Ref<String>& path) {
     return slash < 0 ? path : path->substring(static_cast<size_t>(slash) + 1);
 }
 
+namespace {
+
+// One descriptor on each filesystem written to since the last flush.
+std::mutex writtenMutex;
+std::map<dev_t, int> writtenFilesystems;
+
+void noteWritten(int fd) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0) return;
+    std::lock_guard lock(writtenMutex);
+    if (writtenFilesystems.count(st.st_dev)) return;
+    int kept = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (kept >= 0) writtenFilesystems[st.st_dev] = kept;
+}
+
+} // namespace
+
+void flushWrittenFiles() {
+    std::map<dev_t, int> written;
+    {
+        std::lock_guard lock(writtenMutex);
+        written.swap(writtenFilesystems);
+    }
+    for (const auto& [device, fd] : written) {
+        if (syncfs(fd) != 0) {
+            int err = errno;
+            SysLogStream& line = SysLogStream::stdOutPrinter();
+            line.setLevel(4).setTag(SysLogFilter::id(0));
+            (line << "Failed to flush written files to their medium; error: ").writeHex(errorFromErrno(err))
+                << "h (" << std::to_string(errorFromErrno(err)) << ")";
+            line.end();
+        }
+        ::close(fd);
+    }
+}
+
 FSItem::~FSItem() {
-    if (m_fd >= 0) ::close(m_fd);
+    if (m_fd < 0) return;
+    if (m_writable) {
+        // The kept duplicate shares the open file, and so its lock: the lock ends here, as at a close.
+        flock(m_fd, LOCK_UN);
+        noteWritten(m_fd);
+    }
+    ::close(m_fd);
 }
 
 void FSItem::applyStat(const struct stat& st) {
@@ -584,6 +628,57 @@ Ref<Iterator> Directory::iterator(unsigned, const Ref<String>&) {
 
 Ref<String> Directory::name() const {
     return Service::name(m_path);
+}
+
+std::unique_ptr<Replacement> Replacement::create(const Ref<Directory>& directory, std::string name) {
+    if (!directory || !directory->m_writable || !validName(String::create(name))) {
+        Error::set(directory ? Errors::InvalidPath : Errors::NotFound);
+        return {};
+    }
+    int at = directory->m_handle->fd();
+    int fd = ::openat(at, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+    std::string hidden;
+    if (fd < 0) {
+        // No O_TMPFILE here (FAT, for one): a hidden name of our own, removed unless committed.
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, "%06x", static_cast<unsigned>(getpid()) & 0xFFFFFFu);
+        hidden = "." + name + "." + suffix + ".part";
+        fd = ::openat(at, hidden.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0644);
+    }
+    if (fd < 0) {
+        Error::set(errorFromErrno(errno));
+        return {};
+    }
+    return std::unique_ptr<Replacement>(new Replacement(directory->m_handle, std::move(name), fd, std::move(hidden)));
+}
+
+bool Replacement::commit() {
+    int at = m_directory->fd();
+    if (fdatasync(m_fd) != 0) return fail(errorFromErrno(errno));
+    if (m_hiddenName.empty()) {
+        // A file without a name gets one (hidden) first; rename then puts it in place in one step.
+        m_hiddenName = "." + m_name + "." + std::to_string(getpid()) + ".part";
+        std::string self = "/proc/self/fd/" + std::to_string(m_fd);
+        if (linkat(AT_FDCWD, self.c_str(), at, m_hiddenName.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+            int err = errno;
+            m_hiddenName.clear();
+            return fail(errorFromErrno(err));
+        }
+    }
+    if (renameat(at, m_hiddenName.c_str(), at, m_name.c_str()) != 0) return fail(errorFromErrno(errno));
+    m_committed = true;
+    // The new name itself must survive a crash too.
+    int directory = ::openat(at, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory >= 0) {
+        fsync(directory);
+        ::close(directory);
+    }
+    return true;
+}
+
+Replacement::~Replacement() {
+    if (!m_committed && !m_hiddenName.empty()) unlinkat(m_directory->fd(), m_hiddenName.c_str(), 0);
+    if (m_fd >= 0) ::close(m_fd);
 }
 
 Ref<Node> Nodes::open(const Ref<String>& nodeName) {

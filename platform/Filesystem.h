@@ -52,6 +52,7 @@ class FSItem : public Object {
     bool currentStat(struct stat& st) const;
     Ref<String> m_path;
     int m_fd = -1;
+    bool m_writable = false; // opened for writing: flushed to its medium once closed
     Handle m_directory;
     std::string m_name;
     bool m_isFile = false;
@@ -116,7 +117,6 @@ class File : public FSItem {
     size_t limitFor(long long& budget, unsigned code, size_t length);
     bool stillLinked() const;
     friend class Iterator;
-    bool m_writable = false;
     bool m_sizeJustRead = false; // by the open itself: the first read needs not ask again
     uint64_t m_position = 0;
     long long m_readBudget = -1;
@@ -158,6 +158,7 @@ class Directory : public Object {
     bool reachedThroughLink() const { return m_reachedThroughLink; }
 
   private:
+    friend class Replacement;
     Directory(Ref<String> path, Handle handle, bool writable, bool reachedThroughLink)
         : m_path(std::move(path)), m_handle(std::move(handle)), m_writable(writable),
           m_reachedThroughLink(reachedThroughLink) {}
@@ -168,6 +169,37 @@ class Directory : public Object {
     bool m_writable;
     bool m_reachedThroughLink;
 };
+
+// A file written in full where nobody can see it (a file without a name, or a hidden name where
+// the filesystem cannot make one without), then put in place of a name in `directory` with one
+// rename, so that no reader, concurrent run or crash ever sees it half written. Dropped without
+// being committed, it leaves nothing behind.
+class Replacement {
+  public:
+    static std::unique_ptr<Replacement> create(const Ref<Directory>& directory, std::string name);
+    ~Replacement();
+    Replacement(const Replacement&) = delete;
+    Replacement& operator=(const Replacement&) = delete;
+    // Where the contents are written.
+    int descriptor() const { return m_fd; }
+    // Puts the file with its data on the medium in place of the name (replacing what is there).
+    bool commit();
+
+  private:
+    Replacement(Handle directory, std::string name, int fd, std::string hiddenName)
+        : m_directory(std::move(directory)), m_name(std::move(name)), m_fd(fd),
+          m_hiddenName(std::move(hiddenName)) {}
+    Handle m_directory;
+    std::string m_name;
+    int m_fd;
+    std::string m_hiddenName; // empty for a file without a name
+    bool m_committed = false;
+};
+
+// Written data reaches its medium before the platform says anything that could read as "saved":
+// every file written during the run is flushed (one syncfs per filesystem) before a dialog is
+// shown and before the process ends. Failures are logged.
+void flushWrittenFiles();
 
 class Node : public Object {
   public:

@@ -1,10 +1,12 @@
 // The runtime start-up: keeps the arguments for the command-line library, runs the program's entry
 // and hands its result to Proc::setExitCode.
+#include "Signals.h"
 #include "System.h"
 
 int scrivletMain();
 
 int main(int argc, char** argv) {
+    Signals::install();
     Proc::setArguments(argc, argv);
     Proc::setExitCode(static_cast<unsigned>(scrivletMain()));
 }

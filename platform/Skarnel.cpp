@@ -1,6 +1,7 @@
 #include "Skarnel.h"
 #include "Host.h"
 #include "Namespace.h"
+#include "Signals.h"
 #include "Text.h"
 #include "UiBackend.h"
 #include <cstdio>
@@ -130,6 +131,8 @@ unsigned Service::type(unsigned query) {
 unsigned Dialog::show(unsigned severity, const Ref<String>& title, const Ref<String>& message,
                       unsigned buttons, unsigned defaultButton) {
     unsigned answer = 0;
+    // What a message says ("saved", "exported") must be true of the medium when the user reads it.
+    Filesystem::Client::flushWrittenFiles();
     // A failed dialog answers 0 with the reason pending, as the dialog service does.
     if (auto code = Host::fault("Dialog::show", text(title))) {
         Error::set(Error(*code));
@@ -241,7 +244,9 @@ bool Progress::cancelled(bool flag) {
     bool answer;
     {
         std::lock_guard lock(uiMutex);
-        answer = backend().progressCancelled(m_id, query);
+        // An interrupting signal cancels like the cancel key; the backend is still asked, so that
+        // its own state (and a script's query count) moves on as usual.
+        answer = backend().progressCancelled(m_id, query) || Signals::received() != 0;
     }
     if (recording())
         record({{"call", "Progress.cancelled"},

@@ -60,10 +60,12 @@ void appendLine(const std::string& line) {
     ::close(fd);
 }
 
+// One export of the store into a target: compressed into a replacement nobody can see, which takes
+// the target's name only once it is complete and on its medium.
 class HostExport : public SysLog::SysLogExport {
   public:
-    HostExport(int target, std::string platformPath)
-        : m_target(target), m_platformPath(std::move(platformPath)) {}
+    HostExport(std::unique_ptr<Services::Filesystem::Client::Replacement> replacement, std::string platformPath)
+        : m_replacement(std::move(replacement)), m_platformPath(std::move(platformPath)) {}
     void start() {
         Ref<HostExport> self(this);
         std::thread([self] { self->run(); }).detach();
@@ -77,16 +79,20 @@ class HostExport : public SysLog::SysLogExport {
 
   private:
     void run() {
-        bool ok = SysLog::compressStore(m_target, [this](double f) {
-            m_fraction = f;
-            if (auto code = Host::fault("SysLogExport::chunk", m_platformPath)) (void)code;
-            return !m_cancelled.load();
-        });
+        int out = fcntl(m_replacement->descriptor(), F_DUPFD_CLOEXEC, 0);
+        bool ok = out >= 0 && SysLog::compressStore(out, [this](double f) {
+                      m_fraction = f;
+                      if (auto code = Host::fault("SysLogExport::chunk", m_platformPath)) (void)code;
+                      return !m_cancelled.load();
+                  });
         if (ok && Host::fault("SysLogExport::run", m_platformPath)) ok = false;
+        if (ok) ok = m_replacement->commit();
+        // Nothing of an export that did not complete stays behind.
+        m_replacement.reset();
         if (ok) m_fraction = 1.0;
         m_state = ok ? 1 : 3;
     }
-    int m_target; // handed to the compressor, which closes it
+    std::unique_ptr<Services::Filesystem::Client::Replacement> m_replacement;
     std::string m_platformPath;
     std::atomic<unsigned> m_state{0};
     std::atomic<double> m_fraction{0.0};
@@ -146,28 +152,14 @@ Ref<SysLogExport> exportLog(const Ref<String>& path) {
         Error::set(*code);
         return {};
     }
-    unsigned error = 0;
-    auto resolved = Namespace::resolve(stdString(path), error);
-    if (!resolved) {
-        Error::set(error);
-        return {};
-    }
-    if (resolved->readOnly) {
-        Error::set(Errors::NotWritable);
-        return {};
-    }
-    // The target is opened here, beneath its mount, and the compressor writes only to that descriptor.
-    int target =
-        Namespace::openBeneath(*resolved, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOCTTY, 0644);
-    struct stat st {};
-    if (target < 0 || fstat(target, &st) != 0 || !S_ISREG(st.st_mode)) {
-        Error::set(target < 0 ? (errno == EXDEV ? Errors::InvalidPath : errorFromErrno(errno))
-                              : Errors::NotARegularFile);
-        if (target >= 0) ::close(target);
-        return {};
-    }
-    fcntl(target, F_SETFL, fcntl(target, F_GETFL) & ~O_NONBLOCK);
-    Ref<HostExport> job(new HostExport(target, resolved->platformPath));
+    using namespace Services::Filesystem::Client;
+    // Runs exporting to the same name at once (a name reused on purpose, or one two runs found free
+    // together) each put a whole log there; the last one to finish stays.
+    Ref<Directory> directory = Directory::open(Service::parent(path, false), 0x33);
+    if (!directory) return {};
+    auto replacement = Replacement::create(directory, stdString(Service::name(path)));
+    if (!replacement) return {};
+    Ref<HostExport> job(new HostExport(std::move(replacement), stdString(path)));
     job->start();
     return job;
 }

@@ -1,4 +1,6 @@
 #include "System.h"
+#include "Filesystem.h"
+#include "Signals.h"
 #include "Host.h"
 #include "SysLog.h"
 #include <atomic>
@@ -165,6 +167,8 @@ void setExitCode(unsigned code) {
     // Platform threads finish their last steps (a log line, a closed dialog) before the process
     // tears down what they use.
     Thd::waitForAll(5000);
+    // A run that shows no message (--silent) has its data on the medium before it ends all the same.
+    Services::Filesystem::Client::flushWrittenFiles();
     // The full 32-bit code is kept in the log, since the process status holds only 8 bits.
     unsigned level = code == 0 ? 1 : 4;
     if (SysLogFilter::level() <= level && SysLogFilter::state(0)) {
@@ -173,6 +177,7 @@ void setExitCode(unsigned code) {
         (line << "Exit code ").writeHex(code) << "h (" << std::to_string(code) << ")";
         line.end();
     }
+    if (Signals::received()) Signals::endByReceived();
     std::exit(exitStatusFor(code));
 }
 

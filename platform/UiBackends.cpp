@@ -1,5 +1,6 @@
 #include "Host.h"
 #include "UiBackend.h"
+#include "Signals.h"
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -149,7 +150,11 @@ class Script : public Backend {
 // Real dialogs on the controlling terminal.
 class Terminal : public Backend {
   public:
-    Terminal() { m_tty = std::fopen("/dev/tty", "r+"); }
+    Terminal() {
+        m_tty = std::fopen("/dev/tty", "r+");
+        // Unbuffered, so that what poll() says is waiting is all there is.
+        if (m_tty) std::setvbuf(m_tty, nullptr, _IONBF, 0);
+    }
     ~Terminal() override {
         if (m_tty) std::fclose(m_tty);
     }
@@ -240,7 +245,19 @@ class Terminal : public Backend {
     }
 
   private:
+    // A line typed on the terminal; an empty answer when an interrupting signal came while waiting,
+    // which every prompt takes as "no choice".
     std::string readLine() {
+        constexpr int signalCheckMs = 100;
+        struct pollfd p {
+            fileno(m_tty), POLLIN, 0
+        };
+        for (;;) {
+            if (Signals::received()) return {};
+            int ready = poll(&p, 1, signalCheckMs);
+            if (ready > 0) break;
+            if (ready < 0 && errno != EINTR) return {};
+        }
         char buffer[1024];
         if (!std::fgets(buffer, sizeof buffer, m_tty)) return {};
         std::string line = buffer;
