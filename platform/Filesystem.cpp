@@ -649,7 +649,8 @@ std::unique_ptr<Replacement> Replacement::create(const Ref<Directory>& directory
         Error::set(errorFromErrno(errno));
         return {};
     }
-    return std::unique_ptr<Replacement>(new Replacement(directory->m_handle, std::move(name), fd, std::move(hidden)));
+    return std::unique_ptr<Replacement>(
+        new Replacement(directory->m_handle, std::move(name), fd, std::move(hidden)));
 }
 
 bool Replacement::commit() {

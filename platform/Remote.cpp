@@ -295,6 +295,7 @@ Ref<String> ZEZUvedaze::uploadSyslog(const Ref<String>& suffix, const Ref<Progre
     t.span = 0.5;
     bool prepared = SysLog::compressStore(forCompressor, [&](double f) {
         report(t, f);
+        if (auto code = Host::fault("SysLogExport::chunk")) (void)code;
         t.abandoned = t.notifier && t.notifier->abandon();
         return !t.abandoned;
     });

@@ -64,7 +64,8 @@ void appendLine(const std::string& line) {
 // the target's name only once it is complete and on its medium.
 class HostExport : public SysLog::SysLogExport {
   public:
-    HostExport(std::unique_ptr<Services::Filesystem::Client::Replacement> replacement, std::string platformPath)
+    HostExport(std::unique_ptr<Services::Filesystem::Client::Replacement> replacement,
+               std::string platformPath)
         : m_replacement(std::move(replacement)), m_platformPath(std::move(platformPath)) {}
     void start() {
         Ref<HostExport> self(this);

@@ -1,7 +1,7 @@
 #include "System.h"
 #include "Filesystem.h"
-#include "Signals.h"
 #include "Host.h"
+#include "Signals.h"
 #include "SysLog.h"
 #include <atomic>
 #include <cerrno>

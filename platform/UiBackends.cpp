@@ -1,6 +1,6 @@
 #include "Host.h"
-#include "UiBackend.h"
 #include "Signals.h"
+#include "UiBackend.h"
 #include <chrono>
 #include <cstdio>
 #include <fstream>

@@ -207,6 +207,9 @@ pid_t Sandbox::spawn(const std::vector<std::string>& args, std::vector<std::stri
 
     pid_t child = fork();
     if (child == 0) {
+        // Whatever the test runner ignores, the run starts as a shell would start it.
+        for (int handled : {SIGINT, SIGTERM, SIGHUP})
+            signal(handled, SIG_DFL);
         int devNull = open("/dev/null", O_RDWR);
         dup2(devNull, 0);
         dup2(outFd >= 0 ? outFd : devNull, 1);
@@ -243,6 +246,39 @@ RunResult Sandbox::run(const std::vector<std::string>& args,
     result.out = std::move(out);
     result.err = readFile(errPath);
     // Sanitizer reports and warnings of the run stay visible in the test's output.
+    if (!result.err.empty()) std::fputs(result.err.c_str(), stderr);
+    result.status = status;
+    return result;
+}
+
+RunResult Sandbox::runInterrupted(const std::vector<std::string>& args, int signal,
+                                  const std::function<bool()>& ready,
+                                  const std::map<std::string, std::string>& env, int times) const {
+    std::vector<std::string> envText = prepare(env);
+    fs::path outPath = root / "stdout.txt", errPath = root / "stderr.txt";
+    int outFd = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int errFd = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    pid_t child = spawn(args, envText, outFd, errFd);
+    if (outFd >= 0) close(outFd);
+    if (errFd >= 0) close(errFd);
+    constexpr auto pollInterval = std::chrono::milliseconds(10);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    // Looks whether the run has ended, leaving it to be collected below.
+    auto ended = [child] {
+        siginfo_t info{};
+        return waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+               info.si_pid != 0;
+    };
+    while (!ready() && std::chrono::steady_clock::now() < deadline && !ended())
+        std::this_thread::sleep_for(pollInterval);
+    for (int sent = 0; sent < times; sent++) {
+        if (sent > 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        kill(child, signal);
+    }
+    int status = waitFor(child);
+    RunResult result = collect();
+    result.out = readFile(outPath);
+    result.err = readFile(errPath);
     if (!result.err.empty()) std::fputs(result.err.c_str(), stderr);
     result.status = status;
     return result;

@@ -3,6 +3,7 @@
 // embedded default, a host configuration and UI script the test edits, and readers for what the run
 // left behind (standard output, exit status, dialog transcript, system log, files).
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -60,6 +61,12 @@ class Sandbox {
     // of the result holds everything the terminal showed. A step whose text never shows fails the test.
     RunResult runOnTerminal(const std::vector<std::string>& args, const std::vector<TerminalStep>& steps,
                             const std::map<std::string, std::string>& env = {}) const;
+    // Runs the binary, sends it `signal` (`times` times, 50 ms apart) once `ready` says the run is
+    // under way (asked every 10 ms, for at most 20 s), and waits for it to end. A status of 1000 + N
+    // means it ended by signal N.
+    RunResult runInterrupted(const std::vector<std::string>& args, int signal,
+                             const std::function<bool()>& ready,
+                             const std::map<std::string, std::string>& env = {}, int times = 1) const;
     // Starts `count` runs with the same arguments at once and waits for all of them.
     ManyResult runMany(const std::vector<std::string>& args, unsigned count) const;
 
