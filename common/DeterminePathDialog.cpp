@@ -47,7 +47,8 @@ DeterminePathDialog::DeterminePathDialog(const Ref<String>& title, const Ref<Str
 }
 
 DeterminePathDialog::~DeterminePathDialog() {
-    if (!m_dialog) return;
+    // A dialog whose semaphore could not be made was never shown and has no thread to stop.
+    if (!m_dialog || !m_semaphore) return;
     LogLine(1) << "Closing wait dialog";
     if (!Atomic::cas(&m_state->value, 0, 1)) Thd::sleep(closePauseMs);
     m_dialog->close(0);

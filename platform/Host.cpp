@@ -1,12 +1,16 @@
 #include "Host.h"
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fnmatch.h>
 #include <fstream>
 #include <mutex>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -96,12 +100,21 @@ Config load() {
     Config base;
     base.root = envOr("ORVANE_ROOT", defaultRoot());
     std::string file = envOr("ORVANE_CONFIG", base.root + "/host.json");
-    if (!fs::exists(file) && !std::getenv("ORVANE_CONFIG")) writeEmbeddedDefault(base.root);
-    json j = json::object();
-    std::ifstream in(file);
-    if (in) j = json::parse(in, nullptr, false, true);
-    if (j.is_discarded() || !j.is_object()) {
-        if (in) refuse(file, "not a JSON object");
+    std::error_code ec;
+    if (!fs::exists(file, ec) && envOr("ORVANE_CONFIG", "").empty()) {
+        try {
+            writeEmbeddedDefault(base.root);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr,
+                         "scrivletv2: ORVANE_ROOT %s cannot hold the platform (%s); set ORVANE_ROOT to a "
+                         "directory you can write\n",
+                         base.root.c_str(), e.what());
+            std::exit(configurationUnusable);
+        }
+    }
+    json j = readJsonFile(file, "host configuration").value_or(json::object());
+    if (!j.is_object()) {
+        refuse(file, "not a JSON object");
         j = json::object();
     }
     Config c = base;
@@ -154,6 +167,35 @@ bool matches(const FaultRule& rule, std::string_view op, const std::string& subj
 }
 
 } // namespace
+
+std::optional<json> readJsonFile(const std::string& path, const char* what) {
+    constexpr size_t largest = 64 << 20;
+    auto refuseFile = [&](const char* reason) {
+        std::fprintf(stderr, "scrivletv2: %s %s ignored: %s\n", what, path.c_str(), reason);
+        return std::nullopt;
+    };
+    // Non-blocking, so that a FIFO in its place cannot hold the run up.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? std::nullopt : refuseFile(std::strerror(errno));
+    struct stat st {};
+    std::string text;
+    const char* problem = nullptr;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        problem = "not a regular file";
+    else if (static_cast<size_t>(st.st_size) > largest)
+        problem = "too large";
+    else {
+        text.resize(static_cast<size_t>(st.st_size));
+        ssize_t n = pread(fd, text.data(), text.size(), 0);
+        if (n < 0) problem = std::strerror(errno);
+        text.resize(n < 0 ? 0 : static_cast<size_t>(n));
+    }
+    ::close(fd);
+    if (problem) return refuseFile(problem);
+    json j = json::parse(text, nullptr, false, true);
+    if (j.is_discarded()) return refuseFile("not valid JSON");
+    return j;
+}
 
 unsigned parseNumber(const json& value, unsigned fallback) {
     if (value.is_number_integer()) return value.get<unsigned>();

@@ -76,4 +76,13 @@ void writeEmbeddedDefault(const std::string& root);
 
 unsigned parseNumber(const nlohmann::json& value, unsigned fallback = 0);
 
+// Reads a JSON file of the platform's own (`what` names it in messages: "host configuration",
+// "UI script", "catalogue"). An absent file gives nothing, silently; one that cannot be read or
+// parsed (a directory, no permission, binary) gives nothing too, with one line on standard error.
+std::optional<nlohmann::json> readJsonFile(const std::string& path, const char* what);
+
+// The exit status of a run whose platform cannot be set up (an unusable ORVANE_ROOT): sysexits'
+// EX_CONFIG.
+inline constexpr int configurationUnusable = 78;
+
 } // namespace Host

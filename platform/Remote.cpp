@@ -2,6 +2,7 @@
 #include "CurlLibrary.h"
 #include "Host.h"
 #include "SysLog.h"
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <curl/curl.h>
@@ -69,9 +70,24 @@ void sign(CURL* curl, const StoreSettings& s) {
     libcurl().easySetopt(curl, CURLOPT_USERPWD, user.c_str());
 }
 
+// The store's answers are short XML documents. What a server sends beyond the first 64 KiB is read
+// and dropped, so that memory stays bounded; a server still sending after 1 MiB is not answering
+// as a store does, and the transfer ends there.
+constexpr size_t answerKept = 64 * 1024;
+constexpr size_t answerRead = 1024 * 1024;
+
+struct Answer {
+    std::string text;
+    size_t received = 0;
+};
+
 size_t collect(char* data, size_t size, size_t count, void* out) {
-    static_cast<std::string*>(out)->append(data, size * count);
-    return size * count;
+    auto* answer = static_cast<Answer*>(out);
+    size_t n = size * count;
+    if (answer->text.size() < answerKept)
+        answer->text.append(data, std::min(n, answerKept - answer->text.size()));
+    answer->received += n;
+    return answer->received > answerRead ? 0 : n;
 }
 
 // One PUT of a stream, with progress mapped onto [base, base + span] of the whole upload.
@@ -144,7 +160,7 @@ Ref<String> put(const StoreSettings& s, const std::string& key, Transfer& t, uns
         return {};
     }
     std::string url = s.endpoint + "/" + s.bucket + "/" + encodeKey(curl, key);
-    std::string response;
+    Answer response;
     struct curl_slist* headers = libcurl().slistAppend(nullptr, "x-amz-content-sha256: UNSIGNED-PAYLOAD");
     headers = libcurl().slistAppend(headers, "Content-Type: application/octet-stream");
     headers = libcurl().slistAppend(headers, "Expect:");
@@ -173,11 +189,11 @@ Ref<String> put(const StoreSettings& s, const std::string& key, Transfer& t, uns
         return {};
     }
     if (rc != CURLE_OK) {
-        Error::set(status >= 400 ? classify(status, response) : Errors::TransferFailed);
+        Error::set(status >= 400 ? classify(status, response.text) : Errors::TransferFailed);
         return {};
     }
     if (status < 200 || status >= 300) {
-        Error::set(classify(status, response));
+        Error::set(classify(status, response.text));
         return {};
     }
     report(t, 1.0);

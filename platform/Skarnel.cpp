@@ -329,4 +329,14 @@ Ref<FSItem> FSItem::create(const Ref<Parameters>& parameters) {
     return item;
 }
 
+FSItem::~FSItem() {
+    if (!m_mount) return;
+    // Kept for the rest of the process and never destroyed: unmounting during the process's own
+    // teardown could meet the namespace already gone.
+    static std::mutex lingeringMutex;
+    static auto* lingering = new std::vector<Ref<Mount::Client::Entry>>;
+    std::lock_guard lock(lingeringMutex);
+    lingering->push_back(std::move(m_mount));
+}
+
 } // namespace Services::Skarnel::Client

@@ -171,6 +171,9 @@ class FSItem : public Object {
     const Ref<String>& path() const { return m_path; }
     // The file the dialog created under the name the user chose (only when renaming is allowed).
     const Ref<Services::Filesystem::Client::File>& file() const { return m_file; }
+    // The drive stays mounted until the run ends, not only while the item lives: its caller still
+    // works below the path after releasing the item (removing what a cancelled save left).
+    ~FSItem() override;
 
   private:
     FSItem() = default;

@@ -187,8 +187,9 @@ Ref<I18N> I18N::create(const char* name, const char*, const char*, const char* l
     Ref<I18N> catalogue(new I18N);
     std::string lang = language ? language : "en";
     if (lang.empty() || lang == "en") return catalogue;
-    std::ifstream in(Host::config().catalogueDir + "/" + name + "." + lang + ".json");
-    nlohmann::json texts = in ? nlohmann::json::parse(in, nullptr, false) : nlohmann::json();
+    nlohmann::json texts =
+        Host::readJsonFile(Host::config().catalogueDir + "/" + name + "." + lang + ".json", "catalogue")
+            .value_or(nlohmann::json());
     if (texts.is_object())
         for (const auto& [key, value] : texts.items())
             if (value.is_string()) catalogue->m_texts[key] = value.get<std::string>();

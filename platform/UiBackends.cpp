@@ -75,8 +75,7 @@ void applyStates(const std::vector<Ref<Elements::Element>>& elements, const json
 class Script : public Backend {
   public:
     explicit Script(const std::string& path) {
-        std::ifstream in(path);
-        m_script = in ? json::parse(in, nullptr, false, true) : json::object();
+        m_script = Host::readJsonFile(path, "UI script").value_or(json::object());
         if (!m_script.is_object()) m_script = json::object();
     }
     const char* name() const override { return "script"; }

@@ -22,6 +22,13 @@ bool ensureDirectoryHierarchy(const Ref<String>& path, const Ref<String>& bounda
     Ref<String> name = Service::name(path);
     bool created = lastLevelIsFile ? directory->createFile(name) : directory->createDirectory(name);
     if (created) return true;
+    // Runs started together create the same levels: one that another run made a moment ago is as
+    // good as made here. (The export's own directory is created elsewhere, and exclusively.)
+    if (!lastLevelIsFile && Error::get() == Errors::AlreadyExists) {
+        Ref<FSItem> made = FSItem::open(path, 0, 4);
+        if (made && made->isDirectory()) return true;
+        Error::set(Errors::AlreadyExists);
+    }
     LogLine(4) << "Failed to create directory " << path << "; error: " << Code{Error::get()};
     return false;
 }

@@ -3,6 +3,8 @@
 #include "support/Sandbox.h"
 #include <gtest/gtest.h>
 #include <regex>
+#include <set>
+#include <zlib.h>
 
 using namespace Testing;
 
@@ -69,6 +71,68 @@ TEST_F(Concurrency, RegistryAppendedByManyRunsKeepsEveryLineWhole) {
     // A later run finds a name in the registry and reuses it.
     RunResult again = box.run({"-m", "log", "--reuse-name", "--silent"});
     EXPECT_TRUE(again.logged(1, "Reusing filename")) << again.logText();
+}
+
+// Levels another run has just made count as made, so runs that start before any location exists
+// still each get a whole copy in both.
+TEST_F(Concurrency, IndexedSavesIntoDirectoriesThatDoNotExistYet) {
+    // Every run looks, finds the level missing, and only then creates it: they all meet there.
+    box.addFault({{"op", "Directory::createDirectory"}, {"delayMs", 100}, {"error", 0}});
+    ManyResult m = box.runMany({"--add-index", "--silent", "x.bin"}, runs);
+    for (unsigned i = 0; i < runs; i++)
+        EXPECT_EQ(m.statuses[i], 0) << "run " << i << "\n" << m.shared.logText();
+    for (const fs::path& location : locations()) {
+        std::vector<std::string> names = listFiles(location);
+        EXPECT_EQ(names.size(), runs) << location;
+        for (const std::string& name : names)
+            EXPECT_TRUE(hasContent(location / name, data)) << name;
+    }
+}
+
+// Whether a file is one whole gzip stream whose text ends with a whole line.
+bool isWholeCompressedLog(const fs::path& file) {
+    gzFile in = gzopen(file.c_str(), "rb");
+    if (!in) return false;
+    std::string text;
+    char buffer[65536];
+    int n;
+    while ((n = gzread(in, buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<size_t>(n));
+    int error = Z_OK;
+    gzerror(in, &error);
+    bool whole = n == 0 && error == Z_OK;
+    gzclose(in);
+    return whole && !text.empty() && text.back() == '\n';
+}
+
+TEST_F(Concurrency, LogSavesStartedAtOnceLeaveOnlyWholeLogs) {
+    constexpr unsigned logRuns = 32;
+    const std::vector<fs::path> logDirectories = {box.node("system") / "Logs",
+                                                  box.node("system") / "Service" / "Logs"};
+    ManyResult m = box.runMany({"-m", "log"}, logRuns);
+    for (unsigned i = 0; i < logRuns; i++)
+        EXPECT_EQ(m.statuses[i], 0) << "run " << i << "\n" << m.shared.logText();
+    for (const fs::path& directory : logDirectories)
+        for (const std::string& name : listFiles(directory))
+            EXPECT_TRUE(isWholeCompressedLog(directory / name)) << name << " is torn";
+    // Every file a run said it saved is there and whole.
+    static const std::regex saved("Orvane[^ \"\\n]*\\.log");
+    size_t reported = 0;
+    for (const json& shown : m.shared.calls("Dialog::show")) {
+        std::string text = shown["text"];
+        for (const char* invisible : {"\u200B", "\u2011"})
+            for (size_t at; (at = text.find(invisible)) != std::string::npos;)
+                text.replace(at, std::string(invisible).size(),
+                             std::string(invisible) == "\u2011" ? "-" : "");
+        for (std::sregex_iterator it(text.begin(), text.end(), saved), end; it != end; ++it) {
+            reported++;
+            bool found = false;
+            for (const fs::path& directory : logDirectories)
+                found = found || isWholeCompressedLog(directory / it->str());
+            EXPECT_TRUE(found) << it->str() << " was reported but is not a whole log";
+        }
+    }
+    EXPECT_EQ(reported, 2 * logRuns);
 }
 
 } // namespace

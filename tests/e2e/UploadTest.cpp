@@ -334,4 +334,18 @@ INSTANTIATE_TEST_SUITE_P(
                                   "UPLOAD OF FILE FAILED\n\nERROR: 0x50008486 (1342211206)"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A server whose answer never ends: what it sends is read up to a bound and the upload ends as
+// refused, with memory bounded (the sanitized build's own limits would end a run that grew).
+TEST(UploadEndlessAnswer, IsReadUpToABoundAndRefused) {
+    DroppingServer server(
+        "HTTP/1.1 403 Forbidden\r\nContent-Type: application/xml\r\nConnection: close\r\n\r\n"
+        "<Error><Code>AccessDenied</Code></Error>",
+        true);
+    Sandbox box;
+    writeFile(box.work() / "a.txt", std::string(100000, 'a'));
+    RunResult r = box.run({"-m", "file-upload", "a.txt"}, server.environment());
+    EXPECT_EQ(r.status, 67) << r.logText();
+    EXPECT_TRUE(r.logged(4, "File upload failed; error: 8486h (33926)")) << r.logText();
+}
+
 } // namespace

@@ -95,7 +95,8 @@ bool ObjectStore::object(const std::string& key, std::string& data) const {
     return true;
 }
 
-DroppingServer::DroppingServer(std::string uploadAnswer) : m_uploadAnswer(std::move(uploadAnswer)) {
+DroppingServer::DroppingServer(std::string uploadAnswer, bool endless)
+    : m_uploadAnswer(std::move(uploadAnswer)), m_endless(endless) {
     m_socket = socket(AF_INET, SOCK_STREAM, 0);
     int one = 1;
     setsockopt(m_socket, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -143,6 +144,10 @@ void DroppingServer::serve() {
             size_t length = lengthAt < headerEnd ? std::stoul(request.substr(lengthAt + 16)) : 0;
             if (request.size() - (headerEnd + 4) < length) continue;
             (void)!write(client, m_uploadAnswer.data(), m_uploadAnswer.size());
+            // At most 4 GiB, until the client stops reading.
+            std::string filler(64 * 1024, 'x');
+            for (int sent = 0; m_endless && !m_stop && sent < 65536; sent++)
+                if (write(client, filler.data(), filler.size()) <= 0) break;
             break;
         }
         close(client);

@@ -33,16 +33,18 @@ class ObjectStore {
 };
 
 // Answers the reachability check; an upload is dropped part way, or, given an answer, read whole
-// and answered with it (a complete HTTP response).
+// and answered with it (a complete HTTP response). An endless server follows the answer with bytes
+// for as long as the client reads them.
 class DroppingServer {
   public:
-    explicit DroppingServer(std::string uploadAnswer = {});
+    explicit DroppingServer(std::string uploadAnswer = {}, bool endless = false);
     ~DroppingServer();
     std::map<std::string, std::string> environment() const;
 
   private:
     void serve();
     std::string m_uploadAnswer;
+    bool m_endless = false;
     int m_socket = -1;
     int m_port = 0;
     std::atomic<bool> m_stop{false};

@@ -184,8 +184,9 @@ std::vector<char*> Sandbox::pointers(std::vector<std::string>& texts) {
     return list;
 }
 
-std::vector<std::string> Sandbox::commandLine(const std::vector<std::string>& args) {
-    std::vector<std::string> argText{SCRIVLET_BINARY};
+std::vector<std::string> Sandbox::commandLine(const std::vector<std::string>& args) const {
+    std::vector<std::string> argText(launcher);
+    argText.push_back(SCRIVLET_BINARY);
     argText.insert(argText.end(), args.begin(), args.end());
     return argText;
 }

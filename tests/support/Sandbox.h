@@ -79,6 +79,8 @@ class Sandbox {
     void fixClock(long long ms) { config["clock"]["fixedMs"] = ms; }
 
     fs::path root;
+    // A program the binary is run under (for example strace and its arguments), or nothing.
+    std::vector<std::string> launcher;
     json config;
     json script = json::object();
 
@@ -87,7 +89,7 @@ class Sandbox {
     pid_t spawn(const std::vector<std::string>& args, std::vector<std::string> envText, int outFd,
                 int errFd = -1) const;
     static std::vector<char*> pointers(std::vector<std::string>& texts);
-    static std::vector<std::string> commandLine(const std::vector<std::string>& args);
+    std::vector<std::string> commandLine(const std::vector<std::string>& args) const;
     [[noreturn]] static void execIn(const std::string& dir, std::vector<char*>& argv,
                                     std::vector<char*>& envp);
     RunResult collect() const;

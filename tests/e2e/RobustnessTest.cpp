@@ -1,0 +1,118 @@
+// Inputs that used to crash or hang a run, and the promise that a saved file is on its medium
+// before the run says so.
+#include "support/Sandbox.h"
+#include <csignal>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Testing;
+
+namespace {
+
+constexpr int endedBy = 1000; // Sandbox status of a run ended by a signal: endedBy + its number
+
+struct Robustness : ::testing::Test {
+    Sandbox box;
+    fs::path first() const { return box.node("system") / "Screenshots"; }
+    void SetUp() override { writeFile(box.work() / "x.txt", "source bytes"); }
+    // A run that ends by itself within 20 s; one still running then is killed and fails the test.
+    RunResult runBounded(const std::vector<std::string>& args,
+                         const std::map<std::string, std::string>& env = {}) {
+        RunResult r = box.runInterrupted(
+            args, SIGKILL, [] { return false; }, env);
+        EXPECT_NE(r.status, endedBy + SIGKILL) << "the run hung";
+        return r;
+    }
+    static size_t count(const std::string& text, const std::string& part) {
+        size_t found = 0;
+        for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+            found++;
+        return found;
+    }
+};
+
+// Without a semaphore the wait dialog is not made, and the save goes on without it.
+TEST_F(Robustness, SavesGoOnWithoutAWaitDialogWhenNoSemaphoreCanBeMade) {
+    box.addFault({{"op", "Sem::create"}});
+    writeFile(box.work() / "shot.png", "png");
+    for (std::vector<std::string> args :
+         {std::vector<std::string>{"x.txt"}, {"-m", "screenshot", "shot.png"}, {"-m", "log"}}) {
+        RunResult r = box.run(args);
+        EXPECT_EQ(r.status, 0) << args[0] << "\n" << r.logText();
+        EXPECT_TRUE(r.calls("Dialog.show").empty());
+    }
+    EXPECT_TRUE(hasContent(first() / "x.txt", "source bytes"));
+    EXPECT_EQ(listFiles(box.node("system") / "Logs").size(), 1u);
+}
+
+// The platform's own files that cannot be read are reported once each, and the run goes on.
+TEST_F(Robustness, UnreadableConfigurationScriptAndCatalogueAreReportedAndIgnored) {
+    fs::path directory = box.root / "a-directory";
+    fs::create_directories(directory);
+    writeFile(box.root / "binary.json", std::string("\x00\xff\x13\x37", 4));
+
+    RunResult script = box.run({"--silent", "x.txt"}, {{"ORVANE_UI_SCRIPT", directory.string()}});
+    EXPECT_EQ(script.status, 0) << script.logText();
+    EXPECT_EQ(count(script.err, "UI script " + directory.string() + " ignored: not a regular file"), 1u)
+        << script.err;
+
+    box.config["language"] = "de";
+    fs::remove(box.root / "catalogues" / "orvane.tool.scrivlet.de.json");
+    fs::create_directories(box.root / "catalogues" / "orvane.tool.scrivlet.de.json");
+    RunResult catalogue = box.run({"--silent", "--add-index", "x.txt"});
+    EXPECT_EQ(catalogue.status, 0) << catalogue.logText();
+    EXPECT_EQ(count(catalogue.err, "scrivletv2: catalogue "), 1u) << catalogue.err;
+
+    for (const fs::path& config : {directory, box.root / "binary.json"}) {
+        RunResult r = box.run({"--silent", "x.txt"}, {{"ORVANE_CONFIG", config.string()}});
+        EXPECT_LT(r.status, 128) << config;
+        EXPECT_EQ(count(r.err, "host configuration " + config.string() + " ignored"), 1u) << r.err;
+    }
+}
+
+TEST_F(Robustness, AnUnusablePlatformRootIsNamedWithItsOwnStatus) {
+    writeFile(box.root / "plain-file", "not a directory");
+    std::string unusable = (box.root / "plain-file" / "root").string();
+    RunResult r = box.run({"x.txt"}, {{"ORVANE_ROOT", unusable}, {"ORVANE_CONFIG", ""}});
+    EXPECT_EQ(r.status, 78) << r.err;
+    EXPECT_EQ(count(r.err, "\n"), 1u) << r.err;
+    EXPECT_NE(r.err.find("ORVANE_ROOT " + unusable), std::string::npos) << r.err;
+}
+
+// Sources that are not regular files are refused at once: they never block and never "save" an
+// empty copy.
+TEST_F(Robustness, SourcesThatAreNotRegularFilesAreRefusedAtOnce) {
+    ASSERT_EQ(mkfifo((box.work() / "pipe").c_str(), 0644), 0);
+    for (const char* source : {"pipe", "/host/dev/zero", "/host/dev/null"}) {
+        RunResult r = runBounded({"--silent", source});
+        EXPECT_EQ(r.status, 67) << source << "\n" << r.logText();
+        EXPECT_TRUE(r.logged(4, "Exit code 8443h")) << source;
+        EXPECT_TRUE(listFiles(first()).empty()) << source;
+    }
+    RunResult shown = runBounded({"pipe"});
+    ASSERT_FALSE(shown.calls("Dialog::show").empty());
+    EXPECT_NE(shown.calls("Dialog::show")[0]["text"].get<std::string>().find("error: 0x28h (40)"),
+              std::string::npos)
+        << shown.calls("Dialog::show")[0]["text"];
+}
+
+// Watched with strace: the copy's filesystem is flushed before the success message is shown.
+TEST_F(Robustness, TheCopyIsOnItsMediumBeforeTheSuccessMessage) {
+    if (access("/usr/bin/strace", X_OK) != 0)
+        GTEST_SKIP() << "strace is not installed (apt-get install strace)";
+    fs::path trace = box.root / "trace.txt";
+    box.launcher = {
+        "/usr/bin/strace", "-f", "-qq", "-s", "200", "-e", "trace=syncfs,fsync,fdatasync,write", "-o",
+        trace.string()};
+    RunResult r = box.run({"x.txt"});
+    ASSERT_EQ(r.status, 0) << r.logText();
+    std::string calls = readFile(trace);
+    size_t flushed = calls.find("syncfs(");
+    size_t said = calls.find("File saved as");
+    ASSERT_NE(said, std::string::npos) << calls;
+    ASSERT_NE(flushed, std::string::npos) << "nothing was flushed:\n" << calls;
+    EXPECT_LT(flushed, said) << calls;
+}
+
+} // namespace
