@@ -295,7 +295,6 @@ Ref<File> File::open(const Ref<String>& path, unsigned mode) {
     Ref<File> file(new File(std::move(platformPath), fd));
     file->m_writable = writing;
     file->applyStat(st);
-    file->m_sizeJustRead = true;
     if (auto limit = Host::byteLimit("File::read", file->m_path->str())) {
         file->m_readBudget = limit->first;
         file->m_readError = limit->second;
@@ -346,72 +345,61 @@ size_t File::read(TransferMemory& buffer, size_t length, unsigned) {
     size_t wanted = limitFor(m_readBudget, m_readError, length);
     auto* mapping = dynamic_cast<FileMapping*>(&buffer);
     ShMem* memory = mapping ? mapping->memory().get() : dynamic_cast<ShMem*>(&buffer);
+    if (memory) memory->offloaded = {};
     size_t got = 0;
-    // The size known from the last look is enough until the read reaches it; only then is the
-    // file asked again, in case it grew.
-    bool sizeKnown = m_position + wanted <= m_size || std::exchange(m_sizeJustRead, false);
-    uint64_t fileSize = sizeKnown ? m_size : (m_size = size());
-    if (mapping && !mapping->isDestination() && memory->destinationMapping) {
-        // Leave the data with the file service; the mapped destination moves it.
-        got = m_position < fileSize ? std::min<uint64_t>(wanted, fileSize - m_position) : 0;
-        memory->pending = {m_fd, static_cast<long long>(m_position), got};
-    } else {
-        if (memory) memory->pending = {};
-        while (got < wanted) {
-            ssize_t n = pread(m_fd, buffer.data() + got, wanted - got, static_cast<off_t>(m_position + got));
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) {
-                m_position += got;
-                Error::set(errorFromErrno(errno));
-                return got;
-            }
-            if (n == 0) break;
-            got += static_cast<size_t>(n);
-        }
-    }
+    bool failed = false;
+    if (mapping && !mapping->isDestination() && canOffloadTo(*memory)) got = offload(*memory, wanted);
+    // What the kernel did not copy (none, or the rest after it stopped) is read into the block.
+    if (got == 0 && !failed) got = readInto(buffer.data(), wanted, failed);
     m_position += got;
+    if (failed) return got;
     if (got < length) Error::set(wanted < length ? m_readError : Errors::EndOfFile);
     return got;
 }
 
-bool File::transferFromPending(ShMem& memory, size_t length, size_t& moved) {
-    ShMem::Pending pending = memory.pending;
-    memory.pending = {};
-    if (pending.fd < 0 || pending.length < length) return false;
-    loff_t in = pending.offset, out = static_cast<loff_t>(m_position);
-    while (moved < length) {
-        ssize_t n = copy_file_range(pending.fd, &in, m_fd, &out, length - moved, 0);
+bool File::canOffloadTo(const ShMem& memory) const {
+    const FileMapping* destination = memory.destinationMapping;
+    // Byte budgets (fault rules) cut transfers short with an error, and the bytes of a read that
+    // fails must not have reached the destination: those files move their data themselves.
+    return destination && !memory.offloadRefused && m_readBudget < 0 &&
+           destination->file()->m_writeBudget < 0;
+}
+
+// Copies up to `wanted` bytes from this file into the mapped destination without passing them
+// through the program. Stops at the end of the file; where the kernel refuses, marks the pair as
+// one it cannot copy and leaves what is left to the plain read.
+size_t File::offload(ShMem& memory, size_t wanted) {
+    File& destination = *memory.destinationMapping->file();
+    loff_t in = static_cast<loff_t>(m_position), out = static_cast<loff_t>(destination.m_position);
+    size_t moved = 0;
+    while (moved < wanted) {
+        ssize_t n = copy_file_range(m_fd, &in, destination.m_fd, &out, wanted - moved, 0);
         if (n > 0) {
             moved += static_cast<size_t>(n);
             continue;
         }
-        // A full disk or a failing medium ends the write here; other refusals only mean that the
-        // kernel cannot copy between these two files.
-        if (n < 0 && (errno == ENOSPC || errno == EDQUOT || errno == EIO || errno == EFBIG)) {
-            Error::set(errorFromErrno(errno));
-            return true;
-        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) memory.offloadRefused = true;
         break;
     }
-    // Where the kernel cannot copy between these files, fall back to the block's memory.
-    while (moved < length) {
-        ssize_t n = pread(pending.fd, memory.data(), std::min(length - moved, memory.size()), in);
-        if (n <= 0) {
-            // The source shrank under the transfer: the block holds none of the missing data, so
-            // the write ends short rather than writing the block.
-            Error::set(n < 0 ? errorFromErrno(errno) : Errors::IoError);
-            return true;
+    memory.offloaded = {&destination, moved};
+    return moved;
+}
+
+size_t File::readInto(uint8_t* data, size_t wanted, bool& failed) {
+    size_t got = 0;
+    while (got < wanted) {
+        ssize_t n = pread(m_fd, data + got, wanted - got, static_cast<off_t>(m_position + got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            Error::set(errorFromErrno(errno));
+            failed = true;
+            return got;
         }
-        ssize_t w = pwrite(m_fd, memory.data(), static_cast<size_t>(n), out);
-        if (w <= 0) {
-            Error::set(w < 0 ? errorFromErrno(errno) : Errors::NoSpace);
-            return true;
-        }
-        in += w;
-        out += w;
-        moved += static_cast<size_t>(w);
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
     }
-    return true;
+    return got;
 }
 
 size_t File::write(TransferMemory& buffer, size_t length, unsigned) {
@@ -421,11 +409,13 @@ size_t File::write(TransferMemory& buffer, size_t length, unsigned) {
     }
     size_t allowed = limitFor(m_writeBudget, m_writeError, length);
     auto* mapping = dynamic_cast<FileMapping*>(&buffer);
+    ShMem* memory = mapping ? mapping->memory().get() : nullptr;
     size_t done = 0;
-    bool handled = false;
-    // Data a mapped source left pending is only in the file service, never in the block.
-    if (mapping && mapping->isDestination()) handled = transferFromPending(*mapping->memory(), allowed, done);
-    if (!handled) {
+    if (memory && memory->offloaded.destination == this && memory->offloaded.bytes == allowed) {
+        // The read has copied these bytes here already.
+        done = allowed;
+        memory->offloaded = {};
+    } else {
         while (done < allowed) {
             ssize_t n =
                 pwrite(m_fd, buffer.data() + done, allowed - done, static_cast<off_t>(m_position + done));
@@ -504,14 +494,17 @@ Ref<FileMapping> File::map(const Ref<ShMem>& memory) {
         return {};
     }
     Ref<FileMapping> mapping(new FileMapping(memory, this, m_writable));
-    if (mapping->isDestination()) memory->destinationMapping = mapping.get();
+    if (mapping->isDestination()) {
+        memory->destinationMapping = mapping.get();
+        memory->offloadRefused = false;
+    }
     return mapping;
 }
 
 void File::unmap(const Ref<FileMapping>& mapping) {
     if (mapping && mapping->memory()->destinationMapping == mapping.get()) {
         mapping->memory()->destinationMapping = nullptr;
-        mapping->memory()->pending = {};
+        mapping->memory()->offloaded = {};
     }
 }
 

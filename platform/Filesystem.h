@@ -113,11 +113,12 @@ class File : public FSItem {
 
   private:
     using FSItem::FSItem;
-    bool transferFromPending(ShMem& memory, size_t length, size_t& moved);
+    bool canOffloadTo(const ShMem& memory) const;
+    size_t offload(ShMem& memory, size_t wanted);
+    size_t readInto(uint8_t* data, size_t wanted, bool& failed);
     size_t limitFor(long long& budget, unsigned code, size_t length);
     bool stillLinked() const;
     friend class Iterator;
-    bool m_sizeJustRead = false; // by the open itself: the first read needs not ask again
     uint64_t m_position = 0;
     long long m_readBudget = -1;
     unsigned m_readError = 0;

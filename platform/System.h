@@ -74,14 +74,17 @@ class ShMem : public Object, public TransferMemory {
     uint8_t* data() override { return m_data; }
     size_t size() const override { return m_size; }
 
-    // A read through a source mapping leaves its data with the file service when a destination is
-    // mapped onto the same block, so that the write moves it without passing through the program.
-    struct Pending {
-        int fd = -1;
-        long long offset = 0;
-        size_t length = 0;
+    // With a source and a destination mapped onto the same block, a read asks the kernel to copy
+    // the data straight into the destination (copy_file_range) and notes here how much it moved;
+    // the destination's write of that much then only moves its position on. Where the kernel cannot
+    // copy, the read falls back to reading into the block, and the write writes it out: each side
+    // reports its own failures either way.
+    struct Offloaded {
+        const void* destination = nullptr;
+        size_t bytes = 0;
     };
-    Pending pending;
+    Offloaded offloaded;
+    bool offloadRefused = false; // the kernel could not copy between this pair: not asked again
     Services::Filesystem::Client::FileMapping* destinationMapping = nullptr;
 
   private:

@@ -1,9 +1,11 @@
 // Inputs that used to crash or hang a run, and the promise that a saved file is on its medium
 // before the run says so.
 #include "support/Sandbox.h"
+#include <chrono>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace Testing;
@@ -113,6 +115,38 @@ TEST_F(Robustness, TheCopyIsOnItsMediumBeforeTheSuccessMessage) {
     ASSERT_NE(said, std::string::npos) << calls;
     ASSERT_NE(flushed, std::string::npos) << "nothing was flushed:\n" << calls;
     EXPECT_LT(flushed, said) << calls;
+}
+
+// A source cut short under the copy is the source's failure (0xC...), whether the kernel copies
+// the data or the program reads and writes it.
+TEST_F(Robustness, ASourceThatShrinksIsAReadErrorEitherWayTheDataMoves) {
+    for (bool mapped : {true, false}) {
+        Sandbox box;
+        fs::path source = box.work() / "big.bin";
+        writeFile(source, std::string(4 << 20, 's'));
+        box.addFault({{"op", "File::write"}, {"path", "/system/*"}, {"delayMs", 20}, {"error", 0}});
+        if (!mapped) box.addFault({{"op", "File::map"}});
+        fs::path target = box.node("system") / "Screenshots" / "big.bin";
+        std::thread shrink([&] {
+            auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            auto started = [&] {
+                std::error_code ec;
+                auto size = fs::file_size(target, ec);
+                return !ec && size > 0;
+            };
+            while (std::chrono::steady_clock::now() < deadline && !started())
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            fs::resize_file(source, 100000);
+        });
+        RunResult r = box.run({"big.bin"});
+        shrink.join();
+        EXPECT_EQ(r.status, 67) << r.logText();
+        auto shown = r.calls("Dialog::show");
+        ASSERT_FALSE(shown.empty()) << r.logText();
+        std::string text = shown[0]["text"];
+        EXPECT_EQ(text.rfind("Error reading from file ", 0), 0u) << (mapped ? "mapped: " : "read: ") << text;
+        EXPECT_NE(text.find(": 0xC0"), std::string::npos) << text;
+    }
 }
 
 } // namespace
