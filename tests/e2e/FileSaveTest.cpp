@@ -293,6 +293,18 @@ TEST_F(DriveDialog, ForcedBootDriveGetsTheProductHierarchy) {
     EXPECT_TRUE(hasContent(box.node("boot") / "Orvane" / "Screenshots" / "x.txt", pattern(10)));
 }
 
+// The chosen drive stays mounted while its location is in use: the cancelled save removes its target.
+TEST_F(DriveDialog, CancellingOnAChosenDriveRemovesTheTargetThere) {
+    source("x.bin", 300000);
+    box.script["select"] = json::array({{{"drive", "STICK"}}});
+    box.script["cancel"] = json::array({{{"progress", 1}, {"query", 2}}});
+    RunResult r = box.run({"--dont-force-boot", "x.bin"});
+    EXPECT_EQ(r.status, 66) << r.logText();
+    EXPECT_EQ(r.out, "User aborted\n");
+    EXPECT_FALSE(r.logged(3, "Failed to open directory")) << r.logText();
+    EXPECT_TRUE(listFiles(box.node("stick")).empty());
+}
+
 TEST_F(DriveDialog, WithoutForcingTheUserChoosesTheDrive) {
     box.script["select"] = json::array({{{"drive", "STICK"}}});
     RunResult r = box.run({"--dont-force-boot", "x.txt"});

@@ -50,6 +50,20 @@ TEST_F(Terminal, EnterWithoutAChoiceClosesTheDriveDialog) {
     EXPECT_TRUE(r.calls("Dialog::show").empty());
 }
 
+// A typed name is a file name on the chosen drive: a path is refused and the question asked again.
+TEST_F(Terminal, ATypedPathIsRefusedAndAskedAgain) {
+    RunResult r = box.runOnTerminal({"--allow-rename", "--dont-force-boot", "x.txt"},
+                                    {{"Drive number (Enter to cancel): ", "2\n"},
+                                     {"File name [x.txt]: ", "../../outside.txt\n"},
+                                     {"no \"/\"", ""},
+                                     {"File name [x.txt]: ", "..\n"},
+                                     {"File name [x.txt]: ", "typed.txt\n"},
+                                     {"Press Enter to continue.", "\n"}});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(listFiles(box.node("stick")), std::vector<std::string>{"typed.txt"});
+    EXPECT_FALSE(fs::exists(box.root / "nodes" / "outside.txt"));
+}
+
 TEST_F(Terminal, RenamingTakesTheTypedName) {
     RunResult r = box.runOnTerminal({"--allow-rename", "--dont-force-boot", "x.txt"},
                                     {{"Drive number (Enter to cancel): ", "2\n"},

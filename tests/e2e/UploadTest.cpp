@@ -276,6 +276,15 @@ TEST_F(Upload, LogProgressDialogExistsBeforeTheServiceIsAsked) {
     EXPECT_GT(closed, 0u);
 }
 
+// A medium failing under the upload is seen through the same fault rules as every other read.
+TEST_F(Upload, AFailingSourceMediumFailsTheUpload) {
+    writeFile(box.work() / "big.bin", pattern(2 * 1024 * 1024));
+    box.addFault({{"op", "File::read"}, {"path", "/host*big.bin"}, {"bytes", 300000}, {"error", "0x25"}});
+    RunResult r = run({"-m", "file-upload", "big.bin"});
+    EXPECT_EQ(r.status, 67) << r.logText();
+    EXPECT_FALSE(r.logged(1, "File upload ok")) << r.logText();
+}
+
 TEST(UploadDropped, AServerThatDropsTheConnectionIsATransferFailure) {
     DroppingServer server;
     Sandbox box;
