@@ -39,7 +39,7 @@ json defaultConfig() {
     };
     c["bootParameters"] = "quiet boot.node=/devices/orvane/boot";
     c["product"] = {{"shortname", "ORV"}, {"version", "2.0"}};
-    c["ui"] = {{"type", 1}, {"defaultDrive", "/media/STICK"}};
+    c["ui"] = {{"defaultDrive", "/media/STICK"}};
     c["syslog"] = {{"level", 1}, {"enabled", true}, {"options", 0}, {"maxBytes", 4 << 20}};
     c["catalogues"] = "catalogues";
     return c;

@@ -2,6 +2,7 @@
 #include "Namespace.h"
 #include "SysLog.h"
 #include "Time.h"
+#include <atomic>
 #include <cerrno>
 #include <ctime>
 #include <dirent.h>
@@ -595,11 +596,22 @@ bool Directory::createFile(const Ref<String>& name) {
     return true;
 }
 
+namespace {
+std::atomic<unsigned long> removedFiles{0};
+}
+
+unsigned long removedFileCount() {
+    return removedFiles.load();
+}
+
 // unlinkat never follows a link: a link found here is removed itself, never what it names.
 bool Directory::remove(const Ref<String>& name) {
     if (!mayChange(name, "Directory::remove")) return false;
     int at = m_handle->fd();
-    if (unlinkat(at, name->c_str(), 0) == 0) return true;
+    if (unlinkat(at, name->c_str(), 0) == 0) {
+        removedFiles++;
+        return true;
+    }
     if ((errno == EISDIR || errno == EPERM) && unlinkat(at, name->c_str(), AT_REMOVEDIR) == 0) return true;
     return fail(errno == ENOENT ? Errors::NothingToRemove : errorFromErrno(errno));
 }

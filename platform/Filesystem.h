@@ -201,6 +201,8 @@ class Replacement {
 // every file written during the run is flushed (one syncfs per filesystem) before a dialog is
 // shown and before the process ends. Failures are logged.
 void flushWrittenFiles();
+// How many files (not directories) Directory::remove has removed during the run.
+unsigned long removedFileCount();
 
 class Node : public Object {
   public:

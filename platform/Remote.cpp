@@ -218,6 +218,14 @@ Ref<Capabilities> Capabilities::create(bool, unsigned timeoutMs, bool) {
     }
     StoreSettings s = readSettings();
     if (s.endpoint.empty() || s.bucket.empty()) {
+        // Named where the user looks (standard error) and where support looks (the log).
+        std::string missing = s.endpoint.empty()
+                                  ? "ORVANE_REMOTE_ENDPOINT (or remote.endpoint in the host configuration)"
+                                  : "ORVANE_REMOTE_BUCKET (or remote.bucket in the host configuration)";
+        std::fprintf(stderr, "scrivletv2: no remote store is configured: set %s\n", missing.c_str());
+        SysLogStream& line = SysLogStream::stdOutPrinter();
+        (line.setLevel(4) << "Remote store not configured: set ") << missing;
+        line.end();
         Error::set(Errors::Unavailable);
         return {};
     }

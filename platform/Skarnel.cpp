@@ -24,15 +24,36 @@ std::string envOr(const char* name, const std::string& fallback) {
     return v && *v ? v : fallback;
 }
 
-Ui::Backend& backend() {
-    static std::unique_ptr<Ui::Backend> chosen = [] {
-        const Host::Config& c = Host::config();
-        std::string kind = envOr("ORVANE_UI", c.ui.value("backend", ""));
-        if (kind.empty()) kind = isatty(STDIN_FILENO) && isatty(STDERR_FILENO) ? "terminal" : "headless";
-        if (kind == "script") return Ui::makeScript(envOr("ORVANE_UI_SCRIPT", c.ui.value("script", "")));
-        if (kind == "terminal") return Ui::makeTerminal();
+// The backend the run uses. A choice that cannot be honoured is said on standard error, naming the
+// setting and what the run uses instead, and the run goes on headless.
+std::unique_ptr<Ui::Backend> chooseBackend() {
+    const Host::Config& c = Host::config();
+    const char* fromEnvironment = std::getenv("ORVANE_UI");
+    bool given = fromEnvironment && *fromEnvironment;
+    std::string setting = given ? "ORVANE_UI" : "ui.backend";
+    std::string kind = given ? fromEnvironment : c.ui.value("backend", "");
+    if (kind.empty()) {
+        if (isatty(STDIN_FILENO) && isatty(STDERR_FILENO))
+            if (auto terminal = Ui::makeTerminal()) return terminal;
         return Ui::makeHeadless();
-    }();
+    }
+    if (kind == "script") return Ui::makeScript(envOr("ORVANE_UI_SCRIPT", c.ui.value("script", "")));
+    if (kind == "headless") return Ui::makeHeadless();
+    if (kind == "terminal") {
+        if (auto terminal = Ui::makeTerminal()) return terminal;
+        std::fprintf(stderr, "scrivletv2: %s=terminal, but there is no terminal (/dev/tty); using headless\n",
+                     setting.c_str());
+    } else {
+        std::fprintf(
+            stderr,
+            "scrivletv2: %s=%s is not a dialog backend (terminal, headless or script); using headless\n",
+            setting.c_str(), kind.c_str());
+    }
+    return Ui::makeHeadless();
+}
+
+Ui::Backend& backend() {
+    static std::unique_ptr<Ui::Backend> chosen = chooseBackend();
     return *chosen;
 }
 

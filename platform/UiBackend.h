@@ -6,6 +6,10 @@
 
 namespace Ui {
 
+// Answers of Service::type: 1 for the graphical dialog service, anything else for a console.
+inline constexpr unsigned graphicalType = 1;
+inline constexpr unsigned consoleType = 2;
+
 struct Drive {
     std::string node;
     std::string label;
@@ -36,7 +40,12 @@ class Backend {
     // Shows the drive-selection dialog; may change the states of the parameters' elements.
     virtual DriveChoice select(Services::Skarnel::Client::Parameters& parameters,
                                const std::vector<Drive>& drives) = 0;
+    // What Service::type answers: ui.type in the host configuration, else the backend's own.
     virtual unsigned type() const;
+
+  protected:
+    // A console shows plain text; only a graphical dialog wants the display table's breaks.
+    virtual unsigned defaultType() const { return consoleType; }
 };
 
 // Whether a name typed for a file is a file name: not empty, no "/", not "." or "..".
@@ -46,6 +55,7 @@ inline bool isFileName(const std::string& name) {
 
 std::unique_ptr<Backend> makeHeadless();
 std::unique_ptr<Backend> makeScript(const std::string& path);
+// Nothing when no terminal (/dev/tty) can be opened.
 std::unique_ptr<Backend> makeTerminal();
 
 } // namespace Ui

@@ -1,3 +1,4 @@
+#include "Filesystem.h"
 #include "Host.h"
 #include "Signals.h"
 #include "UiBackend.h"
@@ -15,10 +16,18 @@ using namespace Services::Skarnel::Client;
 namespace Ui {
 
 unsigned Backend::type() const {
-    return Host::config().ui.value("type", 1u);
+    return Host::config().ui.value("type", defaultType());
 }
 
 namespace {
+
+void collectElements(const std::vector<Ref<Elements::Element>>& elements,
+                     std::vector<Elements::Element*>& out) {
+    for (const Ref<Elements::Element>& e : elements) {
+        out.push_back(e.get());
+        if (auto* g = dynamic_cast<Elements::GroupBox*>(e.get())) collectElements(g->children(), out);
+    }
+}
 
 const char* severityName(unsigned severity) {
     static const char* names[] = {"", "INFO", "QUESTION", "FAILED", "ERROR"};
@@ -41,14 +50,53 @@ class Headless : public Backend {
                      body.c_str(), buttons == 3 ? " (answered no)" : "");
         return buttons == 3 ? 2 : buttons;
     }
-    DriveChoice select(Parameters&, const std::vector<Drive>&) override {
+    DriveChoice select(Parameters& parameters, const std::vector<Drive>&) override {
         DriveChoice choice;
         std::string drive = Host::config().ui.value("defaultDrive", "");
         if (drive.empty()) return choice;
         choice.chosen = true;
         choice.drive = drive;
+        if (!parameters.elements().empty()) chooseExport(parameters, drive);
         return choice;
     }
+    void progressClosed(unsigned) override {
+        if (!m_reportRemovals) return;
+        m_reportRemovals = false;
+        std::fprintf(stderr, "scrivletv2: the clearing removed %lu old file(s)\n",
+                     Services::Filesystem::Client::removedFileCount());
+    }
+
+  private:
+    // Nobody is there to confirm that old files may go: the clearing stays off unless the host
+    // configuration says otherwise, and what was chosen is said.
+    void chooseExport(Parameters& parameters, const std::string& drive) {
+        bool clearing = Host::config().ui.value("headlessClearing", false);
+        std::string categories, period;
+        std::vector<Elements::Element*> all;
+        collectElements(parameters.elements(), all);
+        for (Elements::Element* e : all) {
+            if (auto* group = dynamic_cast<Elements::GroupBox*>(e); group && group->checkable())
+                group->setChecked(group->checked() && clearing);
+            if (auto* box = dynamic_cast<Elements::CheckBox*>(e); box && box->checked() && box->enabled())
+                categories += (categories.empty() ? "" : ", ") + text(box->text());
+            if (auto* list = dynamic_cast<Elements::DropDown*>(e);
+                list && list->selectedIndex() >= 0 &&
+                static_cast<size_t>(list->selectedIndex()) < list->itemCount())
+                period = text(list->itemText(static_cast<size_t>(list->selectedIndex())));
+        }
+        bool clearingOn = false;
+        for (Elements::Element* e : all)
+            if (auto* group = dynamic_cast<Elements::GroupBox*>(e); group && group->checkable())
+                clearingOn = clearingOn || group->checked();
+        std::string clearingText = clearingOn ? "clearing files older than " + period
+                                              : "no clearing of old files (ui.headlessClearing is not set)";
+        std::fprintf(stderr, "scrivletv2: exporting %s to %s; %s\n",
+                     categories.empty() ? "nothing" : categories.c_str(), drive.c_str(),
+                     clearingText.c_str());
+        m_reportRemovals = clearingOn;
+    }
+    static std::string text(const Ref<String>& s) { return s ? s->str() : std::string(); }
+    bool m_reportRemovals = false;
 };
 
 void applyStates(const std::vector<Ref<Elements::Element>>& elements, const json& states) {
@@ -79,6 +127,8 @@ class Script : public Backend {
         if (!m_script.is_object()) m_script = json::object();
     }
     const char* name() const override { return "script"; }
+    // Scripts stand in for the graphical dialog service unless they say otherwise.
+    unsigned defaultType() const override { return graphicalType; }
     unsigned type() const override {
         auto found = m_script.find("type");
         return found != m_script.end() ? Host::parseNumber(*found, Backend::type()) : Backend::type();
@@ -158,6 +208,7 @@ class Terminal : public Backend {
         if (m_tty) std::fclose(m_tty);
     }
     const char* name() const override { return "terminal"; }
+    bool attached() const { return m_tty != nullptr; }
 
     unsigned show(unsigned severity, const std::string& title, const std::string& text, unsigned buttons,
                   unsigned defaultButton) override {
@@ -265,17 +316,10 @@ class Terminal : public Backend {
         return line;
     }
 
-    void collect(const std::vector<Ref<Elements::Element>>& elements, std::vector<Elements::Element*>& out) {
-        for (const Ref<Elements::Element>& e : elements) {
-            out.push_back(e.get());
-            if (auto* g = dynamic_cast<Elements::GroupBox*>(e.get())) collect(g->children(), out);
-        }
-    }
-
     // Lists the elements; a number toggles a check box or checkable group, "d N" picks drop-down row N.
     void editElements(Parameters& parameters) {
         std::vector<Elements::Element*> all;
-        collect(parameters.elements(), all);
+        collectElements(parameters.elements(), all);
         if (all.empty()) return;
         for (;;) {
             for (size_t i = 0; i < all.size(); i++) {
@@ -337,7 +381,9 @@ std::unique_ptr<Backend> makeScript(const std::string& path) {
     return std::make_unique<Script>(path);
 }
 std::unique_ptr<Backend> makeTerminal() {
-    return std::make_unique<Terminal>();
+    auto terminal = std::make_unique<Terminal>();
+    if (!terminal->attached()) return {};
+    return terminal;
 }
 
 } // namespace Ui

@@ -211,6 +211,8 @@ pid_t Sandbox::spawn(const std::vector<std::string>& args, std::vector<std::stri
         // Whatever the test runner ignores, the run starts as a shell would start it.
         for (int handled : {SIGINT, SIGTERM, SIGHUP})
             signal(handled, SIG_DFL);
+        // No controlling terminal, wherever the tests are run from: terminal runs have their own.
+        setsid();
         int devNull = open("/dev/null", O_RDWR);
         dup2(devNull, 0);
         dup2(outFd >= 0 ? outFd : devNull, 1);
