@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <unordered_set>
 
 namespace fs = std::filesystem;
 
@@ -34,6 +35,14 @@ Handle fsRoot;
 bool fsRootConfined = true;
 bool ready = false;
 std::atomic<Resolver> activeResolver{Resolver::Openat2};
+
+// How a path names what it names: paths whose first component belongs to the platform (a mount
+// point's first component, or an entry of the platform tree's root) are platform paths; any other
+// absolute path is a host path, below the mount of the host's own root. Fixed once at start.
+struct Spelling {
+    std::string hostRoot; // mount point of the host's own root, "" when the platform has none
+    std::unordered_set<std::string> platformNames;
+} spelling;
 
 // Calls `visit` with each component of a path, without empty ones and ".", as views into the path.
 template <typename Visit> void forEachComponent(std::string_view path, Visit visit) {
@@ -126,6 +135,25 @@ void discoverHostDrives(const Host::Config& c) {
     mnt_free_table(tab);
 }
 
+// The first component of a path ("" for "/").
+std::string_view firstComponent(std::string_view path) {
+    std::string_view first;
+    forEachComponent(path, [&](std::string_view part) {
+        if (first.empty()) first = part;
+    });
+    return first;
+}
+
+void learnSpelling(const Host::Config& c) {
+    for (const Host::NodeConfig& n : allNodes)
+        if (!n.mountPoint.empty()) spelling.platformNames.insert(std::string(firstComponent(n.mountPoint)));
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(c.fsRoot, ec))
+        spelling.platformNames.insert(entry.path().filename().string());
+    for (const MountState& m : table)
+        if (!m.confined && !m.prefix.empty()) spelling.hostRoot = m.prefix;
+}
+
 // Called with the lock held.
 void init() {
     if (ready) return;
@@ -137,6 +165,7 @@ void init() {
     for (const Host::NodeConfig& n : allNodes)
         if (n.mountedAtStart)
             if (auto m = mountState(n, -1)) table.push_back(std::move(*m));
+    learnSpelling(c);
 }
 
 const Host::NodeConfig* findNodeLocked(const std::string& name) {
@@ -212,23 +241,53 @@ const Host::NodeConfig* findNode(const std::string& name) {
     return findNodeLocked(name);
 }
 
+namespace {
+
+// A host path as a platform path: below the mount of the host's own root.
+bool isHostPath(std::string_view absolute) {
+    std::string_view first = firstComponent(absolute);
+    return !spelling.hostRoot.empty() && !first.empty() && !spelling.platformNames.count(std::string(first));
+}
+
+// Joins the components of `path`, resolving ".." by name. Only below the host's own root, where no
+// path can leave the host and none can climb out of the mount (a ".." there stays there); anywhere
+// else in the platform a ".." is an invalid path.
+std::optional<std::string> collapse(std::string_view path) {
+    std::vector<std::string_view> parts, floor;
+    forEachComponent(spelling.hostRoot, [&](std::string_view part) { floor.push_back(part); });
+    bool belowHost = !spelling.hostRoot.empty() && isBelow(joined(path), spelling.hostRoot);
+    bool invalid = false;
+    forEachComponent(path, [&](std::string_view part) {
+        if (part != "..") return parts.push_back(part);
+        if (!belowHost)
+            invalid = true;
+        else if (parts.size() > floor.size())
+            parts.pop_back();
+    });
+    if (invalid) return std::nullopt;
+    std::string out;
+    for (std::string_view part : parts)
+        out.append(1, '/').append(part);
+    return out.empty() ? "/" : out;
+}
+
+} // namespace
+
 std::optional<std::string> normalise(const std::string& path, unsigned& error) {
     if (path.empty()) {
         error = Errors::InvalidPath;
         return std::nullopt;
     }
-    if (isNormal(path)) return path;
-    std::string relativeJoined;
-    if (path[0] != '/') relativeJoined = Host::config().hostCwd + "/" + path;
-    std::string_view full = path[0] == '/' ? std::string_view(path) : std::string_view(relativeJoined);
-    bool climbs = false;
-    forEachComponent(full, [&](std::string_view part) { climbs = climbs || part == ".."; });
-    if (climbs) {
-        error = Errors::InvalidPath;
-        return std::nullopt;
+    {
+        std::lock_guard lock(mutex);
+        init();
     }
-    std::string out = joined(full);
-    return out.empty() ? "/" : out;
+    std::string full = path[0] == '/' ? path : Host::config().hostCwd + "/" + path;
+    if (isHostPath(full)) full = spelling.hostRoot + full;
+    if (isNormal(full)) return full;
+    auto out = collapse(full);
+    if (!out) error = Errors::InvalidPath;
+    return out;
 }
 
 std::optional<Resolved> resolve(const std::string& path, unsigned& error) {

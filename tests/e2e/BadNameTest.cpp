@@ -61,13 +61,6 @@ TEST_F(BadNames, PlaceholdersInANameAreShownAsTheyAre) {
         << shown[0]["text"];
 }
 
-TEST_F(BadNames, SourceWithParentDirectoriesIsRefused) {
-    RunResult r = box.run({"--silent", "../../outside/../work/x.txt"});
-    EXPECT_NE(r.status, 0);
-    EXPECT_TRUE(listFiles(first()).empty());
-    EXPECT_TRUE(listFiles(second()).empty());
-}
-
 TEST_F(BadNames, OverlongNameFailsCleanlyAndLeavesNothing) {
     std::string longName(300, 'n');
     RunResult r = box.run({"x.txt", longName + ".txt"});
