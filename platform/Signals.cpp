@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <termios.h>
 
 namespace Signals {
 namespace {
@@ -20,10 +21,16 @@ void restoreDefault(int signal) {
     sigaction(signal, &action, nullptr);
 }
 
+// The terminal to give its settings back to; written only while no progress is drawn.
+std::atomic<bool> terminalHeld{false};
+int terminalFd = -1;
+struct termios terminalSettings {};
+
 void onSignal(int signal) {
     int none = 0;
     if (pending.compare_exchange_strong(none, signal)) return;
-    // Asked twice: the user wants out now.
+    // Asked twice: the user wants out now. tcsetattr may be called here.
+    if (terminalHeld.load()) tcsetattr(terminalFd, TCSANOW, &terminalSettings);
     restoreDefault(signal);
     raise(signal);
 }
@@ -43,6 +50,14 @@ void install() {
         if (sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
         sigaction(signal, &action, nullptr);
     }
+}
+
+void restoreTerminalOnAbruptEnd(int fd, const struct termios* settings) {
+    terminalHeld = false;
+    if (!settings) return;
+    terminalFd = fd;
+    terminalSettings = *settings;
+    terminalHeld = true;
 }
 
 int received() {

@@ -1,5 +1,6 @@
 #include "Filesystem.h"
 #include "Host.h"
+#include "ProgressLine.h"
 #include "Signals.h"
 #include "UiBackend.h"
 #include <chrono>
@@ -7,6 +8,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -205,6 +207,7 @@ class Terminal : public Backend {
         if (m_tty) std::setvbuf(m_tty, nullptr, _IONBF, 0);
     }
     ~Terminal() override {
+        quiet(false);
         if (m_tty) std::fclose(m_tty);
     }
     const char* name() const override { return "terminal"; }
@@ -213,21 +216,30 @@ class Terminal : public Backend {
     unsigned show(unsigned severity, const std::string& title, const std::string& text, unsigned buttons,
                   unsigned defaultButton) override {
         if (!m_tty) return buttons == 3 ? 2 : defaultButton;
+        endBar();
         std::fprintf(m_tty, "\r\n[%s] %s\r\n%s\r\n", severityName(severity), title.c_str(), text.c_str());
         if (buttons != 3) {
-            std::fputs("Press Enter to continue.", m_tty);
-            readLine();
+            ask("Press Enter to continue.");
             return defaultButton;
         }
-        std::fputs(severity == 3 ? "Continue? [Y/n] " : "Yes or no? [Y/n] ", m_tty);
-        std::string answer = readLine();
-        return answer.empty() || answer[0] == 'y' || answer[0] == 'Y' ? 1 : 2;
+        for (;;) {
+            std::string answer = ask(severity == 3 ? "Continue? [Y/n] " : "Yes or no? [Y/n] ");
+            if (answer.empty() || answer == "y" || answer == "Y" || answer == "yes") return 1;
+            if (answer == "n" || answer == "N" || answer == "no" || Signals::received()) return 2;
+            say("Answer y or n.");
+        }
     }
     void waitShown(unsigned, const std::string& title, const std::string& text) override {
         if (m_tty) std::fprintf(m_tty, "%s: %s\r\n", title.c_str(), text.c_str());
     }
+    // While a progress line is up, keys are read as commands and never echoed into it.
     void progressCreated(unsigned, const std::string& title, const std::string&, uint64_t) override {
-        if (m_tty) std::fprintf(m_tty, "%s (press c to cancel)\r\n", title.c_str());
+        if (!m_tty) return;
+        endBar();
+        std::fprintf(m_tty, "%s (press c to cancel)\r\n", title.c_str());
+        m_started = Clock::now();
+        m_lastDraw = {};
+        quiet(true);
     }
     void progressText(unsigned, const std::string& text) override { m_text = text; }
     void progressValue(unsigned, uint64_t value, uint64_t maximum) override {
@@ -237,64 +249,114 @@ class Terminal : public Backend {
         // make the terminal the slowest part of the work. A new percentage is always drawn.
         if (percent == m_drawnPercent && !due(m_lastDraw, redrawInterval)) return;
         m_drawnPercent = percent;
-        std::string bar(static_cast<size_t>(percent / 5), '#');
-        bar.resize(20, ' ');
-        std::fprintf(m_tty, "\r[%s] %3d%% %s\x1b[K", bar.c_str(), percent, m_text.c_str());
-        std::fflush(m_tty);
+        double elapsed = std::chrono::duration<double>(Clock::now() - m_started).count();
+        // The width is asked at every drawing, so the line follows a resized terminal.
+        std::string line = progressLine({value, maximum, elapsed, m_text}, columns() - 1);
+        std::fprintf(m_tty, "\r%s\x1b[K", line.c_str());
+        m_barShown = true;
     }
     bool progressCancelled(unsigned, unsigned) override {
         if (!m_tty || !due(m_lastKeyCheck, keyCheckInterval)) return false;
-        int fd = fileno(m_tty);
-        struct termios saved {};
-        if (tcgetattr(fd, &saved) != 0) return false;
-        struct termios raw = saved;
-        raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-        tcsetattr(fd, TCSANOW, &raw);
         bool cancel = false;
         struct pollfd p {
-            fd, POLLIN, 0
+            fileno(m_tty), POLLIN, 0
         };
         while (poll(&p, 1, 0) > 0) {
             char c = 0;
-            if (::read(fd, &c, 1) != 1) break;
-            cancel = cancel || c == 'c' || c == 'q' || c == 27;
+            if (::read(p.fd, &c, 1) != 1) break;
+            cancel = cancel || c == 'c' || c == 'q' || c == escapeKey;
         }
-        tcsetattr(fd, TCSANOW, &saved);
+        // What the run says next ("User aborted") gets a line of its own.
+        if (cancel) endBar();
         return cancel;
     }
     void progressClosed(unsigned) override {
-        if (m_tty) std::fputs("\r\n", m_tty);
+        if (!m_tty) return;
+        endBar();
+        quiet(false);
     }
 
     DriveChoice select(Parameters& parameters, const std::vector<Drive>& drives) override {
         DriveChoice choice;
         if (!m_tty) return choice;
+        endBar();
         std::fprintf(m_tty, "\r\n%s\r\n%s\r\n", parameters.title() ? parameters.title()->c_str() : "",
                      parameters.prompt() ? parameters.prompt()->c_str() : "");
         editElements(parameters);
         for (size_t i = 0; i < drives.size(); i++)
             std::fprintf(m_tty, "  %zu) %s  (%s)\r\n", i + 1, drives[i].label.c_str(),
                          drives[i].mountPoint.c_str());
-        std::fputs("Drive number (Enter to cancel): ", m_tty);
-        std::string line = readLine();
-        size_t index = line.empty() ? 0 : std::strtoul(line.c_str(), nullptr, 10);
-        if (index < 1 || index > drives.size()) return choice;
+        size_t index = 0;
+        for (;;) {
+            std::string line = ask("Drive number (Enter to cancel): ");
+            if (line.empty()) return choice;
+            index = number(line);
+            if (index >= 1 && index <= drives.size()) break;
+            say("There is no drive \"" + line + "\": type a number from 1 to " +
+                std::to_string(drives.size()) + ", or Enter to cancel.");
+        }
         choice.chosen = true;
         choice.drive = drives[index - 1].node;
         if (parameters.flags() & Flags::AllowRename) {
             std::string name = parameters.defaultName() ? parameters.defaultName()->str() : "";
             for (;;) {
-                std::fprintf(m_tty, "File name [%s]: ", name.c_str());
-                std::string typed = readLine();
+                std::string typed = ask("File name [" + name + "]: ");
                 choice.name = typed.empty() ? name : typed;
-                if (isFileName(choice.name)) break;
-                std::fputs("A file name only: no \"/\", and not \".\" or \"..\".\r\n", m_tty);
+                if (isFileName(choice.name) || Signals::received()) break;
+                say("A file name only: no \"/\", and not \".\" or \"..\".");
             }
         }
         return choice;
     }
 
   private:
+    static constexpr char escapeKey = 27;
+    static constexpr unsigned fallbackColumns = 80;
+
+    unsigned columns() const {
+        struct winsize size {};
+        if (ioctl(fileno(m_tty), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+        return fallbackColumns;
+    }
+    // Keys typed while the run works are neither echoed nor left for the next question.
+    void quiet(bool on) {
+        if (!m_tty) return;
+        int fd = fileno(m_tty);
+        if (on && !m_quiet) {
+            if (tcgetattr(fd, &m_saved) != 0) return;
+            struct termios raw = m_saved;
+            raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+            raw.c_cc[VMIN] = 0;
+            raw.c_cc[VTIME] = 0;
+            tcsetattr(fd, TCSANOW, &raw);
+            Signals::restoreTerminalOnAbruptEnd(fd, &m_saved);
+            m_quiet = true;
+        } else if (!on && m_quiet) {
+            tcsetattr(fd, TCSANOW, &m_saved);
+            Signals::restoreTerminalOnAbruptEnd(fd, nullptr);
+            m_quiet = false;
+        }
+    }
+    void endBar() {
+        if (!m_barShown) return;
+        std::fputs("\r\n", m_tty);
+        m_barShown = false;
+        m_drawnPercent = -1;
+    }
+    void say(const std::string& text) { std::fprintf(m_tty, "%s\r\n", text.c_str()); }
+    // A question: what was typed before it was asked is dropped, so that it answers nothing.
+    std::string ask(const std::string& question) {
+        tcflush(fileno(m_tty), TCIFLUSH);
+        std::fputs(question.c_str(), m_tty);
+        return readLine();
+    }
+    // The whole line as a number from 1 up, or 0.
+    static size_t number(const std::string& line) {
+        if (line.empty() || line.find_first_not_of("0123456789") != std::string::npos || line.size() > 9)
+            return 0;
+        return std::stoul(line);
+    }
+
     // A line typed on the terminal; an empty answer when an interrupting signal came while waiting,
     // which every prompt takes as "no choice".
     std::string readLine() {
@@ -316,42 +378,89 @@ class Terminal : public Backend {
         return line;
     }
 
-    // Lists the elements; a number toggles a check box or checkable group, "d N" picks drop-down row N.
+    // Text wrapped at word boundaries to the terminal's width, each line indented.
+    void wrapped(const std::string& text, const std::string& indent) {
+        size_t width = columns() > indent.size() + 20 ? columns() - indent.size() - 1 : 20;
+        std::string line;
+        size_t start = 0;
+        while (start < text.size()) {
+            size_t end = text.find(' ', start);
+            if (end == std::string::npos) end = text.size();
+            std::string word = text.substr(start, end - start);
+            if (!line.empty() && line.size() + 1 + word.size() > width) {
+                say(indent + line);
+                line.clear();
+            }
+            line += (line.empty() ? "" : " ") + word;
+            start = end + 1;
+        }
+        if (!line.empty()) say(indent + line);
+    }
+
+    // The export dialog's elements: only what can be changed is numbered; the drop-down's rows are
+    // listed. "N" toggles row N, "d N" chooses period N, Enter ends.
     void editElements(Parameters& parameters) {
         std::vector<Elements::Element*> all;
         collectElements(parameters.elements(), all);
         if (all.empty()) return;
+        Elements::DropDown* periods = nullptr;
         for (;;) {
-            for (size_t i = 0; i < all.size(); i++) {
-                Elements::Element* e = all[i];
-                std::string state;
-                if (auto* c = dynamic_cast<Elements::CheckBox*>(e)) state = c->checked() ? "[x]" : "[ ]";
-                if (auto* g = dynamic_cast<Elements::GroupBox*>(e); g && g->checkable())
-                    state = g->checked() ? "[x]" : "[ ]";
-                if (auto* d = dynamic_cast<Elements::DropDown*>(e))
-                    state =
-                        d->selectedIndex() >= 0 && static_cast<size_t>(d->selectedIndex()) < d->itemCount()
-                            ? "<" + d->itemText(static_cast<size_t>(d->selectedIndex()))->str() + ">"
-                            : "<none>";
-                std::fprintf(m_tty, "  %2zu %s %s%s%s\r\n", i + 1, state.c_str(),
-                             e->text() ? e->text()->c_str() : "", e->enabled() ? "" : " (unavailable)",
-                             e->hint() ? ("  - " + e->hint()->str()).c_str() : "");
-            }
-            std::fputs("Toggle number, 'd ROW' for the period (1-5), Enter when done: ", m_tty);
-            std::string line = readLine();
+            std::vector<Elements::Element*> numbered;
+            for (Elements::Element* e : all)
+                listElement(e, numbered, periods);
+            std::string question = "Toggle a number";
+            if (periods)
+                question += ", 'd N' for the period (1-" + std::to_string(periods->itemCount()) + ")";
+            std::string line = ask(question + ", Enter when done: ");
             if (line.empty()) return;
-            if (line[0] == 'd') {
-                for (Elements::Element* e : all)
-                    if (auto* d = dynamic_cast<Elements::DropDown*>(e))
-                        d->select(std::strtol(line.c_str() + 1, nullptr, 10) - 1);
+            if (line[0] == 'd' && periods) {
+                size_t row = number(line.substr(line.find_first_not_of("d ") == std::string::npos
+                                                    ? line.size()
+                                                    : line.find_first_not_of("d ")));
+                if (row >= 1 && row <= periods->itemCount())
+                    periods->select(static_cast<long>(row) - 1);
+                else
+                    say("There is no period \"" + line.substr(1) + "\": type d and a number from 1 to " +
+                        std::to_string(periods->itemCount()) + ".");
                 continue;
             }
-            size_t n = std::strtoul(line.c_str(), nullptr, 10);
-            if (n < 1 || n > all.size() || !all[n - 1]->enabled()) continue;
-            if (auto* c = dynamic_cast<Elements::CheckBox*>(all[n - 1])) c->setChecked(!c->checked());
-            if (auto* g = dynamic_cast<Elements::GroupBox*>(all[n - 1]); g && g->checkable())
-                g->setChecked(!g->checked());
+            size_t n = number(line);
+            if (n < 1 || n > numbered.size()) {
+                say("There is no row \"" + line + "\": type a number from 1 to " +
+                    std::to_string(numbered.size()) + (periods ? ", d and a period" : "") + ", or Enter.");
+                continue;
+            }
+            if (auto* c = dynamic_cast<Elements::CheckBox*>(numbered[n - 1])) c->setChecked(!c->checked());
+            if (auto* g = dynamic_cast<Elements::GroupBox*>(numbered[n - 1])) g->setChecked(!g->checked());
         }
+    }
+
+    void listElement(Elements::Element* e, std::vector<Elements::Element*>& numbered,
+                     Elements::DropDown*& periods) {
+        std::string text = e->text() ? e->text()->str() : "";
+        auto* box = dynamic_cast<Elements::CheckBox*>(e);
+        auto* group = dynamic_cast<Elements::GroupBox*>(e);
+        auto* list = dynamic_cast<Elements::DropDown*>(e);
+        bool changeable = e->enabled() && (box || (group && group->checkable()));
+        std::string mark = box                           ? (box->checked() ? "[x] " : "[ ] ")
+                           : group && group->checkable() ? (group->checked() ? "[x] " : "[ ] ")
+                                                         : "";
+        if (changeable) {
+            numbered.push_back(e);
+            std::fprintf(m_tty, "  %2zu %s%s\r\n", numbered.size(), mark.c_str(), text.c_str());
+        } else if (list) {
+            periods = list;
+            std::string rows;
+            for (size_t i = 0; i < list->itemCount(); i++)
+                rows += (i ? "  " : "") + std::to_string(i + 1) + ") " + list->itemText(i)->str() +
+                        (static_cast<long>(i) == list->selectedIndex() ? " [chosen]" : "");
+            wrapped("Periods: " + rows, "      ");
+            return;
+        } else {
+            std::fprintf(m_tty, "     %s%s%s\r\n", mark.c_str(), text.c_str(),
+                         e->enabled() ? "" : " (unavailable)");
+        }
+        if (e->hint()) wrapped(e->hint()->str(), "        ");
     }
 
     using Clock = std::chrono::steady_clock;
@@ -368,6 +477,10 @@ class Terminal : public Backend {
     FILE* m_tty = nullptr;
     std::string m_text;
     int m_drawnPercent = -1;
+    bool m_barShown = false;
+    bool m_quiet = false;
+    struct termios m_saved {};
+    Clock::time_point m_started{};
     Clock::time_point m_lastDraw{};
     Clock::time_point m_lastKeyCheck{};
 };

@@ -1,6 +1,7 @@
 // The terminal dialogs, driven through a pseudo-terminal as a person would: read what the run shows,
 // type the answer, and check what it did.
 #include "support/Sandbox.h"
+#include <algorithm>
 #include <gtest/gtest.h>
 
 using namespace Testing;
@@ -128,6 +129,87 @@ TEST_F(Terminal, HelpIsColouredOnATerminalUnlessNoColorIsSet) {
     EXPECT_EQ(plain.status, 1);
     EXPECT_EQ(plain.out.find("\x1b["), std::string::npos) << plain.out;
     EXPECT_NE(plain.out.find("USAGE: scrivletv2 -m <mode> [options\u2026]"), std::string::npos) << plain.out;
+}
+
+// Every line the terminal shows, with the progress line's redraws ("\r") as lines of their own and
+// its erase-to-end-of-line left out.
+std::vector<std::string> screenLines(std::string screen) {
+    for (size_t at; (at = screen.find("\x1b[K")) != std::string::npos;)
+        screen.erase(at, 3);
+    std::vector<std::string> lines;
+    std::string line;
+    for (char c : screen) {
+        if (c == '\r' || c == '\n') {
+            if (!line.empty()) lines.push_back(line);
+            line.clear();
+        } else {
+            line += c;
+        }
+    }
+    if (!line.empty()) lines.push_back(line);
+    return lines;
+}
+
+size_t characters(const std::string& utf8) {
+    size_t n = 0;
+    for (unsigned char c : utf8)
+        n += (c & 0xC0) != 0x80;
+    return n;
+}
+
+// The progress line tells bytes, rate and time left, and never wraps in a narrow terminal; keys
+// typed during the copy are not echoed, and "User aborted" stands on a line of its own.
+TEST_F(Terminal, ProgressLineFitsTheTerminalAndKeysAreNotEchoed) {
+    box.terminalColumns = 60;
+    writeFile(box.work() / "big.bin", std::string(3 << 20, 'b'));
+    box.addFault({{"op", "File::write"}, {"path", "/system/*"}, {"delayMs", 30}, {"error", 0}});
+    RunResult r = box.runOnTerminal({"big.bin"}, {{"(press c to cancel)", "xyz"}, {"MiB / 6.0 MiB", "c"}});
+    EXPECT_EQ(r.status, 66) << r.out;
+    std::vector<std::string> lines = screenLines(r.out);
+    size_t bars = 0;
+    for (const std::string& line : lines) {
+        if (line.rfind("[", 0) != 0 || line.find("%") == std::string::npos) continue;
+        bars++;
+        EXPECT_LT(characters(line), 60u) << line;
+        EXPECT_NE(line.find(" left"), std::string::npos) << line;
+    }
+    EXPECT_GT(bars, 0u) << r.out;
+    EXPECT_EQ(r.out.find("xyz"), std::string::npos) << "typed keys were echoed:\n" << r.out;
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "User aborted"), lines.end()) << r.out;
+}
+
+TEST_F(Terminal, AnInvalidDriveNumberIsAskedAgain) {
+    withoutPlatformDirectories();
+    RunResult r =
+        box.runOnTerminal({"--dont-force-boot", "x.txt"},
+                          {{"Drive number (Enter to cancel): ", "9\n"},
+                           {"There is no drive \"9\": type a number from 1 to 2, or Enter to cancel.", ""},
+                           {"Drive number (Enter to cancel): ", "two\n"},
+                           {"Drive number (Enter to cancel): ", "2\n"},
+                           {"Press Enter to continue.", "\n"}});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(hasContent(box.node("stick") / "Orvane" / "Screenshots" / "x.txt", "hello\n"));
+}
+
+// The export dialog lists its periods, numbers only the rows that can be changed, and says why an
+// answer was not taken.
+TEST_F(Terminal, TheExportDialogListsPeriodsAndNumbersOnlyWhatCanChange) {
+    fs::remove_all(box.node("boot") / "Orvane" / "Analyze");
+    RunResult r = box.runOnTerminal({"-m", "export"}, {{"Enter when done: ", "7\n"},
+                                                       {"There is no row \"7\"", ""},
+                                                       {"Enter when done: ", "d 9\n"},
+                                                       {"There is no period", ""},
+                                                       {"Enter when done: ", "d 2\n"},
+                                                       {"2) 1 WEEK [chosen]", ""},
+                                                       {"Enter when done: ", "\n"},
+                                                       {"Drive number (Enter to cancel): ", "\n"}});
+    EXPECT_EQ(r.status, 7) << r.out;
+    EXPECT_NE(r.out.find("Periods: 1) 1 DAY  2) 1 WEEK  3) 1 MONTH  4) 3 MONTHS [chosen]  5) 1 YEAR"),
+              std::string::npos)
+        << r.out;
+    // Logs, Screenshots and the clearing group can change; the empty Analyze row cannot.
+    EXPECT_NE(r.out.find("Analyze (unavailable)"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find(" 4 "), std::string::npos) << r.out;
 }
 
 } // namespace

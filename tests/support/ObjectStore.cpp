@@ -143,11 +143,11 @@ void DroppingServer::serve() {
             size_t lengthAt = request.find("Content-Length: ");
             size_t length = lengthAt < headerEnd ? std::stoul(request.substr(lengthAt + 16)) : 0;
             if (request.size() - (headerEnd + 4) < length) continue;
-            (void)!write(client, m_uploadAnswer.data(), m_uploadAnswer.size());
-            // At most 4 GiB, until the client stops reading.
+            (void)!send(client, m_uploadAnswer.data(), m_uploadAnswer.size(), MSG_NOSIGNAL);
+            // At most 4 GiB, until the client stops reading (a closed connection is no signal).
             std::string filler(64 * 1024, 'x');
             for (int sent = 0; m_endless && !m_stop && sent < 65536; sent++)
-                if (write(client, filler.data(), filler.size()) <= 0) break;
+                if (send(client, filler.data(), filler.size(), MSG_NOSIGNAL) <= 0) break;
             break;
         }
         close(client);

@@ -318,7 +318,10 @@ RunResult Sandbox::runOnTerminal(const std::vector<std::string>& args, const std
     std::string dir = work().string();
 
     int master = -1;
-    pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
+    struct winsize size {};
+    size.ws_col = terminalColumns;
+    size.ws_row = terminalRows;
+    pid_t child = forkpty(&master, nullptr, nullptr, &size);
     if (child < 0) throw std::runtime_error("forkpty failed");
     if (child == 0) execIn(dir, argv, envp);
     std::string screen;

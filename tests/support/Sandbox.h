@@ -79,6 +79,9 @@ class Sandbox {
     void fixClock(long long ms) { config["clock"]["fixedMs"] = ms; }
 
     fs::path root;
+    // The size of the terminal runOnTerminal gives a run.
+    unsigned short terminalColumns = 80;
+    unsigned short terminalRows = 24;
     // A program the binary is run under (for example strace and its arguments), or nothing.
     std::vector<std::string> launcher;
     json config;
