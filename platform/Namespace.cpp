@@ -1,9 +1,9 @@
 #include "Namespace.h"
 #include "Error.h"
+#include "HostDrives.h"
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
-#include <libmount/libmount.h>
 #include <linux/openat2.h>
 #include <mutex>
 #include <string_view>
@@ -99,42 +99,6 @@ std::optional<MountState> mountState(const Host::NodeConfig& n, int refs) {
     return m;
 }
 
-std::string labelFor(const std::string& target) {
-    std::string label = fs::path(target).filename().string();
-    return label.empty() ? "DRIVE" : label;
-}
-
-// Removable drives the host has mounted below one of the configured roots (for example
-// /media/USER/LABEL), read from the host mount table.
-void discoverHostDrives(const Host::Config& c) {
-    if (!c.hostDrives) return;
-    struct libmnt_table* tab = mnt_new_table();
-    if (!tab) return;
-    if (mnt_table_parse_file(tab, c.hostMountTable.c_str()) == 0) {
-        struct libmnt_iter* it = mnt_new_iter(MNT_ITER_FORWARD);
-        struct libmnt_fs* entry = nullptr;
-        while (it && mnt_table_next_fs(tab, it, &entry) == 0) {
-            const char* target = mnt_fs_get_target(entry);
-            if (!target) continue;
-            std::string t = target;
-            bool below = false;
-            for (const std::string& root : c.hostDriveRoots)
-                below = below || (t.size() > root.size() + 1 && t.rfind(root + "/", 0) == 0);
-            if (!below) continue;
-            Host::NodeConfig node;
-            node.name = "/devices/host" + t;
-            node.hostDir = t;
-            node.mountPoint = "/media/" + labelFor(t);
-            node.drive = true;
-            node.readOnly = mnt_fs_match_options(entry, "ro") == 1;
-            node.attributes = {{"SUBST_NAME", labelFor(t)}};
-            allNodes.push_back(node);
-        }
-        mnt_free_iter(it);
-    }
-    mnt_free_table(tab);
-}
-
 // The first component of a path ("" for "/").
 std::string_view firstComponent(std::string_view path) {
     std::string_view first;
@@ -160,7 +124,8 @@ void init() {
     ready = true;
     const Host::Config& c = Host::config();
     allNodes = c.nodes;
-    discoverHostDrives(c);
+    for (Host::NodeConfig& drive : HostDrives::discover(c))
+        allNodes.push_back(std::move(drive));
     fsRoot = openRoot(c.fsRoot, fsRootConfined);
     for (const Host::NodeConfig& n : allNodes)
         if (n.mountedAtStart)

@@ -122,7 +122,7 @@ std::vector<Ui::Drive> drives() {
     for (const Host::NodeConfig& n : Namespace::nodes()) {
         if (!n.drive) continue;
         std::string label = n.attributes.value("SUBST_NAME", n.attributes.value("DRIVELETTER", n.name));
-        list.push_back({n.name, label, n.mountPoint});
+        list.push_back({n.name, label, n.mountPoint, n.readOnly});
     }
     return list;
 }

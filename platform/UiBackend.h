@@ -14,6 +14,7 @@ struct Drive {
     std::string node;
     std::string label;
     std::string mountPoint;
+    bool readOnly = false;
 };
 
 struct DriveChoice {

@@ -284,8 +284,8 @@ class Terminal : public Backend {
                      parameters.prompt() ? parameters.prompt()->c_str() : "");
         editElements(parameters);
         for (size_t i = 0; i < drives.size(); i++)
-            std::fprintf(m_tty, "  %zu) %s  (%s)\r\n", i + 1, drives[i].label.c_str(),
-                         drives[i].mountPoint.c_str());
+            std::fprintf(m_tty, "  %zu) %s  (%s%s)\r\n", i + 1, drives[i].label.c_str(),
+                         drives[i].mountPoint.c_str(), drives[i].readOnly ? ", read-only" : "");
         size_t index = 0;
         for (;;) {
             std::string line = ask("Drive number (Enter to cancel): ");
