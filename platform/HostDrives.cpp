@@ -77,7 +77,7 @@ std::vector<Host::NodeConfig> discover(const Host::Config& c) {
             // A device mounted twice (a bind mount) is still one drive: its first mount.
             if (!seen.insert(device).second) continue;
             Host::NodeConfig node;
-            node.name = std::string("/devices/host") + target;
+            node.name = std::string(nodePrefix) + target;
             node.hostDir = target;
             node.mountPoint = "/media/" + lastComponent(target);
             node.drive = true;

@@ -7,6 +7,9 @@
 
 namespace HostDrives {
 
+// The node names of host drives: this prefix and the host mount point.
+inline constexpr const char* nodePrefix = "/devices/host";
+
 std::vector<Host::NodeConfig> discover(const Host::Config& config);
 
 } // namespace HostDrives

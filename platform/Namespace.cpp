@@ -1,8 +1,10 @@
 #include "Namespace.h"
 #include "Error.h"
 #include "HostDrives.h"
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <deque>
 #include <filesystem>
 #include <linux/openat2.h>
 #include <mutex>
@@ -30,7 +32,8 @@ struct MountState {
 
 std::mutex mutex;
 std::vector<MountState> table;
-std::vector<Host::NodeConfig> allNodes;
+// A deque, so that a node found stays where it is when drives are added.
+std::deque<Host::NodeConfig> allNodes;
 Handle fsRoot;
 bool fsRootConfined = true;
 bool ready = false;
@@ -123,7 +126,7 @@ void init() {
     if (ready) return;
     ready = true;
     const Host::Config& c = Host::config();
-    allNodes = c.nodes;
+    allNodes.assign(c.nodes.begin(), c.nodes.end());
     for (Host::NodeConfig& drive : HostDrives::discover(c))
         allNodes.push_back(std::move(drive));
     fsRoot = openRoot(c.fsRoot, fsRootConfined);
@@ -194,10 +197,37 @@ DirectoryHandle::~DirectoryHandle() {
     if (m_fd >= 0) ::close(m_fd);
 }
 
-const std::vector<Host::NodeConfig>& nodes() {
+std::vector<Host::NodeConfig> nodes() {
     std::lock_guard lock(mutex);
     init();
-    return allNodes;
+    return {allNodes.begin(), allNodes.end()};
+}
+
+bool refreshHostDrives() {
+    std::lock_guard lock(mutex);
+    init();
+    std::vector<Host::NodeConfig> found = HostDrives::discover(Host::config());
+    bool changed = false;
+    for (Host::NodeConfig& node : allNodes) {
+        if (!node.drive || !node.name.starts_with(HostDrives::nodePrefix)) continue;
+        bool present =
+            std::any_of(found.begin(), found.end(), [&](const auto& f) { return f.name == node.name; });
+        // A drive gone from the table is no longer offered; its node stays for whoever holds it.
+        if (!present) node.drive = false, changed = true;
+    }
+    for (Host::NodeConfig& drive : found) {
+        auto known = std::find_if(allNodes.begin(), allNodes.end(),
+                                  [&](const auto& n) { return n.name == drive.name; });
+        if (known == allNodes.end()) {
+            allNodes.push_back(std::move(drive));
+            changed = true;
+        } else if (!known->drive || known->attributes != drive.attributes ||
+                   known->readOnly != drive.readOnly) {
+            *known = std::move(drive);
+            changed = true;
+        }
+    }
+    return changed;
 }
 
 const Host::NodeConfig* findNode(const std::string& name) {

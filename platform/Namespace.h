@@ -41,8 +41,12 @@ struct Resolved {
 };
 
 // Every node the platform knows: the configured ones and the removable host drives.
-const std::vector<Host::NodeConfig>& nodes();
+std::vector<Host::NodeConfig> nodes();
+// The node of that name; it stays valid for the run (nodes are never removed, only updated).
 const Host::NodeConfig* findNode(const std::string& name);
+// Reads the host mount table again: drives plugged in since appear, drives gone are no longer
+// offered. Returns whether the drives changed.
+bool refreshHostDrives();
 
 // Normalises a platform path (relative paths are taken from the working directory). Fails with
 // 0x21 for ".." components.

@@ -319,7 +319,13 @@ Ref<FSItem> FSItem::create(const Ref<Parameters>& parameters) {
         entry["forcedBoot"] = true;
     } else {
         std::lock_guard lock(uiMutex);
-        choice = backend().select(*parameters, list);
+        Ui::DriveWatch watch = []() -> std::optional<std::vector<Ui::Drive>> {
+            if (!Namespace::refreshHostDrives()) return std::nullopt;
+            return drives();
+        };
+        choice = backend().select(*parameters, list, watch);
+        // The answer may name a drive that came while the dialog waited.
+        list = drives();
     }
     entry["states"] = describeAll(parameters->elements());
     if (!choice.chosen) return fail(choice.error);

@@ -1,7 +1,9 @@
 #pragma once
 // The backends behind the user-interface service.
 #include "Skarnel.h"
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace Ui {
@@ -25,6 +27,10 @@ struct DriveChoice {
     std::string name;  // the name typed when renaming is allowed
 };
 
+// Asked while the drive dialog waits for an answer: the drives as they are now, when they have
+// changed since the last asking (a stick plugged in or pulled out), else nothing.
+using DriveWatch = std::function<std::optional<std::vector<Drive>>()>;
+
 class Backend {
   public:
     virtual ~Backend() = default;
@@ -40,7 +46,7 @@ class Backend {
     virtual void progressClosed(unsigned) {}
     // Shows the drive-selection dialog; may change the states of the parameters' elements.
     virtual DriveChoice select(Services::Skarnel::Client::Parameters& parameters,
-                               const std::vector<Drive>& drives) = 0;
+                               const std::vector<Drive>& drives, const DriveWatch& watch) = 0;
     // What Service::type answers: ui.type in the host configuration, else the backend's own.
     virtual unsigned type() const;
 

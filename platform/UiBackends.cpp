@@ -52,7 +52,7 @@ class Headless : public Backend {
                      body.c_str(), buttons == 3 ? " (answered no)" : "");
         return buttons == 3 ? 2 : buttons;
     }
-    DriveChoice select(Parameters& parameters, const std::vector<Drive>&) override {
+    DriveChoice select(Parameters& parameters, const std::vector<Drive>&, const DriveWatch&) override {
         DriveChoice choice;
         std::string drive = Host::config().ui.value("defaultDrive", "");
         if (drive.empty()) return choice;
@@ -152,7 +152,7 @@ class Script : public Backend {
         }
         return false;
     }
-    DriveChoice select(Parameters& parameters, const std::vector<Drive>&) override {
+    DriveChoice select(Parameters& parameters, const std::vector<Drive>&, const DriveWatch&) override {
         DriveChoice choice;
         const json& selects = list("select");
         if (m_nextSelect >= selects.size()) return choice;
@@ -276,19 +276,32 @@ class Terminal : public Backend {
         quiet(false);
     }
 
-    DriveChoice select(Parameters& parameters, const std::vector<Drive>& drives) override {
+    DriveChoice select(Parameters& parameters, const std::vector<Drive>& offered,
+                       const DriveWatch& watch) override {
         DriveChoice choice;
         if (!m_tty) return choice;
         endBar();
         std::fprintf(m_tty, "\r\n%s\r\n%s\r\n", parameters.title() ? parameters.title()->c_str() : "",
                      parameters.prompt() ? parameters.prompt()->c_str() : "");
         editElements(parameters);
-        for (size_t i = 0; i < drives.size(); i++)
-            std::fprintf(m_tty, "  %zu) %s  (%s%s)\r\n", i + 1, drives[i].label.c_str(),
-                         drives[i].mountPoint.c_str(), drives[i].readOnly ? ", read-only" : "");
+        std::vector<Drive> drives = offered;
+        listDrives(drives);
         size_t index = 0;
         for (;;) {
-            std::string line = ask("Drive number (Enter to cancel): ");
+            // The list follows the drives while the question waits.
+            auto changed = [&] {
+                auto now = watch ? watch() : std::nullopt;
+                if (now) drives = std::move(*now);
+                return now.has_value();
+            };
+            std::optional<std::string> answer = ask("Drive number (Enter to cancel): ", changed);
+            if (!answer) {
+                say("");
+                say("The drives have changed:");
+                listDrives(drives);
+                continue;
+            }
+            std::string line = *answer;
             if (line.empty()) return choice;
             index = number(line);
             if (index >= 1 && index <= drives.size()) break;
@@ -344,11 +357,18 @@ class Terminal : public Backend {
         m_drawnPercent = -1;
     }
     void say(const std::string& text) { std::fprintf(m_tty, "%s\r\n", text.c_str()); }
+    void listDrives(const std::vector<Drive>& drives) {
+        for (size_t i = 0; i < drives.size(); i++)
+            std::fprintf(m_tty, "  %zu) %s  (%s%s)\r\n", i + 1, drives[i].label.c_str(),
+                         drives[i].mountPoint.c_str(), drives[i].readOnly ? ", read-only" : "");
+    }
     // A question: what was typed before it was asked is dropped, so that it answers nothing.
-    std::string ask(const std::string& question) {
+    std::string ask(const std::string& question) { return ask(question, {}).value_or(""); }
+    // The same, giving up (nothing) when `changed` says, while waiting, that the question is out of date.
+    std::optional<std::string> ask(const std::string& question, const std::function<bool()>& changed) {
         tcflush(fileno(m_tty), TCIFLUSH);
         std::fputs(question.c_str(), m_tty);
-        return readLine();
+        return readLine(changed);
     }
     // The whole line as a number from 1 up, or 0.
     static size_t number(const std::string& line) {
@@ -358,20 +378,22 @@ class Terminal : public Backend {
     }
 
     // A line typed on the terminal; an empty answer when an interrupting signal came while waiting,
-    // which every prompt takes as "no choice".
-    std::string readLine() {
+    // which every prompt takes as "no choice"; nothing when `changed` said the question is out of date.
+    std::optional<std::string> readLine(const std::function<bool()>& changed) {
         constexpr int signalCheckMs = 100;
+        constexpr int changeCheckEvery = 5; // half a second
         struct pollfd p {
             fileno(m_tty), POLLIN, 0
         };
-        for (;;) {
-            if (Signals::received()) return {};
+        for (int waited = 1;; waited++) {
+            if (Signals::received()) return "";
             int ready = poll(&p, 1, signalCheckMs);
             if (ready > 0) break;
-            if (ready < 0 && errno != EINTR) return {};
+            if (ready < 0 && errno != EINTR) return "";
+            if (changed && waited % changeCheckEvery == 0 && changed()) return std::nullopt;
         }
         char buffer[1024];
-        if (!std::fgets(buffer, sizeof buffer, m_tty)) return {};
+        if (!std::fgets(buffer, sizeof buffer, m_tty)) return "";
         std::string line = buffer;
         while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
             line.pop_back();

@@ -100,6 +100,34 @@ TEST_F(HostDrives, OnlyLocalBlockDevicesAreOfferedOncePerDevice) {
         EXPECT_EQ(r.out.find(absent), std::string::npos) << absent << " was offered:\n" << r.out;
 }
 
+// A drive plugged in while the dialog waits appears in its list and can be chosen.
+TEST_F(HostDrives, ADrivePluggedInWhileTheDialogWaitsCanBeChosen) {
+    mountTable("rw");
+    fs::path late = media() / "alice" / "LATE";
+    fs::create_directories(late);
+    // Another device than KEY's, so that it is a drive of its own.
+    std::string otherDevice;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/dev", ec))
+        if (entry.is_block_file(ec) && entry.path() != device &&
+            entry.path().filename().string().rfind("loop", 0) == 0)
+            otherDevice = entry.path().string();
+    if (otherDevice.empty()) GTEST_SKIP() << "needs a second block device node in /dev";
+    auto plugIn = [&] {
+        std::string table = readFile(box.root / "mountinfo");
+        table += "95 21 7:9 / " + late.string() + " rw - ext4 " + otherDevice + " rw\n";
+        writeFile(box.root / "mountinfo", table);
+    };
+    RunResult r =
+        box.runOnTerminal({"--dont-force-boot", "x.txt"}, {{"Drive number (Enter to cancel): ", "", plugIn},
+                                                           {"The drives have changed:", ""},
+                                                           {"4) LATE  (/media/LATE)", ""},
+                                                           {"Drive number (Enter to cancel): ", "4\n"},
+                                                           {"Press Enter to continue.", "\n"}});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(hasContent(late / "Orvane" / "Screenshots" / "x.txt", "hello\n")) << r.out;
+}
+
 // A real drive: a labelled filesystem on a loop device, mounted below a drive root. It is offered
 // under its filesystem's label, not its mount point's name, and written to for real.
 TEST(HostDriveDevice, ALabelledFilesystemIsOfferedUnderItsLabel) {

@@ -335,6 +335,7 @@ RunResult Sandbox::runOnTerminal(const std::vector<std::string>& args, const std
             break;
         }
         seen = found + step.expect.size();
+        if (step.action) step.action();
         if (write(master, step.send.data(), step.send.size()) != static_cast<ssize_t>(step.send.size()))
             ADD_FAILURE() << "could not type on the terminal";
     }

@@ -39,6 +39,8 @@ struct RunResult {
 struct TerminalStep {
     std::string expect;
     std::string send;
+    // Done once `expect` shows, before typing (a change on the host while a question waits).
+    std::function<void()> action = {};
 };
 
 // Runs started at once: the status of each, and the transcript and log they wrote together.
