@@ -317,7 +317,7 @@ Ref<String> ZEZUvedaze::uploadSyslog(const Ref<String>& suffix, const Ref<Progre
     Transfer t;
     t.notifier = notifier.get();
     t.span = 0.5;
-    bool prepared = SysLog::compressStore(forCompressor, [&](double f) {
+    bool prepared = SysLog::compressLog(forCompressor, [&](double f) {
         report(t, f);
         if (auto code = Host::fault("SysLogExport::chunk")) (void)code;
         t.abandoned = t.notifier && t.notifier->abandon();

@@ -1,6 +1,7 @@
 #include "SysLog.h"
 #include "Filesystem.h"
 #include "Host.h"
+#include "Journal.h"
 #include "Namespace.h"
 #include "System.h"
 #include <atomic>
@@ -15,6 +16,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <zlib.h>
 
 namespace {
@@ -26,6 +28,49 @@ std::string storeDir() {
 
 long long maxStoreBytes() {
     return Host::config().syslog.value("maxBytes", 4LL << 20);
+}
+
+// Where the system log lives: the host's journal, or the program's own store of lines.
+enum class Source { Store, Journal };
+
+Journal::Selection journalSelection() {
+    const auto& c = Host::config().syslog;
+    Journal::Selection s;
+    s.directory = c.value("journal", "");
+    s.boot = c.value("boot", "current");
+    return s;
+}
+
+struct SourceChoice {
+    Source source = Source::Store;
+    bool unavailable = false; // the journal was asked for and cannot be read
+    std::string problem;
+};
+
+// Chosen once: `syslog.source` "journal", "store", or "auto" (the journal when it can be opened and
+// holds entries, else the store).
+const SourceChoice& sourceChoice() {
+    static const SourceChoice choice = [] {
+        SourceChoice c;
+        std::string wanted = Host::config().syslog.value("source", "auto");
+        if (wanted == "store") return c;
+        bool readable = Journal::readable(journalSelection(), c.problem);
+        if (wanted == "journal") {
+            c.source = Source::Journal;
+            c.unavailable = !readable;
+        } else if (readable) {
+            c.source = Source::Journal;
+        }
+        return c;
+    }();
+    return choice;
+}
+
+// The program's own lines go to the journal where the log is the journal and a journal is running.
+bool writeToJournal() {
+    static const bool journal =
+        Host::config().syslog.value("source", "auto") != "store" && Journal::running();
+    return journal;
 }
 
 std::string timestamp() {
@@ -81,7 +126,7 @@ class HostExport : public SysLog::SysLogExport {
   private:
     void run() {
         int out = fcntl(m_replacement->descriptor(), F_DUPFD_CLOEXEC, 0);
-        bool ok = out >= 0 && SysLog::compressStore(out, [this](double f) {
+        bool ok = out >= 0 && SysLog::compressLog(out, [this](double f) {
                       m_fraction = f;
                       if (auto code = Host::fault("SysLogExport::chunk", m_platformPath)) (void)code;
                       return !m_cancelled.load();
@@ -109,25 +154,30 @@ void procName(const Ref<String>& name) {
 }
 
 unsigned options() {
-    return Host::parseNumber(Host::config().syslog.value("options", nlohmann::json(0)));
+    unsigned mask = Host::parseNumber(Host::config().syslog.value("options", nlohmann::json(0)));
+    const SourceChoice& choice = sourceChoice();
+    if (!choice.unavailable) return mask;
+    static bool told = false;
+    if (!std::exchange(told, true))
+        std::fprintf(stderr, "scrivletv2: the system log (the journal) is not available: %s\n",
+                     choice.problem.c_str());
+    return mask | journalUnavailable;
 }
 
 std::string storePath() {
     return storeDir() + "/system.log";
 }
 
-bool compressStore(int target, const std::function<bool(double)>& progress) {
+namespace {
+
+// The store's two generations, oldest first, never read past what they held when the export began.
+bool compressStore(gzFile out, const std::function<bool(double)>& progress) {
     std::string store = storePath();
     std::vector<std::string> parts = {store + ".1", store};
     uint64_t total = 0;
     for (const std::string& p : parts) {
         struct stat st {};
         if (stat(p.c_str(), &st) == 0) total += static_cast<uint64_t>(st.st_size);
-    }
-    gzFile out = gzdopen(target, "wb6");
-    if (!out) {
-        ::close(target);
-        return false;
     }
     std::vector<char> buffer(64 * 1024);
     uint64_t done = 0;
@@ -144,6 +194,27 @@ bool compressStore(int target, const std::function<bool(double)>& progress) {
             ok = progress(total ? static_cast<double>(done) / static_cast<double>(total) : 1.0);
         }
         std::fclose(in);
+    }
+    return ok;
+}
+
+} // namespace
+
+bool compressLog(int target, const std::function<bool(double)>& progress) {
+    gzFile out = gzdopen(target, "wb6");
+    if (!out) {
+        ::close(target);
+        return false;
+    }
+    bool ok;
+    if (sourceChoice().source == Source::Journal) {
+        std::string problem;
+        auto write = [&](const char* data, size_t length) {
+            return gzwrite(out, data, static_cast<unsigned>(length)) == static_cast<int>(length);
+        };
+        ok = Journal::exportText(journalSelection(), write, progress, problem);
+    } else {
+        ok = compressStore(out, progress);
     }
     return gzclose(out) == Z_OK && ok;
 }
@@ -205,6 +276,7 @@ SysLogStream& SysLogStream::operator<<(const std::string& text) {
 }
 
 SysLogStream& SysLogStream::writeHex(uint64_t value) {
+    m_code = static_cast<long long>(value);
     char digits[24];
     std::snprintf(digits, sizeof digits, "%llX", static_cast<unsigned long long>(value));
     m_text += digits;
@@ -222,6 +294,10 @@ void SysLogStream::end() {
     for (char c : m_text)
         line += (c == '\n') ? ' ' : c;
     line += '\n';
+    std::string text = std::move(m_text);
     m_text.clear();
+    long long code = std::exchange(m_code, -1);
+    // The journal stamps its entries itself; the store keeps the line as it is written here.
+    if (writeToJournal() && Journal::send(processName, m_level, text, code)) return;
     appendLine(line);
 }

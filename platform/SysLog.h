@@ -10,6 +10,8 @@ namespace SysLog {
 void procName(const Ref<String>& name);
 // Bits 1 and 2 set: the system log is not available.
 unsigned options();
+// The bit options() adds when the journal was chosen as the system log and cannot be read.
+inline constexpr unsigned journalUnavailable = 1;
 
 class SysLogExport : public Object {
   public:
@@ -19,8 +21,9 @@ class SysLogExport : public Object {
 };
 // Starts a gzip-compressed export of the log store to a platform path.
 Ref<SysLogExport> exportLog(const Ref<String>& path);
-// Writes the store, compressed, to a host file; reports progress from 0 to 1.
-bool compressStore(int target, const std::function<bool(double)>& progress);
+// Writes the system log (the journal's entries, or the store), compressed, to a descriptor it then
+// closes; reports progress from 0 to 1, which answering false cancels.
+bool compressLog(int target, const std::function<bool(double)>& progress);
 // Host path of the current store file.
 std::string storePath();
 } // namespace SysLog
@@ -48,5 +51,6 @@ class SysLogStream {
   private:
     unsigned m_level = 1;
     unsigned m_tag = 0;
+    long long m_code = -1; // the last number written in hexadecimal: the line's code
     std::string m_text;
 };

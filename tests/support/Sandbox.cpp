@@ -106,8 +106,10 @@ Sandbox::Sandbox() {
     Host::writeEmbeddedDefault(root.string());
     config = json::parse(readFile(root / "host.json"));
     if (!config.contains("faults")) config["faults"] = json::array();
-    // Runs see only the drives of the configuration, never the machine's own removable drives.
+    // Runs see only the drives of the configuration, never the machine's own removable drives, and
+    // their system log is the platform's store, never the machine's journal.
     config["hostDrives"]["enabled"] = false;
+    config["syslog"]["source"] = "store";
     fs::create_directories(work());
 }
 

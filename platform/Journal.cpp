@@ -1,0 +1,182 @@
+#include "Journal.h"
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <sys/stat.h>
+#include <syslog.h>
+#include <systemd/sd-id128.h>
+#include <systemd/sd-journal.h>
+
+namespace Journal {
+namespace {
+
+constexpr const char* journalSocket = "/run/systemd/journal/socket";
+constexpr size_t bootIdLength = 32;
+
+struct Closer {
+    void operator()(sd_journal* j) const { sd_journal_close(j); }
+};
+using Handle = std::unique_ptr<sd_journal, Closer>;
+
+std::string reason(int negativeErrno, const char* what) {
+    std::string text = std::string(what) + ": " + std::strerror(-negativeErrno);
+    if (negativeErrno == -EACCES || negativeErrno == -EPERM)
+        text += " (members of the systemd-journal or adm group may read the journal)";
+    return text;
+}
+
+// A field's value, or nothing.
+std::optional<std::string_view> field(sd_journal* j, const char* name) {
+    const void* data = nullptr;
+    size_t length = 0;
+    if (sd_journal_get_data(j, name, &data, &length) < 0) return std::nullopt;
+    std::string_view whole(static_cast<const char*>(data), length);
+    size_t prefix = std::strlen(name) + 1; // "NAME="
+    if (whole.size() < prefix) return std::nullopt;
+    return whole.substr(prefix);
+}
+
+// Opens the selection and restricts it to its boot.
+Handle open(const Selection& s, std::string& problem) {
+    sd_journal* raw = nullptr;
+    int rc = s.directory.empty() ? sd_journal_open(&raw, SD_JOURNAL_LOCAL_ONLY)
+                                 : sd_journal_open_directory(&raw, s.directory.c_str(), 0);
+    if (rc < 0) {
+        problem = reason(rc, "the journal cannot be opened");
+        return {};
+    }
+    Handle j(raw);
+    std::string boot = s.boot;
+    if (boot == "current") {
+        sd_id128_t id;
+        if ((rc = sd_id128_get_boot(&id)) < 0) {
+            problem = reason(rc, "this boot has no id");
+            return {};
+        }
+        char text[SD_ID128_STRING_MAX];
+        boot = sd_id128_to_string(id, text);
+    } else if (boot == "latest") {
+        boot.clear();
+        if (sd_journal_seek_tail(j.get()) >= 0 && sd_journal_previous(j.get()) > 0)
+            if (auto id = field(j.get(), "_BOOT_ID")) boot = std::string(*id);
+    }
+    if (boot != "all" && !boot.empty()) {
+        std::string match = "_BOOT_ID=" + boot;
+        if ((rc = sd_journal_add_match(j.get(), match.c_str(), 0)) < 0) {
+            problem = reason(rc, "the boot cannot be chosen");
+            return {};
+        }
+    }
+    return j;
+}
+
+bool entryTime(sd_journal* j, uint64_t& usec) {
+    return sd_journal_get_realtime_usec(j, &usec) >= 0;
+}
+
+// The times of the first and the last selected entry, for the fraction done.
+bool span(sd_journal* j, uint64_t& first, uint64_t& last) {
+    bool ok = sd_journal_seek_tail(j) >= 0 && sd_journal_previous(j) > 0 && entryTime(j, last) &&
+              sd_journal_seek_head(j) >= 0 && sd_journal_next(j) > 0 && entryTime(j, first);
+    sd_journal_seek_head(j);
+    return ok;
+}
+
+// "2026-12-07T13:38:25+0000 host ident[pid]: message", as journalctl -o short-iso writes it; the
+// lines of a message after its first are indented under its start.
+std::string line(sd_journal* j, uint64_t usec) {
+    time_t seconds = static_cast<time_t>(usec / 1000000);
+    struct tm local {};
+    localtime_r(&seconds, &local);
+    char stamp[64];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S%z", &local);
+    std::string out = stamp;
+    if (auto host = field(j, "_HOSTNAME")) out.append(1, ' ').append(*host);
+    auto identifier = field(j, "SYSLOG_IDENTIFIER");
+    if (!identifier) identifier = field(j, "_COMM");
+    auto pid = field(j, "_PID");
+    if (!pid) pid = field(j, "SYSLOG_PID");
+    out += ' ';
+    if (identifier) out += *identifier;
+    if (pid) out.append(1, '[').append(*pid).append(1, ']');
+    out += ": ";
+    size_t indent = out.size();
+    std::string_view message = field(j, "MESSAGE").value_or("");
+    for (size_t start = 0;;) {
+        size_t end = message.find('\n', start);
+        out.append(message.substr(start, end == std::string_view::npos ? end : end - start));
+        if (end == std::string_view::npos || end + 1 == message.size()) break;
+        out.append(1, '\n').append(indent, ' ');
+        start = end + 1;
+    }
+    out += '\n';
+    return out;
+}
+
+} // namespace
+
+bool readable(const Selection& s, std::string& problem) {
+    Handle j = open(s, problem);
+    if (!j) return false;
+    int rc = sd_journal_next(j.get());
+    if (rc > 0) return true;
+    problem =
+        rc < 0 ? reason(rc, "the journal cannot be read") : "the journal holds no entries for this boot";
+    return false;
+}
+
+bool exportText(const Selection& s, const std::function<bool(const char*, size_t)>& write,
+                const std::function<bool(double)>& progress, std::string& problem) {
+    Handle j = open(s, problem);
+    if (!j) return false;
+    uint64_t first = 0, last = 0;
+    bool timed = span(j.get(), first, last) && last > first;
+    std::string previousBoot;
+    int rc;
+    while ((rc = sd_journal_next(j.get())) > 0) {
+        uint64_t usec = 0;
+        if (!entryTime(j.get(), usec)) continue;
+        std::string text;
+        // Between the boots of an "all" export, the marker journalctl writes there.
+        auto boot = field(j.get(), "_BOOT_ID");
+        std::string bootId = boot ? std::string(*boot) : std::string();
+        if (!previousBoot.empty() && bootId != previousBoot) text = "-- Boot " + bootId + " --\n";
+        previousBoot = bootId;
+        text += line(j.get(), usec);
+        if (!write(text.data(), text.size())) {
+            problem = "the text could not be written";
+            return false;
+        }
+        double fraction = timed ? static_cast<double>(usec - first) / static_cast<double>(last - first) : 0;
+        if (!progress(fraction)) {
+            problem = "cancelled";
+            return false;
+        }
+    }
+    if (rc < 0) {
+        problem = reason(rc, "the journal cannot be read");
+        return false;
+    }
+    return true;
+}
+
+bool running() {
+    struct stat st {};
+    return stat(journalSocket, &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
+bool send(const std::string& identifier, unsigned level, const std::string& message, long long code) {
+    int priority = level >= 4 ? LOG_ERR : level == 3 ? LOG_WARNING : LOG_DEBUG;
+    std::string codeField = "ERROR_CODE=" + std::to_string(code);
+    int rc = code >= 0 ? sd_journal_send("MESSAGE=%s", message.c_str(), "PRIORITY=%d", priority,
+                                         "SYSLOG_IDENTIFIER=%s", identifier.c_str(), "%s", codeField.c_str(),
+                                         nullptr)
+                       : sd_journal_send("MESSAGE=%s", message.c_str(), "PRIORITY=%d", priority,
+                                         "SYSLOG_IDENTIFIER=%s", identifier.c_str(), nullptr);
+    return rc >= 0;
+}
+
+} // namespace Journal
