@@ -1,5 +1,6 @@
 #include "Journal.h"
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -70,6 +71,7 @@ Handle open(const Selection& s, std::string& problem) {
             return {};
         }
     }
+    sd_journal_seek_head(j.get());
     return j;
 }
 
@@ -116,6 +118,25 @@ std::string line(sd_journal* j, uint64_t usec) {
     return out;
 }
 
+// sd-journal keeps the windows of the files it has mapped; a long export opens the journal anew
+// now and then, at the same entry, so that they go and memory stays bounded.
+constexpr int entriesPerOpening = 8192;
+
+bool reopenAtSamePlace(const Selection& s, Handle& j, std::string& problem) {
+    char* cursor = nullptr;
+    if (sd_journal_get_cursor(j.get(), &cursor) < 0) return true; // stays open as it is
+    Handle fresh = open(s, problem);
+    bool placed = fresh && sd_journal_seek_cursor(fresh.get(), cursor) >= 0 &&
+                  sd_journal_next(fresh.get()) > 0 && sd_journal_test_cursor(fresh.get(), cursor) > 0;
+    std::free(cursor);
+    if (!placed) {
+        if (problem.empty()) problem = "the journal changed under the export";
+        return false;
+    }
+    j = std::move(fresh);
+    return true;
+}
+
 } // namespace
 
 bool readable(const Selection& s, std::string& problem) {
@@ -136,7 +157,10 @@ bool exportText(const Selection& s, const std::function<bool(const char*, size_t
     bool timed = span(j.get(), first, last) && last > first;
     std::string previousBoot;
     int rc;
+    int sinceOpened = 0;
     while ((rc = sd_journal_next(j.get())) > 0) {
+        if (++sinceOpened > entriesPerOpening && !reopenAtSamePlace(s, j, problem)) return false;
+        if (sinceOpened > entriesPerOpening) sinceOpened = 1;
         uint64_t usec = 0;
         if (!entryTime(j.get(), usec)) continue;
         std::string text;

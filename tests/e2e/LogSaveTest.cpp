@@ -1,7 +1,6 @@
 // Mode "log" through the binary: the system log exports itself to each location.
 #include "support/Sandbox.h"
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 using namespace Testing;
 
@@ -27,24 +26,6 @@ struct LogSave : ::testing::Test {
         return box.run(args);
     }
 };
-
-std::string gunzip(const std::string& data) {
-    z_stream z{};
-    inflateInit2(&z, 16 + MAX_WBITS);
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    z.avail_in = static_cast<uInt>(data.size());
-    std::string out;
-    char buffer[65536];
-    int rc;
-    do {
-        z.next_out = reinterpret_cast<Bytef*>(buffer);
-        z.avail_out = sizeof buffer;
-        rc = inflate(&z, Z_NO_FLUSH);
-        out.append(buffer, sizeof buffer - z.avail_out);
-    } while (rc == Z_OK);
-    inflateEnd(&z);
-    return rc == Z_STREAM_END ? out : std::string();
-}
 
 TEST_F(LogSave, BothLocationsGetTheCompressedLog) {
     RunResult r = save();

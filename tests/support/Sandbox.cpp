@@ -12,10 +12,12 @@
 #include <pty.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <zlib.h>
 
 extern char** environ;
 
@@ -57,6 +59,24 @@ std::string readFile(const fs::path& path) {
         at++;
     return ::testing::AssertionFailure() << path << " holds " << actual.size() << " bytes, expected "
                                          << expected.size() << "; first difference at byte " << at;
+}
+
+std::string gunzip(const std::string& data) {
+    z_stream z{};
+    inflateInit2(&z, 16 + MAX_WBITS);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    z.avail_in = static_cast<uInt>(data.size());
+    std::string out;
+    char buffer[65536];
+    int rc;
+    do {
+        z.next_out = reinterpret_cast<Bytef*>(buffer);
+        z.avail_out = sizeof buffer;
+        rc = inflate(&z, Z_NO_FLUSH);
+        out.append(buffer, sizeof buffer - z.avail_out);
+    } while (rc == Z_OK);
+    inflateEnd(&z);
+    return rc == Z_STREAM_END ? out : std::string();
 }
 
 void writeFile(const fs::path& path, const std::string& data) {
@@ -145,9 +165,11 @@ std::vector<json> readTranscript(const fs::path& file) {
 namespace {
 
 // Waits for a child and maps its end to a status: the exit status, or 1000 + the signal.
-int waitFor(pid_t child) {
+int waitFor(pid_t child, long* peakKiB = nullptr) {
     int status = 0;
-    waitpid(child, &status, 0);
+    struct rusage usage {};
+    wait4(child, &status, 0, &usage);
+    if (peakKiB) *peakKiB = usage.ru_maxrss;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
 }
 
@@ -246,8 +268,10 @@ RunResult Sandbox::run(const std::vector<std::string>& args,
     for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;)
         out.append(buffer, n);
     close(pipeFds[0]);
-    int status = waitFor(child);
+    long peakKiB = 0;
+    int status = waitFor(child, &peakKiB);
     RunResult result = collect();
+    result.peakKiB = peakKiB;
     result.out = std::move(out);
     result.err = readFile(errPath);
     // Sanitizer reports and warnings of the run stay visible in the test's output.

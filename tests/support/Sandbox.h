@@ -27,6 +27,7 @@ struct RunResult {
     std::string err; // standard error (also passed on to the test's own)
     std::vector<json> transcript;
     std::vector<LogLine> log;
+    long peakKiB = 0; // the run's peak resident memory (Sandbox::run only)
 
     // Transcript entries of one call name ("Dialog::show", "FSItem::create", ...).
     std::vector<json> calls(const std::string& name) const;
@@ -111,6 +112,8 @@ long long modifiedMs(const fs::path& path);
 // run started afterwards sees the file as older than itself, not as changed by a concurrent run.
 void waitPastChange(const fs::path& path);
 void setModifiedMs(const fs::path& path, long long ms);
+// The text of a gzip file's bytes; empty when they are not one whole gzip stream.
+std::string gunzip(const std::string& data);
 // The lines of a system-log store and the entries of a dialog transcript.
 std::vector<LogLine> readLog(const fs::path& file);
 std::vector<json> readTranscript(const fs::path& file);

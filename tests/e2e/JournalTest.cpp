@@ -1,0 +1,203 @@
+// The host's journal as the system log: journal files made by systemd-journal-remote from the
+// journal's export format, read through the same code as the system's journal, and the program's
+// own lines sent to a journal socket.
+#include "support/ObjectStore.h"
+#include "support/Sandbox.h"
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace Testing;
+
+namespace {
+
+constexpr const char* journalRemote = "/lib/systemd/systemd-journal-remote";
+const std::string firstBoot(32, '1'), secondBoot(32, '2');
+constexpr long long firstEntryUsec = 1765000000000000;
+
+struct Entry {
+    std::string boot;
+    std::string message;
+};
+
+// Journal files below `directory` holding `entries`, one second apart.
+void makeJournal(const fs::path& directory, const std::vector<Entry>& entries, size_t padding = 0) {
+    fs::create_directories(directory);
+    fs::path input = directory / "entries.export";
+    {
+        std::ofstream out(input);
+        for (size_t i = 0; i < entries.size(); i++)
+            out << "__REALTIME_TIMESTAMP=" << firstEntryUsec + static_cast<long long>(i) * 1000000
+                << "\n__MONOTONIC_TIMESTAMP=" << i * 1000000 << "\n_BOOT_ID=" << entries[i].boot
+                << "\n_HOSTNAME=orvhost\nSYSLOG_IDENTIFIER=demo\n_PID=42\nPRIORITY=6\nMESSAGE="
+                << entries[i].message << std::string(padding, 'p') << "\n\n";
+    }
+    std::string command = std::string(journalRemote) + " -o " + (directory / "test.journal").string() +
+                          " - < " + input.string() + " 2>/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    fs::remove(input);
+}
+
+// What journalctl itself prints for the same files and boot.
+std::string journalctl(const fs::path& directory, const std::string& boot) {
+    fs::path out = directory.parent_path() / "journalctl.txt";
+    std::string command = "TZ=UTC journalctl --no-pager -o short-iso -D " + directory.string() +
+                          (boot == "all" ? std::string() : " -b " + boot) + " > " + out.string();
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    return readFile(out);
+}
+
+class JournalLog : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (access(journalRemote, X_OK) != 0)
+            GTEST_SKIP() << "needs systemd-journal-remote (apt-get install systemd-journal-remote)";
+        makeJournal(journal(), {{firstBoot, "first boot line"},
+                                {secondBoot, "second boot one"},
+                                {secondBoot, "second boot\nwith two lines"}});
+        box.config["syslog"]["source"] = "journal";
+        box.config["syslog"]["journal"] = journal().string();
+    }
+    fs::path journal() const { return box.root / "journal"; }
+    fs::path logs() const { return box.node("system") / "Logs"; }
+    std::string savedText() const {
+        std::vector<std::string> files = listFiles(logs());
+        return files.empty() ? std::string() : gunzip(readFile(logs() / files[0]));
+    }
+    Sandbox box;
+    const std::map<std::string, std::string> utc{{"TZ", "UTC"}};
+};
+
+TEST_F(JournalLog, TheChosenBootIsSavedAsJournalctlPrintsIt) {
+    for (const std::string& boot : {secondBoot, std::string("latest")}) {
+        fs::remove_all(logs());
+        fs::remove_all(box.node("system") / "Service");
+        box.config["syslog"]["boot"] = boot;
+        RunResult r = box.run({"-m", "log", "--silent"}, utc);
+        ASSERT_EQ(r.status, 0) << r.logText() << r.err;
+        std::string text = savedText();
+        EXPECT_EQ(text, journalctl(journal(), secondBoot)) << boot;
+        EXPECT_EQ(text.find("first boot line"), std::string::npos) << boot;
+        EXPECT_NE(text.find("demo[42]: second boot\n"), std::string::npos) << text;
+    }
+}
+
+TEST_F(JournalLog, AllBootsAreSavedWithTheirMarkers) {
+    box.config["syslog"]["boot"] = "all";
+    RunResult r = box.run({"-m", "log", "--silent"}, utc);
+    ASSERT_EQ(r.status, 0) << r.logText() << r.err;
+    EXPECT_EQ(savedText(), journalctl(journal(), "all"));
+}
+
+// A journal that cannot be read is the system log not being available, with the reason said.
+TEST_F(JournalLog, AJournalThatCannotBeReadIsNotAvailable) {
+    box.config["syslog"]["journal"] = (box.root / "no-journal-here").string();
+    RunResult r = box.run({"-m", "log"}, utc);
+    EXPECT_EQ(r.status, 0x83) << r.logText() << r.err;
+    EXPECT_NE(r.err.find("scrivletv2: the system log (the journal) is not available: "), std::string::npos)
+        << r.err;
+    EXPECT_TRUE(listFiles(logs()).empty());
+}
+
+// A large journal: streamed one entry at a time, so the run's memory stays far below the text it
+// writes; and the cancel key stops it, leaving nothing.
+TEST_F(JournalLog, ALargeJournalIsStreamedAndCanBeCancelled) {
+    std::vector<Entry> many;
+    for (int i = 0; i < 150000; i++)
+        many.push_back({secondBoot, "entry " + std::to_string(i) + " "});
+    fs::remove_all(journal());
+    makeJournal(journal(), many, 400);
+    // The same binary saving a tiny log gives the memory a run needs anyway (a sanitized build's
+    // is large); the large journal may add a few windows of it and no more.
+    constexpr long allowanceKiB = 24 * 1024;
+    box.config["syslog"]["source"] = "store";
+    RunResult tiny = box.run({"-m", "log", "--silent"}, utc);
+    fs::remove_all(logs());
+    fs::remove_all(box.node("system") / "Service");
+    box.config["syslog"]["source"] = "journal";
+    box.config["syslog"]["boot"] = secondBoot;
+    RunResult r = box.run({"-m", "log", "--silent"}, utc);
+    ASSERT_EQ(r.status, 0) << r.logText() << r.err;
+    std::string text = savedText();
+    EXPECT_GT(text.size(), 60u << 20);
+    EXPECT_LT(r.peakKiB, tiny.peakKiB + allowanceKiB)
+        << "a tiny log's run peaks at " << tiny.peakKiB << " KiB";
+
+    fs::remove_all(logs());
+    fs::remove_all(box.node("system") / "Service");
+    box.script["cancel"] = json::array({{{"progress", 1}, {"query", 3}}});
+    RunResult cancelled = box.run({"-m", "log"}, utc);
+    EXPECT_EQ(cancelled.status, 66) << cancelled.logText();
+    EXPECT_EQ(cancelled.out, "User aborted\n");
+    EXPECT_TRUE(listFiles(logs()).empty());
+}
+
+// The log upload sends the same text.
+TEST_F(JournalLog, TheLogUploadSendsTheSameText) {
+    ObjectStore store;
+    if (!store.running()) GTEST_SKIP() << store.problem();
+    box.config["syslog"]["boot"] = secondBoot;
+    std::map<std::string, std::string> env = store.environment();
+    env["TZ"] = "UTC";
+    RunResult r = box.run({"-m", "log-upload"}, env);
+    ASSERT_EQ(r.status, 0) << r.logText();
+    std::string text = r.calls("Dialog::show").at(0)["text"];
+    std::string tag = text.substr(text.find('#') + 1);
+    std::string stored;
+    ASSERT_TRUE(store.object(tag + "/Orvane-syslog-user.log.gz", stored));
+    EXPECT_EQ(gunzip(stored), journalctl(journal(), secondBoot));
+}
+
+// The program's own lines, sent to a journal: in a mount namespace of its own, the test binds a
+// datagram socket where journald's would be and reads what a run sends there.
+TEST(JournalWrite, LinesGoToARunningJournalWithTheirFields) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root for a private mount namespace with a journal socket of its own";
+    Sandbox box;
+    box.config["syslog"]["source"] = "auto";
+    writeFile(box.work() / "x.txt", "hello\n");
+    fs::path received = box.root / "datagrams.txt";
+    pid_t child = fork();
+    if (child == 0) {
+        // The child owns the namespace: the test process and its threads stay as they are.
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            _exit(90);
+        fs::create_directories("/run/systemd/journal");
+        if (mount("tmpfs", "/run/systemd/journal", "tmpfs", 0, nullptr) != 0) _exit(91);
+        int sock = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strcpy(address.sun_path, "/run/systemd/journal/socket");
+        if (bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) _exit(92);
+        RunResult r = box.run({"--silent", "x.txt"});
+        std::string all;
+        char buffer[65536];
+        for (ssize_t n; (n = recv(sock, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
+            all.append(buffer, static_cast<size_t>(n)).append("\n--\n");
+        writeFile(received, all);
+        _exit(r.status == 0 ? 0 : 93);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    if (WEXITSTATUS(status) == 90 || WEXITSTATUS(status) == 91 || WEXITSTATUS(status) == 92)
+        GTEST_SKIP() << "no private mount namespace with a socket could be made here (" << WEXITSTATUS(status)
+                     << ")";
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    std::string datagrams = readFile(received);
+    EXPECT_NE(datagrams.find("MESSAGE=Exit code 0h (0)\n"), std::string::npos) << datagrams;
+    EXPECT_NE(datagrams.find("SYSLOG_IDENTIFIER=scrivlet\n"), std::string::npos) << datagrams;
+    EXPECT_NE(datagrams.find("PRIORITY=7\n"), std::string::npos) << datagrams;
+    EXPECT_NE(datagrams.find("ERROR_CODE=0\n"), std::string::npos) << datagrams;
+    // Nothing went to the store.
+    EXPECT_FALSE(fs::exists(box.root / "syslog" / "system.log"));
+}
+
+} // namespace
