@@ -77,7 +77,7 @@ int openFor(const Namespace::Resolved& resolved, unsigned mode, bool& existed, s
     if (S_ISDIR(st.st_mode))
         return failOpen(fd, mode == 0x1B || mode == 0x113 ? Errors::AlreadyExists : Errors::NotFound);
     if (!S_ISREG(st.st_mode)) return failOpen(fd, Errors::NotARegularFile);
-    if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) return failOpen(fd, errorFromErrno(errno));
+    // O_NONBLOCK, kept on, changes nothing for a regular file.
     // Truncating makes ext4 flush the file when it is closed (its guard for files replaced by
     // truncation), which costs a disk write per file; a file found empty is left as it is.
     if (mode == 0x1B && st.st_size > 0) {
@@ -85,6 +85,17 @@ int openFor(const Namespace::Resolved& resolved, unsigned mode, bool& existed, s
         st.st_size = 0;
     }
     return fd;
+}
+
+// Whether the path's own name is a symbolic link (restoring errno, for the caller's report).
+bool isLink(const Namespace::Resolved& resolved) {
+    int err = errno;
+    int fd = Namespace::openBeneath(resolved, O_PATH | O_NOFOLLOW);
+    struct stat st {};
+    bool link = fd >= 0 && fstat(fd, &st) == 0 && S_ISLNK(st.st_mode);
+    if (fd >= 0) ::close(fd);
+    errno = err;
+    return link;
 }
 
 // The path of `name` in `directory`, platform ("/" + name below the root).
@@ -163,13 +174,11 @@ namespace {
 std::mutex writtenMutex;
 std::map<dev_t, int> writtenFilesystems;
 
-void noteWritten(int fd) {
-    struct stat st {};
-    if (fstat(fd, &st) != 0) return;
+void noteWritten(int fd, dev_t device) {
     std::lock_guard lock(writtenMutex);
-    if (writtenFilesystems.count(st.st_dev)) return;
+    if (writtenFilesystems.count(device)) return;
     int kept = fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (kept >= 0) writtenFilesystems[st.st_dev] = kept;
+    if (kept >= 0) writtenFilesystems[device] = kept;
 }
 
 } // namespace
@@ -197,13 +206,14 @@ FSItem::~FSItem() {
     if (m_fd < 0) return;
     if (m_writable) {
         // The kept duplicate shares the open file, and so its lock: the lock ends here, as at a close.
-        flock(m_fd, LOCK_UN);
-        noteWritten(m_fd);
+        if (m_locked) flock(m_fd, LOCK_UN);
+        noteWritten(m_fd, m_device);
     }
     ::close(m_fd);
 }
 
 void FSItem::applyStat(const struct stat& st) {
+    m_device = st.st_dev;
     m_isFile = S_ISREG(st.st_mode);
     m_isDirectory = S_ISDIR(st.st_mode);
     m_size = static_cast<uint64_t>(st.st_size);
@@ -295,6 +305,7 @@ Ref<File> File::open(const Ref<String>& path, unsigned mode) {
     if (mode == 0x113) claimForThisRun(st);
     Ref<File> file(new File(std::move(platformPath), fd));
     file->m_writable = writing;
+    file->m_locked = mode == 0x113;
     file->applyStat(st);
     if (auto limit = Host::byteLimit("File::read", file->m_path->str())) {
         file->m_readBudget = limit->first;
@@ -550,13 +561,12 @@ Ref<Directory> Directory::open(const Ref<String>& path, unsigned mode) {
     // The directory itself first; a name that is a link is followed (beneath the mount) only then,
     // so that the directory is known to have been reached through one.
     bool throughLink = false;
-    int fd = Namespace::openBeneath(*resolved, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
-    if (fd < 0 && (errno == ELOOP || errno == ENOTDIR)) {
-        int err = errno;
-        fd = Namespace::openBeneath(*resolved, O_RDONLY | O_DIRECTORY);
+    int fd = Namespace::openBeneath(*resolved, O_PATH | O_DIRECTORY | O_NOFOLLOW);
+    if (fd < 0 && (errno == ELOOP || errno == ENOTDIR) && isLink(*resolved)) {
+        fd = Namespace::openBeneath(*resolved, O_PATH | O_DIRECTORY);
         throughLink = fd >= 0;
         // A link that leads nowhere, or nowhere on the drive, is an invalid path like any escape.
-        if (fd < 0 && err == ELOOP) errno = errno == ENOTDIR ? ENOTDIR : ELOOP;
+        if (fd < 0 && errno != ENOTDIR) errno = ELOOP;
     }
     if (fd < 0) {
         Error::set(errno == ENOTDIR ? Errors::NotADirectory : openError(errno));

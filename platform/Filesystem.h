@@ -53,6 +53,8 @@ class FSItem : public Object {
     Ref<String> m_path;
     int m_fd = -1;
     bool m_writable = false; // opened for writing: flushed to its medium once closed
+    bool m_locked = false;   // holds the lock of an exclusive open (mode 0x113)
+    dev_t m_device = 0;
     Handle m_directory;
     std::string m_name;
     bool m_isFile = false;

@@ -165,7 +165,7 @@ int openat2Beneath(int root, const char* below, int flags, mode_t mode, bool con
 
 // The same guarantee without openat2: one component at a time, none of them a link.
 int walkBeneath(int root, std::string_view below, int flags, mode_t mode, bool confined) {
-    if (!confined) return ::openat(root, std::string(below).c_str(), flags, mode);
+    if (!confined) return ::openat(root, below.empty() ? "." : std::string(below).c_str(), flags, mode);
     std::vector<std::string_view> parts;
     forEachComponent(below, [&](std::string_view part) { parts.push_back(part); });
     if (parts.empty()) return ::openat(root, ".", flags, mode);

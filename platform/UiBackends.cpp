@@ -236,10 +236,11 @@ class Terminal : public Backend {
     void progressCreated(unsigned, const std::string& title, const std::string&, uint64_t) override {
         if (!m_tty) return;
         endBar();
+        // Quiet before the line that invites keys, so that none typed after it is echoed.
+        quiet(true);
         std::fprintf(m_tty, "%s (press c to cancel)\r\n", title.c_str());
         m_started = Clock::now();
         m_lastDraw = {};
-        quiet(true);
     }
     void progressText(unsigned, const std::string& text) override { m_text = text; }
     void progressValue(unsigned, uint64_t value, uint64_t maximum) override {
