@@ -26,6 +26,17 @@ struct Concurrency : ::testing::Test {
         return {box.node("system") / "Screenshots", box.node("system") / "Service" / "Screenshots"};
     }
     void SetUp() override { writeFile(box.work() / "x.bin", data); }
+    // Every run ended well and left a whole copy of its own in each location.
+    void expectAWholeCopyFromEveryRun(const ManyResult& m) const {
+        for (unsigned i = 0; i < runs; i++)
+            EXPECT_EQ(m.statuses[i], 0) << "run " << i << "\n" << m.shared.logText();
+        for (const fs::path& location : locations()) {
+            std::vector<std::string> names = listFiles(location);
+            EXPECT_EQ(names.size(), runs) << location;
+            for (const std::string& name : names)
+                EXPECT_TRUE(hasContent(location / name, data)) << name;
+        }
+    }
 };
 
 // The locations exist, as they do on a device that has saved before; runs that race to create a
@@ -34,14 +45,7 @@ TEST_F(Concurrency, IndexedSavesStartedAtOnceEachGetACompleteCopy) {
     for (const fs::path& location : locations())
         fs::create_directories(location);
     ManyResult m = box.runMany({"--add-index", "--silent", "x.bin"}, runs);
-    for (unsigned i = 0; i < runs; i++)
-        EXPECT_EQ(m.statuses[i], 0) << "run " << i << "\n" << m.shared.logText();
-    for (const fs::path& location : locations()) {
-        std::vector<std::string> names = listFiles(location);
-        EXPECT_EQ(names.size(), runs) << location;
-        for (const std::string& name : names)
-            EXPECT_TRUE(hasContent(location / name, data)) << name;
-    }
+    expectAWholeCopyFromEveryRun(m);
     EXPECT_TRUE(hasContent(box.work() / "x.bin", data));
 }
 
@@ -79,14 +83,7 @@ TEST_F(Concurrency, IndexedSavesIntoDirectoriesThatDoNotExistYet) {
     // Every run looks, finds the level missing, and only then creates it: they all meet there.
     box.addFault({{"op", "Directory::createDirectory"}, {"delayMs", 100}, {"error", 0}});
     ManyResult m = box.runMany({"--add-index", "--silent", "x.bin"}, runs);
-    for (unsigned i = 0; i < runs; i++)
-        EXPECT_EQ(m.statuses[i], 0) << "run " << i << "\n" << m.shared.logText();
-    for (const fs::path& location : locations()) {
-        std::vector<std::string> names = listFiles(location);
-        EXPECT_EQ(names.size(), runs) << location;
-        for (const std::string& name : names)
-            EXPECT_TRUE(hasContent(location / name, data)) << name;
-    }
+    expectAWholeCopyFromEveryRun(m);
 }
 
 // Whether a file is one whole gzip stream whose text ends with a whole line.
