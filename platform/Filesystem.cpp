@@ -46,11 +46,6 @@ Ref<String> platformPathOf(const Ref<String>& given, std::string& normal) {
     return given->equals(normal) ? given : String::create(std::move(normal));
 }
 
-// A path the kernel refused to follow out of its mount reads as an invalid path.
-unsigned openError(int err) {
-    return err == EXDEV ? Errors::InvalidPath : errorFromErrno(err);
-}
-
 int failOpen(int fd, unsigned code) {
     if (fd >= 0) ::close(fd);
     Error::set(code);
@@ -72,7 +67,7 @@ int openFor(const Namespace::Resolved& resolved, unsigned mode, bool& existed, s
     } else {
         fd = Namespace::openBeneath(resolved, O_RDONLY | common);
     }
-    if (fd < 0) return failOpen(fd, errno == EISDIR ? Errors::AlreadyExists : openError(errno));
+    if (fd < 0) return failOpen(fd, errno == EISDIR ? Errors::AlreadyExists : errorFromErrno(errno));
     if (fstat(fd, &st) != 0) return failOpen(fd, errorFromErrno(errno));
     if (S_ISDIR(st.st_mode))
         return failOpen(fd, mode == 0x1B || mode == 0x113 ? Errors::AlreadyExists : Errors::NotFound);
@@ -236,7 +231,7 @@ Ref<FSItem> FSItem::open(const Ref<String>& path, unsigned, unsigned) {
     int fd = Namespace::openBeneath(*resolved, O_PATH | O_NOFOLLOW);
     struct stat st {};
     if (fd < 0 || fstat(fd, &st) != 0) {
-        failOpen(fd, openError(errno));
+        failOpen(fd, errorFromErrno(errno));
         return {};
     }
     Ref<FSItem> item(new FSItem(platformPathOf(path, resolved->platformPath), fd));
@@ -279,7 +274,7 @@ Ref<File> File::open(const Ref<String>& path, unsigned mode) {
         // An existence probe: whatever the name leads to beneath the mount.
         int fd = Namespace::openBeneath(*resolved, O_PATH);
         if (fd < 0 || fstat(fd, &st) != 0) {
-            failOpen(fd, openError(errno));
+            failOpen(fd, errorFromErrno(errno));
             return {};
         }
         Ref<File> probe(new File(std::move(platformPath), fd));
@@ -569,7 +564,7 @@ Ref<Directory> Directory::open(const Ref<String>& path, unsigned mode) {
         if (fd < 0 && errno != ENOTDIR) errno = ELOOP;
     }
     if (fd < 0) {
-        Error::set(errno == ENOTDIR ? Errors::NotADirectory : openError(errno));
+        Error::set(errno == ENOTDIR ? Errors::NotADirectory : errorFromErrno(errno));
         return {};
     }
     // access() also answers EROFS for a read-only filesystem, so it covers a drive mounted read-only.
