@@ -15,7 +15,6 @@ namespace Journal {
 namespace {
 
 constexpr const char* journalSocket = "/run/systemd/journal/socket";
-constexpr size_t bootIdLength = 32;
 
 struct Closer {
     void operator()(sd_journal* j) const { sd_journal_close(j); }

@@ -33,8 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         parameters->elements().push_back(CheckBox::create(String::create("cbLogs")));
         parameters->elements().push_back(group);
         std::vector<Ui::Drive> drives{{"/devices/usb/stick", "STICK", "/media/STICK"}};
-        (void)script->select(*parameters, drives);
-        (void)script->select(*parameters, drives);
+        (void)script->select(*parameters, drives, {});
+        (void)script->select(*parameters, drives, {});
     }
     return 0;
 }
