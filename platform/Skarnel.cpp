@@ -341,10 +341,17 @@ Ref<FSItem> FSItem::create(const Ref<Parameters>& parameters) {
     }
     if (parameters->flags() & Flags::AllowRename) {
         std::string name = choice.name.empty() ? text(parameters->defaultName()) : choice.name;
-        // What is typed there names a file in the chosen place, never a path to somewhere else.
-        if (!Ui::isFileName(name)) return fail(Errors::InvalidPath);
-        Ref<String> full = Filesystem::Client::Service::absolute(String::create(name), String::create(path));
-        if (Filesystem::Client::File::open(full, 4)) return fail(Errors::AlreadyExists);
+        Ref<String> full;
+        for (;;) {
+            // What is typed there names a file in the chosen place, never a path to somewhere else.
+            if (!Ui::isFileName(name)) return fail(Errors::InvalidPath);
+            full = Filesystem::Client::Service::absolute(String::create(name), String::create(path));
+            if (!Filesystem::Client::File::open(full, 4)) break;
+            // An existing file is never overwritten: a person is asked for another name.
+            std::lock_guard lock(uiMutex);
+            name = backend().anotherName(name);
+            if (name.empty()) return fail(Errors::AlreadyExists);
+        }
         item->m_file = Filesystem::Client::File::open(full, 0x113);
         if (!item->m_file) return fail(Error::get());
         path = full->str();

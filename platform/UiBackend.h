@@ -47,6 +47,9 @@ class Backend {
     // Shows the drive-selection dialog; may change the states of the parameters' elements.
     virtual DriveChoice select(Services::Skarnel::Client::Parameters& parameters,
                                const std::vector<Drive>& drives, const DriveWatch& watch) = 0;
+    // The drive dialog's typed name exists already: another one, or "" to give up (the dialog then
+    // fails with "already exists"). Only a person can answer.
+    virtual std::string anotherName(const std::string&) { return {}; }
     // What Service::type answers: ui.type in the host configuration, else the backend's own.
     virtual unsigned type() const;
 

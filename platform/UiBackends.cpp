@@ -323,6 +323,16 @@ class Terminal : public Backend {
         return choice;
     }
 
+    std::string anotherName(const std::string& taken) override {
+        if (!m_tty) return {};
+        for (;;) {
+            say("A file named \"" + taken + "\" exists there already.");
+            std::string typed = ask("Another file name (Enter to cancel): ");
+            if (typed.empty() || isFileName(typed)) return typed;
+            say("A file name only: no \"/\", and not \".\" or \"..\".");
+        }
+    }
+
   private:
     static constexpr char escapeKey = 27;
     static constexpr unsigned fallbackColumns = 80;

@@ -65,6 +65,20 @@ TEST_F(Terminal, ATypedPathIsRefusedAndAskedAgain) {
     EXPECT_FALSE(fs::exists(box.root / "nodes" / "outside.txt"));
 }
 
+// A typed name that exists is never overwritten: the terminal asks for another one.
+TEST_F(Terminal, ATypedNameThatExistsIsAskedAgain) {
+    writeFile(box.node("stick") / "taken.txt", "old");
+    RunResult r = box.runOnTerminal({"--allow-rename", "--dont-force-boot", "x.txt"},
+                                    {{"Drive number (Enter to cancel): ", "2\n"},
+                                     {"File name [x.txt]: ", "taken.txt\n"},
+                                     {"A file named \"taken.txt\" exists there already.", ""},
+                                     {"Another file name (Enter to cancel): ", "fresh.txt\n"},
+                                     {"Press Enter to continue.", "\n"}});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(readFile(box.node("stick") / "taken.txt"), "old");
+    EXPECT_TRUE(hasContent(box.node("stick") / "fresh.txt", "hello\n"));
+}
+
 TEST_F(Terminal, RenamingTakesTheTypedName) {
     RunResult r = box.runOnTerminal({"--allow-rename", "--dont-force-boot", "x.txt"},
                                     {{"Drive number (Enter to cancel): ", "2\n"},
