@@ -317,7 +317,7 @@ class Terminal : public Backend {
                 std::string typed = ask("File name [" + name + "]: ");
                 choice.name = typed.empty() ? name : typed;
                 if (isFileName(choice.name) || Signals::received()) break;
-                say("A file name only: no \"/\", and not \".\" or \"..\".");
+                say(fileNameRule);
             }
         }
         return choice;
@@ -329,12 +329,14 @@ class Terminal : public Backend {
             say("A file named \"" + taken + "\" exists there already.");
             std::string typed = ask("Another file name (Enter to cancel): ");
             if (typed.empty() || isFileName(typed)) return typed;
-            say("A file name only: no \"/\", and not \".\" or \"..\".");
+            say(fileNameRule);
         }
     }
 
   private:
     static constexpr char escapeKey = 27;
+    // What a typed name must be, said when it is not (see isFileName).
+    static constexpr const char* fileNameRule = "A file name only: no \"/\", and not \".\" or \"..\".";
     static constexpr unsigned fallbackColumns = 80;
 
     unsigned columns() const {
