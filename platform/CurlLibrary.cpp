@@ -24,15 +24,26 @@ struct Loaded {
              bind(handle, library.easyPerform, "curl_easy_perform") &&
              bind(handle, library.easyGetinfo, "curl_easy_getinfo") &&
              bind(handle, library.easyCleanup, "curl_easy_cleanup") &&
-             bind(handle, library.easyEscape, "curl_easy_escape") &&
              bind(handle, library.free, "curl_free") &&
              bind(handle, library.slistAppend, "curl_slist_append") &&
-             bind(handle, library.slistFreeAll, "curl_slist_free_all");
+             bind(handle, library.slistFreeAll, "curl_slist_free_all") &&
+             bind(handle, library.easyReset, "curl_easy_reset") &&
+             bind(handle, library.easyStrerror, "curl_easy_strerror") &&
+             bind(handle, library.versionInfo, "curl_version_info");
+        if (ok) ok = recentEnough();
         if (ok) ok = library.globalInit(CURL_GLOBAL_DEFAULT) == CURLE_OK;
         if (!ok && problem.empty()) problem = "libcurl could not be initialised";
     }
     ~Loaded() {
         if (ok) library.globalCleanup();
+    }
+
+    bool recentEnough() {
+        const curl_version_info_data* info = library.versionInfo(CURLVERSION_NOW);
+        if (info && info->version_num >= CurlLibrary::minimumVersion) return true;
+        problem = std::string("libcurl ") + (info && info->version ? info->version : "of unknown version") +
+                  " is older than " + CurlLibrary::minimumVersionText + ", the oldest this client uses";
+        return false;
     }
 
     template <typename Function> bool bind(void* handle, Function& function, const char* name) {

@@ -2,6 +2,7 @@
 // Remote-storage client library: uploads to the ZEZ-Uvedaze, a write-only object store reached over
 // the S3 protocol (PutObject, AWS Signature Version 4).
 #include "Filesystem.h"
+#include "StoreSettings.h"
 #include "String.h"
 
 namespace Interfaces {
@@ -12,11 +13,6 @@ class ProgressNotifier : public virtual RefCount {
 } // namespace Interfaces
 
 namespace Libraries::Tarnhold::Remote {
-
-struct StoreSettings {
-    std::string endpoint, bucket, region, accessKey, secretKey, prefix;
-    unsigned long long maxBytes = 0;
-};
 
 class Capabilities : public Object {
   public:

@@ -185,10 +185,13 @@ std::vector<std::string> Sandbox::prepare(const std::map<std::string, std::strin
     for (char** e = environ; *e; e++) {
         std::string entry = *e;
         size_t eq = entry.find('=');
-        if (eq == std::string::npos || entry.rfind("ORVANE_", 0) == 0) continue;
+        // The run sees only the store settings its test gives it, never the developer's own.
+        bool storeSetting = entry.rfind("ORVANE_", 0) == 0 || entry.rfind("AWS_", 0) == 0;
+        if (eq == std::string::npos || storeSetting) continue;
         environment[entry.substr(0, eq)] = entry.substr(eq + 1);
     }
     environment["ORVANE_ROOT"] = root.string();
+    environment["HOME"] = (root / "home").string();
     environment["ORVANE_UI"] = "script";
     environment["ORVANE_UI_SCRIPT"] = (root / "script.json").string();
     environment["ORVANE_UI_TRANSCRIPT"] = (root / "transcript.jsonl").string();

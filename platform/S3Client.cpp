@@ -1,0 +1,594 @@
+#include "S3Client.h"
+#include "SysLog.h"
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <thread>
+
+#ifndef SCRIVLET_VERSION
+#define SCRIVLET_VERSION "0"
+#endif
+
+namespace Libraries::Tarnhold::Remote {
+
+using Services::Filesystem::Client::File;
+
+namespace {
+
+constexpr const char* userAgent = "scrivletv2/" SCRIVLET_VERSION;
+// Below 1 KiB/s for the stall time the connection counts as dropped.
+constexpr long stallBytesPerSecond = 1024;
+constexpr long defaultStallSeconds = 30;
+// The store's answers are short XML documents. What a server sends beyond the first 64 KiB is read
+// and dropped, so that memory stays bounded; a server still sending after 1 MiB is not answering
+// as a store does, and the transfer ends there.
+constexpr size_t answerKept = 64 * 1024;
+constexpr size_t answerRead = 1024 * 1024;
+constexpr long uploadBufferBytes = 512 * 1024;
+constexpr size_t digestChunk = 1024 * 1024;
+constexpr std::chrono::milliseconds firstBackoff{200};
+constexpr std::chrono::milliseconds longestBackoff{10000};
+constexpr long longestRetryAfterSeconds = 20;
+constexpr std::chrono::milliseconds cancelPoll{50};
+// A store's message is logged on one line and at most this long.
+constexpr size_t loggedMessageLength = 300;
+constexpr const char* emptyBodyHash = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+
+void logLine(unsigned level, const std::string& text) {
+    SysLogStream& line = SysLogStream::stdOutPrinter();
+    line.setLevel(level) << text;
+    line.end();
+}
+
+// Text from a server, made safe for one log line.
+std::string oneLine(std::string text) {
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+    if (text.size() > loggedMessageLength) text = text.substr(0, loggedMessageLength) + "...";
+    return text;
+}
+
+bool isMd5Etag(const std::string& etag) {
+    return etag.size() == 32 &&
+           std::all_of(etag.begin(), etag.end(), [](char c) { return std::isxdigit(c); });
+}
+
+std::string unquoted(std::string text) {
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') return text.substr(1, text.size() - 2);
+    return text;
+}
+
+std::string lowerCase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+// Sets libcurl options, remembering the first one it refused: a request it cannot set up as asked
+// is not sent at all.
+class Options {
+  public:
+    Options(const CurlLibrary& curl, CURL* handle) : m_curl(curl), m_handle(handle) {}
+    template <typename Value> void set(CURLoption option, Value value) {
+        CURLcode code = m_curl.easySetopt(m_handle, option, value);
+        if (code != CURLE_OK && m_refused.empty())
+            m_refused = "libcurl option " + std::to_string(option) + ": " + m_curl.easyStrerror(code);
+    }
+    const std::string& refused() const { return m_refused; }
+
+  private:
+    const CurlLibrary& m_curl;
+    CURL* m_handle;
+    std::string m_refused;
+};
+
+// The body of one attempt: a range of a file, or text held in memory.
+struct Body {
+    File* file = nullptr;
+    uint64_t offset = 0, remaining = 0;
+    const std::string* text = nullptr;
+    size_t textOffset = 0;
+    unsigned error = 0;
+};
+
+size_t readBody(char* buffer, size_t size, size_t count, void* context) {
+    auto* body = static_cast<Body*>(context);
+    size_t wanted = size * count;
+    if (body->text) {
+        size_t n = std::min(wanted, body->text->size() - body->textOffset);
+        std::memcpy(buffer, body->text->data() + body->textOffset, n);
+        body->textOffset += n;
+        return n;
+    }
+    wanted = static_cast<size_t>(std::min<uint64_t>(wanted, body->remaining));
+    if (wanted == 0) return 0;
+    size_t n = body->file->readBytes(buffer, wanted);
+    if (n == 0) {
+        // The file ended early or could not be read: the store must not take what was sent.
+        unsigned code = Error::get();
+        body->error = code != 0 && code != Errors::EndOfFile ? code : Errors::IoError;
+        return CURL_READFUNC_ABORT;
+    }
+    body->remaining -= n;
+    return n;
+}
+
+size_t collectAnswer(char* data, size_t size, size_t count, void* context) {
+    auto* response = static_cast<Response*>(context);
+    size_t n = size * count;
+    if (response->body.size() < answerKept)
+        response->body.append(data, std::min(n, answerKept - response->body.size()));
+    response->received += n;
+    return response->received > answerRead ? 0 : n;
+}
+
+size_t collectHeader(char* data, size_t size, size_t count, void* context) {
+    auto* response = static_cast<Response*>(context);
+    std::string line(data, size * count);
+    size_t colon = line.find(':');
+    if (colon != std::string::npos && lowerCase(line.substr(0, colon)) == "etag") {
+        std::string value = line.substr(colon + 1);
+        value.erase(0, value.find_first_not_of(" \t"));
+        value.erase(value.find_last_not_of(" \t\r\n") + 1);
+        response->etag = unquoted(value);
+    }
+    return size * count;
+}
+
+struct ProgressContext {
+    TransferObserver* observer;
+    uint64_t base, total;
+    bool cancelled = false;
+};
+
+int onProgress(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded) {
+    auto* progress = static_cast<ProgressContext*>(context);
+    if (!progress->observer) return 0;
+    progress->observer->sent(progress->base + static_cast<uint64_t>(uploaded), progress->total);
+    if (progress->observer->cancelled()) {
+        progress->cancelled = true;
+        return 1;
+    }
+    return 0;
+}
+
+// Waits, watching for the user's cancel; false when the user cancelled.
+bool pause(std::chrono::milliseconds wait, TransferObserver* observer) {
+    auto until = std::chrono::steady_clock::now() + wait;
+    while (std::chrono::steady_clock::now() < until) {
+        if (observer && observer->cancelled()) return false;
+        std::this_thread::sleep_for(std::min(
+            cancelPoll,
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now())));
+    }
+    return true;
+}
+
+double randomFraction() {
+    static thread_local std::mt19937 generator{std::random_device{}()};
+    return std::uniform_real_distribution<double>(0.0, 1.0)(generator);
+}
+
+std::string describe(const Response& response) {
+    if (!response.refusedOption.empty()) return response.refusedOption;
+    if (response.status == 0 || (response.code != CURLE_OK && response.status < 400))
+        return response.curlError.empty() ? "no answer" : response.curlError;
+    std::string text = std::to_string(response.status);
+    if (!response.storeCode().empty()) text += " " + response.storeCode();
+    if (!response.storeMessage().empty()) text += ": " + oneLine(response.storeMessage());
+    return text;
+}
+
+} // namespace
+
+struct S3Client::Request {
+    std::string method;
+    std::string key; // empty: the bucket itself
+    std::vector<std::pair<std::string, std::string>> query;
+    std::string contentType;
+    std::string text; // a body held in memory
+    File* file = nullptr;
+    uint64_t offset = 0, length = 0; // or a range of a file
+    std::string contentMd5;
+    long timeoutMs = 0; // a limit on the whole request (the reachability check)
+    uint64_t progressTotal = 0;
+
+    std::string what() const {
+        std::string subject = key.empty() ? "bucket" : key;
+        for (const auto& [name, value] : query)
+            if (name == "partNumber") subject += " part " + value;
+        return method + " " + subject;
+    }
+};
+
+bool Response::succeeded() const {
+    return code == CURLE_OK && status >= 200 && status < 300 && !errorInBody && !cancelled &&
+           sourceError == 0 && refusedOption.empty();
+}
+
+std::string Response::storeCode() const {
+    return xmlValue(body, "Code");
+}
+
+std::string Response::storeMessage() const {
+    return xmlValue(body, "Message");
+}
+
+std::string xmlValue(const std::string& xml, const std::string& name) {
+    std::string open = "<" + name + ">", close = "</" + name + ">";
+    size_t start = xml.find(open);
+    if (start == std::string::npos) return {};
+    start += open.size();
+    size_t end = xml.find(close, start);
+    if (end == std::string::npos) return {};
+    std::string raw = xml.substr(start, end - start), out;
+    static const std::pair<const char*, char> entities[] = {
+        {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
+    for (size_t i = 0; i < raw.size();) {
+        bool decoded = false;
+        for (const auto& [entity, c] : entities)
+            if (raw.compare(i, std::strlen(entity), entity) == 0) {
+                out += c;
+                i += std::strlen(entity);
+                decoded = true;
+                break;
+            }
+        if (!decoded) out += raw[i++];
+    }
+    return out;
+}
+
+Verdict judge(const Response& response) {
+    if (response.cancelled || response.sourceError || !response.refusedOption.empty()) return Verdict::Fail;
+    if (response.succeeded()) return Verdict::Done;
+    static const char* const busyCodes[] = {"SlowDown",           "RequestTimeout", "InternalError",
+                                            "ServiceUnavailable", "Throttling",     "ThrottlingException",
+                                            "RequestThrottled",   "TooManyRequests"};
+    std::string code = response.storeCode();
+    for (const char* busy : busyCodes)
+        if (code == busy) return Verdict::Retry;
+    if (response.status >= 500 || response.status == 429) return Verdict::Retry;
+    if (response.status >= 300) return Verdict::Fail;
+    switch (response.code) {
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_OPERATION_TIMEDOUT: // includes a stall below the low-speed limit
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+        return Verdict::Retry;
+    default:
+        return Verdict::Fail;
+    }
+}
+
+std::chrono::milliseconds backoff(unsigned attemptsMade, double random) {
+    auto ceiling = firstBackoff * (1LL << std::min(attemptsMade - 1, 16u));
+    ceiling = std::min<std::chrono::milliseconds>(ceiling, longestBackoff);
+    return std::chrono::milliseconds(
+        static_cast<long long>(static_cast<double>(ceiling.count()) * (0.5 + random / 2)));
+}
+
+uint64_t partSizeFor(uint64_t objectSize, uint64_t configured) {
+    uint64_t part = std::max(configured, minimumPartSize);
+    uint64_t needed = (objectSize + mostParts - 1) / mostParts;
+    needed = (needed + MiB - 1) / MiB * MiB;
+    return std::max(part, needed);
+}
+
+unsigned errorFor(const Response& response) {
+    if (response.cancelled) return Errors::Cancelled;
+    if (response.sourceError) return response.sourceError;
+    if (response.status == 413 || response.storeCode() == "EntityTooLarge") return Errors::TooLarge;
+    if (response.code != CURLE_OK && response.status < 400) return Errors::TransferFailed;
+    return Errors::ServerRefused;
+}
+
+S3Client::S3Client(StoreSettings settings, const CurlLibrary& curl, const Crypto& crypto,
+                   unsigned connectTimeoutMs)
+    : m_settings(std::move(settings)), m_curl(curl), m_crypto(crypto), m_connectTimeoutMs(connectTimeoutMs),
+      m_handle(curl.easyInit()) {}
+
+S3Client::~S3Client() {
+    if (m_handle) m_curl.easyCleanup(m_handle);
+}
+
+Response S3Client::attempt(const Request& request, TransferObserver* observer, uint64_t progressBase) {
+    Response response;
+    if (!m_handle) {
+        response.refusedOption = "libcurl could not make a request handle";
+        return response;
+    }
+    m_curl.easyReset(m_handle);
+
+    // Where the request goes: the bucket in the path, or in the host name.
+    std::string scheme = m_settings.endpoint.substr(0, m_settings.endpoint.find("://") + 3);
+    std::string rest = m_settings.endpoint.substr(scheme.size());
+    std::string authority = rest.substr(0, rest.find('/'));
+    std::string basePath = rest.substr(authority.size());
+    std::string encodedKey = request.key.empty() ? "" : "/" + uriEncode(request.key, true);
+    std::string host = authority, path;
+    if (m_settings.addressing == Addressing::Virtual) {
+        host = m_settings.bucket + "." + authority;
+        path = basePath + (encodedKey.empty() ? "/" : encodedKey);
+    } else {
+        path = basePath + "/" + uriEncode(m_settings.bucket, false) + encodedKey;
+    }
+    std::string queryText;
+    for (const auto& [name, value] : request.query)
+        queryText += (queryText.empty() ? "?" : "&") + uriEncode(name, false) +
+                     (value.empty() && name == "uploads" ? "" : "=" + uriEncode(value, false));
+    std::string url = scheme + host + path + queryText;
+
+    // What is signed is exactly what is sent: every header below goes on the wire as written.
+    SignedRequest signing{request.method, path, request.query, {{"host", host}}, unsignedPayload};
+    if (!request.file)
+        signing.payloadHash = request.text.empty() ? emptyBodyHash : toHex(m_crypto.sha256(request.text));
+    signing.headers.emplace_back("x-amz-content-sha256", signing.payloadHash);
+    if (!request.contentType.empty()) signing.headers.emplace_back("content-type", request.contentType);
+    if (!request.contentMd5.empty()) signing.headers.emplace_back("content-md5", request.contentMd5);
+    std::string authorization;
+    if (!m_settings.credentials.accessKey.empty())
+        authorization =
+            signRequest(m_crypto, signing, m_settings.credentials, m_settings.region, std::time(nullptr));
+    curl_slist* headers = nullptr;
+    for (const auto& [name, value] : signing.headers)
+        headers = m_curl.slistAppend(headers, (name + ": " + value).c_str());
+    if (!authorization.empty())
+        headers = m_curl.slistAppend(headers, ("Authorization: " + authorization).c_str());
+    // libcurl would add a form type to a POST; an empty Content-Type is not sent at all.
+    if (request.contentType.empty()) headers = m_curl.slistAppend(headers, "Content-Type:");
+
+    char errorText[CURL_ERROR_SIZE] = "";
+    Body body;
+    body.file = request.file;
+    body.offset = request.offset;
+    body.remaining = request.length;
+    if (!request.file) body.text = &request.text;
+    if (request.file) request.file->setPosition(request.offset);
+    ProgressContext progress{observer, progressBase, request.progressTotal};
+
+    Options options(m_curl, m_handle);
+    options.set(CURLOPT_URL, url.c_str());
+    options.set(CURLOPT_PATH_AS_IS, 1L);
+    options.set(CURLOPT_PROTOCOLS_STR, "http,https");
+    options.set(CURLOPT_NOSIGNAL, 1L);
+    options.set(CURLOPT_HTTPHEADER, headers);
+    options.set(CURLOPT_USERAGENT, userAgent);
+    options.set(CURLOPT_ERRORBUFFER, errorText);
+    options.set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(m_connectTimeoutMs));
+    options.set(CURLOPT_LOW_SPEED_LIMIT, stallBytesPerSecond);
+    options.set(CURLOPT_LOW_SPEED_TIME,
+                m_settings.stallSeconds ? static_cast<long>(m_settings.stallSeconds) : defaultStallSeconds);
+    if (request.timeoutMs) options.set(CURLOPT_TIMEOUT_MS, request.timeoutMs);
+    if (!m_settings.caBundle.empty()) options.set(CURLOPT_CAINFO, m_settings.caBundle.c_str());
+    options.set(CURLOPT_WRITEFUNCTION, collectAnswer);
+    options.set(CURLOPT_WRITEDATA, &response);
+    options.set(CURLOPT_HEADERFUNCTION, collectHeader);
+    options.set(CURLOPT_HEADERDATA, &response);
+    options.set(CURLOPT_NOPROGRESS, 0L);
+    options.set(CURLOPT_XFERINFOFUNCTION, onProgress);
+    options.set(CURLOPT_XFERINFODATA, &progress);
+    if (request.method == "HEAD") {
+        options.set(CURLOPT_NOBODY, 1L);
+    } else if (request.method == "PUT") {
+        options.set(CURLOPT_UPLOAD, 1L);
+        options.set(CURLOPT_READFUNCTION, readBody);
+        options.set(CURLOPT_READDATA, &body);
+        options.set(CURLOPT_INFILESIZE_LARGE,
+                    static_cast<curl_off_t>(request.file ? request.length : request.text.size()));
+        options.set(CURLOPT_UPLOAD_BUFFERSIZE, uploadBufferBytes);
+    } else if (request.method == "POST") {
+        options.set(CURLOPT_POST, 1L);
+        options.set(CURLOPT_POSTFIELDS, request.text.c_str());
+        options.set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.text.size()));
+    } else {
+        options.set(CURLOPT_CUSTOMREQUEST, request.method.c_str());
+    }
+
+    if (!options.refused().empty()) {
+        response.refusedOption = options.refused();
+    } else {
+        response.code = m_curl.easyPerform(m_handle);
+        m_curl.easyGetinfo(m_handle, CURLINFO_RESPONSE_CODE, &response.status);
+        curl_off_t retryAfter = 0;
+        if (m_curl.easyGetinfo(m_handle, CURLINFO_RETRY_AFTER, &retryAfter) == CURLE_OK)
+            response.retryAfterSeconds =
+                static_cast<long>(std::min<curl_off_t>(retryAfter, longestRetryAfterSeconds));
+        response.curlError = errorText[0] ? errorText : m_curl.easyStrerror(response.code);
+    }
+    m_curl.slistFreeAll(headers);
+    response.cancelled = progress.cancelled;
+    response.sourceError = body.error;
+    // S3 may answer a completed multipart upload with 200 and an error document.
+    response.errorInBody = response.status == 200 && request.method == "POST" &&
+                           response.body.find("<Error>") != std::string::npos;
+    return response;
+}
+
+Response S3Client::send(const Request& request, TransferObserver* observer, uint64_t progressBase) {
+    for (unsigned made = 1;; made++) {
+        Response response = attempt(request, observer, progressBase);
+        Verdict verdict = judge(response);
+        if (verdict != Verdict::Retry || made >= m_settings.maxAttempts) return response;
+        auto wait = std::max<std::chrono::milliseconds>(backoff(made, randomFraction()),
+                                                        std::chrono::seconds(response.retryAfterSeconds));
+        logLine(3, "Remote store request " + request.what() + " failed (" + describe(response) +
+                       "); attempt " + std::to_string(made + 1) + " of " +
+                       std::to_string(m_settings.maxAttempts) + " in " + std::to_string(wait.count()) +
+                       " ms");
+        if (!pause(wait, observer)) {
+            response.cancelled = true;
+            return response;
+        }
+    }
+}
+
+bool S3Client::fail(const Request& request, const Response& response) {
+    m_error = errorFor(response);
+    if (!response.cancelled && !response.sourceError)
+        logLine(4, "Remote store request " + request.what() + " failed: " + describe(response));
+    return false;
+}
+
+bool S3Client::fail(unsigned code, const std::string& diagnosis) {
+    m_error = code;
+    logLine(4, diagnosis);
+    return false;
+}
+
+bool S3Client::reachable(unsigned timeoutMs) {
+    Request request;
+    request.method = "HEAD";
+    request.timeoutMs = timeoutMs;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (unsigned made = 1;; made++) {
+        Response response = attempt(request, nullptr, 0);
+        // Any answer of the store counts.
+        if (response.status > 0 && response.refusedOption.empty()) return true;
+        if (!response.refusedOption.empty())
+            return fail(Errors::Unavailable, "Remote store request HEAD bucket: " + response.refusedOption);
+        auto wait = backoff(made, randomFraction());
+        bool timeLeft = std::chrono::steady_clock::now() + wait < deadline;
+        if (judge(response) != Verdict::Retry || made >= m_settings.maxAttempts || !timeLeft) {
+            logLine(4, "Remote store at " + m_settings.endpoint + " does not answer: " + describe(response));
+            m_error = Errors::Unavailable;
+            return false;
+        }
+        std::this_thread::sleep_for(wait);
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
+        request.timeoutMs = std::max<long>(1, static_cast<long>(left.count()));
+    }
+}
+
+bool S3Client::digest(File& file, uint64_t offset, uint64_t length, TransferObserver& observer,
+                      std::string& md5) {
+    Crypto::Md5 hash(m_crypto);
+    std::vector<char> buffer(
+        static_cast<size_t>(std::min<uint64_t>(digestChunk, std::max<uint64_t>(length, 1))));
+    file.setPosition(offset);
+    for (uint64_t left = length; left > 0;) {
+        size_t n =
+            file.readBytes(buffer.data(), static_cast<size_t>(std::min<uint64_t>(left, buffer.size())));
+        if (n == 0) {
+            unsigned code = Error::get();
+            m_error = code != 0 && code != Errors::EndOfFile ? code : Errors::IoError;
+            return false;
+        }
+        if (observer.cancelled()) {
+            m_error = Errors::Cancelled;
+            return false;
+        }
+        hash.update(buffer.data(), n);
+        left -= n;
+    }
+    md5 = hash.finish();
+    return true;
+}
+
+bool S3Client::put(const std::string& key, File& file, const std::string& contentType,
+                   TransferObserver& observer) {
+    uint64_t size = file.size();
+    if (size > largestObject) return fail(Errors::TooLarge, "Remote store objects hold at most 5 TiB");
+    bool inParts = size > 0 && (size > m_settings.multipartThreshold || size > largestSinglePut);
+    return inParts ? putInParts(key, file, size, contentType, observer)
+                   : putWhole(key, file, size, contentType, observer);
+}
+
+bool S3Client::putWhole(const std::string& key, File& file, uint64_t size, const std::string& contentType,
+                        TransferObserver& observer) {
+    std::string md5;
+    if (!digest(file, 0, size, observer, md5)) return false;
+    Request request;
+    request.method = "PUT";
+    request.key = key;
+    request.contentType = contentType;
+    request.file = &file;
+    request.length = size;
+    request.progressTotal = size;
+    request.contentMd5 = m_crypto.base64(md5);
+    Response response = send(request, &observer, 0);
+    if (!response.succeeded()) return fail(request, response);
+    // A store that answers the MD5 of what it stored says whether that is what was sent.
+    if (isMd5Etag(response.etag) && lowerCase(response.etag) != toHex(md5))
+        return fail(Errors::TransferFailed, "Remote store stored " + key + " with ETag " + response.etag +
+                                                ", not the MD5 " + toHex(md5) + " of the data sent");
+    return true;
+}
+
+bool S3Client::putInParts(const std::string& key, File& file, uint64_t size, const std::string& contentType,
+                          TransferObserver& observer) {
+    Request create;
+    create.method = "POST";
+    create.key = key;
+    create.query = {{"uploads", ""}};
+    create.contentType = contentType;
+    Response created = send(create, &observer, 0);
+    if (!created.succeeded()) return fail(create, created);
+    std::string uploadId = xmlValue(created.body, "UploadId");
+    if (uploadId.empty())
+        return fail(Errors::ServerRefused,
+                    "Remote store began a multipart upload of " + key + " without an UploadId");
+
+    uint64_t partSize = partSizeFor(size, m_settings.partSize);
+    std::string completion = "<CompleteMultipartUpload xmlns=\"http://s3.amazonaws.com/doc/2006-03-01/\">";
+    unsigned number = 1;
+    for (uint64_t offset = 0; offset < size; offset += partSize, number++) {
+        Request part;
+        part.method = "PUT";
+        part.key = key;
+        part.query = {{"partNumber", std::to_string(number)}, {"uploadId", uploadId}};
+        part.file = &file;
+        part.offset = offset;
+        part.length = std::min(partSize, size - offset);
+        part.progressTotal = size;
+        std::string md5;
+        if (!digest(file, part.offset, part.length, observer, md5)) {
+            abortParts(key, uploadId);
+            return false;
+        }
+        part.contentMd5 = m_crypto.base64(md5);
+        Response sent = send(part, &observer, offset);
+        if (!sent.succeeded() || sent.etag.empty()) {
+            abortParts(key, uploadId);
+            if (sent.succeeded())
+                return fail(Errors::ServerRefused, "Remote store took " + part.what() + " without an ETag");
+            return fail(part, sent);
+        }
+        completion += "<Part><PartNumber>" + std::to_string(number) + "</PartNumber><ETag>\"" + sent.etag +
+                      "\"</ETag></Part>";
+    }
+    completion += "</CompleteMultipartUpload>";
+
+    Request complete;
+    complete.method = "POST";
+    complete.key = key;
+    complete.query = {{"uploadId", uploadId}};
+    complete.contentType = "application/xml";
+    complete.text = completion;
+    Response completed = send(complete, &observer, size);
+    if (!completed.succeeded()) {
+        abortParts(key, uploadId);
+        return fail(complete, completed);
+    }
+    return true;
+}
+
+// Parts already sent would otherwise be kept (and charged for) by the store until someone removes
+// them; this runs after a cancel too, so it does not ask the user's observer.
+void S3Client::abortParts(const std::string& key, const std::string& uploadId) {
+    Request abort;
+    abort.method = "DELETE";
+    abort.key = key;
+    abort.query = {{"uploadId", uploadId}};
+    Response response = send(abort, nullptr, 0);
+    if (response.succeeded() || response.status == 404)
+        logLine(3, "Remote store multipart upload of " + key + " aborted");
+    else
+        logLine(3, "Remote store multipart upload of " + key + " could not be aborted (" +
+                       describe(response) + "); upload ID " + uploadId);
+}
+
+} // namespace Libraries::Tarnhold::Remote

@@ -1,0 +1,103 @@
+#pragma once
+// The S3-protocol client behind the remote store: signed requests through libcurl, retried when
+// the store or the network asks for it, and large objects sent in parts.
+#include "CryptoLibrary.h"
+#include "CurlLibrary.h"
+#include "Filesystem.h"
+#include "StoreSettings.h"
+#include <chrono>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace Libraries::Tarnhold::Remote {
+
+// S3's own limits.
+inline constexpr uint64_t minimumPartSize = 5 * MiB;
+inline constexpr uint64_t mostParts = 10000;
+inline constexpr uint64_t largestSinglePut = 5ULL << 30; // 5 GiB
+inline constexpr uint64_t largestObject = 5ULL << 40;    // 5 TiB
+
+// What the client tells its caller while it sends, and asks of it.
+class TransferObserver {
+  public:
+    virtual ~TransferObserver() = default;
+    // `bytes` of `total` have left so far (an attempt that is repeated counts from its start again).
+    virtual void sent(uint64_t bytes, uint64_t total) = 0;
+    virtual bool cancelled() = 0;
+};
+
+// One request's outcome, as far as deciding what comes next needs it.
+struct Response {
+    CURLcode code = CURLE_OK;
+    long status = 0;
+    std::string body; // the first 64 KiB of the store's answer
+    size_t received = 0;
+    std::string etag;
+    std::string curlError;
+    long retryAfterSeconds = 0;
+    bool cancelled = false;
+    unsigned sourceError = 0;  // reading the data to send failed, with this code
+    std::string refusedOption; // libcurl refused to set up the request
+    bool errorInBody = false;  // a 200 whose body is an S3 error document
+
+    bool succeeded() const;
+    std::string storeCode() const;
+    std::string storeMessage() const;
+};
+
+enum class Verdict { Done, Retry, Fail };
+// Whether a request that ended so is done, worth another attempt (the store is busy or failing,
+// the connection dropped or stalled) or failed for good.
+Verdict judge(const Response& response);
+// The wait before another attempt: exponential in the attempts made so far, `random` in [0, 1)
+// spreading it over the upper half so that clients that failed together do not return together.
+std::chrono::milliseconds backoff(unsigned attemptsMade, double random);
+// The part size for an object: the configured one, at least S3's smallest, and large enough that
+// no upload needs more than S3's 10,000 parts (whole MiB).
+uint64_t partSizeFor(uint64_t objectSize, uint64_t configured);
+// The platform error code an upload that ended with this response reports.
+unsigned errorFor(const Response& response);
+// The text of the first <name> element of an XML answer, entities decoded.
+std::string xmlValue(const std::string& xml, const std::string& name);
+
+class S3Client {
+  public:
+    S3Client(StoreSettings settings, const CurlLibrary& curl, const Crypto& crypto,
+             unsigned connectTimeoutMs);
+    ~S3Client();
+    S3Client(const S3Client&) = delete;
+    S3Client& operator=(const S3Client&) = delete;
+
+    // True when the store answers at all within `timeoutMs`: write-only credentials may be refused
+    // a look at the bucket.
+    bool reachable(unsigned timeoutMs);
+    // Stores the whole of `file` under `key`: one PUT, or a multipart upload above the threshold.
+    bool put(const std::string& key, Services::Filesystem::Client::File& file, const std::string& contentType,
+             TransferObserver& observer);
+    // The platform error code of the last failure.
+    unsigned error() const { return m_error; }
+
+  private:
+    struct Request;
+    Response attempt(const Request& request, TransferObserver* observer, uint64_t progressBase);
+    Response send(const Request& request, TransferObserver* observer, uint64_t progressBase);
+    bool putWhole(const std::string& key, Services::Filesystem::Client::File& file, uint64_t size,
+                  const std::string& contentType, TransferObserver& observer);
+    bool putInParts(const std::string& key, Services::Filesystem::Client::File& file, uint64_t size,
+                    const std::string& contentType, TransferObserver& observer);
+    void abortParts(const std::string& key, const std::string& uploadId);
+    bool digest(Services::Filesystem::Client::File& file, uint64_t offset, uint64_t length,
+                TransferObserver& observer, std::string& md5);
+    bool fail(const Request& request, const Response& response);
+    bool fail(unsigned code, const std::string& diagnosis);
+
+    StoreSettings m_settings;
+    const CurlLibrary& m_curl;
+    const Crypto& m_crypto;
+    unsigned m_connectTimeoutMs;
+    CURL* m_handle = nullptr; // one handle, so that its connection serves every request
+    unsigned m_error = 0;
+};
+
+} // namespace Libraries::Tarnhold::Remote

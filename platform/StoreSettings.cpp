@@ -1,0 +1,220 @@
+#include "StoreSettings.h"
+#include "Host.h"
+#include <cstdlib>
+#include <fstream>
+#include <pwd.h>
+#include <sstream>
+#include <unistd.h>
+
+namespace Libraries::Tarnhold::Remote {
+namespace {
+
+constexpr unsigned mostAttempts = 20;
+constexpr unsigned longestStallSeconds = 3600;
+
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// A value of "remote" in the host configuration, as text whether written as a string or a number.
+std::string configured(const char* key) {
+    const auto& remote = Host::config().remote;
+    if (!remote.contains(key)) return {};
+    const auto& value = remote[key];
+    if (value.is_string()) return value.get<std::string>();
+    if (value.is_number_unsigned()) return std::to_string(value.get<uint64_t>());
+    return {};
+}
+
+// The program's own setting: its variable, then the host configuration.
+std::string own(const char* variable, const char* key) {
+    std::string value = environment(variable);
+    return value.empty() ? configured(key) : value;
+}
+
+std::string firstOf(std::initializer_list<std::string> values) {
+    for (const std::string& value : values)
+        if (!value.empty()) return value;
+    return {};
+}
+
+std::string homeDirectory() {
+    std::string home = environment("HOME");
+    if (!home.empty()) return home;
+    if (const passwd* user = getpwuid(getuid())) return user->pw_dir;
+    return {};
+}
+
+std::string readText(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string trim(const std::string& text) {
+    size_t first = text.find_first_not_of(" \t\r");
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+// The profile's entries from the credentials file and the config file, the former first.
+struct Profile {
+    std::map<std::string, std::string> credentials, config;
+    std::string name;
+    std::string get(const std::string& key) const {
+        if (auto it = credentials.find(key); it != credentials.end()) return it->second;
+        if (auto it = config.find(key); it != config.end()) return it->second;
+        return {};
+    }
+};
+
+Profile readProfile() {
+    Profile profile;
+    profile.name = firstOf({environment("AWS_PROFILE"), configured("profile"), "default"});
+    std::string home = homeDirectory();
+    std::string credentialsFile =
+        firstOf({environment("AWS_SHARED_CREDENTIALS_FILE"), home.empty() ? "" : home + "/.aws/credentials"});
+    std::string configFile =
+        firstOf({environment("AWS_CONFIG_FILE"), home.empty() ? "" : home + "/.aws/config"});
+    if (!credentialsFile.empty())
+        profile.credentials = parseProfileFile(readText(credentialsFile))[profile.name];
+    if (!configFile.empty()) {
+        ProfileFile config = parseProfileFile(readText(configFile));
+        profile.config = config[profile.name == "default" ? "default" : "profile " + profile.name];
+    }
+    return profile;
+}
+
+// Credentials come whole from one place: a key of one source is never paired with another's secret.
+void chooseCredentials(StoreSettings& s, const Profile& profile) {
+    Credentials own{firstOf({environment("ORVANE_REMOTE_ACCESS_KEY"), configured("accessKey")}),
+                    firstOf({environment("ORVANE_REMOTE_SECRET_KEY"), configured("secretKey")}),
+                    firstOf({environment("ORVANE_REMOTE_SESSION_TOKEN"), configured("sessionToken")})};
+    Credentials aws{environment("AWS_ACCESS_KEY_ID"), environment("AWS_SECRET_ACCESS_KEY"),
+                    environment("AWS_SESSION_TOKEN")};
+    Credentials fromProfile{profile.get("aws_access_key_id"), profile.get("aws_secret_access_key"),
+                            profile.get("aws_session_token")};
+    if (!own.accessKey.empty()) {
+        s.credentials = own;
+        s.credentialSource = "ORVANE_REMOTE_ACCESS_KEY / remote.accessKey";
+    } else if (!aws.accessKey.empty()) {
+        s.credentials = aws;
+        s.credentialSource = "AWS_ACCESS_KEY_ID";
+    } else if (!fromProfile.accessKey.empty()) {
+        s.credentials = fromProfile;
+        s.credentialSource = "profile " + profile.name;
+    }
+    if (!s.credentials.accessKey.empty() && s.credentials.secretKey.empty())
+        s.problem = "the remote store's access key has no secret key: set it where the access key is set (" +
+                    s.credentialSource + ")";
+}
+
+uint64_t byteSetting(const char* variable, const char* key, uint64_t fallback, StoreSettings& s) {
+    std::string text = own(variable, key);
+    if (text.empty()) return fallback;
+    uint64_t value = parseByteSize(text);
+    if (value == 0 && text != "0")
+        s.problem =
+            std::string(variable) + " (or remote." + key + ") is not a size in bytes: \"" + text + "\"";
+    return value;
+}
+
+unsigned countSetting(const std::string& text, const char* name, unsigned fallback, unsigned most,
+                      StoreSettings& s) {
+    if (text.empty()) return fallback;
+    char* end = nullptr;
+    unsigned long value = std::strtoul(text.c_str(), &end, 10);
+    if (*end != '\0' || value == 0 || value > most) {
+        s.problem = std::string(name) + " is not a whole number from 1 to " + std::to_string(most) + ": \"" +
+                    text + "\"";
+        return fallback;
+    }
+    return static_cast<unsigned>(value);
+}
+
+void chooseAddressing(StoreSettings& s, const Profile& profile) {
+    std::string style = firstOf({own("ORVANE_REMOTE_ADDRESSING_STYLE", "addressingStyle"),
+                                 profile.get("s3.addressing_style"), "path"});
+    if (style == "path" || style == "auto")
+        s.addressing = Addressing::Path;
+    else if (style == "virtual")
+        s.addressing = Addressing::Virtual;
+    else
+        s.problem = "remote.addressingStyle must be \"path\" or \"virtual\", not \"" + style + "\"";
+}
+
+} // namespace
+
+ProfileFile parseProfileFile(const std::string& text) {
+    ProfileFile file;
+    std::string section, parent;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        bool indented = !line.empty() && (line[0] == ' ' || line[0] == '\t');
+        std::string content = trim(line);
+        if (content.empty() || content[0] == '#' || content[0] == ';') continue;
+        if (content.front() == '[' && content.back() == ']') {
+            section = trim(content.substr(1, content.size() - 2));
+            parent.clear();
+            continue;
+        }
+        size_t equals = content.find('=');
+        if (equals == std::string::npos || section.empty()) continue;
+        std::string key = trim(content.substr(0, equals)), value = trim(content.substr(equals + 1));
+        if (indented && !parent.empty()) {
+            file[section][parent + "." + key] = value;
+            continue;
+        }
+        parent = value.empty() ? key : "";
+        if (!value.empty()) file[section][key] = value;
+    }
+    return file;
+}
+
+uint64_t parseByteSize(const std::string& text) {
+    char* end = nullptr;
+    unsigned long long value = std::strtoull(text.c_str(), &end, 10);
+    if (end == text.c_str()) return 0;
+    std::string unit = trim(end);
+    static const std::map<std::string, unsigned> shifts{{"", 0},     {"B", 0},   {"K", 10},  {"KB", 10},
+                                                        {"KiB", 10}, {"M", 20},  {"MB", 20}, {"MiB", 20},
+                                                        {"G", 30},   {"GB", 30}, {"GiB", 30}};
+    auto shift = shifts.find(unit);
+    if (shift == shifts.end() || value > (~0ULL >> shift->second)) return 0;
+    return static_cast<uint64_t>(value) << shift->second;
+}
+
+StoreSettings readStoreSettings() {
+    StoreSettings s;
+    Profile profile = readProfile();
+    s.endpoint = firstOf({own("ORVANE_REMOTE_ENDPOINT", "endpoint"), environment("AWS_ENDPOINT_URL_S3"),
+                          environment("AWS_ENDPOINT_URL"), profile.get("s3.endpoint_url"),
+                          profile.get("endpoint_url")});
+    while (!s.endpoint.empty() && s.endpoint.back() == '/')
+        s.endpoint.pop_back();
+    s.bucket = own("ORVANE_REMOTE_BUCKET", "bucket");
+    s.prefix = own("ORVANE_REMOTE_PREFIX", "prefix");
+    s.region = firstOf({own("ORVANE_REMOTE_REGION", "region"), environment("AWS_REGION"),
+                        environment("AWS_DEFAULT_REGION"), profile.get("region"), defaultRegion});
+    s.caBundle = firstOf(
+        {own("ORVANE_REMOTE_CA_BUNDLE", "caBundle"), environment("AWS_CA_BUNDLE"), profile.get("ca_bundle")});
+    chooseCredentials(s, profile);
+    chooseAddressing(s, profile);
+    s.maxBytes = byteSetting("ORVANE_REMOTE_MAX_BYTES", "maxBytes", 0, s);
+    s.multipartThreshold =
+        byteSetting("ORVANE_REMOTE_MULTIPART_THRESHOLD", "multipartThreshold", defaultMultipartThreshold, s);
+    s.partSize = byteSetting("ORVANE_REMOTE_PART_SIZE", "partSize", defaultPartSize, s);
+    s.maxAttempts = countSetting(firstOf({own("ORVANE_REMOTE_MAX_ATTEMPTS", "maxAttempts"),
+                                          environment("AWS_MAX_ATTEMPTS"), profile.get("max_attempts")}),
+                                 "ORVANE_REMOTE_MAX_ATTEMPTS", defaultMaxAttempts, mostAttempts, s);
+    s.stallSeconds = countSetting(own("ORVANE_REMOTE_STALL_SECONDS", "stallSeconds"),
+                                  "ORVANE_REMOTE_STALL_SECONDS", 0, longestStallSeconds, s);
+    bool web = s.endpoint.rfind("http://", 0) == 0 || s.endpoint.rfind("https://", 0) == 0;
+    if (!s.endpoint.empty() && !web)
+        s.problem = "the remote store's endpoint must begin with http:// or https://: \"" + s.endpoint + "\"";
+    return s;
+}
+
+} // namespace Libraries::Tarnhold::Remote
