@@ -42,6 +42,30 @@ measure() {
     echo "$(awk -v s="$start" -v e="$end" 'BEGIN {printf "%.3f", e - s}') $(cat "$ROOT/.time")" >>"$out"
 }
 
+# Runs two functions one after the other, the first one first in odd rounds ($1) and the second one
+# first in even rounds: neither tool always runs first, after the same deletions and pauses.
+alternate() {
+    if [ $(($1 % 2)) -eq 1 ]; then
+        "$2"
+        "$3"
+    else
+        "$3"
+        "$2"
+    fi
+}
+
+# Makes sure a peer tool is there: installs its Debian package when it is missing and we may, else
+# says so and returns false (the benchmark then skips that peer).
+have_peer() {
+    command -v "$1" >/dev/null 2>&1 && return 0
+    if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null; then
+        DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "$2" >/dev/null 2>&1 || true
+    fi
+    command -v "$1" >/dev/null 2>&1 && return 0
+    echo "skipping $1: not installed (Debian package $2)" >&2
+    return 1
+}
+
 # Median of the first (time) or second (memory) column of a result file.
 median() {
     awk -v c="$2" '{print $c}' "$1" | sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'

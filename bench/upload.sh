@@ -1,9 +1,9 @@
 #!/bin/sh
-# Uploading one 256 MiB file (mode "file-upload") against curl -T of the same file to the same
-# S3-protocol test server (s3rver from node_modules, on loopback), in the same run.
-# Usage: bench/upload.sh [size in MiB, default 256]
+# Uploading one file (mode "file-upload") to the S3-protocol test server (s3rver from node_modules,
+# on loopback), in one request and in parts, against curl -T, aws s3 cp and rclone copyto of the
+# same file to the same server, in the same run. Rounds alternate which tool goes first.
+# Usage: bench/upload.sh [size in MiB ...] (default 256)
 . "$(dirname "$0")/lib.sh"
-SIZE_MIB=${1:-256}
 SERVER=$HERE/../node_modules/s3rver/bin/s3rver.js
 [ -f "$SERVER" ] || { echo "install the test server first: npm ci" >&2; exit 2; }
 command -v curl >/dev/null || { echo "needs curl" >&2; exit 2; }
@@ -15,17 +15,49 @@ SERVER_PID=$!
 trap 'kill $SERVER_PID 2>/dev/null; rm -rf "$ROOT"' EXIT
 for _ in $(seq 50); do curl -s -o /dev/null "http://127.0.0.1:$PORT/" && break; sleep 0.1; done
 
-export ORVANE_REMOTE_ENDPOINT=http://127.0.0.1:$PORT ORVANE_REMOTE_BUCKET=bench \
+ENDPOINT=http://127.0.0.1:$PORT
+export ORVANE_REMOTE_ENDPOINT=$ENDPOINT ORVANE_REMOTE_BUCKET=bench \
     ORVANE_REMOTE_ACCESS_KEY=S3RVER ORVANE_REMOTE_SECRET_KEY=S3RVER ORVANE_REMOTE_REGION=us-east-1
-head -c "$((SIZE_MIB * 1024 * 1024))" /dev/urandom >"$ROOT/upload.bin"
-cat "$ROOT/upload.bin" >/dev/null
-for i in $(seq "$ROUNDS"); do
-    (cd "$ROOT" && measure "$ROOT/ours" "$BIN" -m file-upload --silent upload.bin)
-    measure "$ROOT/peer" curl -sS --fail -o /dev/null -H "Content-Type: application/octet-stream" -H "Expect:" \
+export AWS_ACCESS_KEY_ID=S3RVER AWS_SECRET_ACCESS_KEY=S3RVER AWS_DEFAULT_REGION=us-east-1
+
+# What each upload leaves in the store is removed before the next, so that every tool writes to a
+# store of the same size.
+clear_store() { rm -rf "$ROOT/store/bench"/*; }
+
+# One PUT of the whole file, as curl -T sends it; in parts (the default above 64 MiB), as aws s3 cp
+# and rclone send files of this size.
+ours_whole() { clear_store; (cd "$ROOT" && ORVANE_REMOTE_MULTIPART_THRESHOLD=5GiB measure "$RESULT-ours" "$BIN" -m file-upload --silent upload.bin); }
+ours_parts() { clear_store; (cd "$ROOT" && measure "$RESULT-ours" "$BIN" -m file-upload --silent upload.bin); }
+peer_curl() {
+    clear_store
+    measure "$RESULT-peer" curl -sS --fail -o /dev/null -H "Content-Type: application/octet-stream" \
         -H "x-amz-content-sha256: UNSIGNED-PAYLOAD" --aws-sigv4 "aws:amz:us-east-1:s3" --user S3RVER:S3RVER \
-        -T "$ROOT/upload.bin" "http://127.0.0.1:$PORT/bench/curl-$i/upload.bin"
+        -T "$ROOT/upload.bin" "$ENDPOINT/bench/curl/upload.bin"
+}
+peer_aws() { clear_store; measure "$RESULT-peer" aws --endpoint-url "$ENDPOINT" s3 cp --quiet "$ROOT/upload.bin" s3://bench/aws/upload.bin; }
+peer_rclone() {
+    clear_store
+    measure "$RESULT-peer" rclone copyto "$ROOT/upload.bin" :s3:bench/rclone/upload.bin --s3-provider Other \
+        --s3-endpoint "$ENDPOINT" --s3-access-key-id S3RVER --s3-secret-access-key S3RVER --s3-region us-east-1 \
+        --s3-force-path-style
+}
+
+PAIRS="ours_whole:peer_curl:curl_-T ours_parts:peer_curl:curl_-T"
+have_peer aws awscli && PAIRS="$PAIRS ours_parts:peer_aws:aws_s3_cp"
+have_peer rclone rclone && PAIRS="$PAIRS ours_parts:peer_rclone:rclone_copyto"
+
+for SIZE_MIB in ${@:-256}; do
+    head -c "$((SIZE_MIB * 1024 * 1024))" /dev/urandom >"$ROOT/upload.bin"
+    for pair in $PAIRS; do
+        ours=${pair%%:*} rest=${pair#*:}
+        peer=${rest%%:*} peerName=$(echo "${rest#*:}" | tr _ ' ')
+        RESULT=$ROOT/result-$ours-$peer
+        rm -f "$RESULT-ours" "$RESULT-peer"
+        for i in $(seq "$ROUNDS"); do
+            cat "$ROOT/upload.bin" >/dev/null
+            alternate "$i" "$ours" "$peer"
+        done
+        how=$([ "$ours" = ours_whole ] && echo "one PUT" || echo "in parts")
+        report "upload of $SIZE_MIB MiB, $how" "$RESULT-ours" "$RESULT-peer" "$peerName"
+    done
 done
-# Every upload arrived whole.
-count=$(find "$ROOT/store/bench" -name '*upload.bin*' -size "$((SIZE_MIB * 1024))k" 2>/dev/null | wc -l)
-[ "$count" -ge $((2 * ROUNDS)) ] || echo "warning: only $count complete objects in the store" >&2
-report "upload of $SIZE_MIB MiB" "$ROOT/ours" "$ROOT/peer" "curl -T"
