@@ -149,12 +149,23 @@ bool readable(const Selection& s, std::string& problem) {
 }
 
 bool exportText(const Selection& s, const std::function<bool(const char*, size_t)>& write,
-                const std::function<bool(double)>& progress, std::string& problem) {
+                const std::function<bool(double)>& progress, std::string& problem, const Position* after,
+                Position* reached) {
     Handle j = open(s, problem);
     if (!j) return false;
     uint64_t first = 0, last = 0;
     bool timed = span(j.get(), first, last) && last > first;
     std::string previousBoot;
+    if (after) {
+        const char* cursor = after->cursor.c_str();
+        if (sd_journal_seek_cursor(j.get(), cursor) < 0 || sd_journal_next(j.get()) <= 0 ||
+            sd_journal_test_cursor(j.get(), cursor) <= 0) {
+            problem = "the journal no longer holds where the last export ended";
+            return false;
+        }
+        previousBoot = after->boot;
+        if (reached) *reached = *after;
+    }
     int rc;
     int sinceOpened = 0;
     while ((rc = sd_journal_next(j.get())) > 0) {
@@ -173,6 +184,11 @@ bool exportText(const Selection& s, const std::function<bool(const char*, size_t
             problem = "the text could not be written";
             return false;
         }
+        if (reached) {
+            char* cursor = nullptr;
+            if (sd_journal_get_cursor(j.get(), &cursor) >= 0) *reached = {cursor, bootId};
+            std::free(cursor);
+        }
         double fraction = timed ? static_cast<double>(usec - first) / static_cast<double>(last - first) : 0;
         if (!progress(fraction)) {
             problem = "cancelled";
@@ -184,6 +200,14 @@ bool exportText(const Selection& s, const std::function<bool(const char*, size_t
         return false;
     }
     return true;
+}
+
+bool holds(const Selection& s, const Position& position) {
+    std::string problem;
+    Handle j = open(s, problem);
+    const char* cursor = position.cursor.c_str();
+    return j && !position.cursor.empty() && sd_journal_seek_cursor(j.get(), cursor) >= 0 &&
+           sd_journal_next(j.get()) > 0 && sd_journal_test_cursor(j.get(), cursor) > 0;
 }
 
 bool running() {

@@ -17,10 +17,21 @@ struct Selection {
 // Whether the selection can be opened and holds at least one entry; `problem` says why not.
 bool readable(const Selection& selection, std::string& problem);
 
+// Where an export ended: the last entry written and its boot.
+struct Position {
+    std::string cursor, boot;
+};
+
 // Writes the selected entries as text through `write` (false: stop, failed), reporting the
 // fraction done; `progress` answering false cancels. Memory stays bounded: one entry at a time.
+// With `after`, only the entries after that position (false, with nothing written, when the
+// journal no longer holds it); `reached` is given where this export ended.
 bool exportText(const Selection& selection, const std::function<bool(const char*, size_t)>& write,
-                const std::function<bool(double)>& progress, std::string& problem);
+                const std::function<bool(double)>& progress, std::string& problem,
+                const Position* after = nullptr, Position* reached = nullptr);
+
+// Whether the selection still holds the entry at `position`.
+bool holds(const Selection& selection, const Position& position);
 
 // Whether a journal service is there to take the program's lines.
 bool running();

@@ -1,5 +1,6 @@
 #include "SysLog.h"
 #include "Filesystem.h"
+#include "GzipWriter.h"
 #include "Host.h"
 #include "Journal.h"
 #include "Namespace.h"
@@ -17,7 +18,6 @@
 #include <thread>
 #include <unistd.h>
 #include <utility>
-#include <zlib.h>
 
 namespace {
 std::string processName = "process";
@@ -170,53 +170,138 @@ std::string storePath() {
 
 namespace {
 
-// The store's two generations, oldest first, never read past what they held when the export began.
-bool compressStore(gzFile out, const std::function<bool(double)>& progress) {
-    std::string store = storePath();
-    std::vector<std::string> parts = {store + ".1", store};
-    uint64_t total = 0;
-    for (const std::string& p : parts) {
-        struct stat st {};
-        if (stat(p.c_str(), &st) == 0) total += static_cast<uint64_t>(st.st_size);
+// Where an export of the store ended: each generation's identity and the bytes it covered.
+struct Generation {
+    dev_t device = 0;
+    ino_t inode = 0;
+    uint64_t size = 0;
+    bool exists = false;
+};
+struct StoreCoverage {
+    Generation older, current;
+};
+
+Generation generation(const std::string& path) {
+    Generation g;
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return g;
+    g = {st.st_dev, st.st_ino, static_cast<uint64_t>(st.st_size), true};
+    return g;
+}
+
+StoreCoverage storeNow() {
+    return {generation(storePath() + ".1"), generation(storePath())};
+}
+
+bool sameFile(const Generation& a, const Generation& b) {
+    return a.exists == b.exists && (!a.exists || (a.device == b.device && a.inode == b.inode));
+}
+
+// The bytes of the last complete export of this run and what they covered: a later export of a
+// store that has only grown since (or of a journal still holding the last entry exported) is those
+// bytes and a member for what came after. A log save to two locations so compresses the log once.
+struct PreviousExport {
+    int fd = -1;
+    uint64_t length = 0;
+    StoreCoverage covered; // of the store
+    bool journal = false;
+    Journal::Position position; // of the journal
+};
+std::mutex previousMutex;
+PreviousExport previous;
+
+bool continues(const PreviousExport& before, const StoreCoverage& now) {
+    return before.fd >= 0 && !before.journal && sameFile(before.covered.older, now.older) &&
+           before.covered.older.size == now.older.size && sameFile(before.covered.current, now.current) &&
+           before.covered.current.size <= now.current.size;
+}
+
+// A descriptor to read the target's bytes back later, whatever the target was opened for.
+int readableCopy(int target) {
+    std::string self = "/proc/self/fd/" + std::to_string(target);
+    return ::open(self.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
+// Copies the previous export's bytes to the target's current position.
+bool copyPrevious(int target) {
+    off_t from = 0;
+    auto left = static_cast<size_t>(previous.length);
+    while (left > 0) {
+        ssize_t n = copy_file_range(previous.fd, &from, target, nullptr, left, 0);
+        if (n <= 0) return false;
+        left -= static_cast<size_t>(n);
     }
-    std::vector<char> buffer(64 * 1024);
-    uint64_t done = 0;
-    bool ok = true;
-    for (const std::string& p : parts) {
-        FILE* in = std::fopen(p.c_str(), "rb");
-        if (!in) continue;
-        size_t n;
-        while (ok && (n = std::fread(buffer.data(), 1, buffer.size(), in)) > 0) {
-            // Never read past what the store held when the export began: it grows while we log.
-            if (done + n > total) n = static_cast<size_t>(total - done);
-            if (n == 0 || gzwrite(out, buffer.data(), static_cast<unsigned>(n)) != static_cast<int>(n)) break;
-            done += n;
-            ok = progress(total ? static_cast<double>(done) / static_cast<double>(total) : 1.0);
+    return true;
+}
+
+// Compresses the store from `from` (none: from the start) to what `to` says it held, oldest
+// generation first; it grows while we log, and is never read past that.
+bool compressStore(GzipWriter& out, const StoreCoverage* from, const StoreCoverage& to,
+                   const std::function<bool(double)>& progress) {
+    struct Part {
+        std::string path;
+        uint64_t start, end;
+    };
+    std::vector<Part> parts{{storePath() + ".1", from ? from->older.size : 0, to.older.size},
+                            {storePath(), from ? from->current.size : 0, to.current.size}};
+    uint64_t total = to.older.size + to.current.size;
+    uint64_t done = from ? from->older.size + from->current.size : 0;
+    std::vector<char> buffer(GzipWriter::chunkBytes);
+    for (const Part& part : parts) {
+        if (part.start >= part.end) continue;
+        int in = ::open(part.path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (in < 0) continue;
+        bool ok = true;
+        for (uint64_t at = part.start; ok && at < part.end;) {
+            size_t wanted = static_cast<size_t>(std::min<uint64_t>(buffer.size(), part.end - at));
+            ssize_t n = pread(in, buffer.data(), wanted, static_cast<off_t>(at));
+            if (n <= 0) break;
+            at += static_cast<uint64_t>(n);
+            done += static_cast<uint64_t>(n);
+            ok = out.write(buffer.data(), static_cast<size_t>(n)) &&
+                 progress(total ? static_cast<double>(done) / static_cast<double>(total) : 1.0);
         }
-        std::fclose(in);
+        ::close(in);
+        if (!ok) return false;
     }
-    return ok;
+    return true;
+}
+
+bool compressJournal(GzipWriter& out, const Journal::Position* after, Journal::Position& reached,
+                     const std::function<bool(double)>& progress) {
+    std::string problem;
+    auto write = [&](const char* data, size_t length) { return out.write(data, length); };
+    return Journal::exportText(journalSelection(), write, progress, problem, after, &reached);
 }
 
 } // namespace
 
 bool compressLog(int target, const std::function<bool(double)>& progress) {
-    gzFile out = gzdopen(target, "wb6");
-    if (!out) {
+    std::lock_guard lock(previousMutex);
+    bool journal = sourceChoice().source == Source::Journal;
+    StoreCoverage now = journal ? StoreCoverage{} : storeNow();
+    bool resumable = journal ? previous.fd >= 0 && previous.journal &&
+                                   Journal::holds(journalSelection(), previous.position)
+                             : continues(previous, now);
+    bool reuse = resumable && copyPrevious(target);
+    if (!reuse && (ftruncate(target, 0) != 0 || lseek(target, 0, SEEK_SET) != 0)) {
         ::close(target);
         return false;
     }
-    bool ok;
-    if (sourceChoice().source == Source::Journal) {
-        std::string problem;
-        auto write = [&](const char* data, size_t length) {
-            return gzwrite(out, data, static_cast<unsigned>(length)) == static_cast<int>(length);
-        };
-        ok = Journal::exportText(journalSelection(), write, progress, problem);
-    } else {
-        ok = compressStore(out, progress);
+    int kept = readableCopy(target);
+    GzipWriter out(target);
+    Journal::Position reached;
+    bool ok = journal ? compressJournal(out, reuse ? &previous.position : nullptr, reached, progress)
+                      : compressStore(out, reuse ? &previous.covered : nullptr, now, progress);
+    ok = out.finish(reuse) && ok;
+    struct stat st {};
+    if (!ok || kept < 0 || fstat(kept, &st) != 0 || st.st_size == 0) {
+        if (kept >= 0) ::close(kept);
+        return ok;
     }
-    return gzclose(out) == Z_OK && ok;
+    if (previous.fd >= 0) ::close(previous.fd);
+    previous = {kept, static_cast<uint64_t>(st.st_size), now, journal, reached};
+    return true;
 }
 
 Ref<SysLogExport> exportLog(const Ref<String>& path) {

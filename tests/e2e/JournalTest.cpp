@@ -96,6 +96,26 @@ TEST_F(JournalLog, AllBootsAreSavedWithTheirMarkers) {
     EXPECT_EQ(savedText(), journalctl(journal(), "all"));
 }
 
+// The second location is given the first one's bytes (copied, not compressed again) and both read
+// as journalctl prints the journal.
+TEST_F(JournalLog, BothLocationsGetOneCompression) {
+    if (access("/usr/bin/strace", X_OK) != 0)
+        GTEST_SKIP() << "strace is not installed (apt-get install strace)";
+    box.config["syslog"]["boot"] = "all";
+    fs::path trace = box.root / "trace.txt";
+    box.launcher = {"/usr/bin/strace", "-f", "-qq", "-e", "trace=copy_file_range", "-o", trace.string()};
+    std::map<std::string, std::string> env = utc;
+    env["ASAN_OPTIONS"] = "exitcode=97:detect_leaks=0";
+    RunResult r = box.run({"-m", "log", "--silent"}, env);
+    ASSERT_EQ(r.status, 0) << r.logText() << r.err;
+    EXPECT_NE(readFile(trace).find("copy_file_range("), std::string::npos) << readFile(trace);
+    std::vector<std::string> second = listFiles(box.node("system") / "Service" / "Logs");
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_EQ(gunzip(readFile(box.node("system") / "Service" / "Logs" / second[0])),
+              journalctl(journal(), "all"));
+    EXPECT_EQ(savedText(), journalctl(journal(), "all"));
+}
+
 // A journal that cannot be read is the system log not being available, with the reason said.
 TEST_F(JournalLog, AJournalThatCannotBeReadIsNotAvailable) {
     box.config["syslog"]["journal"] = (box.root / "no-journal-here").string();

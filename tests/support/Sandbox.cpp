@@ -74,6 +74,8 @@ std::string gunzip(const std::string& data) {
         z.avail_out = sizeof buffer;
         rc = inflate(&z, Z_NO_FLUSH);
         out.append(buffer, sizeof buffer - z.avail_out);
+        // A gzip file may hold several members, read as one stream.
+        if (rc == Z_STREAM_END && z.avail_in > 0 && inflateReset(&z) == Z_OK) rc = Z_OK;
     } while (rc == Z_OK);
     inflateEnd(&z);
     return rc == Z_STREAM_END ? out : std::string();

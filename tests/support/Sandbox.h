@@ -112,7 +112,7 @@ long long modifiedMs(const fs::path& path);
 // run started afterwards sees the file as older than itself, not as changed by a concurrent run.
 void waitPastChange(const fs::path& path);
 void setModifiedMs(const fs::path& path, long long ms);
-// The text of a gzip file's bytes; empty when they are not one whole gzip stream.
+// The text of a gzip file's bytes (all its members); empty when they are not a whole gzip file.
 std::string gunzip(const std::string& data);
 // The lines of a system-log store and the entries of a dialog transcript.
 std::vector<LogLine> readLog(const fs::path& file);

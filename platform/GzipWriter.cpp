@@ -1,0 +1,133 @@
+#include "GzipWriter.h"
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <libdeflate.h>
+#include <unistd.h>
+
+namespace SysLog {
+namespace {
+
+constexpr unsigned mostWorkers = 8;
+// Chunks submitted per worker before the producer waits: enough to keep every core busy.
+constexpr size_t chunksPerWorker = 2;
+
+bool writeAll(int fd, const uint8_t* data, size_t length) {
+    while (length > 0) {
+        ssize_t n = ::write(fd, data, length);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        length -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// One compressor per worker thread, kept for the thread's life.
+bool compress(const std::string& input, std::vector<uint8_t>& output) {
+    struct Compressor {
+        libdeflate_compressor* c = libdeflate_alloc_compressor(GzipWriter::level);
+        ~Compressor() { libdeflate_free_compressor(c); }
+    };
+    thread_local Compressor compressor;
+    if (!compressor.c) return false;
+    output.resize(libdeflate_gzip_compress_bound(compressor.c, input.size()));
+    size_t n =
+        libdeflate_gzip_compress(compressor.c, input.data(), input.size(), output.data(), output.size());
+    output.resize(n);
+    return n > 0;
+}
+
+} // namespace
+
+GzipWriter::GzipWriter(int fd) : m_fd(fd), m_filling(std::make_shared<Chunk>()) {
+    unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, mostWorkers);
+    m_mostInFlight = workers * chunksPerWorker;
+    m_filling->input.reserve(chunkBytes);
+    for (unsigned i = 0; i < workers; i++)
+        m_workers.emplace_back([this] { work(); });
+}
+
+GzipWriter::~GzipWriter() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_changed.notify_all();
+    for (std::thread& worker : m_workers)
+        worker.join();
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+void GzipWriter::work() {
+    std::unique_lock lock(m_mutex);
+    while (true) {
+        m_changed.wait(lock, [this] { return m_stopping || !m_waiting.empty(); });
+        if (m_waiting.empty()) return;
+        std::shared_ptr<Chunk> chunk = m_waiting.front();
+        m_waiting.pop_front();
+        lock.unlock();
+        bool ok = compress(chunk->input, chunk->output);
+        std::string().swap(chunk->input);
+        lock.lock();
+        chunk->failed = !ok;
+        chunk->compressed = true;
+        m_changed.notify_all();
+    }
+}
+
+void GzipWriter::submit() {
+    if (m_filling->input.empty()) return;
+    {
+        std::lock_guard lock(m_mutex);
+        m_inOrder.push_back(m_filling);
+        m_waiting.push_back(m_filling);
+    }
+    m_changed.notify_all();
+    m_filling = std::make_shared<Chunk>();
+    m_filling->input.reserve(chunkBytes);
+}
+
+// Waits for the oldest submitted chunk and writes it.
+bool GzipWriter::writeOldest() {
+    std::shared_ptr<Chunk> oldest;
+    {
+        std::unique_lock lock(m_mutex);
+        oldest = m_inOrder.front();
+        m_changed.wait(lock, [&] { return oldest->compressed; });
+        m_inOrder.pop_front();
+    }
+    if (oldest->failed || !writeAll(m_fd, oldest->output.data(), oldest->output.size())) m_failed = true;
+    m_wroteAny = true;
+    return !m_failed;
+}
+
+bool GzipWriter::write(const void* data, size_t length) {
+    const char* bytes = static_cast<const char*>(data);
+    while (length > 0 && !m_failed) {
+        size_t n = std::min(length, chunkBytes - m_filling->input.size());
+        m_filling->input.append(bytes, n);
+        bytes += n;
+        length -= n;
+        if (m_filling->input.size() < chunkBytes) break;
+        submit();
+        while (m_inOrder.size() >= m_mostInFlight && writeOldest()) {
+        }
+    }
+    return !m_failed;
+}
+
+bool GzipWriter::finish(bool continues) {
+    if (!m_wroteAny && !continues) {
+        std::vector<uint8_t> empty;
+        if (!compress({}, empty) || !writeAll(m_fd, empty.data(), empty.size())) m_failed = true;
+    }
+    submit();
+    while (!m_inOrder.empty())
+        writeOldest();
+    bool closed = m_fd >= 0 && ::close(m_fd) == 0;
+    m_fd = -1;
+    return !m_failed && closed;
+}
+
+} // namespace SysLog
