@@ -324,6 +324,20 @@ Ref<File> File::adoptHost(int fd, const std::string& name) {
     return file;
 }
 
+Ref<File> File::duplicate() const {
+    int fd = fcntl(m_fd, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) {
+        Error::set(errorFromErrno(errno));
+        return {};
+    }
+    Ref<File> copy(new File(m_path, fd));
+    copy->m_isFile = m_isFile;
+    copy->m_size = m_size;
+    copy->m_readBudget = m_readBudget;
+    copy->m_readError = m_readError;
+    return copy;
+}
+
 uint64_t File::size() const {
     struct stat st {};
     if (m_fd >= 0 && fstat(m_fd, &st) == 0) return static_cast<uint64_t>(st.st_size);

@@ -96,6 +96,9 @@ class File : public FSItem {
     // A descriptor of a host file outside the namespace, for reading (platform libraries' own
     // temporary files); the File owns it from here on.
     static Ref<File> adoptHost(int fd, const std::string& name);
+    // Another reader of the same open file, with a position of its own and the same fault limits,
+    // so that two parts of the file can be read at once.
+    Ref<File> duplicate() const;
 
     uint64_t size() const;
     bool setPosition(uint64_t position);

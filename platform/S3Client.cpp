@@ -2,6 +2,7 @@
 #include "SysLog.h"
 #include <algorithm>
 #include <cstring>
+#include <future>
 #include <random>
 #include <thread>
 
@@ -25,7 +26,7 @@ constexpr long defaultStallSeconds = 30;
 constexpr size_t answerKept = 64 * 1024;
 constexpr size_t answerRead = 1024 * 1024;
 constexpr long uploadBufferBytes = 512 * 1024;
-constexpr size_t digestChunk = 1024 * 1024;
+constexpr size_t digestChunk = 256 * 1024;
 constexpr std::chrono::milliseconds firstBackoff{200};
 constexpr std::chrono::milliseconds longestBackoff{10000};
 constexpr long longestRetryAfterSeconds = 20;
@@ -166,6 +167,34 @@ bool pause(std::chrono::milliseconds wait, TransferObserver* observer) {
 double randomFraction() {
     static thread_local std::mt19937 generator{std::random_device{}()};
     return std::uniform_real_distribution<double>(0.0, 1.0)(generator);
+}
+
+// The MD5 of a range of the file, read through its own reader; empty with `error` set when the
+// range cannot be read whole.
+struct Digest {
+    std::string md5;
+    unsigned error = 0;
+};
+
+Digest digestRange(const Crypto& crypto, File& file, uint64_t offset, uint64_t length) {
+    Digest result;
+    Crypto::Md5 hash(crypto);
+    std::vector<char> buffer(
+        static_cast<size_t>(std::min<uint64_t>(digestChunk, std::max<uint64_t>(length, 1))));
+    file.setPosition(offset);
+    for (uint64_t left = length; left > 0;) {
+        size_t n =
+            file.readBytes(buffer.data(), static_cast<size_t>(std::min<uint64_t>(left, buffer.size())));
+        if (n == 0) {
+            unsigned code = Error::get();
+            result.error = code != 0 && code != Errors::EndOfFile ? code : Errors::IoError;
+            return result;
+        }
+        hash.update(buffer.data(), n);
+        left -= n;
+    }
+    result.md5 = hash.finish();
+    return result;
 }
 
 std::string describe(const Response& response) {
@@ -434,7 +463,7 @@ bool S3Client::fail(const Request& request, const Response& response) {
 
 bool S3Client::fail(unsigned code, const std::string& diagnosis) {
     m_error = code;
-    logLine(4, diagnosis);
+    if (!diagnosis.empty()) logLine(4, diagnosis);
     return false;
 }
 
@@ -463,31 +492,6 @@ bool S3Client::reachable(unsigned timeoutMs) {
     }
 }
 
-bool S3Client::digest(File& file, uint64_t offset, uint64_t length, TransferObserver& observer,
-                      std::string& md5) {
-    Crypto::Md5 hash(m_crypto);
-    std::vector<char> buffer(
-        static_cast<size_t>(std::min<uint64_t>(digestChunk, std::max<uint64_t>(length, 1))));
-    file.setPosition(offset);
-    for (uint64_t left = length; left > 0;) {
-        size_t n =
-            file.readBytes(buffer.data(), static_cast<size_t>(std::min<uint64_t>(left, buffer.size())));
-        if (n == 0) {
-            unsigned code = Error::get();
-            m_error = code != 0 && code != Errors::EndOfFile ? code : Errors::IoError;
-            return false;
-        }
-        if (observer.cancelled()) {
-            m_error = Errors::Cancelled;
-            return false;
-        }
-        hash.update(buffer.data(), n);
-        left -= n;
-    }
-    md5 = hash.finish();
-    return true;
-}
-
 bool S3Client::put(const std::string& key, File& file, const std::string& contentType,
                    TransferObserver& observer) {
     uint64_t size = file.size();
@@ -499,8 +503,10 @@ bool S3Client::put(const std::string& key, File& file, const std::string& conten
 
 bool S3Client::putWhole(const std::string& key, File& file, uint64_t size, const std::string& contentType,
                         TransferObserver& observer) {
-    std::string md5;
-    if (!digest(file, 0, size, observer, md5)) return false;
+    Digest digest = digestRange(m_crypto, file, 0, size);
+    if (digest.error) return fail(digest.error, "");
+    if (observer.cancelled()) return fail(Errors::Cancelled, "");
+    const std::string& md5 = digest.md5;
     Request request;
     request.method = "PUT";
     request.key = key;
@@ -534,6 +540,18 @@ bool S3Client::putInParts(const std::string& key, File& file, uint64_t size, con
 
     uint64_t partSize = partSizeFor(size, m_settings.partSize);
     std::string completion = "<CompleteMultipartUpload xmlns=\"http://s3.amazonaws.com/doc/2006-03-01/\">";
+    // The digest of the next part is computed, through a reader of its own, while a part is sent.
+    Ref<File> reader = file.duplicate();
+    if (!reader) {
+        abortParts(key, uploadId);
+        return fail(Error::get(), "");
+    }
+    auto digestOf = [&](uint64_t offset) {
+        return std::async(std::launch::async, [this, reader, offset, partSize, size] {
+            return digestRange(m_crypto, *reader, offset, std::min(partSize, size - offset));
+        });
+    };
+    std::future<Digest> nextDigest = digestOf(0);
     unsigned number = 1;
     for (uint64_t offset = 0; offset < size; offset += partSize, number++) {
         Request part;
@@ -544,12 +562,13 @@ bool S3Client::putInParts(const std::string& key, File& file, uint64_t size, con
         part.offset = offset;
         part.length = std::min(partSize, size - offset);
         part.progressTotal = size;
-        std::string md5;
-        if (!digest(file, part.offset, part.length, observer, md5)) {
+        Digest digest = nextDigest.get();
+        if (digest.error || observer.cancelled()) {
             abortParts(key, uploadId);
-            return false;
+            return fail(digest.error ? digest.error : Errors::Cancelled, "");
         }
-        part.contentMd5 = m_crypto.base64(md5);
+        if (offset + partSize < size) nextDigest = digestOf(offset + partSize);
+        part.contentMd5 = m_crypto.base64(digest.md5);
         Response sent = send(part, &observer, offset);
         if (!sent.succeeded() || sent.etag.empty()) {
             abortParts(key, uploadId);

@@ -87,8 +87,6 @@ class S3Client {
     bool putInParts(const std::string& key, Services::Filesystem::Client::File& file, uint64_t size,
                     const std::string& contentType, TransferObserver& observer);
     void abortParts(const std::string& key, const std::string& uploadId);
-    bool digest(Services::Filesystem::Client::File& file, uint64_t offset, uint64_t length,
-                TransferObserver& observer, std::string& md5);
     bool fail(const Request& request, const Response& response);
     bool fail(unsigned code, const std::string& diagnosis);
 
