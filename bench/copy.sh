@@ -1,5 +1,7 @@
 #!/bin/sh
-# Saving one 1 GiB file (mode "file", one location) against cp of the same file, in the same run.
+# Saving one 1 GiB file (mode "file", one location) against cp and dd of the same file, in the same
+# run. Each pair alternates which tool goes first; every tool starts after the same deletion, sync
+# and pause, and its time runs until the data is on the disk (measure ends with sync).
 # Usage: bench/copy.sh [size in MiB, default 1024]
 . "$(dirname "$0")/lib.sh"
 SIZE_MIB=${1:-1024}
@@ -7,19 +9,25 @@ new_root
 # One platform location, so that both tools write the file once.
 add_faults '[{"op": "PlatformEnvironment::getPathNode", "path": "10", "error": "0x20"}]'
 head -c "$((SIZE_MIB * 1024 * 1024))" /dev/urandom >"$ROOT/source.bin"
-cat "$ROOT/source.bin" >/dev/null
 target=$ROOT/nodes/system/Screenshots/source.bin
-for i in $(seq "$ROUNDS"); do
-    rm -f "$target" "$ROOT/cp.bin"
-    (cd "$ROOT" && measure "$ROOT/ours" "$BIN" --silent source.bin)
+# The same preconditions for every tool: nothing of an earlier copy left, written back, a pause.
+clean() {
+    rm -f "$target" "$ROOT/peer.bin"
+    sync
+    cat "$ROOT/source.bin" >/dev/null
+    sleep 1
+}
+ours() {
+    clean
+    (cd "$ROOT" && measure "$RESULT-ours" "$BIN" --silent source.bin)
     cmp -s "$ROOT/source.bin" "$target" || { echo "copy differs from the source" >&2; exit 1; }
-    sync
-    measure "$ROOT/peer" cp "$ROOT/source.bin" "$ROOT/cp.bin"
-    rm -f "$ROOT/cp.bin"
-    sync
-    # A peer that moves the same 64 KiB per call as the save engine, through its own memory.
-    measure "$ROOT/dd" dd if="$ROOT/source.bin" of="$ROOT/cp.bin" bs=64K status=none
-    sync
+}
+peer_cp() { clean; measure "$RESULT-peer" cp "$ROOT/source.bin" "$ROOT/peer.bin"; }
+# A peer that moves the same 64 KiB per call as the save engine, through its own memory.
+peer_dd() { clean; measure "$RESULT-peer" dd if="$ROOT/source.bin" of="$ROOT/peer.bin" bs=64K status=none; }
+for peer in peer_cp peer_dd; do
+    RESULT=$ROOT/result-$peer
+    for i in $(seq "$ROUNDS"); do alternate "$i" ours "$peer"; done
+    [ "$peer" = peer_cp ] && name="cp + sync" || name="dd bs=64K + sync"
+    report "copy of $SIZE_MIB MiB" "$RESULT-ours" "$RESULT-peer" "$name"
 done
-report "copy of $SIZE_MIB MiB" "$ROOT/ours" "$ROOT/peer" cp
-report "copy of $SIZE_MIB MiB" "$ROOT/ours" "$ROOT/dd" "dd bs=64K"

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Exporting a log category of 20,000 small files and a few large ones (mode "export" to a drive,
-# without clearing) against cp -a of the same tree, in the same run.
+# without clearing) against cp -a, rsync -a and a tar pipe of the same tree, in the same run.
 # Usage: bench/export.sh [small files, default 20000] [large files of 64 MiB, default 4]
 . "$(dirname "$0")/lib.sh"
 SMALL=${1:-20000}
@@ -69,7 +69,7 @@ for node in config["nodes"]:
 json.dump(config, open(path, "w"), indent=2)
 PY
     sync
-    measure "$ROOT/ours" "$BIN" -m export --silent
+    measure "$RESULT-ours" "$BIN" -m export --silent
     copied=$(find "$stick" -type f | wc -l)
     [ "$copied" -eq $((SMALL + LARGE)) ] || { echo "export copied $copied files" >&2; exit 1; }
     drop_target "stick-$1"
@@ -77,11 +77,18 @@ PY
 run_peer() {
     copy=$(target_dir "cp-$1")
     sync
-    measure "$ROOT/peer" cp -a "$logs" "$copy"
+    case $PEER in
+    cp) measure "$RESULT-peer" cp -a "$logs" "$copy" ;;
+    rsync) measure "$RESULT-peer" rsync -a "$logs/" "$copy/" ;;
+    tar) mkdir -p "$copy" && measure "$RESULT-peer" sh -c 'tar -C "$1" -cf - . | tar -C "$2" -xf -' tar "$logs" "$copy" ;;
+    esac
     drop_target "cp-$1"
 }
-for i in $(seq "$ROUNDS"); do
-    # Alternate which tool goes first.
-    if [ $((i % 2)) -eq 1 ]; then run_ours "$i"; run_peer "$i"; else run_peer "$i"; run_ours "$i"; fi
+PEERS="cp tar"
+have_peer rsync rsync && PEERS="$PEERS rsync"
+for PEER in $PEERS; do
+    RESULT=$ROOT/result-$PEER
+    for i in $(seq "$ROUNDS"); do alternate "$i" "run_ours $PEER-$i" "run_peer $PEER-$i"; done
+    case $PEER in cp) name="cp -a" ;; rsync) name="rsync -a" ;; tar) name="tar | tar" ;; esac
+    report "export of $SMALL small and $LARGE large files" "$RESULT-ours" "$RESULT-peer" "$name"
 done
-report "export of $SMALL small and $LARGE large files" "$ROOT/ours" "$ROOT/peer" "cp -a"

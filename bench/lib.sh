@@ -44,13 +44,14 @@ measure() {
 
 # Runs two functions one after the other, the first one first in odd rounds ($1) and the second one
 # first in even rounds: neither tool always runs first, after the same deletions and pauses.
+# (Each function is given as a command line: a name and its arguments.)
 alternate() {
     if [ $(($1 % 2)) -eq 1 ]; then
-        "$2"
-        "$3"
+        $2
+        $3
     else
-        "$3"
-        "$2"
+        $3
+        $2
     fi
 }
 

@@ -1,4 +1,5 @@
 #include "Journal.h"
+#include "LoadedLibrary.h"
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -14,10 +15,56 @@
 namespace Journal {
 namespace {
 
+// libsystemd, mapped when the journal is first used.
+struct Systemd {
+    decltype(&::sd_id128_get_boot) id128_get_boot;
+    decltype(&::sd_id128_to_string) id128_to_string;
+    decltype(&::sd_journal_add_match) journal_add_match;
+    decltype(&::sd_journal_close) journal_close;
+    decltype(&::sd_journal_get_cursor) journal_get_cursor;
+    decltype(&::sd_journal_get_data) journal_get_data;
+    decltype(&::sd_journal_get_realtime_usec) journal_get_realtime_usec;
+    decltype(&::sd_journal_next) journal_next;
+    decltype(&::sd_journal_open) journal_open;
+    decltype(&::sd_journal_open_directory) journal_open_directory;
+    decltype(&::sd_journal_previous) journal_previous;
+    decltype(&::sd_journal_seek_cursor) journal_seek_cursor;
+    decltype(&::sd_journal_seek_head) journal_seek_head;
+    decltype(&::sd_journal_seek_tail) journal_seek_tail;
+    decltype(&::sd_journal_send) journal_send;
+    decltype(&::sd_journal_test_cursor) journal_test_cursor;
+    bool ok = false;
+    std::string problem;
+    Systemd() {
+        static LoadedLibrary library("libsystemd.so.0");
+        ok = library.bind(id128_get_boot, "sd_id128_get_boot") &&
+             library.bind(id128_to_string, "sd_id128_to_string") &&
+             library.bind(journal_add_match, "sd_journal_add_match") &&
+             library.bind(journal_close, "sd_journal_close") &&
+             library.bind(journal_get_cursor, "sd_journal_get_cursor") &&
+             library.bind(journal_get_data, "sd_journal_get_data") &&
+             library.bind(journal_get_realtime_usec, "sd_journal_get_realtime_usec") &&
+             library.bind(journal_next, "sd_journal_next") && library.bind(journal_open, "sd_journal_open") &&
+             library.bind(journal_open_directory, "sd_journal_open_directory") &&
+             library.bind(journal_previous, "sd_journal_previous") &&
+             library.bind(journal_seek_cursor, "sd_journal_seek_cursor") &&
+             library.bind(journal_seek_head, "sd_journal_seek_head") &&
+             library.bind(journal_seek_tail, "sd_journal_seek_tail") &&
+             library.bind(journal_send, "sd_journal_send") &&
+             library.bind(journal_test_cursor, "sd_journal_test_cursor");
+        problem = library.problem();
+    }
+};
+
+const Systemd& systemd() {
+    static const Systemd loaded;
+    return loaded;
+}
+
 constexpr const char* journalSocket = "/run/systemd/journal/socket";
 
 struct Closer {
-    void operator()(sd_journal* j) const { sd_journal_close(j); }
+    void operator()(sd_journal* j) const { systemd().journal_close(j); }
 };
 using Handle = std::unique_ptr<sd_journal, Closer>;
 
@@ -32,7 +79,7 @@ std::string reason(int negativeErrno, const char* what) {
 std::optional<std::string_view> field(sd_journal* j, const char* name) {
     const void* data = nullptr;
     size_t length = 0;
-    if (sd_journal_get_data(j, name, &data, &length) < 0) return std::nullopt;
+    if (systemd().journal_get_data(j, name, &data, &length) < 0) return std::nullopt;
     std::string_view whole(static_cast<const char*>(data), length);
     size_t prefix = std::strlen(name) + 1; // "NAME="
     if (whole.size() < prefix) return std::nullopt;
@@ -41,9 +88,13 @@ std::optional<std::string_view> field(sd_journal* j, const char* name) {
 
 // Opens the selection and restricts it to its boot.
 Handle open(const Selection& s, std::string& problem) {
+    if (!systemd().ok) {
+        problem = "libsystemd cannot be loaded: " + systemd().problem;
+        return {};
+    }
     sd_journal* raw = nullptr;
-    int rc = s.directory.empty() ? sd_journal_open(&raw, SD_JOURNAL_LOCAL_ONLY)
-                                 : sd_journal_open_directory(&raw, s.directory.c_str(), 0);
+    int rc = s.directory.empty() ? systemd().journal_open(&raw, SD_JOURNAL_LOCAL_ONLY)
+                                 : systemd().journal_open_directory(&raw, s.directory.c_str(), 0);
     if (rc < 0) {
         problem = reason(rc, "the journal cannot be opened");
         return {};
@@ -52,37 +103,38 @@ Handle open(const Selection& s, std::string& problem) {
     std::string boot = s.boot;
     if (boot == "current") {
         sd_id128_t id;
-        if ((rc = sd_id128_get_boot(&id)) < 0) {
+        if ((rc = systemd().id128_get_boot(&id)) < 0) {
             problem = reason(rc, "this boot has no id");
             return {};
         }
         char text[SD_ID128_STRING_MAX];
-        boot = sd_id128_to_string(id, text);
+        boot = systemd().id128_to_string(id, text);
     } else if (boot == "latest") {
         boot.clear();
-        if (sd_journal_seek_tail(j.get()) >= 0 && sd_journal_previous(j.get()) > 0)
+        if (systemd().journal_seek_tail(j.get()) >= 0 && systemd().journal_previous(j.get()) > 0)
             if (auto id = field(j.get(), "_BOOT_ID")) boot = std::string(*id);
     }
     if (boot != "all" && !boot.empty()) {
         std::string match = "_BOOT_ID=" + boot;
-        if ((rc = sd_journal_add_match(j.get(), match.c_str(), 0)) < 0) {
+        if ((rc = systemd().journal_add_match(j.get(), match.c_str(), 0)) < 0) {
             problem = reason(rc, "the boot cannot be chosen");
             return {};
         }
     }
-    sd_journal_seek_head(j.get());
+    systemd().journal_seek_head(j.get());
     return j;
 }
 
 bool entryTime(sd_journal* j, uint64_t& usec) {
-    return sd_journal_get_realtime_usec(j, &usec) >= 0;
+    return systemd().journal_get_realtime_usec(j, &usec) >= 0;
 }
 
 // The times of the first and the last selected entry, for the fraction done.
 bool span(sd_journal* j, uint64_t& first, uint64_t& last) {
-    bool ok = sd_journal_seek_tail(j) >= 0 && sd_journal_previous(j) > 0 && entryTime(j, last) &&
-              sd_journal_seek_head(j) >= 0 && sd_journal_next(j) > 0 && entryTime(j, first);
-    sd_journal_seek_head(j);
+    bool ok = systemd().journal_seek_tail(j) >= 0 && systemd().journal_previous(j) > 0 &&
+              entryTime(j, last) && systemd().journal_seek_head(j) >= 0 && systemd().journal_next(j) > 0 &&
+              entryTime(j, first);
+    systemd().journal_seek_head(j);
     return ok;
 }
 
@@ -123,10 +175,11 @@ constexpr int entriesPerOpening = 8192;
 
 bool reopenAtSamePlace(const Selection& s, Handle& j, std::string& problem) {
     char* cursor = nullptr;
-    if (sd_journal_get_cursor(j.get(), &cursor) < 0) return true; // stays open as it is
+    if (systemd().journal_get_cursor(j.get(), &cursor) < 0) return true; // stays open as it is
     Handle fresh = open(s, problem);
-    bool placed = fresh && sd_journal_seek_cursor(fresh.get(), cursor) >= 0 &&
-                  sd_journal_next(fresh.get()) > 0 && sd_journal_test_cursor(fresh.get(), cursor) > 0;
+    bool placed = fresh && systemd().journal_seek_cursor(fresh.get(), cursor) >= 0 &&
+                  systemd().journal_next(fresh.get()) > 0 &&
+                  systemd().journal_test_cursor(fresh.get(), cursor) > 0;
     std::free(cursor);
     if (!placed) {
         if (problem.empty()) problem = "the journal changed under the export";
@@ -141,7 +194,7 @@ bool reopenAtSamePlace(const Selection& s, Handle& j, std::string& problem) {
 bool readable(const Selection& s, std::string& problem) {
     Handle j = open(s, problem);
     if (!j) return false;
-    int rc = sd_journal_next(j.get());
+    int rc = systemd().journal_next(j.get());
     if (rc > 0) return true;
     problem =
         rc < 0 ? reason(rc, "the journal cannot be read") : "the journal holds no entries for this boot";
@@ -158,8 +211,8 @@ bool exportText(const Selection& s, const std::function<bool(const char*, size_t
     std::string previousBoot;
     if (after) {
         const char* cursor = after->cursor.c_str();
-        if (sd_journal_seek_cursor(j.get(), cursor) < 0 || sd_journal_next(j.get()) <= 0 ||
-            sd_journal_test_cursor(j.get(), cursor) <= 0) {
+        if (systemd().journal_seek_cursor(j.get(), cursor) < 0 || systemd().journal_next(j.get()) <= 0 ||
+            systemd().journal_test_cursor(j.get(), cursor) <= 0) {
             problem = "the journal no longer holds where the last export ended";
             return false;
         }
@@ -168,7 +221,7 @@ bool exportText(const Selection& s, const std::function<bool(const char*, size_t
     }
     int rc;
     int sinceOpened = 0;
-    while ((rc = sd_journal_next(j.get())) > 0) {
+    while ((rc = systemd().journal_next(j.get())) > 0) {
         if (++sinceOpened > entriesPerOpening && !reopenAtSamePlace(s, j, problem)) return false;
         if (sinceOpened > entriesPerOpening) sinceOpened = 1;
         uint64_t usec = 0;
@@ -186,7 +239,7 @@ bool exportText(const Selection& s, const std::function<bool(const char*, size_t
         }
         if (reached) {
             char* cursor = nullptr;
-            if (sd_journal_get_cursor(j.get(), &cursor) >= 0) *reached = {cursor, bootId};
+            if (systemd().journal_get_cursor(j.get(), &cursor) >= 0) *reached = {cursor, bootId};
             std::free(cursor);
         }
         double fraction = timed ? static_cast<double>(usec - first) / static_cast<double>(last - first) : 0;
@@ -206,8 +259,8 @@ bool holds(const Selection& s, const Position& position) {
     std::string problem;
     Handle j = open(s, problem);
     const char* cursor = position.cursor.c_str();
-    return j && !position.cursor.empty() && sd_journal_seek_cursor(j.get(), cursor) >= 0 &&
-           sd_journal_next(j.get()) > 0 && sd_journal_test_cursor(j.get(), cursor) > 0;
+    return j && !position.cursor.empty() && systemd().journal_seek_cursor(j.get(), cursor) >= 0 &&
+           systemd().journal_next(j.get()) > 0 && systemd().journal_test_cursor(j.get(), cursor) > 0;
 }
 
 bool running() {
@@ -216,13 +269,14 @@ bool running() {
 }
 
 bool send(const std::string& identifier, unsigned level, const std::string& message, long long code) {
+    if (!systemd().ok) return false;
     int priority = level >= 4 ? LOG_ERR : level == 3 ? LOG_WARNING : LOG_DEBUG;
     std::string codeField = "ERROR_CODE=" + std::to_string(code);
-    int rc = code >= 0 ? sd_journal_send("MESSAGE=%s", message.c_str(), "PRIORITY=%d", priority,
-                                         "SYSLOG_IDENTIFIER=%s", identifier.c_str(), "%s", codeField.c_str(),
-                                         nullptr)
-                       : sd_journal_send("MESSAGE=%s", message.c_str(), "PRIORITY=%d", priority,
-                                         "SYSLOG_IDENTIFIER=%s", identifier.c_str(), nullptr);
+    int rc = code >= 0 ? systemd().journal_send("MESSAGE=%s", message.c_str(), "PRIORITY=%d", priority,
+                                                "SYSLOG_IDENTIFIER=%s", identifier.c_str(), "%s",
+                                                codeField.c_str(), nullptr)
+                       : systemd().journal_send("MESSAGE=%s", message.c_str(), "PRIORITY=%d", priority,
+                                                "SYSLOG_IDENTIFIER=%s", identifier.c_str(), nullptr);
     return rc >= 0;
 }
 
