@@ -1,5 +1,5 @@
 #include "CryptoLibrary.h"
-#include <dlfcn.h>
+#include "LoadedLibrary.h"
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 
@@ -27,11 +27,7 @@ struct Loaded {
     bool ok = false;
 
     Loaded() {
-        void* handle = dlopen("libcrypto.so.3", RTLD_NOW | RTLD_LOCAL);
-        if (!handle) {
-            problem = dlerror();
-            return;
-        }
+        static LoadedLibrary handle("libcrypto.so.3");
         ok = bind(handle, functions.newContext, "EVP_MD_CTX_new") &&
              bind(handle, functions.freeContext, "EVP_MD_CTX_free") &&
              bind(handle, functions.digestInit, "EVP_DigestInit_ex") &&
@@ -42,10 +38,10 @@ struct Loaded {
              bind(handle, functions.encodeBlock, "EVP_EncodeBlock");
     }
 
-    template <typename Function> bool bind(void* handle, Function& function, const char* name) {
-        function = reinterpret_cast<Function>(dlsym(handle, name));
-        if (!function) problem = std::string("libcrypto lacks ") + name;
-        return function != nullptr;
+    template <typename Function> bool bind(LoadedLibrary& library, Function& function, const char* name) {
+        if (library.bind(function, name)) return true;
+        problem = library.problem();
+        return false;
     }
 };
 

@@ -1,6 +1,5 @@
 #include "CurlLibrary.h"
-#include <dlfcn.h>
-#include <mutex>
+#include "LoadedLibrary.h"
 
 namespace Libraries::Tarnhold::Remote {
 namespace {
@@ -11,25 +10,19 @@ struct Loaded {
     bool ok = false;
 
     Loaded() {
-        void* handle = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
-        if (!handle) handle = dlopen("libcurl.so", RTLD_NOW | RTLD_LOCAL);
-        if (!handle) {
-            problem = dlerror();
-            return;
-        }
-        ok = bind(handle, library.globalInit, "curl_global_init") &&
-             bind(handle, library.globalCleanup, "curl_global_cleanup") &&
-             bind(handle, library.easyInit, "curl_easy_init") &&
-             bind(handle, library.easySetopt, "curl_easy_setopt") &&
-             bind(handle, library.easyPerform, "curl_easy_perform") &&
-             bind(handle, library.easyGetinfo, "curl_easy_getinfo") &&
-             bind(handle, library.easyCleanup, "curl_easy_cleanup") &&
-             bind(handle, library.free, "curl_free") &&
-             bind(handle, library.slistAppend, "curl_slist_append") &&
-             bind(handle, library.slistFreeAll, "curl_slist_free_all") &&
-             bind(handle, library.easyReset, "curl_easy_reset") &&
-             bind(handle, library.easyStrerror, "curl_easy_strerror") &&
-             bind(handle, library.versionInfo, "curl_version_info");
+        static LoadedLibrary curl("libcurl.so.4");
+        ok = bind(curl, library.globalInit, "curl_global_init") &&
+             bind(curl, library.globalCleanup, "curl_global_cleanup") &&
+             bind(curl, library.easyInit, "curl_easy_init") &&
+             bind(curl, library.easySetopt, "curl_easy_setopt") &&
+             bind(curl, library.easyPerform, "curl_easy_perform") &&
+             bind(curl, library.easyGetinfo, "curl_easy_getinfo") &&
+             bind(curl, library.easyCleanup, "curl_easy_cleanup") && bind(curl, library.free, "curl_free") &&
+             bind(curl, library.slistAppend, "curl_slist_append") &&
+             bind(curl, library.slistFreeAll, "curl_slist_free_all") &&
+             bind(curl, library.easyReset, "curl_easy_reset") &&
+             bind(curl, library.easyStrerror, "curl_easy_strerror") &&
+             bind(curl, library.versionInfo, "curl_version_info");
         if (ok) ok = recentEnough();
         if (ok) ok = library.globalInit(CURL_GLOBAL_DEFAULT) == CURLE_OK;
         if (!ok && problem.empty()) problem = "libcurl could not be initialised";
@@ -46,10 +39,10 @@ struct Loaded {
         return false;
     }
 
-    template <typename Function> bool bind(void* handle, Function& function, const char* name) {
-        function = reinterpret_cast<Function>(dlsym(handle, name));
-        if (!function) problem = std::string("libcurl lacks ") + name;
-        return function != nullptr;
+    template <typename Function> bool bind(LoadedLibrary& curl, Function& function, const char* name) {
+        if (curl.bind(function, name)) return true;
+        problem = curl.problem();
+        return false;
     }
 };
 
