@@ -59,7 +59,9 @@ int openFor(const Namespace::Resolved& resolved, unsigned mode, bool& existed, s
     constexpr int common = O_NONBLOCK | O_NOCTTY;
     int fd = -1;
     if (mode == 0x1B) {
-        fd = Namespace::openBeneath(resolved, O_WRONLY | O_CREAT | common, 0644);
+        // The file this run has just created there is written through the descriptor that made it.
+        fd = Namespace::takeCreated(resolved);
+        if (fd < 0) fd = Namespace::openBeneath(resolved, O_WRONLY | O_CREAT | common, 0644);
     } else if (mode == 0x113) {
         fd = Namespace::openBeneath(resolved, O_RDWR | O_CREAT | O_EXCL | common, 0644);
         existed = fd < 0 && errno == EEXIST;
@@ -228,8 +230,22 @@ Ref<FSItem> FSItem::open(const Ref<String>& path, unsigned, unsigned) {
     if (itemObserver) itemObserver(path);
     auto resolved = resolveFor(path, "FSItem::open");
     if (!resolved) return {};
-    int fd = Namespace::openBeneath(*resolved, O_PATH | O_NOFOLLOW);
     struct stat st {};
+    Namespace::Handle parent;
+    std::string name;
+    switch (Namespace::statInHeldParent(*resolved, st, parent, name)) {
+    case Namespace::HeldLookup::Found: {
+        Ref<FSItem> item(new FSItem(platformPathOf(path, resolved->platformPath), parent, name));
+        item->applyStat(st);
+        return item;
+    }
+    case Namespace::HeldLookup::Missing:
+        Error::set(errorFromErrno(ENOENT));
+        return {};
+    case Namespace::HeldLookup::NotHeld:
+        break;
+    }
+    int fd = Namespace::openBeneath(*resolved, O_PATH | O_NOFOLLOW);
     if (fd < 0 || fstat(fd, &st) != 0) {
         failOpen(fd, errorFromErrno(errno));
         return {};
@@ -397,6 +413,9 @@ size_t File::offload(ShMem& memory, size_t wanted) {
         ssize_t n = copy_file_range(m_fd, &in, destination.m_fd, &out, wanted - moved, 0);
         if (n > 0) {
             moved += static_cast<size_t>(n);
+            // At the size the file had when it was opened the copy is whole: asking again would
+            // only hear the end of the file.
+            if (static_cast<uint64_t>(in) >= m_size) break;
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
@@ -567,6 +586,16 @@ Ref<FSItem> Iterator::next() {
 Ref<Directory> Directory::open(const Ref<String>& path, unsigned mode) {
     auto resolved = resolveFor(path, "Directory::open");
     if (!resolved) return {};
+    // A directory held since it was last opened is that directory still.
+    if (Namespace::Handle held = Namespace::heldDirectory(*resolved)) {
+        bool writable = !resolved->readOnly && faccessat(held->fd(), ".", W_OK, 0) == 0;
+        if (mode == 0x33 && !writable) {
+            Error::set(Errors::NotWritable);
+            return {};
+        }
+        return Ref<Directory>(new Directory(platformPathOf(path, resolved->platformPath), std::move(held),
+                                            mode == 0x33, false));
+    }
     // The directory itself first; a name that is a link is followed (beneath the mount) only then,
     // so that the directory is known to have been reached through one.
     bool throughLink = false;
@@ -611,7 +640,7 @@ bool Directory::createFile(const Ref<String>& name) {
     int fd =
         ::openat(m_handle->fd(), name->c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) return fail(errorFromErrno(errno));
-    ::close(fd);
+    Namespace::keepCreated(m_handle, name->str(), fd);
     return true;
 }
 

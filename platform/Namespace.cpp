@@ -13,6 +13,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 #include <unordered_set>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -311,15 +312,166 @@ std::optional<Resolved> resolve(const std::string& path, unsigned& error) {
     return resolved;
 }
 
-int openBeneath(const Resolved& resolved, int flags, mode_t mode) {
-    const char* below = resolved.below.empty() ? "." : resolved.below.c_str();
-    flags |= O_CLOEXEC;
+namespace {
+
+// Opens `below` relative to `base` with the resolver in use.
+int openFrom(int base, const std::string& below, int flags, mode_t mode, bool confined) {
     if (activeResolver.load() == Resolver::Openat2) {
-        int fd = openat2Beneath(resolved.root->fd(), below, flags, mode, resolved.confined);
+        int fd = openat2Beneath(base, below.empty() ? "." : below.c_str(), flags, mode, confined);
         if (fd >= 0 || errno != ENOSYS) return fd;
         activeResolver = Resolver::Walk;
     }
-    return walkBeneath(resolved.root->fd(), resolved.below, flags, mode, resolved.confined);
+    return walkBeneath(base, below, flags, mode, confined);
+}
+
+// Directories opened beneath a mount, kept open for the next paths below them: a path whose parent
+// is held is opened from it, one component, and the kernel keeps that lookup beneath the held
+// directory (and so beneath the mount) as it keeps every other beneath the root. A held directory
+// is the directory that was opened, wherever it is moved afterwards, as every open descriptor is.
+// The newest few are kept.
+// A descriptor owned alone, closed with its owner.
+class OwnedDescriptor {
+  public:
+    OwnedDescriptor() = default;
+    OwnedDescriptor(OwnedDescriptor&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    OwnedDescriptor& operator=(OwnedDescriptor&& other) noexcept {
+        reset(std::exchange(other.m_fd, -1));
+        return *this;
+    }
+    ~OwnedDescriptor() { reset(); }
+    void reset(int fd = -1) {
+        if (m_fd >= 0) ::close(m_fd);
+        m_fd = fd;
+    }
+    int release() { return std::exchange(m_fd, -1); }
+
+  private:
+    int m_fd = -1;
+};
+
+struct HeldDirectory {
+    Handle root;
+    std::string below;
+    Handle directory;
+    // The file last created in it and the descriptor that created it, for the open that follows.
+    std::string createdName;
+    OwnedDescriptor created;
+};
+constexpr size_t mostHeld = 32;
+std::mutex heldMutex;
+std::deque<HeldDirectory> held;
+
+Handle heldParent(const Resolved& resolved, std::string& name) {
+    size_t slash = resolved.below.rfind('/');
+    if (slash == std::string::npos) return {}; // the parent is the root itself
+    std::string_view parent(resolved.below.data(), slash);
+    std::lock_guard lock(heldMutex);
+    for (auto it = held.rbegin(); it != held.rend(); ++it)
+        if (it->root == resolved.root && it->below == parent) {
+            name = resolved.below.substr(slash + 1);
+            return it->directory;
+        }
+    return {};
+}
+
+HeldDirectory* heldEntryOf(const Handle& directory) {
+    for (HeldDirectory& h : held)
+        if (h.directory == directory) return &h;
+    return nullptr;
+}
+
+void hold(const Resolved& resolved, int fd) {
+    std::lock_guard lock(heldMutex);
+    for (const HeldDirectory& h : held)
+        if (h.root == resolved.root && h.below == resolved.below) return;
+    int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0) return;
+    held.push_back({resolved.root, resolved.below, std::make_shared<DirectoryHandle>(copy), {}, {}});
+    if (held.size() > mostHeld) held.pop_front();
+}
+
+void forget(const Handle& directory) {
+    std::lock_guard lock(heldMutex);
+    std::erase_if(held, [&](const HeldDirectory& h) { return h.directory == directory; });
+}
+
+// A directory removed while held can hold nothing any more: a lookup in it finds nothing.
+bool removed(const Handle& directory) {
+    struct stat st {};
+    return fstat(directory->fd(), &st) != 0 || st.st_nlink == 0;
+}
+
+} // namespace
+
+int openBeneath(const Resolved& resolved, int flags, mode_t mode) {
+    flags |= O_CLOEXEC;
+    // Only directories reached without following a link are held: one reached through a link must
+    // be known as such whenever it is opened again.
+    bool directory = (flags & O_DIRECTORY) && (flags & O_NOFOLLOW) && !resolved.below.empty();
+    std::string name;
+    if (Handle parent = heldParent(resolved, name)) {
+        int fd = openFrom(parent->fd(), name, flags, mode, resolved.confined);
+        if (fd >= 0 && directory) hold(resolved, fd);
+        if (fd >= 0) return fd;
+        int err = errno;
+        // A name the held directory lacks is missing, unless the directory itself was removed; a
+        // link leading out of it may still stay beneath the mount. The mount's root decides those.
+        bool askTheRoot = err == EXDEV || err == ELOOP || (err == ENOENT && removed(parent));
+        if (!askTheRoot) {
+            errno = err;
+            return -1;
+        }
+        if (err == ENOENT) forget(parent);
+    }
+    int fd = openFrom(resolved.root->fd(), resolved.below, flags, mode, resolved.confined);
+    if (fd >= 0 && directory) hold(resolved, fd);
+    return fd;
+}
+
+void keepCreated(const Handle& directory, const std::string& name, int fd) {
+    std::lock_guard lock(heldMutex);
+    HeldDirectory* entry = heldEntryOf(directory);
+    if (!entry) {
+        ::close(fd);
+        return;
+    }
+    entry->createdName = name;
+    entry->created.reset(fd);
+}
+
+int takeCreated(const Resolved& resolved) {
+    size_t slash = resolved.below.rfind('/');
+    std::string_view parent(resolved.below.data(), slash == std::string::npos ? 0 : slash);
+    std::string_view name =
+        std::string_view(resolved.below).substr(slash == std::string::npos ? 0 : slash + 1);
+    std::lock_guard lock(heldMutex);
+    for (HeldDirectory& h : held) {
+        if (h.root != resolved.root || h.below != parent || h.createdName != name) continue;
+        h.createdName.clear();
+        return h.created.release();
+    }
+    return -1;
+}
+
+Handle heldDirectory(const Resolved& resolved) {
+    Handle found;
+    {
+        std::lock_guard lock(heldMutex);
+        for (auto it = held.rbegin(); it != held.rend() && !found; ++it)
+            if (it->root == resolved.root && it->below == resolved.below) found = it->directory;
+    }
+    if (!found || !removed(found)) return found;
+    forget(found);
+    return {};
+}
+
+HeldLookup statInHeldParent(const Resolved& resolved, struct stat& st, Handle& parent, std::string& name) {
+    parent = heldParent(resolved, name);
+    if (!parent) return HeldLookup::NotHeld;
+    if (fstatat(parent->fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return HeldLookup::Found;
+    // A parent removed since it was held answers "missing" too; whatever is made there next is
+    // made through heldDirectory or openBeneath, which look at the directory again.
+    return errno == ENOENT ? HeldLookup::Missing : HeldLookup::NotHeld;
 }
 
 bool makeDirectories(const Resolved& resolved, int& err) {

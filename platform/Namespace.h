@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace Namespace {
@@ -60,6 +61,20 @@ std::optional<Resolved> resolve(const std::string& path, unsigned& error);
 // that stay inside. An absolute link, a link that climbs out, or a /proc "magic" link fails with
 // EXDEV or ELOOP. Returns the descriptor, or -1 with errno set.
 int openBeneath(const Resolved& resolved, int flags, mode_t mode = 0);
+// Directories opened beneath a mount (without following a link) stay held for a while, and a path
+// below one of them is opened from it, one component: the kernel keeps that lookup beneath the held
+// directory as it keeps the others beneath the root. The held directory of exactly this path, if
+// any (and not removed since):
+Handle heldDirectory(const Resolved& resolved);
+// The status of a path's own name (a link is not followed) looked up in its held parent, without
+// opening it. NotHeld: the parent is not held (the caller opens the path instead).
+enum class HeldLookup { NotHeld, Found, Missing };
+HeldLookup statInHeldParent(const Resolved& resolved, struct stat& st, Handle& parent, std::string& name);
+// A file just created in a held directory keeps the descriptor that created it until the file is
+// opened for writing, which then takes it instead of looking the name up again (-1: none kept).
+void keepCreated(const Handle& directory, const std::string& name, int fd);
+int takeCreated(const Resolved& resolved);
+
 // Makes the directories of a resolved path that do not exist yet, each beneath the mount's root.
 bool makeDirectories(const Resolved& resolved, int& err);
 

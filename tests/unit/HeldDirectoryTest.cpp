@@ -1,0 +1,137 @@
+// Directories held open beneath a mount: paths below them are opened from them, and what happens to
+// a held directory on the host (moved, removed, exchanged for a link out) never lets a lookup leave
+// the mount or find a directory that is gone.
+#include "platform/Namespace.h"
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readAll(int fd) {
+    std::string data;
+    char buffer[256];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+        data.append(buffer, static_cast<size_t>(n));
+    return data;
+}
+
+class Held : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/scrivlet-held-XXXXXX";
+        ASSERT_TRUE(mkdtemp(pattern));
+        top = pattern;
+        fs::create_directories(drive() / "dir");
+        fs::create_directories(outside());
+        std::ofstream(drive() / "file") << "inside";
+        std::ofstream(drive() / "dir" / "a") << "a";
+        std::ofstream(outside() / "secret") << "secret";
+        root =
+            std::make_shared<const Namespace::DirectoryHandle>(::open(drive().c_str(), O_PATH | O_DIRECTORY));
+    }
+    void TearDown() override { fs::remove_all(top); }
+
+    fs::path drive() const { return top / "drive"; }
+    fs::path outside() const { return top / "outside"; }
+    Namespace::Resolved at(const std::string& below) const {
+        Namespace::Resolved resolved;
+        resolved.root = root;
+        resolved.below = below;
+        return resolved;
+    }
+    // Opens a directory as the filesystem service does, which holds it.
+    void hold(const std::string& below) {
+        int fd = Namespace::openBeneath(at(below), O_PATH | O_DIRECTORY | O_NOFOLLOW);
+        ASSERT_GE(fd, 0) << strerror(errno);
+        ::close(fd);
+        ASSERT_TRUE(Namespace::heldDirectory(at(below)));
+    }
+    std::string read(const std::string& below) {
+        int fd = Namespace::openBeneath(at(below), O_RDONLY);
+        if (fd < 0) return "refused: " + std::string(strerror(errno));
+        std::string data = readAll(fd);
+        ::close(fd);
+        return data;
+    }
+
+    fs::path top;
+    Namespace::Handle root;
+};
+
+TEST_F(Held, AMovedDirectoryIsStillTheOneOpened) {
+    hold("dir");
+    fs::rename(drive() / "dir", drive() / "moved");
+    EXPECT_EQ(read("dir/a"), "a");
+}
+
+TEST_F(Held, ADirectoryRemovedWhileHeldIsLookedUpAgain) {
+    hold("dir");
+    fs::remove_all(drive() / "dir");
+    fs::create_directories(drive() / "dir");
+    std::ofstream(drive() / "dir" / "b") << "b";
+    EXPECT_EQ(read("dir/b"), "b");
+    int fd = Namespace::openBeneath(at("dir/c"), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0) << strerror(errno);
+    ::close(fd);
+    EXPECT_TRUE(fs::exists(drive() / "dir" / "c"));
+    // The directory removed is no longer given out as held.
+    Namespace::Handle current = Namespace::heldDirectory(at("dir"));
+    struct stat st {};
+    if (current) {
+        ASSERT_EQ(fstat(current->fd(), &st), 0);
+        EXPECT_GT(st.st_nlink, 0u);
+    }
+}
+
+TEST_F(Held, ALinkLeavingTheHeldDirectoryIsDecidedAtTheRoot) {
+    fs::create_symlink("../file", drive() / "dir" / "up");
+    fs::create_symlink("../../outside/secret", drive() / "dir" / "out");
+    hold("dir");
+    EXPECT_EQ(read("dir/up"), "inside");
+    EXPECT_EQ(read("dir/out").rfind("refused", 0), 0u);
+}
+
+TEST_F(Held, ADirectoryReachedThroughALinkIsNotHeld) {
+    fs::create_symlink("dir", drive() / "linked");
+    int fd = Namespace::openBeneath(at("linked"), O_PATH | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    EXPECT_FALSE(Namespace::heldDirectory(at("linked")));
+}
+
+TEST_F(Held, ExchangedForALinkOutItIsStillTheDirectoryOnTheDrive) {
+    hold("dir");
+    fs::create_symlink(outside(), drive() / "bait");
+    ASSERT_EQ(
+        renameat2(AT_FDCWD, (drive() / "dir").c_str(), AT_FDCWD, (drive() / "bait").c_str(), RENAME_EXCHANGE),
+        0);
+    int fd = Namespace::openBeneath(at("dir/new"), O_WRONLY | O_CREAT, 0644);
+    if (fd >= 0) ::close(fd);
+    EXPECT_FALSE(fs::exists(outside() / "new"));
+    EXPECT_EQ(read("dir/secret").rfind("refused", 0), 0u);
+}
+
+TEST_F(Held, AFileJustCreatedIsOpenedThroughTheDescriptorThatMadeIt) {
+    hold("dir");
+    Namespace::Handle dir = Namespace::heldDirectory(at("dir"));
+    int made = ::openat(dir->fd(), "x", O_WRONLY | O_CREAT | O_EXCL, 0644);
+    ASSERT_GE(made, 0);
+    struct stat madeStat {};
+    fstat(made, &madeStat);
+    Namespace::keepCreated(dir, "x", made);
+    EXPECT_LT(Namespace::takeCreated(at("dir/y")), 0);
+    int taken = Namespace::takeCreated(at("dir/x"));
+    ASSERT_GE(taken, 0);
+    struct stat takenStat {};
+    fstat(taken, &takenStat);
+    EXPECT_EQ(takenStat.st_ino, madeStat.st_ino);
+    ::close(taken);
+    EXPECT_LT(Namespace::takeCreated(at("dir/x")), 0) << "given out twice";
+}
+
+} // namespace
