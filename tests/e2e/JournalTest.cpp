@@ -173,10 +173,8 @@ TEST_F(JournalLog, TheLogUploadSendsTheSameText) {
     env["TZ"] = "UTC";
     RunResult r = box.run({"-m", "log-upload"}, env);
     ASSERT_EQ(r.status, 0) << r.logText();
-    std::string text = r.calls("Dialog::show").at(0)["text"];
-    std::string tag = text.substr(text.find('#') + 1);
     std::string stored;
-    ASSERT_TRUE(store.object(tag + "/Orvane-syslog-user.log.gz", stored));
+    ASSERT_TRUE(store.object(shownTag(r) + "/Orvane-syslog-user.log.gz", stored));
     EXPECT_EQ(gunzip(stored), journalctl(journal(), secondBoot));
 }
 

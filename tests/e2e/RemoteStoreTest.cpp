@@ -3,8 +3,8 @@
 #include "platform/CryptoLibrary.h"
 #include "support/ObjectStore.h"
 #include "support/Sandbox.h"
-#include <gtest/gtest.h>
 #include <csignal>
+#include <gtest/gtest.h>
 #include <memory>
 
 using namespace Testing;
@@ -42,13 +42,6 @@ class RemoteStore : public ::testing::Test {
         for (auto& [k, v] : extra)
             env[k] = v;
         return box.run(args, env);
-    }
-    static std::string shownTag(const RunResult& r) {
-        auto shown = r.calls("Dialog::show");
-        if (shown.size() != 1) return {};
-        std::string text = shown[0]["text"];
-        size_t hash = text.find('#');
-        return hash == std::string::npos ? std::string() : text.substr(hash + 1);
     }
     // The requests of one method (and with one query name, when given) the front got.
     static std::vector<json> requests(const std::string& method, const std::string& query = {},

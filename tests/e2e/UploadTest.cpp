@@ -21,14 +21,6 @@ class Upload : public ::testing::Test {
             env[k] = v;
         return box.run(args, env);
     }
-    // The tag of the success dialog ("UPLOADED LOG AS #TAG").
-    static std::string shownTag(const RunResult& r) {
-        auto shown = r.calls("Dialog::show");
-        if (shown.size() != 1) return {};
-        std::string text = shown[0]["text"];
-        size_t hash = text.find('#');
-        return hash == std::string::npos ? std::string() : text.substr(hash + 1);
-    }
     static inline std::unique_ptr<ObjectStore> store;
     Sandbox box;
 };

@@ -265,6 +265,14 @@ void DroppingServer::serve() {
     }
 }
 
+std::string shownTag(const RunResult& result) {
+    auto shown = result.calls("Dialog::show");
+    if (shown.size() != 1) return {};
+    std::string text = shown[0]["text"];
+    size_t hash = text.find('#');
+    return hash == std::string::npos ? std::string() : text.substr(hash + 1);
+}
+
 std::map<std::string, std::string> DroppingServer::environment() const {
     return {{"ORVANE_REMOTE_ENDPOINT", "http://127.0.0.1:" + std::to_string(m_port)},
             {"ORVANE_REMOTE_BUCKET", "orvane"},

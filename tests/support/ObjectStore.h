@@ -95,4 +95,7 @@ class DroppingServer {
 
 int freePort();
 
+// The tag an upload's success dialog showed ("UPLOADED LOG AS #TAG"); empty when none was shown.
+std::string shownTag(const struct RunResult& result);
+
 } // namespace Testing
