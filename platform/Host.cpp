@@ -18,6 +18,12 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 
 namespace Host {
+
+std::string environmentOr(const char* name, const std::string& fallback) {
+    const char* value = std::getenv(name);
+    return value && *value ? std::string(value) : fallback;
+}
+
 namespace {
 
 std::mutex faultMutex;
@@ -26,13 +32,9 @@ std::vector<FaultRule> faultRules;
 std::atomic<bool> anyFaultRules{false};
 std::optional<Config> loaded;
 
-std::string envOr(const char* name, const std::string& fallback) {
-    const char* value = std::getenv(name);
-    return value && *value ? std::string(value) : fallback;
-}
 
 std::string defaultRoot() {
-    std::string data = envOr("XDG_DATA_HOME", envOr("HOME", "/tmp") + "/.local/share");
+    std::string data = environmentOr("XDG_DATA_HOME", environmentOr("HOME", "/tmp") + "/.local/share");
     return data + "/scrivletv2";
 }
 
@@ -98,10 +100,10 @@ void refuse(const std::string& file, const std::string& reason) {
 
 Config load() {
     Config base;
-    base.root = envOr("ORVANE_ROOT", defaultRoot());
-    std::string file = envOr("ORVANE_CONFIG", base.root + "/host.json");
+    base.root = environmentOr("ORVANE_ROOT", defaultRoot());
+    std::string file = environmentOr("ORVANE_CONFIG", base.root + "/host.json");
     std::error_code ec;
-    if (!fs::exists(file, ec) && envOr("ORVANE_CONFIG", "").empty()) {
+    if (!fs::exists(file, ec) && environmentOr("ORVANE_CONFIG", "").empty()) {
         try {
             writeEmbeddedDefault(base.root);
         } catch (const std::exception& e) {
@@ -132,7 +134,7 @@ void readConfig(Config& c, const json& j) {
     c.fsRoot = hostPath(c.root, j.value("fsRoot", "fs"));
     readNodes(c, j);
     readSystem(c, j);
-    c.language = envOr("ORVANE_LANG", j.value("language", "en"));
+    c.language = environmentOr("ORVANE_LANG", j.value("language", "en"));
     c.catalogueDir = hostPath(c.root, j.value("catalogues", "catalogues"));
     c.ui = j.value("ui", json::object());
     c.syslog = j.value("syslog", json::object());
@@ -141,7 +143,7 @@ void readConfig(Config& c, const json& j) {
     c.remote = j.value("remote", json::object());
     json drives = j.value("hostDrives", json::object());
     c.hostDrives = drives.value("enabled", true);
-    c.hostMountTable = envOr("ORVANE_HOST_MOUNTINFO", drives.value("mountTable", "/proc/self/mountinfo"));
+    c.hostMountTable = environmentOr("ORVANE_HOST_MOUNTINFO", drives.value("mountTable", "/proc/self/mountinfo"));
     c.hostDriveRoots = drives.value("roots", std::vector<std::string>{"/media", "/run/media"});
     c.hostCwd = j.value("cwd", defaultCwd(c));
 

@@ -60,6 +60,9 @@ struct Config {
     std::vector<std::string> hostDriveRoots;
 };
 
+// The variable's value, or `fallback` when it is unset or empty.
+std::string environmentOr(const char* name, const std::string& fallback);
+
 // Loads the configuration once (creating the embedded default on a first run).
 Config& config();
 // Reloads from the environment; for tests that change it within one process.

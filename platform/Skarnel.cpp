@@ -19,11 +19,6 @@ std::mutex uiMutex;
 std::atomic<unsigned> nextDialogId{1};
 std::atomic<unsigned> nextProgressId{1};
 
-std::string envOr(const char* name, const std::string& fallback) {
-    const char* v = std::getenv(name);
-    return v && *v ? v : fallback;
-}
-
 // The backend the run uses. A choice that cannot be honoured is said on standard error, naming the
 // setting and what the run uses instead, and the run goes on headless.
 std::unique_ptr<Ui::Backend> chooseBackend() {
@@ -37,7 +32,7 @@ std::unique_ptr<Ui::Backend> chooseBackend() {
             if (auto terminal = Ui::makeTerminal()) return terminal;
         return Ui::makeHeadless();
     }
-    if (kind == "script") return Ui::makeScript(envOr("ORVANE_UI_SCRIPT", c.ui.value("script", "")));
+    if (kind == "script") return Ui::makeScript(Host::environmentOr("ORVANE_UI_SCRIPT", c.ui.value("script", "")));
     if (kind == "headless") return Ui::makeHeadless();
     if (kind == "terminal") {
         if (auto terminal = Ui::makeTerminal()) return terminal;
@@ -58,7 +53,7 @@ Ui::Backend& backend() {
 }
 
 const std::string& transcriptPath() {
-    static const std::string path = envOr("ORVANE_UI_TRANSCRIPT", Host::config().ui.value("transcript", ""));
+    static const std::string path = Host::environmentOr("ORVANE_UI_TRANSCRIPT", Host::config().ui.value("transcript", ""));
     return path;
 }
 

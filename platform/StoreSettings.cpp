@@ -13,8 +13,7 @@ constexpr unsigned mostAttempts = 20;
 constexpr unsigned longestStallSeconds = 3600;
 
 std::string environment(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
+    return Host::environmentOr(name, "");
 }
 
 // A value of "remote" in the host configuration, as text whether written as a string or a number.
