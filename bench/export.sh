@@ -17,7 +17,7 @@ for i in range(count):
         f.write(os.urandom(512 + (i * 37) % 3584))
 PY
 for i in $(seq "$LARGE"); do head -c $((64 * 1024 * 1024)) /dev/urandom >"$logs/large-$i.log"; done
-cat "$logs"/* >/dev/null
+find "$logs" -type f -exec cat {} + >/dev/null
 # The drive dialog answers STICK, with only the logs chosen and clearing switched off.
 cat >"$ROOT/script.json" <<'JSON'
 {"select": [{"drive": "STICK", "elements": {"cbLogs": true, "gbClear": {"checked": false}}}]}
