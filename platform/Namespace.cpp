@@ -395,6 +395,11 @@ void forget(const Handle& directory) {
     std::erase_if(held, [&](const HeldDirectory& h) { return h.directory == directory; });
 }
 
+void forgetBelow(const Handle& root) {
+    std::lock_guard lock(heldMutex);
+    std::erase_if(held, [&](const HeldDirectory& h) { return h.root == root; });
+}
+
 // A directory removed while held can hold nothing any more: a lookup in it finds nothing.
 bool removed(const Handle& directory) {
     struct stat st {};
@@ -538,7 +543,10 @@ void unmount(const std::string& node) {
     std::lock_guard lock(mutex);
     for (auto it = table.begin(); it != table.end(); ++it) {
         if (it->node != node || it->refs < 0) continue;
-        if (--it->refs == 0) table.erase(it);
+        if (--it->refs > 0) return;
+        // Nothing of an unmounted drive stays open: it can be taken away while the run goes on.
+        forgetBelow(it->root);
+        table.erase(it);
         return;
     }
 }
