@@ -15,13 +15,12 @@ class StringFormatter : public virtual RefCount {
 
 class StringFormatterObj : public Object, public StringFormatter {
   public:
-    explicit StringFormatterObj(const Ref<String>& text) : m_template(text), m_text(text) {}
+    explicit StringFormatterObj(const Ref<String>& text) : m_text(text) {}
     StringFormatter& arg(uint64_t number, uint64_t radix) override;
     StringFormatter& arg(const Ref<String>& value) override;
     Ref<String> result() override { return m_text; }
 
   private:
-    Ref<String> m_template;
     Ref<String> m_text;
     uint64_t m_next = 1;
 };

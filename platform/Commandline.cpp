@@ -141,7 +141,8 @@ CharPrinter printer;
 
 } // namespace
 
-std::string renderMarkers(const std::u16string& text, bool colour) {
+// The text with its colour markers made ANSI colours (or dropped), in UTF-8.
+static std::string renderMarkers(const std::u16string& text, bool colour) {
     std::string out;
     for (size_t i = 0; i < text.size(); i++) {
         char16_t c = text[i];

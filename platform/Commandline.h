@@ -58,8 +58,6 @@ class CharPrinter {
     CharPrinter& endl();
 };
 CharPrinter& colorPrn(const std::u16string& text);
-// The rendering colorPrn gives, for tests.
-std::string renderMarkers(const std::u16string& text, bool colour);
 
 } // namespace Libraries::Commandline
 

@@ -368,11 +368,6 @@ SysLogStream& SysLogStream::writeHex(uint64_t value) {
     return *this;
 }
 
-SysLogStream& SysLogStream::writeDecimal(uint64_t value) {
-    m_text += std::to_string(value);
-    return *this;
-}
-
 void SysLogStream::end() {
     std::string line = timestamp() + " L" + std::to_string(m_level) + " " + processName + "[" +
                        std::to_string(getpid()) + "]: ";

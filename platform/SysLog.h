@@ -45,7 +45,6 @@ class SysLogStream {
     SysLogStream& operator<<(const char* text);
     SysLogStream& operator<<(const std::string& text);
     SysLogStream& writeHex(uint64_t value);
-    SysLogStream& writeDecimal(uint64_t value);
     void end();
 
   private:
