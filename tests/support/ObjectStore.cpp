@@ -11,15 +11,24 @@
 
 namespace Testing {
 
-int freePort() {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
+namespace {
+
+// Binds the socket to a port of the kernel's choice on loopback and returns the port.
+int bindLoopback(int s) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
     socklen_t length = sizeof address;
     getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-    int port = ntohs(address.sin_port);
+    return ntohs(address.sin_port);
+}
+
+} // namespace
+
+int freePort() {
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    int port = bindLoopback(s);
     close(s);
     return port;
 }
@@ -211,13 +220,7 @@ DroppingServer::DroppingServer(std::string uploadAnswer, bool endless)
     m_socket = socket(AF_INET, SOCK_STREAM, 0);
     int one = 1;
     setsockopt(m_socket, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length);
-    m_port = ntohs(address.sin_port);
+    m_port = bindLoopback(m_socket);
     listen(m_socket, 8);
     m_thread = std::thread([this] { serve(); });
 }
