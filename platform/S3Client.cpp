@@ -126,12 +126,13 @@ size_t collectHeader(char* data, size_t size, size_t count, void* context) {
     auto* response = static_cast<Response*>(context);
     std::string line(data, size * count);
     size_t colon = line.find(':');
-    if (colon != std::string::npos && lowerCase(line.substr(0, colon)) == "etag") {
-        std::string value = line.substr(colon + 1);
-        value.erase(0, value.find_first_not_of(" \t"));
-        value.erase(value.find_last_not_of(" \t\r\n") + 1);
-        response->etag = unquoted(value);
-    }
+    if (colon == std::string::npos) return size * count;
+    std::string name = lowerCase(line.substr(0, colon)), value = line.substr(colon + 1);
+    value.erase(0, value.find_first_not_of(" \t"));
+    value.erase(value.find_last_not_of(" \t\r\n") + 1);
+    if (name == "etag") response->etag = unquoted(value);
+    // S3 names the bucket's region when a request went to the wrong one.
+    if (name == "x-amz-bucket-region") response->bucketRegion = value;
     return size * count;
 }
 
@@ -204,6 +205,10 @@ std::string describe(const Response& response) {
     std::string text = std::to_string(response.status);
     if (!response.storeCode().empty()) text += " " + response.storeCode();
     if (!response.storeMessage().empty()) text += ": " + oneLine(response.storeMessage());
+    std::string region =
+        !response.bucketRegion.empty() ? response.bucketRegion : xmlValue(response.body, "Region");
+    if (!region.empty())
+        text += " (the bucket is in region " + oneLine(region) + ": set ORVANE_REMOTE_REGION)";
     return text;
 }
 

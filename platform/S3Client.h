@@ -34,6 +34,7 @@ struct Response {
     std::string body; // the first 64 KiB of the store's answer
     size_t received = 0;
     std::string etag;
+    std::string bucketRegion; // the x-amz-bucket-region the store answered, if any
     std::string curlError;
     long retryAfterSeconds = 0;
     bool cancelled = false;

@@ -213,6 +213,18 @@ TEST_F(RemoteStore, AStoreThatStaysBusyFailsAfterTheConfiguredAttempts) {
     EXPECT_EQ(requests("PUT").size(), 1u);
 }
 
+// A bucket in another region: the store says which, and so does the log line.
+TEST_F(RemoteStore, AWrongRegionIsNamedWithTheBucketsOwn) {
+    writeFile(box.work() / "a.bin", "abc");
+    store->front().setFaults(json::array(
+        {{{"method", "PUT"}, {"status", 301}, {"code", "PermanentRedirect"}, {"region", "eu-north-1"}}}));
+    RunResult r = run({"-m", "file-upload", "a.bin"});
+    EXPECT_EQ(r.status, 67);
+    EXPECT_TRUE(r.logged(4, "301 PermanentRedirect: fault plan (the bucket is in region eu-north-1"))
+        << r.logText();
+    EXPECT_EQ(requests("PUT").size(), 1u);
+}
+
 struct NetworkFault {
     const char* name;
     json rule;

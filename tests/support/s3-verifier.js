@@ -49,9 +49,9 @@ function decode(text) {
   }
 }
 
-function s3Error(res, status, code, message, extra = {}) {
+function s3Error(res, status, code, message, extra = {}, region = null) {
   const body = `<?xml version="1.0" encoding="UTF-8"?>\n<Error><Code>${code}</Code>` +
-               `<Message>${message}</Message></Error>`;
+               `<Message>${message}</Message>` + (region ? `<Region>${region}</Region>` : '') + '</Error>';
   res.writeHead(status, { 'Content-Type': 'application/xml', 'Content-Length': Buffer.byteLength(body),
                           Connection: 'close', ...extra });
   res.end(body);
@@ -279,7 +279,9 @@ function handle(req, res, headerVerdict) {
       entry.status = fault.status;
       record(entry);
       const extra = fault.retryAfter ? { 'Retry-After': String(fault.retryAfter) } : {};
-      return s3Error(res, fault.status, fault.code || 'InternalError', fault.message || 'fault plan', extra);
+      if (fault.region) extra['x-amz-bucket-region'] = fault.region;
+      return s3Error(res, fault.status, fault.code || 'InternalError', fault.message || 'fault plan', extra,
+                     fault.region);
     }
     forward(req, res, t, body, fault, entry);
   });
