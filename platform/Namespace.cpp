@@ -105,11 +105,14 @@ std::optional<MountState> mountState(const Host::NodeConfig& n, int refs) {
 
 // The first component of a path ("" for "/").
 std::string_view firstComponent(std::string_view path) {
-    std::string_view first;
-    forEachComponent(path, [&](std::string_view part) {
-        if (first.empty()) first = part;
-    });
-    return first;
+    size_t start = 0;
+    while (start < path.size()) {
+        size_t end = std::min(path.find('/', start), path.size());
+        std::string_view part = path.substr(start, end - start);
+        if (!part.empty() && part != ".") return part;
+        start = end + 1;
+    }
+    return {};
 }
 
 void learnSpelling(const Host::Config& c) {
@@ -241,8 +244,9 @@ namespace {
 
 // A host path as a platform path: below the mount of the host's own root.
 bool isHostPath(std::string_view absolute) {
+    if (spelling.hostRoot.empty()) return false;
     std::string_view first = firstComponent(absolute);
-    return !spelling.hostRoot.empty() && !first.empty() && !spelling.platformNames.count(std::string(first));
+    return !first.empty() && !spelling.platformNames.count(std::string(first));
 }
 
 // Joins the components of `path`, resolving ".." by name. Only below the host's own root, where no
