@@ -173,13 +173,17 @@ std::string line(sd_journal* j, uint64_t usec) {
 // now and then, at the same entry, so that they go and memory stays bounded.
 constexpr int entriesPerOpening = 8192;
 
+// Moves to the entry at `cursor`; false when the journal does not hold it (any more).
+bool placeAt(sd_journal* j, const char* cursor) {
+    return systemd().journal_seek_cursor(j, cursor) >= 0 && systemd().journal_next(j) > 0 &&
+           systemd().journal_test_cursor(j, cursor) > 0;
+}
+
 bool reopenAtSamePlace(const Selection& s, Handle& j, std::string& problem) {
     char* cursor = nullptr;
     if (systemd().journal_get_cursor(j.get(), &cursor) < 0) return true; // stays open as it is
     Handle fresh = open(s, problem);
-    bool placed = fresh && systemd().journal_seek_cursor(fresh.get(), cursor) >= 0 &&
-                  systemd().journal_next(fresh.get()) > 0 &&
-                  systemd().journal_test_cursor(fresh.get(), cursor) > 0;
+    bool placed = fresh && placeAt(fresh.get(), cursor);
     std::free(cursor);
     if (!placed) {
         if (problem.empty()) problem = "the journal changed under the export";
@@ -211,8 +215,7 @@ bool exportText(const Selection& s, const std::function<bool(const char*, size_t
     std::string previousBoot;
     if (after) {
         const char* cursor = after->cursor.c_str();
-        if (systemd().journal_seek_cursor(j.get(), cursor) < 0 || systemd().journal_next(j.get()) <= 0 ||
-            systemd().journal_test_cursor(j.get(), cursor) <= 0) {
+        if (!placeAt(j.get(), cursor)) {
             problem = "the journal no longer holds where the last export ended";
             return false;
         }
@@ -259,8 +262,7 @@ bool holds(const Selection& s, const Position& position) {
     std::string problem;
     Handle j = open(s, problem);
     const char* cursor = position.cursor.c_str();
-    return j && !position.cursor.empty() && systemd().journal_seek_cursor(j.get(), cursor) >= 0 &&
-           systemd().journal_next(j.get()) > 0 && systemd().journal_test_cursor(j.get(), cursor) > 0;
+    return j && !position.cursor.empty() && placeAt(j.get(), cursor);
 }
 
 bool running() {

@@ -365,17 +365,30 @@ constexpr size_t mostHeld = 32;
 std::mutex heldMutex;
 std::deque<HeldDirectory> held;
 
-Handle heldParent(const Resolved& resolved, std::string& name) {
-    size_t slash = resolved.below.rfind('/');
-    if (slash == std::string::npos) return {}; // the parent is the root itself
-    std::string_view parent(resolved.below.data(), slash);
-    std::lock_guard lock(heldMutex);
+// The held directory at `below` of `root`, the newest first; called with heldMutex held.
+HeldDirectory* findHeld(const Handle& root, std::string_view below) {
     for (auto it = held.rbegin(); it != held.rend(); ++it)
-        if (it->root == resolved.root && it->below == parent) {
-            name = resolved.below.substr(slash + 1);
-            return it->directory;
-        }
-    return {};
+        if (it->root == root && it->below == below) return &*it;
+    return nullptr;
+}
+
+// A path below its mount as its parent and its name; false when the parent is the root itself.
+bool splitParent(std::string_view below, std::string_view& parent, std::string_view& name) {
+    size_t slash = below.rfind('/');
+    if (slash == std::string_view::npos) return false;
+    parent = below.substr(0, slash);
+    name = below.substr(slash + 1);
+    return true;
+}
+
+Handle heldParent(const Resolved& resolved, std::string& name) {
+    std::string_view parent, last;
+    if (!splitParent(resolved.below, parent, last)) return {};
+    std::lock_guard lock(heldMutex);
+    HeldDirectory* entry = findHeld(resolved.root, parent);
+    if (!entry) return {};
+    name = last;
+    return entry->directory;
 }
 
 HeldDirectory* heldEntryOf(const Handle& directory) {
@@ -386,8 +399,7 @@ HeldDirectory* heldEntryOf(const Handle& directory) {
 
 void hold(const Resolved& resolved, int fd) {
     std::lock_guard lock(heldMutex);
-    for (const HeldDirectory& h : held)
-        if (h.root == resolved.root && h.below == resolved.below) return;
+    if (findHeld(resolved.root, resolved.below)) return;
     int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (copy < 0) return;
     held.push_back({resolved.root, resolved.below, std::make_shared<DirectoryHandle>(copy), {}, {}});
@@ -449,25 +461,20 @@ void keepCreated(const Handle& directory, const std::string& name, int fd) {
 }
 
 int takeCreated(const Resolved& resolved) {
-    size_t slash = resolved.below.rfind('/');
-    std::string_view parent(resolved.below.data(), slash == std::string::npos ? 0 : slash);
-    std::string_view name =
-        std::string_view(resolved.below).substr(slash == std::string::npos ? 0 : slash + 1);
+    std::string_view parent, name;
+    if (!splitParent(resolved.below, parent, name)) return -1;
     std::lock_guard lock(heldMutex);
-    for (HeldDirectory& h : held) {
-        if (h.root != resolved.root || h.below != parent || h.createdName != name) continue;
-        h.createdName.clear();
-        return h.created.release();
-    }
-    return -1;
+    HeldDirectory* entry = findHeld(resolved.root, parent);
+    if (!entry || entry->createdName != name) return -1;
+    entry->createdName.clear();
+    return entry->created.release();
 }
 
 Handle heldDirectory(const Resolved& resolved) {
     Handle found;
     {
         std::lock_guard lock(heldMutex);
-        for (auto it = held.rbegin(); it != held.rend() && !found; ++it)
-            if (it->root == resolved.root && it->below == resolved.below) found = it->directory;
+        if (HeldDirectory* entry = findHeld(resolved.root, resolved.below)) found = entry->directory;
     }
     if (!found || !removed(found)) return found;
     forget(found);
