@@ -28,20 +28,15 @@ struct Loaded {
 
     Loaded() {
         static LoadedLibrary handle("libcrypto.so.3");
-        ok = bind(handle, functions.newContext, "EVP_MD_CTX_new") &&
-             bind(handle, functions.freeContext, "EVP_MD_CTX_free") &&
-             bind(handle, functions.digestInit, "EVP_DigestInit_ex") &&
-             bind(handle, functions.digestUpdate, "EVP_DigestUpdate") &&
-             bind(handle, functions.digestFinal, "EVP_DigestFinal_ex") &&
-             bind(handle, functions.digest, "EVP_Digest") && bind(handle, functions.sha256, "EVP_sha256") &&
-             bind(handle, functions.md5, "EVP_md5") && bind(handle, functions.hmac, "HMAC") &&
-             bind(handle, functions.encodeBlock, "EVP_EncodeBlock");
-    }
-
-    template <typename Function> bool bind(LoadedLibrary& library, Function& function, const char* name) {
-        if (library.bind(function, name)) return true;
-        problem = library.problem();
-        return false;
+        ok = handle.bind(functions.newContext, "EVP_MD_CTX_new") &&
+             handle.bind(functions.freeContext, "EVP_MD_CTX_free") &&
+             handle.bind(functions.digestInit, "EVP_DigestInit_ex") &&
+             handle.bind(functions.digestUpdate, "EVP_DigestUpdate") &&
+             handle.bind(functions.digestFinal, "EVP_DigestFinal_ex") &&
+             handle.bind(functions.digest, "EVP_Digest") && handle.bind(functions.sha256, "EVP_sha256") &&
+             handle.bind(functions.md5, "EVP_md5") && handle.bind(functions.hmac, "HMAC") &&
+             handle.bind(functions.encodeBlock, "EVP_EncodeBlock");
+        problem = handle.problem();
     }
 };
 

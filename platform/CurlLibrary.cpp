@@ -11,18 +11,19 @@ struct Loaded {
 
     Loaded() {
         static LoadedLibrary curl("libcurl.so.4");
-        ok = bind(curl, library.globalInit, "curl_global_init") &&
-             bind(curl, library.globalCleanup, "curl_global_cleanup") &&
-             bind(curl, library.easyInit, "curl_easy_init") &&
-             bind(curl, library.easySetopt, "curl_easy_setopt") &&
-             bind(curl, library.easyPerform, "curl_easy_perform") &&
-             bind(curl, library.easyGetinfo, "curl_easy_getinfo") &&
-             bind(curl, library.easyCleanup, "curl_easy_cleanup") && bind(curl, library.free, "curl_free") &&
-             bind(curl, library.slistAppend, "curl_slist_append") &&
-             bind(curl, library.slistFreeAll, "curl_slist_free_all") &&
-             bind(curl, library.easyReset, "curl_easy_reset") &&
-             bind(curl, library.easyStrerror, "curl_easy_strerror") &&
-             bind(curl, library.versionInfo, "curl_version_info");
+        ok = curl.bind(library.globalInit, "curl_global_init") &&
+             curl.bind(library.globalCleanup, "curl_global_cleanup") &&
+             curl.bind(library.easyInit, "curl_easy_init") &&
+             curl.bind(library.easySetopt, "curl_easy_setopt") &&
+             curl.bind(library.easyPerform, "curl_easy_perform") &&
+             curl.bind(library.easyGetinfo, "curl_easy_getinfo") &&
+             curl.bind(library.easyCleanup, "curl_easy_cleanup") && curl.bind(library.free, "curl_free") &&
+             curl.bind(library.slistAppend, "curl_slist_append") &&
+             curl.bind(library.slistFreeAll, "curl_slist_free_all") &&
+             curl.bind(library.easyReset, "curl_easy_reset") &&
+             curl.bind(library.easyStrerror, "curl_easy_strerror") &&
+             curl.bind(library.versionInfo, "curl_version_info");
+        problem = curl.problem();
         if (ok) ok = recentEnough();
         if (ok) ok = library.globalInit(CURL_GLOBAL_DEFAULT) == CURLE_OK;
         if (!ok && problem.empty()) problem = "libcurl could not be initialised";
@@ -36,12 +37,6 @@ struct Loaded {
         if (info && info->version_num >= CurlLibrary::minimumVersion) return true;
         problem = std::string("libcurl ") + (info && info->version ? info->version : "of unknown version") +
                   " is older than " + CurlLibrary::minimumVersionText + ", the oldest this client uses";
-        return false;
-    }
-
-    template <typename Function> bool bind(LoadedLibrary& curl, Function& function, const char* name) {
-        if (curl.bind(function, name)) return true;
-        problem = curl.problem();
         return false;
     }
 };

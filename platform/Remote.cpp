@@ -19,18 +19,12 @@ constexpr unsigned Unreachable = 0x10004;
 constexpr const char* fileContentType = "application/octet-stream";
 constexpr const char* logContentType = "application/gzip";
 
-void logLine(unsigned level, const std::string& text) {
-    SysLogStream& line = SysLogStream::stdOutPrinter();
-    line.setLevel(level) << text;
-    line.end();
-}
-
 // Both libraries, loaded when the store is first used; false (with the reason logged) when either
 // cannot be, so that nothing is ever sent some other way.
 bool librariesLoaded() {
     std::string problem;
     if (CurlLibrary::get(&problem) && Crypto::get(&problem)) return true;
-    logLine(4, "Remote store client unavailable: " + problem);
+    SysLogStream::writeLine(4, "Remote store client unavailable: " + problem);
     return false;
 }
 
@@ -115,7 +109,7 @@ Ref<String> store(const StoreSettings& settings, const std::string& tag, const s
 // Named where the user looks (standard error) and where support looks (the log).
 void notConfigured(const std::string& said, const std::string& logged) {
     std::fprintf(stderr, "scrivletv2: %s\n", said.c_str());
-    logLine(4, logged);
+    SysLogStream::writeLine(4, logged);
 }
 
 } // namespace
@@ -151,9 +145,9 @@ Ref<Capabilities> Capabilities::create(bool, unsigned timeoutMs, bool) {
         return {};
     }
     if (s.credentials.accessKey.empty())
-        logLine(3,
-                "No credentials for the remote store (ORVANE_REMOTE_ACCESS_KEY, AWS_ACCESS_KEY_ID or an AWS "
-                "profile); requests go unsigned");
+        SysLogStream::writeLine(
+            3, "No credentials for the remote store (ORVANE_REMOTE_ACCESS_KEY, AWS_ACCESS_KEY_ID or an AWS "
+               "profile); requests go unsigned");
     if (!librariesLoaded()) {
         Error::set(Errors::Unavailable);
         return {};

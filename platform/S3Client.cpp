@@ -35,12 +35,6 @@ constexpr std::chrono::milliseconds cancelPoll{50};
 constexpr size_t loggedMessageLength = 300;
 constexpr const char* emptyBodyHash = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
 
-void logLine(unsigned level, const std::string& text) {
-    SysLogStream& line = SysLogStream::stdOutPrinter();
-    line.setLevel(level) << text;
-    line.end();
-}
-
 // Text from a server, made safe for one log line.
 std::string oneLine(std::string text) {
     for (char& c : text)
@@ -322,7 +316,17 @@ unsigned errorFor(const Response& response) {
 S3Client::S3Client(StoreSettings settings, const CurlLibrary& curl, const Crypto& crypto,
                    unsigned connectTimeoutMs)
     : m_settings(std::move(settings)), m_curl(curl), m_crypto(crypto), m_connectTimeoutMs(connectTimeoutMs),
-      m_handle(curl.easyInit()) {}
+      m_handle(curl.easyInit()) {
+    // Where every request goes: the bucket in the path, or in the host name.
+    const std::string& endpoint = m_settings.endpoint;
+    m_scheme = endpoint.substr(0, endpoint.find("://") + 3);
+    std::string rest = endpoint.substr(m_scheme.size());
+    std::string authority = rest.substr(0, rest.find('/'));
+    std::string basePath = rest.substr(authority.size());
+    bool virtualHost = m_settings.addressing == Addressing::Virtual;
+    m_host = virtualHost ? m_settings.bucket + "." + authority : authority;
+    m_bucketPath = virtualHost ? basePath : basePath + "/" + uriEncode(m_settings.bucket, false);
+}
 
 S3Client::~S3Client() {
     if (m_handle) m_curl.easyCleanup(m_handle);
@@ -336,27 +340,19 @@ Response S3Client::attempt(const Request& request, TransferObserver* observer, u
     }
     m_curl.easyReset(m_handle);
 
-    // Where the request goes: the bucket in the path, or in the host name.
-    std::string scheme = m_settings.endpoint.substr(0, m_settings.endpoint.find("://") + 3);
-    std::string rest = m_settings.endpoint.substr(scheme.size());
-    std::string authority = rest.substr(0, rest.find('/'));
-    std::string basePath = rest.substr(authority.size());
-    std::string encodedKey = request.key.empty() ? "" : "/" + uriEncode(request.key, true);
-    std::string host = authority, path;
-    if (m_settings.addressing == Addressing::Virtual) {
-        host = m_settings.bucket + "." + authority;
-        path = basePath + (encodedKey.empty() ? "/" : encodedKey);
-    } else {
-        path = basePath + "/" + uriEncode(m_settings.bucket, false) + encodedKey;
-    }
+    std::string path = m_bucketPath;
+    if (!request.key.empty())
+        path += "/" + uriEncode(request.key, true);
+    else if (m_settings.addressing == Addressing::Virtual)
+        path += "/"; // a bucket in the host name is asked for at its root
     std::string queryText;
     for (const auto& [name, value] : request.query)
         queryText += (queryText.empty() ? "?" : "&") + uriEncode(name, false) +
                      (value.empty() && name == "uploads" ? "" : "=" + uriEncode(value, false));
-    std::string url = scheme + host + path + queryText;
+    std::string url = m_scheme + m_host + path + queryText;
 
     // What is signed is exactly what is sent: every header below goes on the wire as written.
-    SignedRequest signing{request.method, path, request.query, {{"host", host}}, unsignedPayload};
+    SignedRequest signing{request.method, path, request.query, {{"host", m_host}}, unsignedPayload};
     if (!request.file)
         signing.payloadHash = request.text.empty() ? emptyBodyHash : toHex(m_crypto.sha256(request.text));
     signing.headers.emplace_back("x-amz-content-sha256", signing.payloadHash);
@@ -448,10 +444,10 @@ Response S3Client::send(const Request& request, TransferObserver* observer, uint
         if (verdict != Verdict::Retry || made >= m_settings.maxAttempts) return response;
         auto wait = std::max<std::chrono::milliseconds>(backoff(made, randomFraction()),
                                                         std::chrono::seconds(response.retryAfterSeconds));
-        logLine(3, "Remote store request " + request.what() + " failed (" + describe(response) +
-                       "); attempt " + std::to_string(made + 1) + " of " +
-                       std::to_string(m_settings.maxAttempts) + " in " + std::to_string(wait.count()) +
-                       " ms");
+        SysLogStream::writeLine(3, "Remote store request " + request.what() + " failed (" +
+                                       describe(response) + "); attempt " + std::to_string(made + 1) +
+                                       " of " + std::to_string(m_settings.maxAttempts) + " in " +
+                                       std::to_string(wait.count()) + " ms");
         if (!pause(wait, observer)) {
             response.cancelled = true;
             return response;
@@ -462,13 +458,14 @@ Response S3Client::send(const Request& request, TransferObserver* observer, uint
 bool S3Client::fail(const Request& request, const Response& response) {
     m_error = errorFor(response);
     if (!response.cancelled && !response.sourceError)
-        logLine(4, "Remote store request " + request.what() + " failed: " + describe(response));
+        SysLogStream::writeLine(4,
+                                "Remote store request " + request.what() + " failed: " + describe(response));
     return false;
 }
 
 bool S3Client::fail(unsigned code, const std::string& diagnosis) {
     m_error = code;
-    if (!diagnosis.empty()) logLine(4, diagnosis);
+    if (!diagnosis.empty()) SysLogStream::writeLine(4, diagnosis);
     return false;
 }
 
@@ -486,7 +483,8 @@ bool S3Client::reachable(unsigned timeoutMs) {
         auto wait = backoff(made, randomFraction());
         bool timeLeft = std::chrono::steady_clock::now() + wait < deadline;
         if (judge(response) != Verdict::Retry || made >= m_settings.maxAttempts || !timeLeft) {
-            logLine(4, "Remote store at " + m_settings.endpoint + " does not answer: " + describe(response));
+            SysLogStream::writeLine(4, "Remote store at " + m_settings.endpoint +
+                                           " does not answer: " + describe(response));
             m_error = Errors::Unavailable;
             return false;
         }
@@ -609,10 +607,10 @@ void S3Client::abortParts(const std::string& key, const std::string& uploadId) {
     abort.query = {{"uploadId", uploadId}};
     Response response = send(abort, nullptr, 0);
     if (response.succeeded() || response.status == 404)
-        logLine(3, "Remote store multipart upload of " + key + " aborted");
+        SysLogStream::writeLine(3, "Remote store multipart upload of " + key + " aborted");
     else
-        logLine(3, "Remote store multipart upload of " + key + " could not be aborted (" +
-                       describe(response) + "); upload ID " + uploadId);
+        SysLogStream::writeLine(3, "Remote store multipart upload of " + key + " could not be aborted (" +
+                                       describe(response) + "); upload ID " + uploadId);
 }
 
 } // namespace Libraries::Tarnhold::Remote

@@ -95,6 +95,8 @@ class S3Client {
     const CurlLibrary& m_curl;
     const Crypto& m_crypto;
     unsigned m_connectTimeoutMs;
+    std::string m_scheme, m_host,
+        m_bucketPath;         // from the endpoint, once: "https://", "host:port", "/base/bucket"
     CURL* m_handle = nullptr; // one handle, so that its connection serves every request
     unsigned m_error = 0;
 };

@@ -340,6 +340,12 @@ SysLogStream& SysLogStream::stdOutPrinter() {
     return stream;
 }
 
+void SysLogStream::writeLine(unsigned level, const std::string& text) {
+    SysLogStream& line = stdOutPrinter();
+    line.setLevel(level) << text;
+    line.end();
+}
+
 SysLogStream& SysLogStream::setLevel(unsigned level) {
     m_level = level;
     return *this;

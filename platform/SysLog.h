@@ -40,6 +40,8 @@ unsigned id(unsigned index);
 class SysLogStream {
   public:
     static SysLogStream& stdOutPrinter();
+    // One whole line of text at a level, through this thread's printer.
+    static void writeLine(unsigned level, const std::string& text);
     SysLogStream& setLevel(unsigned level);
     SysLogStream& setTag(unsigned tag);
     SysLogStream& operator<<(const char* text);
