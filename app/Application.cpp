@@ -2,6 +2,8 @@
 #include "common/Log.h"
 #include "platform/Skarnel.h"
 #include "platform/SysLog.h"
+#include "platform/Console.h"
+#include "platform/Catalogue.h"
 
 namespace Applications::Commands::Scrivlet {
 

@@ -4,6 +4,7 @@
 #include "app/Parameters.h"
 #include "platform/Filesystem.h"
 #include "platform/Text.h"
+#include "platform/Catalogue.h"
 #include <utility>
 #include <vector>
 

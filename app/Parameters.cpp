@@ -1,6 +1,7 @@
 #include "Parameters.h"
 #include "common/Log.h"
 #include "platform/Text.h"
+#include "platform/Console.h"
 
 namespace Applications::Commands::Scrivlet {
 

@@ -2,6 +2,7 @@
 #include "FunctionThd.h"
 #include "Log.h"
 #include "Notifications.h"
+#include "platform/Catalogue.h"
 
 namespace Applications::Commands::Scrivlet {
 

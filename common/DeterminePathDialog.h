@@ -4,6 +4,7 @@
 #include "platform/Skarnel.h"
 #include "platform/System.h"
 #include "platform/Text.h"
+#include "platform/Catalogue.h"
 #include <cstdint>
 
 namespace Applications::Commands::Scrivlet {

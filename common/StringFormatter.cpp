@@ -1,4 +1,5 @@
 #include "StringFormatter.h"
+#include "platform/Formatter.h"
 #include "platform/Text.h"
 
 namespace Applications::Commands::Scrivlet {

@@ -33,11 +33,7 @@ constexpr ClearPeriod clearPeriods[] = {
 };
 
 Ref<String> findBootNode() {
-    for (const Ref<String>& part : StringUtil::split(Sys::bootParameter(), ' ', 0)) {
-        std::vector<Ref<String>> pieces = StringUtil::split(part, '=', 2);
-        if (pieces.size() == 2 && pieces[0]->equals("boot.node")) return pieces[1];
-    }
-    return {};
+    return StringUtil::valueOf(Sys::bootParameter(), "boot.node");
 }
 
 Error addCategory(ExportState& state, const char* name, const char* checkBoxId, const Ref<String>& label,

@@ -21,9 +21,6 @@ class Handler : public virtual RefCount {
   public:
     // Called once per recognised option or positional argument; false rejects it.
     virtual bool handle(uint64_t id, const Ref<String>& text, const Ref<String>& value) = 0;
-    virtual bool unknown(const Ref<String>&, const Ref<String>&) { return false; }
-    virtual bool acceptsRepeats() { return true; }
-    virtual bool stopsAtFirstPositional() { return false; }
 };
 
 class Parser : public Object {
@@ -60,20 +57,3 @@ class CharPrinter {
 CharPrinter& colorPrn(const std::u16string& text);
 
 } // namespace Libraries::Commandline
-
-namespace Libraries::IO::Characters {
-// The platform's formatter: placeholders "{1}" (mode 1) or "%1" (mode 0).
-class StringFormatter : public Object {
-  public:
-    static Ref<StringFormatter> create(const Ref<String>& text, unsigned mode);
-    StringFormatter& arg(const Ref<String>& value);
-    StringFormatter& arg(uint64_t value, unsigned radix);
-    Ref<String> result() const { return m_text; }
-
-  private:
-    StringFormatter(Ref<String> text, unsigned mode) : m_text(std::move(text)), m_mode(mode) {}
-    Ref<String> m_text;
-    unsigned m_mode;
-    unsigned m_next = 1;
-};
-} // namespace Libraries::IO::Characters

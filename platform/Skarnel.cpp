@@ -32,7 +32,8 @@ std::unique_ptr<Ui::Backend> chooseBackend() {
             if (auto terminal = Ui::makeTerminal()) return terminal;
         return Ui::makeHeadless();
     }
-    if (kind == "script") return Ui::makeScript(Host::environmentOr("ORVANE_UI_SCRIPT", c.ui.value("script", "")));
+    if (kind == "script")
+        return Ui::makeScript(Host::environmentOr("ORVANE_UI_SCRIPT", c.ui.value("script", "")));
     if (kind == "headless") return Ui::makeHeadless();
     if (kind == "terminal") {
         if (auto terminal = Ui::makeTerminal()) return terminal;
@@ -53,7 +54,8 @@ Ui::Backend& backend() {
 }
 
 const std::string& transcriptPath() {
-    static const std::string path = Host::environmentOr("ORVANE_UI_TRANSCRIPT", Host::config().ui.value("transcript", ""));
+    static const std::string path =
+        Host::environmentOr("ORVANE_UI_TRANSCRIPT", Host::config().ui.value("transcript", ""));
     return path;
 }
 
@@ -123,11 +125,7 @@ std::vector<Ui::Drive> drives() {
 }
 
 std::string bootNode() {
-    for (const Ref<String>& part : StringUtil::split(Sys::bootParameter(), ' ', 0)) {
-        auto kv = StringUtil::split(part, '=', 2);
-        if (kv.size() == 2 && kv[0]->equals("boot.node")) return kv[1]->str();
-    }
-    return {};
+    return stdString(StringUtil::valueOf(Sys::bootParameter(), "boot.node"));
 }
 
 const Ui::Drive* findDrive(const std::vector<Ui::Drive>& list, const std::string& key) {

@@ -1,10 +1,5 @@
 #include "Text.h"
-#include "Host.h"
 #include <cctype>
-#include <cstdio>
-#include <fstream>
-#include <nlohmann/json.hpp>
-#include <unistd.h>
 
 namespace StrConv {
 
@@ -113,6 +108,14 @@ bool startsWith(const Ref<String>& text, const Ref<String>& prefix, bool ignoreC
     return true;
 }
 
+Ref<String> valueOf(const Ref<String>& line, const char* key) {
+    for (const Ref<String>& part : split(line, ' ', 0)) {
+        std::vector<Ref<String>> pieces = split(part, '=', 2);
+        if (pieces.size() == 2 && pieces[0]->equals(key)) return pieces[1];
+    }
+    return {};
+}
+
 } // namespace StringUtil
 
 Ref<CharReader> CharReader::create(const Ref<Services::Filesystem::Client::File>& stream, unsigned) {
@@ -151,52 +154,4 @@ Ref<String> CharReader::readLine() {
     Ref<String> last = String::create(m_buffer.substr(m_start));
     m_start = m_scanned = m_buffer.size();
     return last;
-}
-
-StdIO::Printer& StdIO::Printer::operator<<(const char* text) {
-    std::fputs(text, stdout);
-    return *this;
-}
-
-StdIO::Printer& StdIO::Printer::operator<<(const Ref<String>& text) {
-    if (text) std::fwrite(text->c_str(), 1, text->length(), stdout);
-    return *this;
-}
-
-StdIO::Printer& StdIO::Printer::endl() {
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-    return *this;
-}
-
-StdIO::Printer& StdIO::stdOutPrinter() {
-    static Printer printer;
-    return printer;
-}
-
-namespace Libraries::Environment {
-Ref<String> Locale::currentLanguage() {
-    return String::create(Host::config().language);
-}
-unsigned Release::stage() {
-    return 3;
-}
-} // namespace Libraries::Environment
-
-Ref<I18N> I18N::create(const char* name, const char*, const char*, const char* language, unsigned) {
-    Ref<I18N> catalogue(new I18N);
-    std::string lang = language ? language : "en";
-    if (lang.empty() || lang == "en") return catalogue;
-    nlohmann::json texts =
-        Host::readJsonFile(Host::config().catalogueDir + "/" + name + "." + lang + ".json", "catalogue")
-            .value_or(nlohmann::json());
-    if (texts.is_object())
-        for (const auto& [key, value] : texts.items())
-            if (value.is_string()) catalogue->m_texts[key] = value.get<std::string>();
-    return catalogue;
-}
-
-Ref<String> I18N::lookup(const char* key, unsigned) const {
-    auto it = m_texts.find(key);
-    return String::create(it == m_texts.end() ? std::string(key) : it->second);
 }

@@ -1,9 +1,8 @@
 #pragma once
-// Text, console and catalogue libraries of the hosted platform.
+// Text library of the hosted platform: numbers, splitting and replacing, and a line reader.
 #include "Filesystem.h"
 #include "String.h"
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -26,6 +25,9 @@ Ref<String> replace(const Ref<String>& text, const std::vector<Ref<String>>& fro
 // Replaces every occurrence of one text by another.
 Ref<String> replace(const Ref<String>& text, const char* from, const Ref<String>& to, unsigned option);
 bool startsWith(const Ref<String>& text, const Ref<String>& prefix, bool ignoreCase);
+// The value of `key` in a line of blank-separated "key=value" parts, such as the boot parameters:
+// the first part that splits at its "=" into `key` and a value wins; a bare `key` does not count.
+Ref<String> valueOf(const Ref<String>& line, const char* key);
 } // namespace StringUtil
 
 // Reads a file line by line (without the line feed).
@@ -43,38 +45,4 @@ class CharReader : public Object {
     size_t m_start = 0;   // where the next line starts
     size_t m_scanned = 0; // how far the buffer is known to hold no line feed
     bool m_eof = false;
-};
-
-// Standard output of the process.
-class StdIO {
-  public:
-    class Printer {
-      public:
-        Printer& operator<<(const char* text);
-        Printer& operator<<(const Ref<String>& text);
-        Printer& endl();
-    };
-    static Printer& stdOutPrinter();
-};
-
-namespace Libraries::Environment {
-namespace Locale {
-Ref<String> currentLanguage();
-}
-namespace Release {
-unsigned stage();
-}
-} // namespace Libraries::Environment
-
-// A message catalogue: English is built in (the key is the text); another language is read from
-// "<catalogue dir>/<name>.<language>.json", an object from English key to translated text.
-class I18N : public Object {
-  public:
-    static Ref<I18N> create(const char* name, const char* major, const char* minor, const char* language,
-                            unsigned stage);
-    Ref<String> lookup(const char* key, unsigned number) const;
-
-  private:
-    I18N() = default;
-    std::map<std::string, std::string> m_texts;
 };

@@ -1,6 +1,5 @@
 #pragma once
-// Time library and platform environment of the hosted platform.
-#include "Filesystem.h"
+// Time library of the hosted platform: the clock, the time-zone offset and dates.
 #include "String.h"
 #include <cstdint>
 #include <optional>
@@ -27,19 +26,3 @@ namespace Date {
 // Formats "Ymd" (YYYYMMDD) or "Y-m-d"; without a time, the current (shifted) time is used.
 Ref<String> currtime(const char* format, const Ref<Time>& time = {});
 } // namespace Date
-
-namespace PlatformEnvironment {
-Ref<String> getPathNode(unsigned pathId);
-Ref<String> getPath(unsigned pathId);
-bool ensureHostPathHierarchy(const Ref<String>& path, bool create);
-} // namespace PlatformEnvironment
-
-// The installation's product description (group "product").
-class ProductDescription : public Object {
-  public:
-    static Ref<ProductDescription> open();
-    Ref<String> lookup(const char* group, const char* key) const;
-
-  private:
-    ProductDescription() = default;
-};

@@ -1,5 +1,6 @@
 // Predetermined file names: "Orvane-" + date + "-" [+ product piece] + suffix [+ "." + extension].
 #include "app/Application.h"
+#include "platform/Environment.h"
 #include "platform/System.h"
 #include "platform/Time.h"
 

@@ -2,6 +2,7 @@
 // directory's path in the mounted tree.
 #include "app/Application.h"
 #include "common/Log.h"
+#include "platform/Environment.h"
 #include "platform/System.h"
 #include "platform/Time.h"
 

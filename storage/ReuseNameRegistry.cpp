@@ -4,6 +4,7 @@
 #include "app/Application.h"
 #include "common/Log.h"
 #include "common/StringFormatter.h"
+#include "platform/Formatter.h"
 #include "platform/Text.h"
 
 namespace Applications::Commands::Scrivlet {

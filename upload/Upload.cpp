@@ -3,7 +3,7 @@
 #include "UploadProgress.h"
 #include "app/Application.h"
 #include "common/Log.h"
-#include "platform/Commandline.h"
+#include "platform/Formatter.h"
 
 namespace Applications::Commands::Scrivlet {
 

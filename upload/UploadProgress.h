@@ -4,6 +4,7 @@
 #include "platform/Remote.h"
 #include "platform/Skarnel.h"
 #include "platform/Text.h"
+#include "platform/Catalogue.h"
 
 namespace Applications::Commands::Scrivlet {
 

@@ -7,6 +7,7 @@
 #include "platform/SysLog.h"
 #include "platform/System.h"
 #include "storage/DirectoryHierarchy.h"
+#include "platform/Console.h"
 
 namespace Applications::Commands::Scrivlet {
 

@@ -7,6 +7,7 @@
 #include "platform/System.h"
 #include "storage/DirectoryHierarchy.h"
 #include "storage/UniqueFilename.h"
+#include "platform/Console.h"
 
 namespace Applications::Commands::Scrivlet {
 

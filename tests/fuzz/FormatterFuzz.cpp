@@ -2,7 +2,7 @@
 // template and arguments taken from the input.
 #include "FuzzSupport.h"
 #include "common/StringFormatter.h"
-#include "platform/Commandline.h"
+#include "platform/Formatter.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     Fuzzing::makeRoot();

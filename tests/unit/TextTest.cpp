@@ -1,8 +1,8 @@
 // Splitting, replacing, number conversion and the two placeholder styles of the formatters.
 #include "platform/Text.h"
 #include "common/StringFormatter.h"
-#include "platform/Commandline.h"
 #include "platform/Filesystem.h"
+#include "platform/Formatter.h"
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -56,6 +56,16 @@ TEST(StringUtil, ReplaceWorksInOnePassFromTheLeft) {
     EXPECT_EQ(
         StringUtil::replace(String::create("{file} and {file}"), "{file}", String::create("x"), 0)->str(),
         "x and x");
+}
+
+TEST(StringUtil, ValueOfTakesTheFirstPartThatHasTheKeyAndAValue) {
+    auto value = [](const char* line) {
+        return stdString(StringUtil::valueOf(String::create(line), "boot.node"));
+    };
+    EXPECT_EQ(value("quiet boot.node boot.node=/a boot.node=/b"), "/a");
+    EXPECT_EQ(value("boot.nodes=/x boot.node=/a=b"), "/a=b");
+    EXPECT_EQ(value("quiet boot.node"), "");
+    EXPECT_FALSE(StringUtil::valueOf(String::create("xboot.node=/a"), "boot.node"));
 }
 
 TEST(StrConv, RadixAndDigits) {

@@ -5,6 +5,7 @@
 #include "common/DeterminePathDialog.h"
 #include "platform/Host.h"
 #include "support/Sandbox.h"
+#include "platform/Catalogue.h"
 #include <gtest/gtest.h>
 
 using namespace Applications::Commands::Scrivlet;
