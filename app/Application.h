@@ -1,34 +1,29 @@
 #pragma once
-// The one object every mode works on: the parsed command line, the message catalogue and the
-// operations the modes share. Each operation lives in the subsystem it belongs to.
-#include "app/Parameters.h"
-#include "platform/Filesystem.h"
-#include "platform/Text.h"
-#include "platform/Catalogue.h"
-#include <utility>
+// The one object the program runs: the parsed command line, the message catalogue and the
+// operations the modes share. Each operation is the function of the same name in the folder it
+// belongs to; the application only forwards to it.
+#include "common/RunContext.h"
+#include "platform/Error.h"
+#include "storage/Storage.h"
+#include "writing/Writing.h"
 #include <vector>
 
 namespace Applications::Commands::Scrivlet {
 
-struct TargetLocation;
-using MountEntry = Services::Mount::Client::Entry;
-using WaitTexts = std::pair<Ref<String>, Ref<String>>;
-
-class Application : public Object {
+class Application : public Object, public RunContext {
   public:
     Application();
     ~Application() override;
 
     Error run();
-    Ref<String> text(const char* key, unsigned number) const { return catalogue->lookup(key, number); }
 
-    // Notifications (common/Notifications.cpp).
+    // Notifications (common/Notifications.h).
     void notifyError(const Ref<String>& title, const Ref<String>& text);
     int notifyInformation(const Ref<String>& title, const Ref<String>& text, const Ref<String>& secondText,
                           const Ref<String>& firstValue, const Ref<String>& secondValue);
     bool askYesNo(const Ref<String>& title, const Ref<String>& text);
 
-    // Storage locations and names (storage/).
+    // Storage locations and names (storage/Storage.h).
     Ref<String> displayPath(const Ref<String>& path, const Ref<MountEntry>& mountEntry);
     Ref<String> predeterminedFilename(const Ref<String>& extension);
     Ref<String> determineFilename(const Ref<String>& directory, const Ref<String>& name,
@@ -38,14 +33,14 @@ class Application : public Object {
     Error platformLogDirectory(bool alternate, Ref<MountEntry>& mountEntry, Ref<String>& path);
     Error platformFileDirectory(bool alternate, Ref<MountEntry>& mountEntry, Ref<String>& path);
 
-    // Writing files (writing/).
+    // Writing files (writing/Writing.h).
     void saveFile(Error& result, const Ref<String>& filename, const WaitTexts& waitTexts);
     void removeIncompleteFiles(std::vector<TargetLocation>& locations, bool onlyFailed);
 
-    // Log export (export/).
+    // Log export (export/Export.h).
     Error exportLogs();
 
-    // Uploads (upload/).
+    // Uploads (upload/Upload.h).
     Error fileUpload();
     Error screenshotUpload();
     Error logUpload();
@@ -54,16 +49,6 @@ class Application : public Object {
     void reportLogUploadFailure(uint32_t code, const Ref<String>& text);
 
     bool ready = false;
-    bool uiTypeOther = false;
-    Ref<Parameters> parameters;
-    Ref<I18N> catalogue;
 };
-
-// Mode handlers (writing/).
-void fileMode(Application& application, Error& result);
-void screenshotMode(Application& application, Error& result);
-void logMode(Application& application, Error& result);
-// The text after the last "." of a source path, or the whole path when it has none.
-Ref<String> extensionOf(const Ref<String>& source);
 
 } // namespace Applications::Commands::Scrivlet

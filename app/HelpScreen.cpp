@@ -1,5 +1,5 @@
 // The help screen. Its lines carry the attribute markers that colorPrn turns into colours.
-#include "Parameters.h"
+#include "HelpScreen.h"
 #include "platform/Commandline.h"
 
 namespace Applications::Commands::Scrivlet {

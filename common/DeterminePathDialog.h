@@ -1,10 +1,10 @@
 #pragma once
 // A wait dialog for the location search, shown only when the search takes longer than two seconds.
-#include "app/Parameters.h"
+#include "Parameters.h"
+#include "platform/Catalogue.h"
 #include "platform/Skarnel.h"
 #include "platform/System.h"
 #include "platform/Text.h"
-#include "platform/Catalogue.h"
 #include <cstdint>
 
 namespace Applications::Commands::Scrivlet {

@@ -1,20 +1,18 @@
 #include "Notifications.h"
 #include "StringFormatter.h"
-#include "app/Application.h"
 #include "platform/Skarnel.h"
 
 namespace Applications::Commands::Scrivlet {
 
 using Services::Skarnel::Client::Dialog;
 
-void Application::notifyError(const Ref<String>& title, const Ref<String>& text) {
+void notifyError(const Ref<String>& title, const Ref<String>& text) {
     Ref<String> keptTitle = title, keptText = text;
     Dialog::show(Dialog::Failure, keptTitle, keptText, 0x20, 0x20);
 }
 
-int Application::notifyInformation(const Ref<String>& title, const Ref<String>& text,
-                                   const Ref<String>& secondText, const Ref<String>& firstValue,
-                                   const Ref<String>& secondValue) {
+int notifyInformation(const Ref<String>& title, const Ref<String>& text, const Ref<String>& secondText,
+                      const Ref<String>& firstValue, const Ref<String>& secondValue) {
     Ref<String> message = text ? text : String::create("");
     bool two = !isEmpty(secondValue);
     if (two) message = message->concat('\n')->concat(secondText);
@@ -27,7 +25,7 @@ int Application::notifyInformation(const Ref<String>& title, const Ref<String>& 
     return static_cast<int>(Dialog::show(Dialog::Information, title, message, 0x20, 0x20));
 }
 
-bool Application::askYesNo(const Ref<String>& title, const Ref<String>& text) {
+bool askYesNo(const Ref<String>& title, const Ref<String>& text) {
     return Dialog::show(Dialog::Question, title, text, 3, 1) == 1;
 }
 

@@ -6,13 +6,12 @@
 namespace Applications::Commands::Scrivlet {
 
 void clearOldFiles(ExportState& state) {
-    Application& app = state.app;
+    const RunContext& app = state.app;
     if (state.anyError &&
-        !app.askYesNo(
-            app.text("EXPORT FAILED. CONTINUE WITH CLEARING", 3),
-            app.text("AT LEAST ONE ERROR OCCURRED WHEN EXPORTING THE FILES.\nDO YOU WANT TO REMOVE OLD "
-                     "FILES NEVERTHELESS?",
-                     4)))
+        !askYesNo(app.text("EXPORT FAILED. CONTINUE WITH CLEARING", 3),
+                  app.text("AT LEAST ONE ERROR OCCURRED WHEN EXPORTING THE FILES.\nDO YOU WANT TO REMOVE OLD "
+                           "FILES NEVERTHELESS?",
+                           4)))
         return;
     LogLine(1) << "Files to delete: " << Code{state.removeCount};
     if (state.removeCount == 0) return;

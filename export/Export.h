@@ -1,7 +1,8 @@
 #pragma once
 // State shared by the three steps of the log export: the selection dialog, the copy and the
 // clearing of old files on the boot drive.
-#include "app/Application.h"
+#include "common/RunContext.h"
+#include "platform/Error.h"
 #include "platform/Skarnel.h"
 #include <vector>
 
@@ -16,9 +17,9 @@ struct ExportCategory {
 };
 
 struct ExportState {
-    ExportState(Application& application, Ref<String> baseDirectory)
+    ExportState(const RunContext& application, Ref<String> baseDirectory)
         : app(application), base(std::move(baseDirectory)) {}
-    Application& app;
+    const RunContext& app;
     Ref<String> base;
     std::vector<ExportCategory> categories;
     Ref<Services::Skarnel::Client::FSItem> destination;
@@ -32,9 +33,13 @@ struct ExportState {
     bool aborted = false;
 };
 
-void reportSourceFailure(Application& app, uint32_t code);
-void reportExportFailure(Application& app, const Ref<String>& path, uint32_t code);
-bool askContinueAfterCopyFailure(Application& app, const Ref<String>& relativePath, uint32_t code);
+void reportSourceFailure(const RunContext& app, uint32_t code);
+void reportExportFailure(const RunContext& app, const Ref<String>& path, uint32_t code);
+bool askContinueAfterCopyFailure(const RunContext& app, const Ref<String>& relativePath, uint32_t code);
+
+// Mode "export": the platform's logs, screenshots and analysis files from the boot drive to a
+// drive the user chooses, and old files cleared afterwards; returns the mode's result.
+Error exportLogs(const RunContext& run);
 
 // The copy half of the export; returns the mode's result.
 Error copyExport(ExportState& state);

@@ -2,10 +2,11 @@
 // and the undo of an aborted export.
 #include "Export.h"
 #include "common/Log.h"
+#include "common/Notifications.h"
 #include "common/StringFormatter.h"
 #include "platform/System.h"
 #include "platform/Time.h"
-#include "storage/DirectoryHierarchy.h"
+#include "storage/Storage.h"
 #include <algorithm>
 
 namespace Applications::Commands::Scrivlet {
@@ -29,7 +30,7 @@ struct CopyRun {
     Ref<ShMem> block;
     Ref<String> failedFile;
 
-    Application& app() { return state.app; }
+    const RunContext& app() { return state.app; }
     void fail(const Ref<String>& entry, uint32_t code) {
         state.anyError = true;
         if (askContinueAfterCopyFailure(app(), entry, code)) {
@@ -192,14 +193,14 @@ void undoExport(CopyRun& run) {
 
 // Steps that make the export directory; returns 0 or the mode's result.
 Error prepareExportDirectory(CopyRun& run) {
-    Application& app = run.app();
+    const RunContext& app = run.app();
     Ref<String> drive = run.state.destination->path();
     Ref<String> baseName = String::create("LogExport.")->concat(Date::currtime("Y-m-d"));
-    run.exportPath = app.determineFilename(drive, baseName, {}, true);
+    run.exportPath = determineFilename(app, drive, baseName, {}, true);
     if (!run.exportPath) {
         LogLine(4) << "Failed to determine unique filename for " << baseName << " in path " << drive;
-        app.notifyError(app.text("Error", 57),
-                        formatMessage(app.text("Could not determine unique filename for {1}", 58), baseName));
+        notifyError(app.text("Error", 57),
+                    formatMessage(app.text("Could not determine unique filename for {1}", 58), baseName));
         return Error(0x40008443);
     }
     auto failure = [&](const char* what, const Ref<String>& path, uint32_t mark) {
@@ -219,13 +220,13 @@ Error prepareExportDirectory(CopyRun& run) {
 
 } // namespace
 
-void reportExportFailure(Application& app, const Ref<String>& path, uint32_t code) {
-    app.notifyError(
+void reportExportFailure(const RunContext& app, const Ref<String>& path, uint32_t code) {
+    notifyError(
         app.text("Export failed", 33),
         formatMessage(app.text("Failed to prepare export to {1}.\nErrorCode: 0x{2} ({3})", 34), path, code));
 }
 
-bool askContinueAfterCopyFailure(Application& app, const Ref<String>& relativePath, uint32_t code) {
+bool askContinueAfterCopyFailure(const RunContext& app, const Ref<String>& relativePath, uint32_t code) {
     Ref<String> text = formatMessage(
         app.text("Failed to copy file {1}.\nErrorcode: 0x{2} ({3})\nDo you want to continue?", 32),
         relativePath, code);
@@ -233,7 +234,7 @@ bool askContinueAfterCopyFailure(Application& app, const Ref<String>& relativePa
 }
 
 Error copyExport(ExportState& state) {
-    Application& app = state.app;
+    const RunContext& app = state.app;
     state.progress = Progress::create(app.text("Exporting...", 80), app.text("Preparing data...", 83),
                                       state.clearing ? 2000 : 1000, true, true);
     if (!state.progress) LogLine(3) << "Failed to create progress dialog" << Code{Error::get()};

@@ -1,8 +1,10 @@
 // Mode "export", first half: the boot drive, its category directories and the selection dialog.
 #include "Export.h"
 #include "common/Log.h"
+#include "common/Notifications.h"
 #include "common/StringFormatter.h"
 #include "platform/System.h"
+#include "platform/Text.h"
 #include "platform/Time.h"
 
 namespace Applications::Commands::Scrivlet {
@@ -86,7 +88,7 @@ Error addCategory(ExportState& state, const char* name, const char* checkBoxId, 
 }
 
 Error probeCategories(ExportState& state) {
-    Application& app = state.app;
+    const RunContext& app = state.app;
     if (Error e = addCategory(state, "Logs", "cbLogs", app.text("Logs", 19), true,
                               app.text("Export log files", 21), app.text("No logs available", 20));
         e != 0)
@@ -105,7 +107,7 @@ struct ClearGroup {
     Ref<Elements::DropDown> dropDown;
 };
 
-ClearGroup buildClearGroup(Application& app, Ref<DialogParameters>& dialog) {
+ClearGroup buildClearGroup(const RunContext& app, Ref<DialogParameters>& dialog) {
     ClearGroup clear;
     clear.group = Elements::GroupBox::create(String::create("gbClear"));
     clear.group->setText(app.text("CLEAR DATA", 9));
@@ -137,7 +139,7 @@ ClearGroup buildClearGroup(Application& app, Ref<DialogParameters>& dialog) {
 
 // Shows the dialog; returns 0 with the chosen item in the state, or the mode's result.
 Error showDialog(ExportState& state, bool offerClearing, ClearGroup& clear) {
-    Application& app = state.app;
+    const RunContext& app = state.app;
     Ref<DialogParameters> dialog = DialogParameters::create();
     dialog->setFlags(0x38C);
     dialog->setPrompt(app.text("Select drive to which to export the logs", 18));
@@ -155,7 +157,7 @@ Error showDialog(ExportState& state, bool offerClearing, ClearGroup& clear) {
     if (code == 0x2007) return code;
     LogLine(4) << "Failed to initialize storage location; error: " << Code{code};
     code = code | 0x30000000;
-    app.notifyError(
+    notifyError(
         app.text("Export failed", 29),
         formatCode(app.text("Failed to access destination drive.\nErrorcode: 0x{1} ({2})", 30), code));
     return code;
@@ -183,20 +185,19 @@ Error chooseCutoff(ExportState& state, const ClearGroup& clear) {
     return Error(0);
 }
 
-void showInformation(Application& app, unsigned titleNumber, const char* title, unsigned textNumber,
+void showInformation(const RunContext& app, unsigned titleNumber, const char* title, unsigned textNumber,
                      const char* text) {
     Dialog::show(Dialog::Information, app.text(title, titleNumber), app.text(text, textNumber), 0x20, 0x20);
 }
 
 } // namespace
 
-void reportSourceFailure(Application& app, uint32_t code) {
-    app.notifyError(
-        app.text("Prepare source failed", 35),
-        formatCode(app.text("Failed to access logs directory.\nErrorcode: 0x{1} ({2})", 36), code));
+void reportSourceFailure(const RunContext& app, uint32_t code) {
+    notifyError(app.text("Prepare source failed", 35),
+                formatCode(app.text("Failed to access logs directory.\nErrorcode: 0x{1} ({2})", 36), code));
 }
 
-Error Application::exportLogs() {
+Error exportLogs(const RunContext& app) {
     if (Sys::info(0x20002) == 1) return Error(0);
     Ref<String> bootNode = findBootNode();
     if (!bootNode) {
@@ -207,11 +208,11 @@ Error Application::exportLogs() {
     if (!bootMount) {
         Error code = Error::get();
         LogLine(4) << "Failed to ensure that boot drive is mounted; error: " << Code{code};
-        reportSourceFailure(*this, code | 0x10000000);
+        reportSourceFailure(app, code | 0x10000000);
         return code | 0x10000000;
     }
 
-    ExportState state(*this, Service::absolute(String::create("./Orvane"), bootMount->path()));
+    ExportState state(app, Service::absolute(String::create("./Orvane"), bootMount->path()));
     if (Error e = probeCategories(state); e != 0) return e;
 
     bool anyFiles = false, offerClearing = false;
@@ -221,7 +222,7 @@ Error Application::exportLogs() {
         offerClearing = offerClearing || category.writable;
     }
     if (!anyFiles) {
-        showInformation(*this, 71, "No files available", 72,
+        showInformation(app, 71, "No files available", 72,
                         "There are no files available that can be exported");
         return Error(0);
     }
@@ -236,7 +237,7 @@ Error Application::exportLogs() {
     for (const ExportCategory& category : state.categories)
         anyChecked = anyChecked || category.checkBox->checked();
     if (!anyChecked) {
-        showInformation(*this, 73, "No elements selected", 74, "No elements were selected for export.");
+        showInformation(app, 73, "No elements selected", 74, "No elements were selected for export.");
         return Error(0);
     }
     return copyExport(state);

@@ -1,6 +1,6 @@
 // Turns a platform path into the text shown to the user: the drive's name in place of its mount
 // point, and characters that keep the path readable where a dialog wraps it.
-#include "app/Application.h"
+#include "Storage.h"
 #include "platform/Filesystem.h"
 #include "platform/System.h"
 #include "platform/Text.h"
@@ -45,7 +45,7 @@ Ref<String> chr(std::string_view text) {
 
 } // namespace
 
-Ref<String> Application::displayPath(const Ref<String>& input, const Ref<MountEntry>& mountEntry) {
+Ref<String> displayPath(const RunContext& run, const Ref<String>& input, const Ref<MountEntry>& mountEntry) {
     if (isEmpty(input)) return input;
     Ref<String> path = input;
     Match match =
@@ -80,7 +80,7 @@ Ref<String> Application::displayPath(const Ref<String>& input, const Ref<MountEn
 
     bool windowsDrive = Sys::info(0x20002) == 1 && driveName && driveName->length() == 1;
     std::vector<Ref<String>> from, to;
-    if (!uiTypeOther) {
+    if (!run.uiTypeOther) {
         from = {chr("/"), chr(" "), chr("-")};
         to = {chr(windowsDrive ? "\\\u200B" : "/\u200B"), chr("\u00A0"), chr("\u2011")};
     } else if (windowsDrive) {

@@ -1,5 +1,5 @@
 // Predetermined file names: "Orvane-" + date + "-" [+ product piece] + suffix [+ "." + extension].
-#include "app/Application.h"
+#include "Storage.h"
 #include "platform/Environment.h"
 #include "platform/System.h"
 #include "platform/Time.h"
@@ -28,14 +28,21 @@ Ref<String> productPiece() {
 
 } // namespace
 
-Ref<String> Application::predeterminedFilename(const Ref<String>& extension) {
-    Ref<String> date = isEmpty(parameters->date) ? Date::currtime("Ymd") : parameters->date;
-    Ref<String> suffix = isEmpty(parameters->suffix) ? String::create("user") : parameters->suffix;
+Ref<String> predeterminedFilename(const RunContext& run, const Ref<String>& extension) {
+    const Parameters& p = *run.parameters;
+    Ref<String> date = isEmpty(p.date) ? Date::currtime("Ymd") : p.date;
+    Ref<String> suffix = isEmpty(p.suffix) ? String::create("user") : p.suffix;
     Ref<String> name = String::create("Orvane-")->concat(date)->concat('-');
     if (Ref<String> product = productPiece()) name = name->concat(product);
     name = name->concat(suffix);
     if (!isEmpty(extension)) name = name->concat('.')->concat(extension);
     return name;
+}
+
+// The text after the last "." of a source path, or the whole path when it has none.
+Ref<String> extensionOf(const Ref<String>& source) {
+    long dot = source->findLast('.');
+    return dot < 0 ? source : source->substring(static_cast<size_t>(dot) + 1);
 }
 
 } // namespace Applications::Commands::Scrivlet

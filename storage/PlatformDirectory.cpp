@@ -1,6 +1,6 @@
 // The platform's own storage directories: mount the node behind a path identifier and find the
 // directory's path in the mounted tree.
-#include "app/Application.h"
+#include "Storage.h"
 #include "common/Log.h"
 #include "platform/Environment.h"
 #include "platform/System.h"
@@ -10,8 +10,8 @@ namespace Applications::Commands::Scrivlet {
 
 using Services::Mount::Client::Entry;
 
-Error Application::accessPlatformDirectory(unsigned pathId, bool logNodeFailure, Ref<MountEntry>& mountEntry,
-                                           Ref<String>& path) {
+Error accessPlatformDirectory(unsigned pathId, bool logNodeFailure, Ref<MountEntry>& mountEntry,
+                              Ref<String>& path) {
     Error::set(0);
     mountEntry.reset();
     path.reset();
@@ -58,11 +58,11 @@ Error Application::accessPlatformDirectory(unsigned pathId, bool logNodeFailure,
     return Error(0);
 }
 
-Error Application::platformLogDirectory(bool alternate, Ref<MountEntry>& mountEntry, Ref<String>& path) {
+Error platformLogDirectory(bool alternate, Ref<MountEntry>& mountEntry, Ref<String>& path) {
     return accessPlatformDirectory(7 + 2 * alternate, !alternate, mountEntry, path);
 }
 
-Error Application::platformFileDirectory(bool alternate, Ref<MountEntry>& mountEntry, Ref<String>& path) {
+Error platformFileDirectory(bool alternate, Ref<MountEntry>& mountEntry, Ref<String>& path) {
     return accessPlatformDirectory(8 + 2 * alternate, !alternate, mountEntry, path);
 }
 

@@ -1,7 +1,7 @@
 // Names determined once are remembered in a registry file, so that later runs with --reuse-name
 // write to the same file again.
+#include "Storage.h"
 #include "UniqueFilename.h"
-#include "app/Application.h"
 #include "common/Log.h"
 #include "common/StringFormatter.h"
 #include "platform/Formatter.h"
@@ -77,10 +77,11 @@ void record(const Ref<File>& registry, const Ref<String>& key, const Ref<String>
 
 } // namespace
 
-Ref<String> Application::determineFilename(const Ref<String>& directory, const Ref<String>& name,
-                                           const Ref<MountEntry>& mountEntry, bool wholeName) {
+Ref<String> determineFilename(const RunContext& run, const Ref<String>& directory, const Ref<String>& name,
+                              const Ref<MountEntry>& mountEntry, bool wholeName) {
+    const Parameters& p = *run.parameters;
     Ref<File> registry;
-    if (parameters->reuseName) registry = File::open(String::create(registryPath), 0x113);
+    if (p.reuseName) registry = File::open(String::create(registryPath), 0x113);
     Ref<String> key = registryKey(directory, name, mountEntry);
 
     if (registry) {
@@ -90,7 +91,7 @@ Ref<String> Application::determineFilename(const Ref<String>& directory, const R
         }
     }
 
-    bool indexNeeded = parameters->addIndex || (!parameters->source() && parameters->mode != 3);
+    bool indexNeeded = p.addIndex || (!p.source() && p.mode != Modes::Export);
     Ref<String> candidate = indexNeeded ? uniqueFilename(name, directory, wholeName) : name;
     if (!candidate) return {};
     if (registry) record(registry, key, candidate);

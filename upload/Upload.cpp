@@ -1,9 +1,10 @@
 // Modes "file-upload", "screenshot-upload" and "log-upload": send a file or the system log to the
 // ZEZ-Uvedaze and show the tag it answered.
+#include "Upload.h"
 #include "UploadProgress.h"
-#include "app/Application.h"
 #include "common/Log.h"
 #include "platform/Formatter.h"
+#include "storage/Storage.h"
 
 namespace Applications::Commands::Scrivlet {
 
@@ -19,7 +20,7 @@ namespace {
 
 constexpr unsigned transferLimitMs = 30000;
 
-void showFailure(Application& app, const Ref<String>& title, Ref<String> text, uint32_t code) {
+void showFailure(const RunContext& app, const Ref<String>& title, Ref<String> text, uint32_t code) {
     Ref<StringFormatter> line = StringFormatter::create(app.text("ERROR: 0x{1} ({2})", 56), 1);
     line->arg(StrConv::str(code, 16, 8)).arg(code, 10);
     Dialog::show(Dialog::Failure, title, text->concat("\n\n")->concat(line->result()), 0x20, 0x20);
@@ -32,20 +33,21 @@ void showSuccess(const Ref<String>& title, const Ref<String>& message, const Ref
 }
 
 // The capability query and the client; `client` stays empty when the service is not available.
-Ref<ZEZUvedaze> connect(Application& app, void (Application::*report)(uint32_t, const Ref<String>&),
-                        const char* clientFailure) {
+using FailureReport = void (*)(const RunContext&, uint32_t, const Ref<String>&);
+
+Ref<ZEZUvedaze> connect(const RunContext& app, FailureReport report, const char* clientFailure) {
     Ref<Capabilities> capabilities = Capabilities::create(false, 5000, false);
     if (!capabilities) {
         Error code = Error::get();
         LogLine(4) << "Capability query for ZEZ-Uvedaze failed; error: " << Code{code};
-        (app.*report)(code | 0x10000000, {});
+        report(app, code | 0x10000000, {});
         return {};
     }
     Ref<ZEZUvedaze> client = ZEZUvedaze::create(capabilities->zezUvedaze());
     if (!client) {
         Error code = Error::get();
         LogLine(4) << clientFailure << Code{code};
-        (app.*report)(code | 0x20000000, {});
+        report(app, code | 0x20000000, {});
     }
     return client;
 }
@@ -58,40 +60,43 @@ Ref<Progress> createProgress(const Ref<String>& title, const Ref<String>& text, 
 
 } // namespace
 
-Error Application::fileUpload() {
-    Ref<String> name = !isEmpty(parameters->destination()) ? parameters->destination() : parameters->source();
-    return uploadFile(Service::name(name));
+Error fileUpload(const RunContext& app) {
+    const Parameters& parameters = *app.parameters;
+    Ref<String> name = !isEmpty(parameters.destination()) ? parameters.destination() : parameters.source();
+    return uploadFile(app, Service::name(name));
 }
 
-Error Application::screenshotUpload() {
-    if (!isEmpty(parameters->destination())) return uploadFile(parameters->destination());
-    if (isEmpty(parameters->source())) {
+Error screenshotUpload(const RunContext& app) {
+    const Parameters& parameters = *app.parameters;
+    if (!isEmpty(parameters.destination())) return uploadFile(app, parameters.destination());
+    if (isEmpty(parameters.source())) {
         LogLine(4) << "Filename is invalid";
         return Error(0x8443);
     }
-    return uploadFile(predeterminedFilename(extensionOf(parameters->source())));
+    return uploadFile(app, predeterminedFilename(app, extensionOf(parameters.source())));
 }
 
-Error Application::uploadFile(const Ref<String>& uploadName) {
-    Ref<ZEZUvedaze> client = connect(*this, &Application::reportFileUploadFailure,
-                                     "File upload for ZEZ-Uvedaze not available; error: ");
+Error uploadFile(const RunContext& app, const Ref<String>& uploadName) {
+    const Parameters& parameters = *app.parameters;
+    Ref<ZEZUvedaze> client =
+        connect(app, reportFileUploadFailure, "File upload for ZEZ-Uvedaze not available; error: ");
     if (!client) return Error(0x10002);
 
-    Ref<File> file = File::open(parameters->source(), 3);
+    Ref<File> file = File::open(parameters.source(), 3);
     if (!file) {
         Error code = Error::get();
-        LogLine(4) << "Failed to open file " << parameters->source() << "; error: " << Code{code};
-        reportFileUploadFailure(code | 0x40000000, {});
+        LogLine(4) << "Failed to open file " << parameters.source() << "; error: " << Code{code};
+        reportFileUploadFailure(app, code | 0x40000000, {});
         return Error(0x8443);
     }
     Ref<Progress> progress =
-        createProgress(text("UPLOADING FILE...", 89), text("UPLOADING FILE...", 90), 100);
+        createProgress(app.text("UPLOADING FILE...", 89), app.text("UPLOADING FILE...", 90), 100);
     Ref<UploadFileProgress> notifier = makeRef<UploadFileProgress>(progress);
 
     Ref<String> tag = client->uploadFile(file->stream(), uploadName, notifier, transferLimitMs);
     if (tag) {
         LogLine(1) << "File upload ok; tag: " << tag;
-        showSuccess(text("UPLOAD FILE SUCCESSFUL", 75), text("UPLOADED LOG AS #%1", 76), tag);
+        showSuccess(app.text("UPLOAD FILE SUCCESSFUL", 75), app.text("UPLOADED LOG AS #%1", 76), tag);
         return Error(0);
     }
     Error code = Error::get();
@@ -102,31 +107,34 @@ Error Application::uploadFile(const Ref<String>& uploadName) {
     LogLine(4) << "File upload failed; error: " << Code{code};
     progress.reset();
     notifier.reset();
-    reportFileUploadFailure(code | 0x50000000,
-                            code == 0x8484 ? text("SIZE OF DATA TO UPLOAD IS TOO LARGE", 63) : Ref<String>());
+    reportFileUploadFailure(app, code | 0x50000000,
+                            code == 0x8484 ? app.text("SIZE OF DATA TO UPLOAD IS TOO LARGE", 63)
+                                           : Ref<String>());
     return Error(0x8443);
 }
 
-void Application::reportFileUploadFailure(uint32_t code, const Ref<String>& message) {
-    showFailure(*this, text("UPLOAD FILE FAILED", 61),
-                isEmpty(message) ? text("UPLOAD OF FILE FAILED", 62) : message, code);
+void reportFileUploadFailure(const RunContext& app, uint32_t code, const Ref<String>& message) {
+    showFailure(app, app.text("UPLOAD FILE FAILED", 61),
+                isEmpty(message) ? app.text("UPLOAD OF FILE FAILED", 62) : message, code);
 }
 
-Error Application::logUpload() {
-    Ref<Progress> progress = createProgress(text("UPLOADING LOG...", 91), text("PREPARING LOG...", 92), 200);
-    Ref<ZEZUvedaze> client = connect(*this, &Application::reportLogUploadFailure,
-                                     "System log upload for ZEZ-Uvedaze not available; error: ");
+Error logUpload(const RunContext& app) {
+    const Parameters& parameters = *app.parameters;
+    Ref<Progress> progress =
+        createProgress(app.text("UPLOADING LOG...", 91), app.text("PREPARING LOG...", 92), 200);
+    Ref<ZEZUvedaze> client =
+        connect(app, reportLogUploadFailure, "System log upload for ZEZ-Uvedaze not available; error: ");
     if (!client) return Error(0x10002);
 
-    Ref<String> suffix = !isEmpty(parameters->suffix) ? parameters->suffix : String::create("user");
-    Ref<UploadSyslogProgress> notifier = makeRef<UploadSyslogProgress>(progress, catalogue);
+    Ref<String> suffix = !isEmpty(parameters.suffix) ? parameters.suffix : String::create("user");
+    Ref<UploadSyslogProgress> notifier = makeRef<UploadSyslogProgress>(progress, app.catalogue);
 
     Ref<String> tag = client->uploadSyslog(suffix, notifier, transferLimitMs);
     if (tag) {
         LogLine(1) << "System log upload ok; tag: " << tag;
         progress.reset();
         notifier.reset();
-        showSuccess(text("UPLOAD LOG SUCCESSFUL", 77), text("UPLOADED LOG AS #%1", 78), tag);
+        showSuccess(app.text("UPLOAD LOG SUCCESSFUL", 77), app.text("UPLOADED LOG AS #%1", 78), tag);
         return Error(0);
     }
     Error code = Error::get();
@@ -135,14 +143,15 @@ Error Application::logUpload() {
         return code;
     }
     LogLine(4) << "System log upload failed; error: " << Code{code};
-    reportLogUploadFailure(code | 0x30000000,
-                           code == 0x8484 ? text("SIZE OF DATA TO UPLOAD IS TOO LARGE", 63) : Ref<String>());
+    reportLogUploadFailure(app, code | 0x30000000,
+                           code == 0x8484 ? app.text("SIZE OF DATA TO UPLOAD IS TOO LARGE", 63)
+                                          : Ref<String>());
     return Error(0x8443);
 }
 
-void Application::reportLogUploadFailure(uint32_t code, const Ref<String>& message) {
-    showFailure(*this, text("UPLOAD LOG FAILED", 61),
-                isEmpty(message) ? text("UPLOAD OF LOG FAILED", 64) : message, code);
+void reportLogUploadFailure(const RunContext& app, uint32_t code, const Ref<String>& message) {
+    showFailure(app, app.text("UPLOAD LOG FAILED", 61),
+                isEmpty(message) ? app.text("UPLOAD OF LOG FAILED", 64) : message, code);
 }
 
 } // namespace Applications::Commands::Scrivlet

@@ -1,13 +1,13 @@
 // Mode "log": the system log exports itself to each location while a progress dialog follows it.
-#include "TargetLocation.h"
+#include "Writing.h"
 #include "common/DeterminePathDialog.h"
 #include "common/Log.h"
 #include "common/Notifications.h"
 #include "common/StringFormatter.h"
+#include "platform/Console.h"
 #include "platform/SysLog.h"
 #include "platform/System.h"
 #include "storage/DirectoryHierarchy.h"
-#include "platform/Console.h"
 
 namespace Applications::Commands::Scrivlet {
 
@@ -19,7 +19,7 @@ namespace {
 
 constexpr unsigned pollMs = 200;
 
-void showUnavailable(Application& app) {
+void showUnavailable(const RunContext& app) {
     std::string redirect;
     for (unsigned i = 0;; i++) {
         long long c = Sys::info(0x20023, i);
@@ -32,10 +32,11 @@ void showUnavailable(Application& app) {
                   app.text("The system log is not available, it's output is redirected to {file}", 50),
                   "{file}", String::create(redirect), 0)
             : app.text("The system log is not available as it's disabled due to a boot parameter.", 51);
-    app.notifyError(app.text("SysLog not available", 49), message);
+    notifyError(app.text("SysLog not available", 49), message);
 }
 
-Error chooseDrive(Application& app, std::vector<TargetLocation>& locations, const Ref<String>& filename) {
+Error chooseDrive(const RunContext& app, std::vector<TargetLocation>& locations,
+                  const Ref<String>& filename) {
     const Parameters& p = *app.parameters;
     Ref<Services::Skarnel::Client::Parameters> dialog = Services::Skarnel::Client::Parameters::create();
     unsigned flags = (p.allowRename ? 0x02 : 0x84) | (Sys::info(0x20012) != 0 ? 0x508 : 0x08);
@@ -55,14 +56,14 @@ Error chooseDrive(Application& app, std::vector<TargetLocation>& locations, cons
     LogLine(4) << "Could not initialize storage location; error: " << Code{code};
     code = code | 0x40000000;
     if (errorRule(p))
-        app.notifyError(
+        notifyError(
             app.text("Error", 45),
             formatMessage(app.text("Could not store file: {1}; error: 0x{2} ({3})", 46), filename, code));
     return code;
 }
 
 // Returns false when every location failed (`result` says how).
-bool settlePaths(Application& app, std::vector<TargetLocation>& locations, const Ref<String>& filename,
+bool settlePaths(const RunContext& app, std::vector<TargetLocation>& locations, const Ref<String>& filename,
                  Error& result) {
     const Parameters& p = *app.parameters;
     size_t failures = 0;
@@ -76,10 +77,9 @@ bool settlePaths(Application& app, std::vector<TargetLocation>& locations, const
             l.failed = true;
             if (++failures == locations.size()) {
                 if (errorRule(p))
-                    app.notifyError(
-                        app.text("Error", 45),
-                        formatMessage(app.text("Could not store file: {1}; error: 0x{2} ({3})", 46), filename,
-                                      0x80008443));
+                    notifyError(app.text("Error", 45),
+                                formatMessage(app.text("Could not store file: {1}; error: 0x{2} ({3})", 46),
+                                              filename, 0x80008443));
                 result = Error(0x80008443);
                 return false;
             }
@@ -88,13 +88,13 @@ bool settlePaths(Application& app, std::vector<TargetLocation>& locations, const
             dir = l.directory;
         }
         Ref<String> full = Service::absolute(filename, dir);
-        l.path = app.determineFilename(dir, filename, l.mount, false);
+        l.path = determineFilename(app, dir, filename, l.mount, false);
         if (!l.path) {
             LogLine(4) << "Could not determine unique filename for " << filename << " in path " << dir;
             l.failed = true;
             if (++failures == locations.size()) {
                 if (errorRule(p))
-                    app.notifyError(
+                    notifyError(
                         app.text("Error", 57),
                         formatMessage(app.text("Could not determine unique filename for {1}", 58), full));
                 result = Error(0x8443);
@@ -123,7 +123,7 @@ bool follow(const Ref<SysLogExport>& job, TargetLocation& l, const Ref<Progress>
 
 } // namespace
 
-void logMode(Application& app, Error& result) {
+void logMode(const RunContext& app, Error& result) {
     const Parameters& p = *app.parameters;
     if ((SysLog::options() & 3) != 0) {
         if (!p.silent) showUnavailable(app);
@@ -131,7 +131,7 @@ void logMode(Application& app, Error& result) {
         return;
     }
     Ref<String> filename =
-        !isEmpty(p.source()) ? p.source() : app.predeterminedFilename(String::create("log"));
+        !isEmpty(p.source()) ? p.source() : predeterminedFilename(app, String::create("log"));
 
     std::vector<TargetLocation> locations;
     Ref<DeterminePathDialog> waitDialog;
@@ -142,7 +142,7 @@ void logMode(Application& app, Error& result) {
             *app.catalogue);
         for (bool alternate : {false, true}) {
             TargetLocation l;
-            if (app.platformLogDirectory(alternate, l.mount, l.directory) == 0) locations.push_back(l);
+            if (platformLogDirectory(alternate, l.mount, l.directory) == 0) locations.push_back(l);
         }
     }
     if (locations.empty()) {
@@ -155,15 +155,15 @@ void logMode(Application& app, Error& result) {
 
     Ref<Progress> progress;
     if (progressRule(p))
-        progress = Progress::create(
-            app.text("Saving log", 86),
-            formatMessage(app.text("Saving {1}", 88), app.displayPath(locations[0].path, locations[0].mount)),
-            locations.size() * 100, false, true);
+        progress = Progress::create(app.text("Saving log", 86),
+                                    formatMessage(app.text("Saving {1}", 88),
+                                                  displayPath(app, locations[0].path, locations[0].mount)),
+                                    locations.size() * 100, false, true);
 
     uint64_t base = 0;
     for (TargetLocation& l : locations) {
         if (progress)
-            progress->setText(formatMessage(app.text("Saving {1}", 88), app.displayPath(l.path, l.mount)));
+            progress->setText(formatMessage(app.text("Saving {1}", 88), displayPath(app, l.path, l.mount)));
         Ref<SysLogExport> job = SysLog::exportLog(l.path);
         if (!job) {
             LogLine(4) << "Failed to initiate export to " << l.path;
@@ -178,7 +178,7 @@ void logMode(Application& app, Error& result) {
             double fraction = 0;
             while (job->status(state, fraction) && state == 0)
                 Thd::sleep(10);
-            app.removeIncompleteFiles(locations, false);
+            removeIncompleteFiles(locations, false);
             locations.clear();
             StdIO::stdOutPrinter() << "User aborted";
             StdIO::stdOutPrinter().endl();
@@ -188,14 +188,14 @@ void logMode(Application& app, Error& result) {
         base += 100;
         if (progress) progress->setValue(base);
     }
-    app.removeIncompleteFiles(locations, true);
+    removeIncompleteFiles(locations, true);
     progress.reset();
 
     Ref<String> first =
-        locations[0].failed ? Ref<String>() : app.displayPath(locations[0].path, locations[0].mount);
+        locations[0].failed ? Ref<String>() : displayPath(app, locations[0].path, locations[0].mount);
     Ref<String> second;
     if (locations.size() > 1 && !locations[1].failed)
-        second = app.displayPath(locations[1].path, locations[1].mount);
+        second = displayPath(app, locations[1].path, locations[1].mount);
     if (isEmpty(first) && !isEmpty(second)) std::swap(first, second);
     for (TargetLocation& l : locations) {
         l.mount.reset();
@@ -204,7 +204,7 @@ void logMode(Application& app, Error& result) {
 
     if (isEmpty(first)) {
         if (errorRule(p))
-            app.notifyError(
+            notifyError(
                 app.text("Error", 45),
                 formatMessage(app.text("Could not store file {1}: 0x{2} ({3})", 46), filename, 0x20008443));
         result = Error(0x8443);
@@ -212,12 +212,11 @@ void logMode(Application& app, Error& result) {
     }
     if (successRule(p)) {
         Error::set(0);
-        int shown =
-            app.uiTypeOther
-                ? app.notifyInformation(app.text("Information", 99), app.text("Log saved as:\n - {1}", 1),
-                                        app.text(" - {2}", 2), first, second)
-                : app.notifyInformation(app.text("Information", 99), app.text("Log saved as {1}", 100),
-                                        app.text("and {2}", 101), first, second);
+        int shown = app.uiTypeOther
+                        ? notifyInformation(app.text("Information", 99), app.text("Log saved as:\n - {1}", 1),
+                                            app.text(" - {2}", 2), first, second)
+                        : notifyInformation(app.text("Information", 99), app.text("Log saved as {1}", 100),
+                                            app.text("and {2}", 101), first, second);
         if (shown == 0)
             LogLine(4) << "Failed to show success information dialog; error: " << Code{Error::get()};
     }

@@ -1,13 +1,13 @@
 // The file save engine: copies the source to every usable location through one shared block.
-#include "TargetLocation.h"
+#include "Writing.h"
 #include "common/DeterminePathDialog.h"
 #include "common/Log.h"
 #include "common/Notifications.h"
 #include "common/StringFormatter.h"
+#include "platform/Console.h"
 #include "platform/System.h"
 #include "storage/DirectoryHierarchy.h"
 #include "storage/UniqueFilename.h"
-#include "platform/Console.h"
 
 namespace Applications::Commands::Scrivlet {
 
@@ -20,13 +20,13 @@ namespace {
 constexpr size_t copyBlock = 0x10000;
 
 struct SaveRun {
-    Application& app;
+    const RunContext& app;
     const Parameters& p;
     std::vector<TargetLocation> locations;
     Ref<DeterminePathDialog> waitDialog;
 
     void error(unsigned number, const Ref<String>& message) {
-        app.notifyError(app.text("Error", number), message);
+        notifyError(app.text("Error", number), message);
     }
     void releaseAll() {
         for (TargetLocation& l : locations) {
@@ -175,7 +175,7 @@ CopyOutcome copyAll(SaveRun& run, const Ref<File>& source, const Ref<ShMem>& blo
         source->setPosition(0);
         if (progress)
             progress->setText(
-                formatMessage(run.app.text("Saving file: {1}", 85), run.app.displayPath(l.path, l.mount)));
+                formatMessage(run.app.text("Saving file: {1}", 85), displayPath(run.app, l.path, l.mount)));
         Ref<FileMapping> destination = l.file->map(block);
         if (!destination)
             LogLine(3) << "Could not map destination file, using non mapped write; error: "
@@ -188,14 +188,14 @@ CopyOutcome copyAll(SaveRun& run, const Ref<File>& source, const Ref<ShMem>& blo
             if (n == 0) {
                 Error code = Error::get() | 0xC0000000;
                 run.error(45, formatMessage(run.app.text("Error reading from file {1}: 0x{2}h ({3})", 46),
-                                            run.app.displayPath(run.p.source(), {}), code));
+                                            displayPath(run.app, run.p.source(), {}), code));
                 return CopyOutcome::Failed;
             }
             size_t m = l.file->write(destinationBuffer, n, 0xFFFFFFFF);
             if (m != n) {
                 Error code = Error::get() | 0xA0000000;
                 run.error(45, formatMessage(run.app.text("Error writing to file {1}: 0x{2}h ({3})", 46),
-                                            run.app.displayPath(l.path, l.mount), code));
+                                            displayPath(run.app, l.path, l.mount), code));
                 return CopyOutcome::Failed;
             }
             remaining -= n;
@@ -212,21 +212,21 @@ CopyOutcome copyAll(SaveRun& run, const Ref<File>& source, const Ref<ShMem>& blo
 
 } // namespace
 
-void Application::saveFile(Error& result, const Ref<String>& filename, const WaitTexts& waitTexts) {
-    SaveRun run{*this, *parameters, {}, {}};
-    const Parameters& p = *parameters;
+void saveFile(const RunContext& app, Error& result, const Ref<String>& filename, const WaitTexts& waitTexts) {
+    SaveRun run{app, *app.parameters, {}, {}};
+    const Parameters& p = *app.parameters;
 
     Ref<File> source = File::open(p.source(), 3);
     if (!source) {
         Error code = Error::get();
-        run.error(41, formatMessage(text("Could not open source file: {1}; error: 0x{2}h ({3})", 42),
+        run.error(41, formatMessage(app.text("Could not open source file: {1}; error: 0x{2}h ({3})", 42),
                                     p.source(), code));
         result = Error(0x8443);
         return;
     }
 
     if (!p.allowRename) {
-        run.waitDialog = DeterminePathDialog::create(waitTexts.first, waitTexts.second, p, *catalogue);
+        run.waitDialog = DeterminePathDialog::create(waitTexts.first, waitTexts.second, p, *app.catalogue);
         for (bool alternate : {false, true}) {
             TargetLocation l;
             if (platformFileDirectory(alternate, l.mount, l.directory) == 0) run.locations.push_back(l);
@@ -246,7 +246,7 @@ void Application::saveFile(Error& result, const Ref<String>& filename, const Wai
         Error code = Error::get();
         LogLine(4) << "Could not create shared memory; error: " << Code{code};
         run.error(45,
-                  formatMessage(text("Could not create file: {1}; error: 0x{2} ({3})", 46),
+                  formatMessage(app.text("Could not create file: {1}; error: 0x{2} ({3})", 46),
                                 run.locations.empty() ? filename : run.locations[0].path, code | 0x80000000));
         result = Error(0x8443);
         return;
@@ -260,8 +260,8 @@ void Application::saveFile(Error& result, const Ref<String>& filename, const Wai
     if (!run.locations.empty()) {
         const TargetLocation& first = run.locations[0];
         progress = Progress::create(
-            text("Saving file", 84),
-            formatMessage(text("Saving file: {1}", 85), displayPath(first.path, first.mount)),
+            app.text("Saving file", 84),
+            formatMessage(app.text("Saving file: {1}", 85), displayPath(app, first.path, first.mount)),
             run.locations.size() * source->size(), false, true);
     }
 
@@ -286,18 +286,18 @@ void Application::saveFile(Error& result, const Ref<String>& filename, const Wai
     }
 
     Ref<String> first, second;
-    if (!run.locations.empty()) first = displayPath(run.locations[0].path, run.locations[0].mount);
-    if (run.locations.size() >= 2) second = displayPath(run.locations[1].path, run.locations[1].mount);
+    if (!run.locations.empty()) first = displayPath(app, run.locations[0].path, run.locations[0].mount);
+    if (run.locations.size() >= 2) second = displayPath(app, run.locations[1].path, run.locations[1].mount);
     progress.reset();
     run.releaseAll();
     Error::set(0);
-    if (notifyInformation(text("Information", 96), text("File saved as {1}", 97), text("and {2}", 98), first,
-                          second) == 0)
+    if (notifyInformation(app.text("Information", 96), app.text("File saved as {1}", 97),
+                          app.text("and {2}", 98), first, second) == 0)
         LogLine(4) << "Failed to show success information dialog; error: " << Code{Error::get()};
     result = Error(0);
 }
 
-void Application::removeIncompleteFiles(std::vector<TargetLocation>& locations, bool onlyFailed) {
+void removeIncompleteFiles(std::vector<TargetLocation>& locations, bool onlyFailed) {
     for (TargetLocation& l : locations) {
         if (onlyFailed && !l.failed) continue;
         if (!l.path) continue;

@@ -1,10 +1,10 @@
 #pragma once
-#include "app/Application.h"
+// One destination of a save: where it is, and the file being written there.
 #include "platform/Skarnel.h"
+#include "storage/Storage.h"
 
 namespace Applications::Commands::Scrivlet {
 
-// One destination of a save.
 struct TargetLocation {
     Ref<MountEntry> mount;
     Ref<String> directory;

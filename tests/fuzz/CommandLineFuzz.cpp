@@ -1,6 +1,6 @@
 // The command-line parser over the program's option table, fed arbitrary argument lists.
 #include "FuzzSupport.h"
-#include "app/Parameters.h"
+#include "common/Parameters.h"
 
 using Applications::Commands::Scrivlet::Parameters;
 

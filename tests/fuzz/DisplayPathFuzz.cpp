@@ -1,26 +1,20 @@
-// Application::displayPath over arbitrary platform paths, on the embedded default's mounts.
+// displayPath over arbitrary platform paths, on the embedded default's mounts, for both kinds of
+// user interface (the first byte chooses).
 #include "FuzzSupport.h"
-#include "app/Application.h"
+#include "storage/Storage.h"
 
-using Applications::Commands::Scrivlet::Application;
-
-namespace {
-Application* application = nullptr;
-}
+using namespace Applications::Commands::Scrivlet;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     Fuzzing::makeRoot();
-    static char name[] = "scrivletv2";
-    static char file[] = "x.txt";
-    static char* argv[] = {name, file, nullptr};
-    Proc::setArguments(2, argv);
-    application = new Application;
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    RunContext run;
+    run.uiTypeOther = size > 0 && (data[0] & 1);
     Ref<String> path = String::create(std::string(reinterpret_cast<const char*>(data), size));
-    Ref<String> shown = application->displayPath(path, {});
+    Ref<String> shown = displayPath(run, path, {});
     if (!shown) std::abort();
     return 0;
 }

@@ -1,5 +1,6 @@
 // The help lines as the terminal printer receives them, attribute markers included.
-#include "app/Parameters.h"
+#include "app/HelpScreen.h"
+#include "common/Parameters.h"
 #include "platform/SysLog.h"
 #include <filesystem>
 #include <fstream>

@@ -1,11 +1,11 @@
 // The wait dialog of the location search, in process: shown only when the search outlasts the
 // show delay, never shown otherwise, always closed, and the delay thread always ends. Observed
 // through the dialog transcript and the system log the platform writes.
-#include "app/Parameters.h"
 #include "common/DeterminePathDialog.h"
+#include "common/Parameters.h"
+#include "platform/Catalogue.h"
 #include "platform/Host.h"
 #include "support/Sandbox.h"
-#include "platform/Catalogue.h"
 #include <gtest/gtest.h>
 
 using namespace Applications::Commands::Scrivlet;

@@ -6,6 +6,17 @@
 
 namespace Applications::Commands::Scrivlet {
 
+// The modes the option "mode" selects.
+namespace Modes {
+inline constexpr uint32_t File = 0;
+inline constexpr uint32_t Log = 1;
+inline constexpr uint32_t Screenshot = 2;
+inline constexpr uint32_t Export = 3;
+inline constexpr uint32_t LogUpload = 4;
+inline constexpr uint32_t FileUpload = 5;
+inline constexpr uint32_t ScreenshotUpload = 6;
+} // namespace Modes
+
 class Parameters : public Object, public Libraries::Commandline::Parameters::Handler {
   public:
     Parameters();
@@ -39,9 +50,5 @@ class Parameters : public Object, public Libraries::Commandline::Parameters::Han
 
 // The program's option table: 16 rows, filled once at start-up.
 extern const Libraries::Commandline::OptionEntry optionTable[16];
-
-void printHelpScreen();
-// The help screen's lines with their attribute markers, one entry per printed line.
-const std::u16string* helpLines(size_t& count);
 
 } // namespace Applications::Commands::Scrivlet

@@ -1,7 +1,7 @@
 #include "Parameters.h"
-#include "common/Log.h"
-#include "platform/Text.h"
+#include "Log.h"
 #include "platform/Console.h"
+#include "platform/Text.h"
 
 namespace Applications::Commands::Scrivlet {
 
@@ -32,8 +32,13 @@ struct ModeName {
     uint32_t value;
 };
 constexpr ModeName modeNames[] = {
-    {"log", 1},        {"file", 0},        {"screenshot", 2},        {"export", 3},
-    {"log-upload", 4}, {"file-upload", 5}, {"screenshot-upload", 6},
+    {"log", Modes::Log},
+    {"file", Modes::File},
+    {"screenshot", Modes::Screenshot},
+    {"export", Modes::Export},
+    {"log-upload", Modes::LogUpload},
+    {"file-upload", Modes::FileUpload},
+    {"screenshot-upload", Modes::ScreenshotUpload},
 };
 } // namespace
 
