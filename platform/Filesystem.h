@@ -67,6 +67,24 @@ class FSItem : public Object {
 
 class File;
 
+// How File::open opens a file.
+namespace OpenMode {
+inline constexpr unsigned Read = 0x03;        // an existing file, for reading
+inline constexpr unsigned Probe = 0x04;       // an existing file only: whether something is there
+inline constexpr unsigned Source = 0x0B;      // an existing file, for reading and mapping
+inline constexpr unsigned Destination = 0x1B; // created, for writing and mapping
+inline constexpr unsigned Exclusive = 0x113;  // read-write, created when absent, held by this run alone
+} // namespace OpenMode
+
+// How Directory::open opens a directory.
+namespace DirectoryMode {
+inline constexpr unsigned ReadWrite = 0x33;
+inline constexpr unsigned ReadOnly = 0x23;
+} // namespace DirectoryMode
+
+// The wait value of a read or write that blocks until it is done.
+inline constexpr unsigned waitForever = 0xFFFFFFFF;
+
 // A file mapped onto a shared-memory block. Reads into a source mapping and writes from a
 // destination mapping let the file service move the data itself (copy_file_range) when both sides
 // of a transfer are mapped onto the same block.

@@ -19,6 +19,10 @@ unsigned type(unsigned query);
 class Dialog : public Object {
   public:
     enum Severity : unsigned { Information = 1, Question = 2, Continue = 3, Failure = 4 };
+    // Buttons and answers.
+    static constexpr unsigned Ok = 0x20;
+    static constexpr unsigned YesNo = 3;
+    static constexpr unsigned Yes = 1;
     // Blocks until answered; returns the button pressed (1 = yes/continue).
     static unsigned show(unsigned severity, const Ref<String>& title, const Ref<String>& text,
                          unsigned buttons, unsigned defaultButton);
@@ -182,10 +186,20 @@ class FSItem : public Object {
     Ref<Services::Mount::Client::Entry> m_mount;
 };
 
-// Dialog flag bits the hosted service gives a meaning to.
+// Flag bits of the drive-selection dialog. The hosted dialog acts on the first two; it offers
+// every drive of the namespace and leaves the others to a platform whose dialog can narrow its
+// choice, for which the callers still set them.
 namespace Flags {
-inline constexpr unsigned AllowRename = 0x02;
-inline constexpr unsigned ForceBoot = 0x40;
+inline constexpr unsigned AllowRename = 0x02; // the user names the file and the dialog creates it
+inline constexpr unsigned ForceBoot = 0x40;   // the boot drive whenever it is available
+
+inline constexpr unsigned DriveOnly = 0x04;      // a drive is chosen, no name
+inline constexpr unsigned WritableOnly = 0x08;   // only drives that can be written
+inline constexpr unsigned NoNewFolder = 0x80;    // no folder is made from the dialog
+inline constexpr unsigned HostDrives = 0x100;    // the host's drives too
+inline constexpr unsigned WithElements = 0x200;  // the caller's elements below the drives
+inline constexpr unsigned HostLogDrives = 0x400; // the host's drives that may hold logs too
+inline constexpr unsigned Quiet = 0x800;         // nothing is asked when one drive fits
 } // namespace Flags
 
 } // namespace Services::Skarnel::Client

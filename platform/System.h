@@ -11,6 +11,17 @@
 #include <vector>
 
 namespace Sys {
+// System-information keys.
+namespace Key {
+inline constexpr unsigned Standalone = 0x20001;     // 0 when the platform runs on its own hardware
+inline constexpr unsigned HostKind = 0x20002;       // 1 on a Windows host
+inline constexpr unsigned HostFamily = 0x20003;     // 2 on a host whose root is a node of its own
+inline constexpr unsigned HostPaths = 0x20012;      // non-zero when host paths are reached directly
+inline constexpr unsigned LogRedirection = 0x20023; // the system log's redirection, a character per index
+} // namespace Key
+inline constexpr long long windowsHost = 1;
+inline constexpr long long hostWithRootNode = 2;
+
 // System-information query; a key with an index answers one character per index (0 past the end).
 long long info(unsigned key, unsigned index = 0);
 Ref<String> bootParameter();

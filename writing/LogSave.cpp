@@ -18,11 +18,19 @@ using Services::Skarnel::Client::Progress;
 namespace {
 
 constexpr unsigned pollMs = 200;
+// The markers a failed log save sets in the top four bits of its code, naming the step.
+constexpr unsigned markNoLocation = 0x80000000;
+constexpr unsigned markNothingSaved = 0x20000000;
+// The states of an export the status query reports.
+constexpr unsigned exportRunning = 0;
+constexpr unsigned exportFailed = 3;
+// The system log is not available when either of these option bits is set.
+constexpr uint32_t logUnavailableOptions = 3;
 
 void showUnavailable(const RunContext& app) {
     std::string redirect;
     for (unsigned i = 0;; i++) {
-        long long c = Sys::info(0x20023, i);
+        long long c = Sys::info(Sys::Key::LogRedirection, i);
         if (c == 0) break;
         redirect += static_cast<char>(c & 0xFF);
     }
@@ -38,68 +46,47 @@ void showUnavailable(const RunContext& app) {
 Error chooseDrive(const RunContext& app, std::vector<TargetLocation>& locations,
                   const Ref<String>& filename) {
     const Parameters& p = *app.parameters;
-    Ref<Services::Skarnel::Client::Parameters> dialog = Services::Skarnel::Client::Parameters::create();
-    unsigned flags = (p.allowRename ? 0x02 : 0x84) | (Sys::info(0x20012) != 0 ? 0x508 : 0x08);
-    if (!p.dontForceBoot) flags |= 0x40;
-    if (p.silent) flags |= 0x800;
-    dialog->setFlags(flags);
-    dialog->setPrompt(app.text("Select drive in which to store the log", 26));
-    Ref<FSItem> item = FSItem::create(dialog);
-    if (item) {
-        TargetLocation l;
-        l.dialogItem = item;
-        locations.push_back(l);
-        return Error(0);
-    }
-    Error code = Error::get();
-    if (code == 0x2007) return code;
-    LogLine(4) << "Could not initialize storage location; error: " << Code{code};
-    code = code | 0x40000000;
-    if (errorRule(p))
-        notifyError(
-            app.text("Error", 45),
-            formatMessage(app.text("Could not store file: {1}; error: 0x{2} ({3})", 46), filename, code));
-    return code;
+    namespace Flags = Services::Skarnel::Client::Flags;
+    DriveRequest request;
+    request.flags = driveDialogFlags(p, Flags::HostLogDrives | Flags::HostDrives | Flags::WritableOnly);
+    if (p.silent) request.flags |= Flags::Quiet;
+    request.prompt = app.text("Select drive in which to store the log", 26);
+    request.failureMessage = app.text("Could not store file: {1}; error: 0x{2} ({3})", 46);
+    request.showFailure = errorRule(p);
+    TargetLocation l;
+    if (Error code = Scrivlet::chooseDrive(app, request, filename, l.dialogItem); code != 0) return code;
+    locations.push_back(l);
+    return Error(0);
 }
 
 // Returns false when every location failed (`result` says how).
 bool settlePaths(const RunContext& app, std::vector<TargetLocation>& locations, const Ref<String>& filename,
                  Error& result) {
     const Parameters& p = *app.parameters;
-    size_t failures = 0;
+    LocationTally tally(app, locations.size(), nullptr);
+    const Error noLocation(Errors::Failed | markNoLocation);
     for (TargetLocation& l : locations) {
-        Ref<String> dir;
-        if (l.dialogItem) {
-            dir = productSubdirectory(l.dialogItem->path(), true);
-        } else if (!ensureDirectoryHierarchy(l.directory, l.mount->mountPoint(), false)) {
+        Ref<String> dir = targetDirectory(l, true);
+        if (!dir) {
             LogLine(4) << "Failed to ensure folder hierarchy " << l.directory << " on "
                        << l.mount->mountPoint();
             l.failed = true;
-            if (++failures == locations.size()) {
-                if (errorRule(p))
-                    notifyError(app.text("Error", 45),
-                                formatMessage(app.text("Could not store file: {1}; error: 0x{2} ({3})", 46),
-                                              filename, 0x80008443));
-                result = Error(0x80008443);
-                return false;
-            }
+            SaveEnding ending{45,
+                              formatMessage(app.text("Could not store file: {1}; error: 0x{2} ({3})", 46),
+                                            filename, noLocation),
+                              noLocation, errorRule(p)};
+            if (!tally.dropOut(ending, result)) return false;
             continue;
-        } else {
-            dir = l.directory;
         }
         Ref<String> full = Service::absolute(filename, dir);
         l.path = determineFilename(app, dir, filename, l.mount, false);
         if (!l.path) {
             LogLine(4) << "Could not determine unique filename for " << filename << " in path " << dir;
             l.failed = true;
-            if (++failures == locations.size()) {
-                if (errorRule(p))
-                    notifyError(
-                        app.text("Error", 57),
-                        formatMessage(app.text("Could not determine unique filename for {1}", 58), full));
-                result = Error(0x8443);
-                return false;
-            }
+            SaveEnding ending{
+                57, formatMessage(app.text("Could not determine unique filename for {1}", 58), full),
+                Error(Errors::Failed), errorRule(p)};
+            if (!tally.dropOut(ending, result)) return false;
         }
     }
     std::erase_if(locations, [](const TargetLocation& l) { return l.failed; });
@@ -110,14 +97,14 @@ bool settlePaths(const RunContext& app, std::vector<TargetLocation>& locations, 
 bool follow(const Ref<SysLogExport>& job, TargetLocation& l, const Ref<Progress>& progress, uint64_t base) {
     unsigned state = 0;
     double fraction = 0;
-    while (job->status(state, fraction) && state == 0) {
+    while (job->status(state, fraction) && state == exportRunning) {
         if (progress) {
             if (progress->cancelled(true)) return false;
             progress->setValue(base + static_cast<uint64_t>(fraction * 100.0));
         }
         Thd::sleep(pollMs);
     }
-    if (state == 3) l.failed = true;
+    if (state == exportFailed) l.failed = true;
     return true;
 }
 
@@ -125,9 +112,9 @@ bool follow(const Ref<SysLogExport>& job, TargetLocation& l, const Ref<Progress>
 
 void logMode(const RunContext& app, Error& result) {
     const Parameters& p = *app.parameters;
-    if ((SysLog::options() & 3) != 0) {
+    if ((SysLog::options() & logUnavailableOptions) != 0) {
         if (!p.silent) showUnavailable(app);
-        result = Error(0x8483);
+        result = Error(Errors::LogUnavailable);
         return;
     }
     Ref<String> filename =
@@ -176,13 +163,13 @@ void logMode(const RunContext& app, Error& result) {
             // Let the cancelled export close its file before the file is removed.
             unsigned state = 0;
             double fraction = 0;
-            while (job->status(state, fraction) && state == 0)
+            while (job->status(state, fraction) && state == exportRunning)
                 Thd::sleep(10);
             removeIncompleteFiles(locations, false);
             locations.clear();
             StdIO::stdOutPrinter() << "User aborted";
             StdIO::stdOutPrinter().endl();
-            result = Error(0x8442);
+            result = Error(Errors::Cancelled);
             return;
         }
         base += 100;
@@ -204,10 +191,10 @@ void logMode(const RunContext& app, Error& result) {
 
     if (isEmpty(first)) {
         if (errorRule(p))
-            notifyError(
-                app.text("Error", 45),
-                formatMessage(app.text("Could not store file {1}: 0x{2} ({3})", 46), filename, 0x20008443));
-        result = Error(0x8443);
+            notifyError(app.text("Error", 45),
+                        formatMessage(app.text("Could not store file {1}: 0x{2} ({3})", 46), filename,
+                                      Errors::Failed | markNothingSaved));
+        result = Error(Errors::Failed);
         return;
     }
     if (successRule(p)) {

@@ -37,131 +37,113 @@ struct SaveRun {
     }
 };
 
+// The markers a failed save sets in the top four bits of the code it reports, naming the step.
+constexpr unsigned markIndexedCreate = 0x10000000;
+constexpr unsigned markCreate = 0x60000000;
+constexpr unsigned markNoLocation = 0x80000000;
+constexpr unsigned markCopyBuffer = 0x80000000;
+constexpr unsigned markWrite = 0xA0000000;
+constexpr unsigned markRead = 0xC0000000;
+// How many times one location searches a new name after its candidate was opened elsewhere.
+constexpr unsigned nameRetries = 5;
+
 // Step 3: the drive-selection dialog.
 Error chooseDrive(SaveRun& run, const Ref<String>& filename) {
     run.waitDialog.reset();
-    Ref<Services::Skarnel::Client::Parameters> dialog = Services::Skarnel::Client::Parameters::create();
-    unsigned flags = (run.p.allowRename ? 0x02 : 0x84) | (Sys::info(0x20012) != 0 ? 0x108 : 0x08);
-    if (!run.p.dontForceBoot) flags |= 0x40;
-    dialog->setFlags(flags);
-    dialog->setPrompt(run.app.text("Select drive in which to store the file", 25));
-    dialog->setDefaultName(filename);
-    Ref<FSItem> item = FSItem::create(dialog);
-    if (!item) {
-        Error code = Error::get();
-        if (code == 0x2007) return code;
-        LogLine(4) << "Could not initialize storage location; error: " << Code{code};
-        code = code | 0x40000000;
-        run.error(45, formatMessage(run.app.text("Could not create file: {1}; error: 0x{2} ({3})", 46),
-                                    filename, code));
-        return code;
-    }
+    namespace Flags = Services::Skarnel::Client::Flags;
+    DriveRequest request;
+    request.flags = driveDialogFlags(run.p, Flags::HostDrives | Flags::WritableOnly);
+    request.prompt = run.app.text("Select drive in which to store the file", 25);
+    request.defaultName = filename;
+    request.failureMessage = run.app.text("Could not create file: {1}; error: 0x{2} ({3})", 46);
     TargetLocation location;
-    location.dialogItem = item;
+    if (Error code = Scrivlet::chooseDrive(run.app, request, filename, location.dialogItem); code != 0)
+        return code;
     if (run.p.allowRename) {
-        location.path = item->path();
-        location.file = item->file();
+        location.path = location.dialogItem->path();
+        location.file = location.dialogItem->file();
     }
     run.locations.push_back(location);
     return Error(0);
 }
 
-// One location's target with --add-index: a fresh name search for each 0x222 answer, at most 6 names.
+// One location's target with --add-index: a fresh name search each time the candidate is already
+// opened elsewhere, at most 6 names.
 // Returns false when the save is over (`result` says how).
 bool createIndexed(SaveRun& run, TargetLocation& l, const Ref<String>& filename, const Ref<String>& dir,
-                   size_t& failures, Error& result) {
+                   LocationTally& tally, Error& result) {
     unsigned retries = 0;
     for (;;) {
         Ref<String> name = uniqueFilename(filename, dir, false);
         if (!name) {
             LogLine(4) << "Could not determine unique filename for " << filename << " in path " << dir;
-            if (++failures == run.locations.size()) {
-                run.waitDialog.reset();
-                run.error(57, formatMessage(run.app.text("Could not determine unique filename for {1}", 58),
-                                            l.path));
-                result = Error(0x8443);
+            if (!tally.dropOut(
+                    {57,
+                     formatMessage(run.app.text("Could not determine unique filename for {1}", 58), l.path),
+                     Error(Errors::Failed)},
+                    result))
                 return false;
-            }
             continue;
         }
         l.path = Service::absolute(name, dir);
-        if (Ref<File> file = File::open(l.path, 0x113)) {
+        if (Ref<File> file = File::open(l.path, OpenMode::Exclusive)) {
             l.file = file->stream();
             return true;
         }
         Error code = Error::get();
-        if (code == 0x222 && retries < 5) {
+        if (code == Errors::AlreadyOpened && retries < nameRetries) {
             LogLine(3) << "Determining filename again, because file is already opened: " << l.path;
             retries++;
             continue;
         }
-        if (++failures == run.locations.size()) {
-            run.waitDialog.reset();
-            code = code | 0x10000000;
-            run.error(45, formatMessage(run.app.text("Could not create file: {1}; error: 0x{2} ({3})", 46),
-                                        l.path, code));
-            result = code;
-            return false;
-        }
-        return true;
+        code = code | markIndexedCreate;
+        return tally.dropOut(
+            {45,
+             formatMessage(run.app.text("Could not create file: {1}; error: 0x{2} ({3})", 46), l.path, code),
+             code},
+            result);
     }
 }
 
-bool createPlain(SaveRun& run, TargetLocation& l, size_t& failures, Error& result) {
-    if (File::open(l.path, 4)) {
+bool createPlain(SaveRun& run, TargetLocation& l, LocationTally& tally, Error& result) {
+    if (File::open(l.path, OpenMode::Probe)) {
         // An existing file is never overwritten; the location drops out.
-        if (++failures == run.locations.size()) {
-            run.waitDialog.reset();
-            run.error(37, formatMessage(run.app.text("File already exists: {1}", 38), l.path));
-            result = Error(0x8443);
-            return false;
-        }
-        return true;
+        return tally.dropOut(
+            {37, formatMessage(run.app.text("File already exists: {1}", 38), l.path), Error(Errors::Failed)},
+            result);
     }
-    if (Ref<File> file = File::open(l.path, 0x113)) {
+    if (Ref<File> file = File::open(l.path, OpenMode::Exclusive)) {
         l.file = file->stream();
         return true;
     }
-    if (++failures == run.locations.size()) {
-        Error code = Error::get() | 0x60000000;
-        run.waitDialog.reset();
-        run.error(45, formatMessage(run.app.text("Could not create file: {1}; error: 0x{2} ({3})", 46),
-                                    l.path, code));
-        result = code;
-        return false;
-    }
-    return true;
+    Error code = Error::get() | markCreate;
+    return tally.dropOut(
+        {45, formatMessage(run.app.text("Could not create file: {1}; error: 0x{2} ({3})", 46), l.path, code),
+         code},
+        result);
 }
 
 // Step 4: a directory and a free target on every location.
 bool settleTargets(SaveRun& run, const Ref<String>& filename, Error& result) {
-    size_t failures = 0;
+    LocationTally tally(run.app, run.locations.size(), &run.waitDialog);
+    const Error noLocation(Errors::Failed | markNoLocation);
     for (TargetLocation& l : run.locations) {
-        Ref<String> dir;
-        if (l.dialogItem) {
-            dir = productSubdirectory(l.dialogItem->path(), false);
-        } else if (ensureDirectoryHierarchy(l.directory, l.mount ? l.mount->mountPoint() : Ref<String>(),
-                                            false)) {
-            dir = l.directory;
-        } else {
-            if (++failures == run.locations.size()) {
-                run.waitDialog.reset();
-                if (progressRule(run.p))
-                    run.error(45,
+        Ref<String> dir = targetDirectory(l, false);
+        if (!dir) {
+            SaveEnding ending{45,
                               formatMessage(run.app.text("Could not store file: {1}; error: 0x{2} ({3})", 46),
-                                            filename, 0x80008443));
-                result = Error(0x80008443);
-                return false;
-            }
+                                            filename, noLocation),
+                              noLocation, progressRule(run.p)};
+            if (!tally.dropOut(ending, result)) return false;
             continue;
         }
         l.path = Service::absolute(filename, dir);
-        bool goOn = run.p.addIndex ? createIndexed(run, l, filename, dir, failures, result)
-                                   : createPlain(run, l, failures, result);
+        bool goOn = run.p.addIndex ? createIndexed(run, l, filename, dir, tally, result)
+                                   : createPlain(run, l, tally, result);
         if (!goOn) return false;
     }
-    LogLine(1) << "Usable entries of " << Code{run.locations.size()}
-               << " available: " << Code{run.locations.size() - failures};
+    LogLine(1) << "Usable entries of " << Code{tally.locations()}
+               << " available: " << Code{tally.locations() - tally.failures()};
     return true;
 }
 
@@ -184,16 +166,16 @@ CopyOutcome copyAll(SaveRun& run, const Ref<File>& source, const Ref<ShMem>& blo
         uint64_t remaining = size, done = 0;
         while (remaining != 0) {
             size_t n = source->read(
-                sourceBuffer, static_cast<size_t>(std::min<uint64_t>(remaining, copyBlock)), 0xFFFFFFFF);
+                sourceBuffer, static_cast<size_t>(std::min<uint64_t>(remaining, copyBlock)), waitForever);
             if (n == 0) {
-                Error code = Error::get() | 0xC0000000;
+                Error code = Error::get() | markRead;
                 run.error(45, formatMessage(run.app.text("Error reading from file {1}: 0x{2}h ({3})", 46),
                                             displayPath(run.app, run.p.source(), {}), code));
                 return CopyOutcome::Failed;
             }
-            size_t m = l.file->write(destinationBuffer, n, 0xFFFFFFFF);
+            size_t m = l.file->write(destinationBuffer, n, waitForever);
             if (m != n) {
-                Error code = Error::get() | 0xA0000000;
+                Error code = Error::get() | markWrite;
                 run.error(45, formatMessage(run.app.text("Error writing to file {1}: 0x{2}h ({3})", 46),
                                             displayPath(run.app, l.path, l.mount), code));
                 return CopyOutcome::Failed;
@@ -216,12 +198,12 @@ void saveFile(const RunContext& app, Error& result, const Ref<String>& filename,
     SaveRun run{app, *app.parameters, {}, {}};
     const Parameters& p = *app.parameters;
 
-    Ref<File> source = File::open(p.source(), 3);
+    Ref<File> source = File::open(p.source(), OpenMode::Read);
     if (!source) {
         Error code = Error::get();
         run.error(41, formatMessage(app.text("Could not open source file: {1}; error: 0x{2}h ({3})", 42),
                                     p.source(), code));
-        result = Error(0x8443);
+        result = Error(Errors::Failed);
         return;
     }
 
@@ -245,10 +227,10 @@ void saveFile(const RunContext& app, Error& result, const Ref<String>& filename,
     if (!block) {
         Error code = Error::get();
         LogLine(4) << "Could not create shared memory; error: " << Code{code};
-        run.error(45,
-                  formatMessage(app.text("Could not create file: {1}; error: 0x{2} ({3})", 46),
-                                run.locations.empty() ? filename : run.locations[0].path, code | 0x80000000));
-        result = Error(0x8443);
+        run.error(45, formatMessage(app.text("Could not create file: {1}; error: 0x{2} ({3})", 46),
+                                    run.locations.empty() ? filename : run.locations[0].path,
+                                    code | markCopyBuffer));
+        result = Error(Errors::Failed);
         return;
     }
     Ref<FileMapping> sourceMapping = source->map(block);
@@ -269,7 +251,7 @@ void saveFile(const RunContext& app, Error& result, const Ref<String>& filename,
     if (outcome == CopyOutcome::Failed) {
         progress.reset();
         run.releaseAll();
-        result = Error(0x8443);
+        result = Error(Errors::Failed);
         return;
     }
     if (outcome == CopyOutcome::Cancelled) {
@@ -281,7 +263,7 @@ void saveFile(const RunContext& app, Error& result, const Ref<String>& filename,
         }
         removeIncompleteFiles(run.locations, false);
         progress.reset();
-        result = Error(0x8442);
+        result = Error(Errors::Cancelled);
         return;
     }
 
@@ -303,12 +285,12 @@ void removeIncompleteFiles(std::vector<TargetLocation>& locations, bool onlyFail
         if (!l.path) continue;
         Ref<String> parent = Service::parent(l.path, false);
         Ref<String> name = Service::name(l.path);
-        Ref<Directory> directory = Directory::open(parent, 0x33);
+        Ref<Directory> directory = Directory::open(parent, DirectoryMode::ReadWrite);
         if (!directory) {
             LogLine(3) << "Failed to open directory " << parent << "; error: " << Code{Error::get()};
             continue;
         }
-        if (!directory->remove(name) && Error::get() != 0x60)
+        if (!directory->remove(name) && Error::get() != Errors::NothingToRemove)
             LogLine(3) << "Failed to remove incomplete file " << l.path << "; error: " << Code{Error::get()};
     }
 }
