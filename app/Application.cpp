@@ -33,7 +33,8 @@ Application::Application() {
         StdIO::stdOutPrinter().endl();
         return;
     }
-    uiTypeOther = Services::Skarnel::Client::Service::type(0xFFFFFFFF) != 1;
+    uiTypeOther = Services::Skarnel::Client::Service::type(Services::Skarnel::Client::Service::anyQuery) !=
+                  Services::Skarnel::Client::Service::ownInterface;
     ready = true;
 }
 

@@ -8,6 +8,11 @@ namespace Applications::Commands::Scrivlet {
 
 using Services::Skarnel::Client::Dialog;
 
+namespace {
+// The wait dialog's thread only shows a dialog; a small stack is plenty.
+constexpr unsigned threadStack = 4096;
+} // namespace
+
 Ref<DeterminePathDialog> DeterminePathDialog::create(const Ref<String>& title, const Ref<String>& text,
                                                      const Parameters& parameters, const I18N& catalogue) {
     if (!progressRule(parameters)) return {};
@@ -43,7 +48,8 @@ DeterminePathDialog::DeterminePathDialog(const Ref<String>& title, const Ref<Str
         dialog->showWait(Dialog::Information, title, text, 0, 0);
     };
     Ref<Libraries::STL::FunctionThd> exec(new Libraries::STL::FunctionThd(std::function<void()>(body)));
-    Ref<Thd> thread = Thd::create(exec, 0xFFFFFFFF, 4096, 4096, "DeterminePathDialog");
+    Ref<Thd> thread =
+        Thd::create(exec, Thd::defaultPriority, threadStack, threadStack, "DeterminePathDialog");
     if (thread) thread->start();
 }
 

@@ -8,7 +8,7 @@ using Services::Skarnel::Client::Dialog;
 
 void notifyError(const Ref<String>& title, const Ref<String>& text) {
     Ref<String> keptTitle = title, keptText = text;
-    Dialog::show(Dialog::Failure, keptTitle, keptText, 0x20, 0x20);
+    Dialog::show(Dialog::Failure, keptTitle, keptText, Dialog::Ok, Dialog::Ok);
 }
 
 int notifyInformation(const Ref<String>& title, const Ref<String>& text, const Ref<String>& secondText,
@@ -22,7 +22,7 @@ int notifyInformation(const Ref<String>& title, const Ref<String>& text, const R
         if (two) formatter->arg(secondValue);
         message = formatter->result();
     }
-    return static_cast<int>(Dialog::show(Dialog::Information, title, message, 0x20, 0x20));
+    return static_cast<int>(Dialog::show(Dialog::Information, title, message, Dialog::Ok, Dialog::Ok));
 }
 
 bool askYesNo(const Ref<String>& title, const Ref<String>& text) {

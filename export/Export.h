@@ -8,6 +8,12 @@
 
 namespace Applications::Commands::Scrivlet {
 
+// The fixed codes of a selection the export cannot use: a clearing period outside the table, one
+// reaching back before the clock began, and a file whose modification time is not a number.
+inline constexpr unsigned badPeriod = 0x11008446;
+inline constexpr unsigned periodBeforeClock = 0x12008484;
+inline constexpr unsigned badTimestamp = 0x13008446;
+
 struct ExportCategory {
     Ref<String> path;
     Ref<Services::Filesystem::Client::Directory> directory;

@@ -19,6 +19,18 @@ namespace {
 
 constexpr size_t exportBlock = 0x100000;
 
+// The markers a failed export sets in the top four bits of the code it reports, naming the step.
+constexpr unsigned markNoName = 0x40000000;
+constexpr unsigned markDriveFolder = 0x50000000;
+constexpr unsigned markCreateExport = 0x60000000;
+constexpr unsigned markOpenExport = 0x70000000;
+constexpr unsigned markCopyBuffer = 0x80000000;
+constexpr unsigned markOpenSource = 0x90000000;
+constexpr unsigned markTargetFolder = 0xA0000000;
+constexpr unsigned markCreateTarget = 0xB0000000;
+constexpr unsigned markRead = 0xC0000000;
+constexpr unsigned markWrite = 0xD0000000;
+
 struct CopyRun {
     ExportState& state;
     Ref<String> exportPath;
@@ -58,8 +70,8 @@ Error listFiles(CopyRun& run) {
             }
             Ref<Variant> modified = item->getAtr("TIME.MODIFY");
             if (!modified || modified->count() == 0 || modified->entry(0).type != 1) {
-                reportSourceFailure(run.app(), 0x13008446);
-                return Error(0x13008446);
+                reportSourceFailure(run.app(), badTimestamp);
+                return Error(badTimestamp);
             }
             if (modified->entry(0).integer < state.cutoff) category.filesToRemove.push_back(item->name());
         }
@@ -79,21 +91,21 @@ void chunkLoop(CopyRun& run, const Ref<String>& entry, File& source, TransferMem
     ExportState& state = run.state;
     for (;;) {
         Error::set(0);
-        size_t n = source.read(in, exportBlock, 0xFFFFFFFF);
+        size_t n = source.read(in, exportBlock, waitForever);
         bool last = n < exportBlock;
         if (last) {
             Error code = Error::get();
-            if (code != 0 && code != 0xA5) {
+            if (code != 0 && code != Errors::EndOfFile) {
                 LogLine(4) << "Failed to read data from " << entry << "; error: " << Code{code};
-                run.fail(entry, code | 0xC0000000);
+                run.fail(entry, code | markRead);
                 return;
             }
         }
-        size_t written = destination.write(out, n, 0xFFFFFFFF);
+        size_t written = destination.write(out, n, waitForever);
         if (written != n) {
             Error code = Error::get();
             LogLine(4) << "Failed to write all data to " << entry << "; error: " << Code{code};
-            run.fail(entry, code | 0xD0000000);
+            run.fail(entry, code | markWrite);
             return;
         }
         run.copied += n;
@@ -113,23 +125,23 @@ void copyEntry(CopyRun& run, const Ref<String>& entry) {
     ExportState& state = run.state;
     if (state.progress) state.progress->setText(formatMessage(run.app().text("Exporting {1}", 82), entry));
 
-    Ref<File> source = File::open(Service::absolute(entry, state.base), 0x0B);
+    Ref<File> source = File::open(Service::absolute(entry, state.base), OpenMode::Source);
     if (!source) {
         Error code = Error::get();
         LogLine(4) << "Failed to open file " << entry << "; error: " << Code{code};
-        return run.fail(entry, code | 0x90000000);
+        return run.fail(entry, code | markOpenSource);
     }
     Ref<String> target = Service::absolute(entry, run.exportPath);
     if (!ensureDirectoryHierarchy(target, run.exportPath, true)) {
         Error code = Error::get();
         LogLine(4) << "Failed to create file " << target << "; error: " << Code{code};
-        return run.fail(entry, code | 0xA0000000);
+        return run.fail(entry, code | markTargetFolder);
     }
-    Ref<File> destination = File::open(target, 0x1B);
+    Ref<File> destination = File::open(target, OpenMode::Destination);
     if (!destination) {
         Error code = Error::get();
         LogLine(4) << "Failed to open file " << target << "; error: " << Code{code};
-        return run.fail(entry, code | 0xB0000000);
+        return run.fail(entry, code | markCreateTarget);
     }
 
     Ref<FileMapping> in = mapSide(source, run.block, "Failed to map source file ", entry);
@@ -152,7 +164,7 @@ void undoExport(CopyRun& run) {
         Ref<String> parent = Service::parent(target, false);
         bool stop = entry->equals(run.failedFile);
         if (!parent->equals(lastParent)) {
-            parentDirectory = Directory::open(parent, 0x33);
+            parentDirectory = Directory::open(parent, DirectoryMode::ReadWrite);
             if (!parentDirectory) {
                 LogLine(3) << "Failed to open directory for file removal: " << parent;
                 removalError = true;
@@ -175,7 +187,7 @@ void undoExport(CopyRun& run) {
               [](const Ref<String>& a, const Ref<String>& b) { return a->compare(b) == 2; });
     for (const Ref<String>& directory : directories) {
         Ref<String> parent = Service::parent(directory, false);
-        Ref<Directory> container = Directory::open(parent, 0x33);
+        Ref<Directory> container = Directory::open(parent, DirectoryMode::ReadWrite);
         if (!container) {
             LogLine(3) << "Failed to open directory for removal: " << parent
                        << "; error: " << Code{Error::get()};
@@ -201,7 +213,7 @@ Error prepareExportDirectory(CopyRun& run) {
         LogLine(4) << "Failed to determine unique filename for " << baseName << " in path " << drive;
         notifyError(app.text("Error", 57),
                     formatMessage(app.text("Could not determine unique filename for {1}", 58), baseName));
-        return Error(0x40008443);
+        return Error(Errors::Failed | markNoName);
     }
     auto failure = [&](const char* what, const Ref<String>& path, uint32_t mark) {
         Error code = Error::get();
@@ -209,12 +221,12 @@ Error prepareExportDirectory(CopyRun& run) {
         reportExportFailure(app, run.exportPath, code | mark);
         return code | mark;
     };
-    run.driveDirectory = Directory::open(drive, 0x33);
-    if (!run.driveDirectory) return failure("Failed to open directory ", drive, 0x50000000);
+    run.driveDirectory = Directory::open(drive, DirectoryMode::ReadWrite);
+    if (!run.driveDirectory) return failure("Failed to open directory ", drive, markDriveFolder);
     if (!run.driveDirectory->createDirectory(Service::name(run.exportPath)))
-        return failure("Failed to create directory ", run.exportPath, 0x60000000);
-    run.exportDirectory = Directory::open(run.exportPath, 0x33);
-    if (!run.exportDirectory) return failure("Failed to open directory ", run.exportPath, 0x70000000);
+        return failure("Failed to create directory ", run.exportPath, markCreateExport);
+    run.exportDirectory = Directory::open(run.exportPath, DirectoryMode::ReadWrite);
+    if (!run.exportDirectory) return failure("Failed to open directory ", run.exportPath, markOpenExport);
     return Error(0);
 }
 
@@ -252,8 +264,8 @@ Error copyExport(ExportState& state) {
     if (!run.block) {
         Error code = Error::get();
         LogLine(4) << "Failed to create shared memory; error: " << Code{code};
-        reportExportFailure(app, run.exportPath, code | 0x80000000);
-        return code | 0x80000000;
+        reportExportFailure(app, run.exportPath, code | markCopyBuffer);
+        return code | markCopyBuffer;
     }
     if (state.progress) {
         state.progress->restart();
@@ -272,12 +284,12 @@ Error copyExport(ExportState& state) {
     state.categories.clear();
     if (state.aborted) {
         undoExport(run);
-        return Error(0x8442);
+        return Error(Errors::Cancelled);
     }
     run.exportDirectory.reset();
     Dialog::show(Dialog::Information, app.text("Export successful", 94),
-                 formatMessage(app.text("Logs successfully exported to {1}", 95), run.exportPath), 0x20,
-                 0x20);
+                 formatMessage(app.text("Logs successfully exported to {1}", 95), run.exportPath), Dialog::Ok,
+                 Dialog::Ok);
     return Error(0);
 }
 

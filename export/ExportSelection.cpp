@@ -9,6 +9,7 @@
 
 namespace Applications::Commands::Scrivlet {
 
+namespace DirectoryMode = Services::Filesystem::Client::DirectoryMode;
 using Services::Filesystem::Client::Directory;
 using Services::Filesystem::Client::Iterator;
 using Services::Filesystem::Client::Service;
@@ -17,6 +18,7 @@ using Services::Skarnel::Client::Dialog;
 using Services::Skarnel::Client::FSItem;
 namespace Elements = Services::Skarnel::Client::Elements;
 using DialogParameters = Services::Skarnel::Client::Parameters;
+namespace Flags = Services::Skarnel::Client::Flags;
 
 namespace {
 
@@ -34,6 +36,11 @@ constexpr ClearPeriod clearPeriods[] = {
     {90, "3 MONTHS", 16, true}, {365, "1 YEAR", 15, false},
 };
 
+// The markers a failed selection sets in the top four bits of the code it reports, naming the step.
+constexpr unsigned markBootMount = 0x10000000;
+constexpr unsigned markCategory = 0x20000000;
+constexpr unsigned markDialog = 0x30000000;
+
 Ref<String> findBootNode() {
     return StringUtil::valueOf(Sys::bootParameter(), "boot.node");
 }
@@ -42,11 +49,11 @@ Error addCategory(ExportState& state, const char* name, const char* checkBoxId, 
                   bool checkedByDefault, const Ref<String>& hintAvailable, const Ref<String>& hintEmpty) {
     ExportCategory category;
     category.path = Service::absolute(String::create(name), state.base);
-    category.directory = Directory::open(category.path, 0x33);
-    if (!category.directory && Error::get() == 0x22) {
+    category.directory = Directory::open(category.path, DirectoryMode::ReadWrite);
+    if (!category.directory && Error::get() == Errors::NotWritable) {
         LogLine(3) << "Failed to open as read/write: " << category.path;
         category.writable = false;
-        category.directory = Directory::open(category.path, 0x23);
+        category.directory = Directory::open(category.path, DirectoryMode::ReadOnly);
     }
     // A category directory that is a link is never listed: whatever the link names, on the drive or
     // off it (the platform refuses the latter as an invalid path), the clearing would remove there.
@@ -57,10 +64,10 @@ Error addCategory(ExportState& state, const char* name, const char* checkBoxId, 
         category.directory.reset();
     } else if (!category.directory) {
         Error code = Error::get();
-        if (code != 0x20) {
+        if (code != Errors::NotFound) {
             LogLine(4) << "Failed to open logs directory " << category.path << "; error: " << Code{code};
-            reportSourceFailure(state.app, code | 0x20000000);
-            return code | 0x20000000;
+            reportSourceFailure(state.app, code | markCategory);
+            return code | markCategory;
         }
         LogLine(1) << "Directory not found: " << category.path;
     } else {
@@ -68,8 +75,8 @@ Error addCategory(ExportState& state, const char* name, const char* checkBoxId, 
         if (!iterator) {
             Error code = Error::get();
             LogLine(4) << "Failed to create iterator for " << category.path << "; error: " << Code{code};
-            reportSourceFailure(state.app, code | 0x20000000);
-            return code | 0x20000000;
+            reportSourceFailure(state.app, code | markCategory);
+            return code | markCategory;
         }
         if (!iterator->next()) category.directory.reset();
     }
@@ -141,7 +148,8 @@ ClearGroup buildClearGroup(const RunContext& app, Ref<DialogParameters>& dialog)
 Error showDialog(ExportState& state, bool offerClearing, ClearGroup& clear) {
     const RunContext& app = state.app;
     Ref<DialogParameters> dialog = DialogParameters::create();
-    dialog->setFlags(0x38C);
+    dialog->setFlags(Flags::DriveOnly | Flags::WritableOnly | Flags::NoNewFolder | Flags::HostDrives |
+                     Flags::WithElements);
     dialog->setPrompt(app.text("Select drive to which to export the logs", 18));
     dialog->setTitle(app.text("Export system files", 5));
     Ref<Elements::GroupBox> elements = Elements::GroupBox::create(String::create("gbElements"));
@@ -154,9 +162,9 @@ Error showDialog(ExportState& state, bool offerClearing, ClearGroup& clear) {
     state.destination = FSItem::create(dialog);
     if (state.destination) return Error(0);
     Error code = Error::get();
-    if (code == 0x2007) return code;
+    if (code == Errors::DialogClosed) return code;
     LogLine(4) << "Failed to initialize storage location; error: " << Code{code};
-    code = code | 0x30000000;
+    code = code | markDialog;
     notifyError(
         app.text("Export failed", 29),
         formatCode(app.text("Failed to access destination drive.\nErrorcode: 0x{1} ({2})", 30), code));
@@ -170,14 +178,14 @@ Error chooseCutoff(ExportState& state, const ClearGroup& clear) {
     long index = clear.dropDown->selectedIndex();
     if (index == -1) return Error(0);
     if (index < 0 || index >= static_cast<long>(std::size(clearPeriods))) {
-        reportSourceFailure(state.app, 0x11008446);
-        return Error(0x11008446);
+        reportSourceFailure(state.app, badPeriod);
+        return Error(badPeriod);
     }
     long long period = clearPeriods[index].days * dayMs;
     long long now = Time::current(TimeServer::tzOffset(true), 4)->milliseconds();
     if (now <= period) {
-        reportSourceFailure(state.app, 0x12008484);
-        return Error(0x12008484);
+        reportSourceFailure(state.app, periodBeforeClock);
+        return Error(periodBeforeClock);
     }
     state.cutoff = now - period;
     LogLine(1) << "Removing files after export that are older than "
@@ -187,7 +195,8 @@ Error chooseCutoff(ExportState& state, const ClearGroup& clear) {
 
 void showInformation(const RunContext& app, unsigned titleNumber, const char* title, unsigned textNumber,
                      const char* text) {
-    Dialog::show(Dialog::Information, app.text(title, titleNumber), app.text(text, textNumber), 0x20, 0x20);
+    Dialog::show(Dialog::Information, app.text(title, titleNumber), app.text(text, textNumber), Dialog::Ok,
+                 Dialog::Ok);
 }
 
 } // namespace
@@ -198,7 +207,7 @@ void reportSourceFailure(const RunContext& app, uint32_t code) {
 }
 
 Error exportLogs(const RunContext& app) {
-    if (Sys::info(0x20002) == 1) return Error(0);
+    if (Sys::info(Sys::Key::HostKind) == Sys::windowsHost) return Error(0);
     Ref<String> bootNode = findBootNode();
     if (!bootNode) {
         LogLine(3) << "No boot drive parameter found";
@@ -208,8 +217,8 @@ Error exportLogs(const RunContext& app) {
     if (!bootMount) {
         Error code = Error::get();
         LogLine(4) << "Failed to ensure that boot drive is mounted; error: " << Code{code};
-        reportSourceFailure(app, code | 0x10000000);
-        return code | 0x10000000;
+        reportSourceFailure(app, code | markBootMount);
+        return code | markBootMount;
     }
 
     ExportState state(app, Service::absolute(String::create("./Orvane"), bootMount->path()));

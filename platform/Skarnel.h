@@ -13,8 +13,11 @@
 namespace Services::Skarnel::Client {
 
 namespace Service {
+// The kind of user interface: `ownInterface` for the platform's own, anything else for another.
 unsigned type(unsigned query);
-}
+inline constexpr unsigned anyQuery = 0xFFFFFFFF;
+inline constexpr unsigned ownInterface = 1;
+} // namespace Service
 
 class Dialog : public Object {
   public:

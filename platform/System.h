@@ -35,6 +35,7 @@ class Exec : public virtual RefCount {
 
 class Thd : public Object {
   public:
+    static constexpr unsigned defaultPriority = 0xFFFFFFFF;
     static Ref<Thd> create(const Ref<Exec>& exec, unsigned priority, unsigned stackSize, unsigned flags,
                            const char* name);
     bool start();

@@ -14,7 +14,7 @@ bool ensureDirectoryHierarchy(const Ref<String>& path, const Ref<String>& bounda
     if (!parent || parent->equals(path) || parent->isEmpty()) return false;
     if (!ensureDirectoryHierarchy(parent, boundary, false)) return false;
 
-    Ref<Directory> directory = Directory::open(parent, 0x33);
+    Ref<Directory> directory = Directory::open(parent, DirectoryMode::ReadWrite);
     if (!directory) {
         LogLine(4) << "Failed to open directory " << parent << "; error: " << Code{Error::get()};
         return false;
@@ -36,13 +36,13 @@ bool ensureDirectoryHierarchy(const Ref<String>& path, const Ref<String>& bounda
 Ref<Directory> openOrCreateSubfolder(const Ref<Directory>& parentDirectory, const Ref<String>& name,
                                      Ref<String>& path) {
     Ref<String> candidate = path->concat('/')->concat(name);
-    if (Ref<Directory> existing = Directory::open(candidate, 0x33)) {
+    if (Ref<Directory> existing = Directory::open(candidate, DirectoryMode::ReadWrite)) {
         path = candidate;
         return existing;
     }
     if (parentDirectory->createDirectory(name)) {
         path = candidate;
-        return Directory::open(candidate, 0x33);
+        return Directory::open(candidate, DirectoryMode::ReadWrite);
     }
     LogLine(3) << "Failed to create subfolder '" << name << "' in '" << path
                << "'; error: " << Code{Error::get()};
@@ -50,13 +50,14 @@ Ref<Directory> openOrCreateSubfolder(const Ref<Directory>& parentDirectory, cons
 }
 
 Ref<String> productSubdirectory(const Ref<String>& base, bool forLogs) {
-    Ref<Directory> baseDirectory = Directory::open(base, 0x33);
+    Ref<Directory> baseDirectory = Directory::open(base, DirectoryMode::ReadWrite);
     if (!baseDirectory) {
         LogLine(3) << "Could not open path " << base;
         return base;
     }
     Ref<String> current = base;
-    Ref<String> first = String::create(Sys::info(0x20002) == 1 ? "Varek" : "Orvane");
+    Ref<String> first =
+        String::create(Sys::info(Sys::Key::HostKind) == Sys::windowsHost ? "Varek" : "Orvane");
     Ref<Directory> d1 = openOrCreateSubfolder(baseDirectory, first, current);
     if (!d1) return current;
     Ref<String> second = String::create(forLogs ? "Logs" : "Screenshots");

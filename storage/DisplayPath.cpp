@@ -60,7 +60,7 @@ Ref<String> displayPath(const RunContext& run, const Ref<String>& input, const R
                 provider ? Nodes::Providers::Generic::create(provider) : nullptr;
             if (generic) {
                 driveName = stringAttribute(generic, "SUBST_NAME");
-                if (!driveName && Sys::info(0x20002) == 1)
+                if (!driveName && Sys::info(Sys::Key::HostKind) == Sys::windowsHost)
                     driveName = stringAttribute(generic, "DRIVELETTER");
             }
         }
@@ -69,8 +69,8 @@ Ref<String> displayPath(const RunContext& run, const Ref<String>& input, const R
     if (match.mountPoint && driveName)
         path = driveName->concat(':')->concat(path->substring(match.mountPoint->length()));
 
-    if (Sys::info(0x20003) == 2 && match.mountPoint && nodePath && nodePath->equals("/devices/linux/root") &&
-        StringUtil::startsWith(path, match.mountPoint, false)) {
+    if (Sys::info(Sys::Key::HostFamily) == Sys::hostWithRootNode && match.mountPoint && nodePath &&
+        nodePath->equals("/devices/linux/root") && StringUtil::startsWith(path, match.mountPoint, false)) {
         path = path->substring(match.mountPoint->length());
         if (path->at(0) != '/') path = String::create("/")->concat(path);
     }
@@ -78,7 +78,8 @@ Ref<String> displayPath(const RunContext& run, const Ref<String>& input, const R
     bool leadingSlash = path->at(0) == '/';
     if (leadingSlash) path = path->substring(1);
 
-    bool windowsDrive = Sys::info(0x20002) == 1 && driveName && driveName->length() == 1;
+    bool windowsDrive =
+        Sys::info(Sys::Key::HostKind) == Sys::windowsHost && driveName && driveName->length() == 1;
     std::vector<Ref<String>> from, to;
     if (!run.uiTypeOther) {
         from = {chr("/"), chr(" "), chr("-")};

@@ -9,9 +9,10 @@ namespace {
 
 // Decided by system-information queries in this order; later queries are not made.
 char platformLetter() {
-    if (Sys::info(0x20001) == 0) return 'S';
-    if (Sys::info(0x20002) == 1) return 'W';
-    if (Sys::info(0x20003) == 2) return Sys::info(0x20012) != 0 ? 'L' : 'X';
+    if (Sys::info(Sys::Key::Standalone) == 0) return 'S';
+    if (Sys::info(Sys::Key::HostKind) == Sys::windowsHost) return 'W';
+    if (Sys::info(Sys::Key::HostFamily) == Sys::hostWithRootNode)
+        return Sys::info(Sys::Key::HostPaths) != 0 ? 'L' : 'X';
     return 'U';
 }
 

@@ -10,6 +10,16 @@ namespace Applications::Commands::Scrivlet {
 
 using Services::Mount::Client::Entry;
 
+namespace {
+// The markers of a platform directory that is not available, naming the step that failed.
+constexpr unsigned markNoNode = 0x70000000;
+constexpr unsigned markNotMounted = 0x50000000;
+// The platform path identifiers of the log and file directories; each alternate is two further.
+constexpr unsigned logDirectoryId = 7;
+constexpr unsigned fileDirectoryId = 8;
+constexpr unsigned alternateOffset = 2;
+} // namespace
+
 Error accessPlatformDirectory(unsigned pathId, bool logNodeFailure, Ref<MountEntry>& mountEntry,
                               Ref<String>& path) {
     Error::set(0);
@@ -24,12 +34,13 @@ Error accessPlatformDirectory(unsigned pathId, bool logNodeFailure, Ref<MountEnt
                        << "; error: " << Code{code};
             LogLine(4) << "Main directory not available";
         }
-        return Error(0x70008443);
+        return Error(Errors::Failed | markNoNode);
     }
 
     Ref<Entry::Parameters> parameters = Entry::Parameters::create();
     parameters->setFlushTimeout(Entry::Parameters::defaultFlushTimeout());
-    if (Sys::info(0x20002) == 1) parameters->options().push_back(String::create("win"));
+    if (Sys::info(Sys::Key::HostKind) == Sys::windowsHost)
+        parameters->options().push_back(String::create("win"));
 
     mountEntry = Entry::create(node, 0, 3, parameters);
     if (!mountEntry) {
@@ -47,23 +58,25 @@ Error accessPlatformDirectory(unsigned pathId, bool logNodeFailure, Ref<MountEnt
         LogLine(4) << "Failed to access platform directory for " << Code{pathId};
         mountEntry.reset();
         path.reset();
-        return Error(0x50008443);
+        return Error(Errors::Failed | markNotMounted);
     }
 
-    if (Sys::info(0x20012) == 0) {
+    if (Sys::info(Sys::Key::HostPaths) == 0) {
         Error::set(0);
-        if (!PlatformEnvironment::ensureHostPathHierarchy(path, true) && Error::get() != 0x10002)
+        if (!PlatformEnvironment::ensureHostPathHierarchy(path, true) && Error::get() != Errors::Unavailable)
             LogLine(3) << "Failed to ensure accessibility of host path " << path;
     }
     return Error(0);
 }
 
 Error platformLogDirectory(bool alternate, Ref<MountEntry>& mountEntry, Ref<String>& path) {
-    return accessPlatformDirectory(7 + 2 * alternate, !alternate, mountEntry, path);
+    return accessPlatformDirectory(logDirectoryId + alternateOffset * alternate, !alternate, mountEntry,
+                                   path);
 }
 
 Error platformFileDirectory(bool alternate, Ref<MountEntry>& mountEntry, Ref<String>& path) {
-    return accessPlatformDirectory(8 + 2 * alternate, !alternate, mountEntry, path);
+    return accessPlatformDirectory(fileDirectoryId + alternateOffset * alternate, !alternate, mountEntry,
+                                   path);
 }
 
 } // namespace Applications::Commands::Scrivlet

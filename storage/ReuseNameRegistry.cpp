@@ -81,7 +81,7 @@ Ref<String> determineFilename(const RunContext& run, const Ref<String>& director
                               const Ref<MountEntry>& mountEntry, bool wholeName) {
     const Parameters& p = *run.parameters;
     Ref<File> registry;
-    if (p.reuseName) registry = File::open(String::create(registryPath), 0x113);
+    if (p.reuseName) registry = File::open(String::create(registryPath), OpenMode::Exclusive);
     Ref<String> key = registryKey(directory, name, mountEntry);
 
     if (registry) {

@@ -6,6 +6,11 @@ namespace Applications::Commands::Scrivlet {
 
 using namespace Services::Filesystem::Client;
 
+namespace {
+// Galloping stops at the first power of two not below this; its index is the last one tried.
+constexpr uint64_t gallopLimit = 0x7FFFFFFF;
+} // namespace
+
 IndexedName::IndexedName(const Ref<String>& name, const Ref<String>& dir, bool wholeName) : directory(dir) {
     long dot = wholeName ? -1 : name->findLast('.');
     if (dot < 0) {
@@ -38,7 +43,7 @@ Ref<String> uniqueFilename(const Ref<String>& name, const Ref<String>& directory
             break;
         }
         lo = i;
-        if (i >= 0x7FFFFFFF) break;
+        if (i >= gallopLimit) break;
         i *= 2;
     }
     while (hi > lo + 1) {

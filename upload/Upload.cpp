@@ -19,35 +19,44 @@ using Services::Skarnel::Client::Progress;
 namespace {
 
 constexpr unsigned transferLimitMs = 30000;
+constexpr unsigned capabilityLimitMs = 5000;
+
+// The markers a failed upload sets in the top four bits of the code it reports, naming the step.
+constexpr unsigned markCapabilities = 0x10000000;
+constexpr unsigned markClient = 0x20000000;
+constexpr unsigned markLogTransfer = 0x30000000;
+constexpr unsigned markOpenFile = 0x40000000;
+constexpr unsigned markFileTransfer = 0x50000000;
 
 void showFailure(const RunContext& app, const Ref<String>& title, Ref<String> text, uint32_t code) {
     Ref<StringFormatter> line = StringFormatter::create(app.text("ERROR: 0x{1} ({2})", 56), 1);
     line->arg(StrConv::str(code, 16, 8)).arg(code, 10);
-    Dialog::show(Dialog::Failure, title, text->concat("\n\n")->concat(line->result()), 0x20, 0x20);
+    Dialog::show(Dialog::Failure, title, text->concat("\n\n")->concat(line->result()), Dialog::Ok,
+                 Dialog::Ok);
 }
 
 void showSuccess(const Ref<String>& title, const Ref<String>& message, const Ref<String>& tag) {
     Ref<StringFormatter> text = StringFormatter::create(message, 0);
     text->arg(tag);
-    Dialog::show(Dialog::Information, title, text->result(), 0x20, 0x20);
+    Dialog::show(Dialog::Information, title, text->result(), Dialog::Ok, Dialog::Ok);
 }
 
 // The capability query and the client; `client` stays empty when the service is not available.
 using FailureReport = void (*)(const RunContext&, uint32_t, const Ref<String>&);
 
 Ref<ZEZUvedaze> connect(const RunContext& app, FailureReport report, const char* clientFailure) {
-    Ref<Capabilities> capabilities = Capabilities::create(false, 5000, false);
+    Ref<Capabilities> capabilities = Capabilities::create(false, capabilityLimitMs, false);
     if (!capabilities) {
         Error code = Error::get();
         LogLine(4) << "Capability query for ZEZ-Uvedaze failed; error: " << Code{code};
-        report(app, code | 0x10000000, {});
+        report(app, code | markCapabilities, {});
         return {};
     }
     Ref<ZEZUvedaze> client = ZEZUvedaze::create(capabilities->zezUvedaze());
     if (!client) {
         Error code = Error::get();
         LogLine(4) << clientFailure << Code{code};
-        report(app, code | 0x20000000, {});
+        report(app, code | markClient, {});
     }
     return client;
 }
@@ -71,7 +80,7 @@ Error screenshotUpload(const RunContext& app) {
     if (!isEmpty(parameters.destination())) return uploadFile(app, parameters.destination());
     if (isEmpty(parameters.source())) {
         LogLine(4) << "Filename is invalid";
-        return Error(0x8443);
+        return Error(Errors::Failed);
     }
     return uploadFile(app, predeterminedFilename(app, extensionOf(parameters.source())));
 }
@@ -80,14 +89,14 @@ Error uploadFile(const RunContext& app, const Ref<String>& uploadName) {
     const Parameters& parameters = *app.parameters;
     Ref<ZEZUvedaze> client =
         connect(app, reportFileUploadFailure, "File upload for ZEZ-Uvedaze not available; error: ");
-    if (!client) return Error(0x10002);
+    if (!client) return Error(Errors::Unavailable);
 
     Ref<File> file = File::open(parameters.source(), 3);
     if (!file) {
         Error code = Error::get();
         LogLine(4) << "Failed to open file " << parameters.source() << "; error: " << Code{code};
-        reportFileUploadFailure(app, code | 0x40000000, {});
-        return Error(0x8443);
+        reportFileUploadFailure(app, code | markOpenFile, {});
+        return Error(Errors::Failed);
     }
     Ref<Progress> progress =
         createProgress(app.text("UPLOADING FILE...", 89), app.text("UPLOADING FILE...", 90), 100);
@@ -100,17 +109,17 @@ Error uploadFile(const RunContext& app, const Ref<String>& uploadName) {
         return Error(0);
     }
     Error code = Error::get();
-    if (code == 0x8442) {
+    if (code == Errors::Cancelled) {
         LogLine(1) << "User aborted file upload";
         return code;
     }
     LogLine(4) << "File upload failed; error: " << Code{code};
     progress.reset();
     notifier.reset();
-    reportFileUploadFailure(app, code | 0x50000000,
-                            code == 0x8484 ? app.text("SIZE OF DATA TO UPLOAD IS TOO LARGE", 63)
-                                           : Ref<String>());
-    return Error(0x8443);
+    reportFileUploadFailure(app, code | markFileTransfer,
+                            code == Errors::TooLarge ? app.text("SIZE OF DATA TO UPLOAD IS TOO LARGE", 63)
+                                                     : Ref<String>());
+    return Error(Errors::Failed);
 }
 
 void reportFileUploadFailure(const RunContext& app, uint32_t code, const Ref<String>& message) {
@@ -124,7 +133,7 @@ Error logUpload(const RunContext& app) {
         createProgress(app.text("UPLOADING LOG...", 91), app.text("PREPARING LOG...", 92), 200);
     Ref<ZEZUvedaze> client =
         connect(app, reportLogUploadFailure, "System log upload for ZEZ-Uvedaze not available; error: ");
-    if (!client) return Error(0x10002);
+    if (!client) return Error(Errors::Unavailable);
 
     Ref<String> suffix = !isEmpty(parameters.suffix) ? parameters.suffix : String::create("user");
     Ref<UploadSyslogProgress> notifier = makeRef<UploadSyslogProgress>(progress, app.catalogue);
@@ -138,15 +147,15 @@ Error logUpload(const RunContext& app) {
         return Error(0);
     }
     Error code = Error::get();
-    if (code == 0x8442) {
+    if (code == Errors::Cancelled) {
         LogLine(1) << "User aborted system log upload";
         return code;
     }
     LogLine(4) << "System log upload failed; error: " << Code{code};
-    reportLogUploadFailure(app, code | 0x30000000,
-                           code == 0x8484 ? app.text("SIZE OF DATA TO UPLOAD IS TOO LARGE", 63)
-                                          : Ref<String>());
-    return Error(0x8443);
+    reportLogUploadFailure(app, code | markLogTransfer,
+                           code == Errors::TooLarge ? app.text("SIZE OF DATA TO UPLOAD IS TOO LARGE", 63)
+                                                    : Ref<String>());
+    return Error(Errors::Failed);
 }
 
 void reportLogUploadFailure(const RunContext& app, uint32_t code, const Ref<String>& message) {

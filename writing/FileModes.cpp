@@ -19,7 +19,7 @@ void screenshotMode(const RunContext& application, Error& result) {
         filename = p.destination();
     } else if (isEmpty(p.source())) {
         LogLine(4) << "Filename is invalid";
-        result = Error(0x8443);
+        result = Error(Errors::Failed);
         return;
     } else {
         filename = predeterminedFilename(application, extensionOf(p.source()));
