@@ -2,8 +2,9 @@
 // Remote-storage client library: uploads to the ZEZ-Uvedaze, a write-only object store reached over
 // the S3 protocol (PutObject, AWS Signature Version 4).
 #include "Filesystem.h"
-#include "StoreSettings.h"
 #include "String.h"
+#include <memory>
+#include <string>
 
 namespace Interfaces {
 class ProgressNotifier : public virtual RefCount {
@@ -14,15 +15,17 @@ class ProgressNotifier : public virtual RefCount {
 
 namespace Libraries::Tarnhold::Remote {
 
+struct StoreSettings; // where the store is and how to reach it, read by the platform
+
 class Capabilities : public Object {
   public:
     class ZEZUvedaze : public Object {
       public:
-        const StoreSettings& settings() const { return m_settings; }
+        const std::shared_ptr<const StoreSettings>& settings() const { return m_settings; }
 
       private:
-        explicit ZEZUvedaze(StoreSettings s) : m_settings(std::move(s)) {}
-        StoreSettings m_settings;
+        explicit ZEZUvedaze(std::shared_ptr<const StoreSettings> s) : m_settings(std::move(s)) {}
+        std::shared_ptr<const StoreSettings> m_settings;
         friend class Capabilities;
     };
     // Reads the store settings and checks within `timeoutMs` that the store answers.
@@ -50,8 +53,8 @@ class ZEZUvedaze : public Object {
     Ref<String> uploadSyslog(const Ref<String>& suffix, const Ref<Progress>& notifier, unsigned timeLimitMs);
 
   private:
-    explicit ZEZUvedaze(StoreSettings s) : m_settings(std::move(s)) {}
-    StoreSettings m_settings;
+    explicit ZEZUvedaze(std::shared_ptr<const StoreSettings> s) : m_settings(std::move(s)) {}
+    std::shared_ptr<const StoreSettings> m_settings;
 };
 
 // A new tag: eight characters of a spoken-friendly alphabet.

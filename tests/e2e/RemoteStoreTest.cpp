@@ -1,6 +1,6 @@
 // Uploads through the binary against the S3-protocol test store behind a strict front that checks
 // every signature and digest, and that plays a busy store or a failing network when asked.
-#include "platform/CryptoLibrary.h"
+#include "platform/host/CryptoLibrary.h"
 #include "support/ObjectStore.h"
 #include "support/Sandbox.h"
 #include <csignal>

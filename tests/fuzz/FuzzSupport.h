@@ -1,7 +1,7 @@
 #pragma once
 // Shared set-up of the fuzz targets: a platform root of their own, made once per process, and
 // helpers that cut the fuzzer's bytes into the inputs a target needs.
-#include "platform/Host.h"
+#include "platform/host/Host.h"
 #include "platform/System.h"
 #include <cstdint>
 #include <cstdlib>

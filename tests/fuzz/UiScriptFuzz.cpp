@@ -1,6 +1,6 @@
 // The dialog script reader: any bytes as a script answer every kind of dialog without crashing.
 #include "FuzzSupport.h"
-#include "platform/UiBackend.h"
+#include "platform/host/UiBackend.h"
 #include <fstream>
 
 namespace {

@@ -1,5 +1,5 @@
 #include "Sandbox.h"
-#include "platform/Host.h"
+#include "platform/host/Host.h"
 #include <algorithm>
 #include <chrono>
 #include <csignal>

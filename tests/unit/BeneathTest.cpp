@@ -1,7 +1,7 @@
 // Opening paths beneath a mount's root: links of every shape planted in a tree, opened through both
 // ways the platform resolves (the kernel's openat2 and the per-component walk). Nothing outside the
 // root is ever opened, read or created, whichever way.
-#include "platform/Namespace.h"
+#include "platform/host/Namespace.h"
 #include <cerrno>
 #include <filesystem>
 #include <fstream>

@@ -1,5 +1,5 @@
 // The parallel gzip writer: whatever the input's size, its members read back as the input.
-#include "platform/GzipWriter.h"
+#include "platform/host/GzipWriter.h"
 #include "support/Sandbox.h"
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Directories held open beneath a mount: paths below them are opened from them, and what happens to
 // a held directory on the host (moved, removed, exchanged for a link out) never lets a lookup leave
 // the mount or find a directory that is gone.
-#include "platform/Namespace.h"
+#include "platform/host/Namespace.h"
 #include <cerrno>
 #include <filesystem>
 #include <fstream>

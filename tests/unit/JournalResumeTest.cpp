@@ -1,6 +1,6 @@
 // An export of the journal that resumes where an earlier one ended writes exactly the entries that
 // came after it: the earlier text and the resumed text together are the whole journal's text.
-#include "platform/Journal.h"
+#include "platform/host/Journal.h"
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>

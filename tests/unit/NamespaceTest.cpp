@@ -1,5 +1,5 @@
 // Normalising platform paths: what every path goes through before it is mapped onto the host.
-#include "platform/Namespace.h"
+#include "platform/host/Namespace.h"
 #include "platform/Error.h"
 #include <gtest/gtest.h>
 

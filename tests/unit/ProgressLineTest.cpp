@@ -1,5 +1,5 @@
 // The terminal's progress line: what it says, and that it never outgrows the terminal.
-#include "platform/ProgressLine.h"
+#include "platform/host/ProgressLine.h"
 #include <gtest/gtest.h>
 
 namespace {

@@ -1,8 +1,8 @@
 // The remote-store client's logic: request signing, settings files, and what a failed request
 // leads to.
-#include "platform/S3Client.h"
-#include "platform/S3Signature.h"
-#include "platform/StoreSettings.h"
+#include "platform/host/S3Client.h"
+#include "platform/host/S3Signature.h"
+#include "platform/host/StoreSettings.h"
 #include <gtest/gtest.h>
 
 using namespace Libraries::Tarnhold::Remote;

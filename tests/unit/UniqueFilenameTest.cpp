@@ -1,7 +1,7 @@
 // The galloping search and bisection of indexed names, observed through the existence probes.
 #include "storage/UniqueFilename.h"
 #include "platform/Filesystem.h"
-#include "platform/Host.h"
+#include "platform/host/Host.h"
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>

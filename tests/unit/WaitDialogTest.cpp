@@ -4,7 +4,7 @@
 #include "common/DeterminePathDialog.h"
 #include "common/Parameters.h"
 #include "platform/Catalogue.h"
-#include "platform/Host.h"
+#include "platform/host/Host.h"
 #include "support/Sandbox.h"
 #include <gtest/gtest.h>
 

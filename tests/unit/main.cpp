@@ -1,5 +1,5 @@
 // Unit tests run against a platform root of their own, made before the platform is first used.
-#include "platform/Host.h"
+#include "platform/host/Host.h"
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>

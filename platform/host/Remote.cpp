@@ -1,9 +1,9 @@
-#include "Remote.h"
+#include "platform/Remote.h"
 #include "CryptoLibrary.h"
 #include "CurlLibrary.h"
 #include "Host.h"
 #include "S3Client.h"
-#include "SysLog.h"
+#include "platform/SysLog.h"
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -164,7 +164,7 @@ Ref<Capabilities> Capabilities::create(bool, unsigned timeoutMs, bool) {
         return {};
     }
     Ref<Capabilities> caps(new Capabilities);
-    caps->m_capability = Ref<ZEZUvedaze>(new ZEZUvedaze(s));
+    caps->m_capability = Ref<ZEZUvedaze>(new ZEZUvedaze(std::make_shared<const StoreSettings>(std::move(s))));
     return caps;
 }
 
@@ -188,7 +188,7 @@ Ref<String> ZEZUvedaze::uploadFile(const Ref<Services::Filesystem::Client::File>
         return {};
     }
     Transfer transfer(notifier.get(), 0, 1);
-    return store(m_settings, newTag(), stdString(name), *stream, fileContentType, transfer, timeLimitMs);
+    return store(*m_settings, newTag(), stdString(name), *stream, fileContentType, transfer, timeLimitMs);
 }
 
 namespace {
@@ -239,7 +239,7 @@ Ref<String> ZEZUvedaze::uploadSyslog(const Ref<String>& suffix, const Ref<Progre
         Services::Filesystem::Client::File::adoptHost(fd, "compressed system log");
     if (!file) return {};
     transfer.cover(0.5, 0.5);
-    return store(m_settings, newTag(), "Orvane-syslog-" + stdString(suffix) + ".log.gz", *file,
+    return store(*m_settings, newTag(), "Orvane-syslog-" + stdString(suffix) + ".log.gz", *file,
                  logContentType, transfer, timeLimitMs);
 }
 

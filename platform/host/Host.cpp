@@ -32,7 +32,6 @@ std::vector<FaultRule> faultRules;
 std::atomic<bool> anyFaultRules{false};
 std::optional<Config> loaded;
 
-
 std::string defaultRoot() {
     std::string data = environmentOr("XDG_DATA_HOME", environmentOr("HOME", "/tmp") + "/.local/share");
     return data + "/scrivletv2";
@@ -143,7 +142,8 @@ void readConfig(Config& c, const json& j) {
     c.remote = j.value("remote", json::object());
     json drives = j.value("hostDrives", json::object());
     c.hostDrives = drives.value("enabled", true);
-    c.hostMountTable = environmentOr("ORVANE_HOST_MOUNTINFO", drives.value("mountTable", "/proc/self/mountinfo"));
+    c.hostMountTable =
+        environmentOr("ORVANE_HOST_MOUNTINFO", drives.value("mountTable", "/proc/self/mountinfo"));
     c.hostDriveRoots = drives.value("roots", std::vector<std::string>{"/media", "/run/media"});
     c.hostCwd = j.value("cwd", defaultCwd(c));
 

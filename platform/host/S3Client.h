@@ -3,8 +3,8 @@
 // the store or the network asks for it, and large objects sent in parts.
 #include "CryptoLibrary.h"
 #include "CurlLibrary.h"
-#include "Filesystem.h"
 #include "StoreSettings.h"
+#include "platform/Filesystem.h"
 #include <chrono>
 #include <string>
 #include <utility>

@@ -1,8 +1,8 @@
-#include "Filesystem.h"
 #include "Host.h"
 #include "ProgressLine.h"
 #include "Signals.h"
 #include "UiBackend.h"
+#include "platform/Filesystem.h"
 #include <chrono>
 #include <cstdio>
 #include <fstream>

@@ -1,7 +1,7 @@
-#include "Environment.h"
-#include "Error.h"
+#include "platform/Environment.h"
 #include "Host.h"
 #include "Namespace.h"
+#include "platform/Error.h"
 #include <cerrno>
 #include <string>
 

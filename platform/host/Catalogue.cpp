@@ -1,4 +1,4 @@
-#include "Catalogue.h"
+#include "platform/Catalogue.h"
 #include "Host.h"
 #include <nlohmann/json.hpp>
 #include <string>

@@ -1,4 +1,4 @@
-#include "String.h"
+#include "platform/String.h"
 
 Ref<String> String::create(std::string_view text) {
     return Ref<String>(new String(std::string(text)));

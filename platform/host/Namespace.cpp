@@ -1,6 +1,6 @@
 #include "Namespace.h"
-#include "Error.h"
 #include "HostDrives.h"
+#include "platform/Error.h"
 #include <algorithm>
 #include <atomic>
 #include <cerrno>

@@ -1,7 +1,7 @@
 // The runtime start-up: keeps the arguments for the command-line library, runs the program's entry
 // and hands its result to Proc::setExitCode.
 #include "Signals.h"
-#include "System.h"
+#include "platform/System.h"
 
 int scrivletMain();
 

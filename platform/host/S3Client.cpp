@@ -1,5 +1,5 @@
 #include "S3Client.h"
-#include "SysLog.h"
+#include "platform/SysLog.h"
 #include <algorithm>
 #include <cstring>
 #include <future>

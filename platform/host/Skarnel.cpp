@@ -1,9 +1,9 @@
-#include "Skarnel.h"
+#include "platform/Skarnel.h"
 #include "Host.h"
 #include "Namespace.h"
 #include "Signals.h"
-#include "Text.h"
 #include "UiBackend.h"
+#include "platform/Text.h"
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>

@@ -1,8 +1,8 @@
-#include "System.h"
-#include "Filesystem.h"
+#include "platform/System.h"
 #include "Host.h"
 #include "Signals.h"
-#include "SysLog.h"
+#include "platform/Filesystem.h"
+#include "platform/SysLog.h"
 #include <atomic>
 #include <cerrno>
 #include <chrono>

@@ -1,6 +1,6 @@
 #pragma once
 // The backends behind the user-interface service.
-#include "Skarnel.h"
+#include "platform/Skarnel.h"
 #include <functional>
 #include <memory>
 #include <optional>

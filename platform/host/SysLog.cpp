@@ -1,10 +1,10 @@
-#include "SysLog.h"
-#include "Filesystem.h"
+#include "platform/SysLog.h"
 #include "GzipWriter.h"
 #include "Host.h"
 #include "Journal.h"
 #include "Namespace.h"
-#include "System.h"
+#include "platform/Filesystem.h"
+#include "platform/System.h"
 #include <atomic>
 #include <cerrno>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "Console.h"
+#include "platform/Console.h"
 #include <cstdio>
 
 StdIO::Printer& StdIO::Printer::operator<<(const char* text) {

@@ -1,4 +1,4 @@
-#include "Time.h"
+#include "platform/Time.h"
 #include "Host.h"
 #include <chrono>
 #include <ctime>

@@ -1,7 +1,7 @@
-#include "Filesystem.h"
+#include "platform/Filesystem.h"
 #include "Namespace.h"
-#include "SysLog.h"
-#include "Time.h"
+#include "platform/SysLog.h"
+#include "platform/Time.h"
 #include <atomic>
 #include <cerrno>
 #include <ctime>

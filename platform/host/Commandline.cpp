@@ -1,6 +1,6 @@
-#include "Commandline.h"
+#include "platform/Commandline.h"
 #include "Host.h"
-#include "System.h"
+#include "platform/System.h"
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "Text.h"
+#include "platform/Text.h"
 #include <cctype>
 
 namespace StrConv {

@@ -1,5 +1,5 @@
-#include "Formatter.h"
-#include "Text.h"
+#include "platform/Formatter.h"
+#include "platform/Text.h"
 #include <cctype>
 #include <string>
 
