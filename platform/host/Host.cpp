@@ -220,6 +220,11 @@ void reload() {
     loaded = load();
 }
 
+bool hasFaultRules() {
+    config();
+    return anyFaultRules;
+}
+
 std::optional<unsigned> fault(std::string_view op, const std::string& subject) {
     if (config(), !anyFaultRules) return std::nullopt;
     long delay = 0;

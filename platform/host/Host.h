@@ -71,6 +71,8 @@ void reload();
 // Asks whether the call `op` on `subject` is to fail now. Applies the rule's delay. On a hit the
 // rule's error is returned and the rule's counters advance.
 std::optional<unsigned> fault(std::string_view op, const std::string& subject = {});
+// Whether the configuration names any fault rule (decorators that apply them are installed only then).
+bool hasFaultRules();
 // The byte limit a read or write rule puts on a file opened at `subject`, with its error.
 std::optional<std::pair<long long, unsigned>> byteLimit(std::string_view op, const std::string& subject);
 

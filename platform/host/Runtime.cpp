@@ -1,5 +1,6 @@
 // The runtime start-up: keeps the arguments for the command-line library, runs the program's entry
 // and hands its result to Proc::setExitCode.
+#include "HostDialogs.h"
 #include "Signals.h"
 #include "platform/System.h"
 
@@ -7,6 +8,7 @@ int scrivletMain();
 
 int main(int argc, char** argv) {
     Signals::install();
+    Host::installDialogs();
     Proc::setArguments(argc, argv);
     Proc::setExitCode(static_cast<unsigned>(scrivletMain()));
 }

@@ -9,11 +9,13 @@ using Ui::progressLine;
 TEST(ProgressLine, ACopyShowsBytesRateAndTimeLeft) {
     constexpr uint64_t mib = 1 << 20;
     std::string line = progressLine({16 * mib, 64 * mib, 4.0, "Saving file: big.bin"}, 200);
-    EXPECT_EQ(line, "[#####               ]  25%  16.0 MiB / 64.0 MiB  4.0 MiB/s  0:12 left  Saving file: big.bin");
+    EXPECT_EQ(line,
+              "[#####               ]  25%  16.0 MiB / 64.0 MiB  4.0 MiB/s  0:12 left  Saving file: big.bin");
 }
 
 TEST(ProgressLine, StepsShowOnlyThePercentage) {
-    EXPECT_EQ(progressLine({500, 1000, 10.0, "Exporting"}, 200), "[##########          ]  50%  0:10 left  Exporting");
+    EXPECT_EQ(progressLine({500, 1000, 10.0, "Exporting"}, 200),
+              "[##########          ]  50%  0:10 left  Exporting");
     // Too early for a time left.
     EXPECT_EQ(progressLine({1, 100, 0.2, ""}, 200), "[                    ]   1%  -:-- left");
     // A value past the maximum is drawn as complete.
@@ -25,7 +27,8 @@ TEST(ProgressLine, IsClippedToTheWidthNeverInsideACharacter) {
     for (unsigned width = 1; width < 80; width++) {
         std::string line = progressLine({3 << 20, 8 << 20, 2.0, text}, width);
         size_t characters = 0;
-        for (unsigned char c : line) characters += (c & 0xC0) != 0x80;
+        for (unsigned char c : line)
+            characters += (c & 0xC0) != 0x80;
         EXPECT_LE(characters, width);
         // Whole UTF-8 sequences only: the last byte does not start a sequence cut short.
         if (!line.empty()) EXPECT_LT(static_cast<unsigned char>(line.back()), 0xC0) << width;

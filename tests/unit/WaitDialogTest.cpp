@@ -1,10 +1,12 @@
 // The wait dialog of the location search, in process: shown only when the search outlasts the
 // show delay, never shown otherwise, always closed, and the delay thread always ends. Observed
-// through the dialog transcript and the system log the platform writes.
+// through the transcript of an in-memory dialog service and the system log the platform writes.
 #include "common/DeterminePathDialog.h"
 #include "common/Parameters.h"
 #include "platform/Catalogue.h"
+#include "platform/MemoryDialogs.h"
 #include "platform/host/Host.h"
+#include "platform/host/HostDialogs.h"
 #include "support/Sandbox.h"
 #include <gtest/gtest.h>
 
@@ -42,6 +44,9 @@ class WaitDialogTest : public ::testing::Test {
         catalogue = I18N::create("orvane.tool.scrivlet", "31", "3120", "en", 0);
         root = std::getenv("ORVANE_ROOT");
         transcript = std::getenv("ORVANE_UI_TRANSCRIPT");
+        Services::Skarnel::installDialogService([path = transcript.string()] {
+            return Host::withDialogTranscript(std::make_unique<Services::Skarnel::MemoryDialogs>(), path);
+        });
     }
 
     // Holds a wait dialog for `searchMs`, as the save engines hold one during their search.

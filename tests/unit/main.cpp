@@ -1,4 +1,6 @@
-// Unit tests run against a platform root of their own, made before the platform is first used.
+// Unit tests run against a platform root of their own, made before the platform is first used, and
+// with dialogs that only ever exist in memory.
+#include "platform/MemoryDialogs.h"
 #include "platform/host/Host.h"
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +13,8 @@ int main(int argc, char** argv) {
     unsetenv("ORVANE_CONFIG");
     setenv("ORVANE_UI", "headless", 1);
     setenv("ORVANE_UI_TRANSCRIPT", (root + "/transcript.jsonl").c_str(), 1);
+    Services::Skarnel::installDialogService(
+        [] { return std::make_unique<Services::Skarnel::MemoryDialogs>(); });
     ::testing::InitGoogleTest(&argc, argv);
     int result = RUN_ALL_TESTS();
     std::filesystem::remove_all(root);

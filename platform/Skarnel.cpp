@@ -1,0 +1,144 @@
+// The dialog service's handles: each call goes to the installed DialogService.
+#include "DialogService.h"
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <vector>
+
+namespace Services::Skarnel {
+namespace {
+struct Installed {
+    DialogServiceFactory factory;
+    std::unique_ptr<DialogService> service;
+    std::once_flag made;
+};
+std::unique_ptr<Installed> installed;
+} // namespace
+
+void installDialogService(DialogServiceFactory factory) {
+    installed = std::make_unique<Installed>();
+    installed->factory = std::move(factory);
+}
+
+void installDialogService(std::unique_ptr<DialogService> service) {
+    installed = std::make_unique<Installed>();
+    installed->service = std::move(service);
+    std::call_once(installed->made, [] {});
+}
+
+DialogService& dialogService() {
+    if (!installed || (!installed->factory && !installed->service)) {
+        std::fputs("scrivletv2: no dialog service was installed before the first dialog\n", stderr);
+        std::abort();
+    }
+    std::call_once(installed->made, [] { installed->service = installed->factory(); });
+    return *installed->service;
+}
+
+namespace Client {
+namespace {
+std::atomic<unsigned> nextDialogId{1};
+std::atomic<unsigned> nextProgressId{1};
+} // namespace
+
+unsigned Service::type(unsigned query) {
+    return dialogService().type(query);
+}
+
+unsigned Dialog::show(unsigned severity, const Ref<String>& title, const Ref<String>& message,
+                      unsigned buttons, unsigned defaultButton) {
+    return dialogService().show(severity, title, message, buttons, defaultButton);
+}
+
+Ref<Dialog> Dialog::create(const Ref<String>& name) {
+    unsigned id = nextDialogId++;
+    if (!dialogService().createDialog(id, name)) return {};
+    return Ref<Dialog>(new Dialog(id));
+}
+
+void Dialog::showWait(unsigned severity, const Ref<String>& title, const Ref<String>& message,
+                      unsigned buttons, unsigned defaultButton) const {
+    dialogService().showDialog(m_id, severity, title, message, buttons, defaultButton);
+    std::unique_lock lock(m_mutex);
+    m_closedCv.wait(lock, [this] { return m_closed; });
+}
+
+void Dialog::close(unsigned result) const {
+    dialogService().closeDialog(m_id, result);
+    std::lock_guard lock(m_mutex);
+    m_closed = true;
+    m_closedCv.notify_all();
+}
+
+Ref<Progress> Progress::create(const Ref<String>& title, const Ref<String>& message, uint64_t maximum,
+                               bool flag1, bool flag2) {
+    unsigned id = nextProgressId++;
+    if (!dialogService().createProgress(id, title, message, maximum, flag1, flag2)) return {};
+    return Ref<Progress>(new Progress(id, maximum));
+}
+
+Progress::~Progress() {
+    dialogService().closeProgress(m_id);
+}
+
+void Progress::setText(const Ref<String>& message) {
+    dialogService().progressText(m_id, message);
+}
+
+void Progress::setMaximum(uint64_t maximum) {
+    m_maximum = maximum;
+    dialogService().progressMaximum(m_id, maximum);
+}
+
+void Progress::setValue(uint64_t value) {
+    dialogService().progressValue(m_id, value, m_maximum);
+}
+
+bool Progress::cancelled(bool flag) {
+    unsigned query;
+    {
+        std::lock_guard lock(m_mutex);
+        query = ++m_queries;
+    }
+    return dialogService().progressCancelled(m_id, flag, query);
+}
+
+void Progress::beginUpdate() {
+    dialogService().progressEvent(m_id, ProgressEvent::BeginUpdate, 0);
+}
+void Progress::endUpdate() {
+    dialogService().progressEvent(m_id, ProgressEvent::EndUpdate, 0);
+}
+void Progress::restart() {
+    dialogService().progressEvent(m_id, ProgressEvent::Restart, 0);
+}
+void Progress::setStep(uint64_t step) {
+    dialogService().progressEvent(m_id, ProgressEvent::Step, step);
+}
+void Progress::redraw() {
+    dialogService().progressEvent(m_id, ProgressEvent::Redraw, 0);
+}
+
+Ref<FSItem> FSItem::create(const Ref<Parameters>& parameters) {
+    Selection selection;
+    if (!dialogService().selectDrive(*parameters, selection)) return {};
+    Ref<FSItem> item(new FSItem);
+    item->m_path = selection.path;
+    item->m_file = selection.file;
+    item->m_mount = selection.mount;
+    return item;
+}
+
+FSItem::~FSItem() {
+    if (!m_mount) return;
+    // Kept for the rest of the process and never destroyed: unmounting during the process's own
+    // teardown could meet the namespace already gone.
+    static std::mutex lingeringMutex;
+    static auto* lingering = new std::vector<Ref<Mount::Client::Entry>>;
+    std::lock_guard lock(lingeringMutex);
+    lingering->push_back(std::move(m_mount));
+}
+
+} // namespace Client
+} // namespace Services::Skarnel

@@ -1,0 +1,214 @@
+// The host's dialog service: the terminal, headless or scripted backend, the drives of the
+// namespace, and the mounts of the drives chosen.
+#include "HostDialogs.h"
+#include "Host.h"
+#include "Namespace.h"
+#include "Signals.h"
+#include "UiBackend.h"
+#include "platform/System.h"
+#include "platform/Text.h"
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <unistd.h>
+
+namespace Host {
+namespace {
+
+using namespace Services::Skarnel;
+using Client::Parameters;
+namespace Flags = Client::Flags;
+
+// The backend the run uses. A choice that cannot be honoured is said on standard error, naming the
+// setting and what the run uses instead, and the run goes on headless.
+std::unique_ptr<Ui::Backend> chooseBackend() {
+    const Config& c = config();
+    const char* fromEnvironment = std::getenv("ORVANE_UI");
+    bool given = fromEnvironment && *fromEnvironment;
+    std::string setting = given ? "ORVANE_UI" : "ui.backend";
+    std::string kind = given ? fromEnvironment : c.ui.value("backend", "");
+    if (kind.empty()) {
+        if (isatty(STDIN_FILENO) && isatty(STDERR_FILENO))
+            if (auto terminal = Ui::makeTerminal()) return terminal;
+        return Ui::makeHeadless();
+    }
+    if (kind == "script") return Ui::makeScript(environmentOr("ORVANE_UI_SCRIPT", c.ui.value("script", "")));
+    if (kind == "headless") return Ui::makeHeadless();
+    if (kind == "terminal") {
+        if (auto terminal = Ui::makeTerminal()) return terminal;
+        std::fprintf(stderr, "scrivletv2: %s=terminal, but there is no terminal (/dev/tty); using headless\n",
+                     setting.c_str());
+    } else {
+        std::fprintf(
+            stderr,
+            "scrivletv2: %s=%s is not a dialog backend (terminal, headless or script); using headless\n",
+            setting.c_str(), kind.c_str());
+    }
+    return Ui::makeHeadless();
+}
+
+std::vector<Ui::Drive> drives() {
+    std::vector<Ui::Drive> list;
+    for (const NodeConfig& n : Namespace::nodes()) {
+        if (!n.drive) continue;
+        std::string label = n.attributes.value("SUBST_NAME", n.attributes.value("DRIVELETTER", n.name));
+        list.push_back({n.name, label, n.mountPoint, n.readOnly});
+    }
+    return list;
+}
+
+std::string bootNode() {
+    return stdString(StringUtil::valueOf(Sys::bootParameter(), "boot.node"));
+}
+
+const Ui::Drive* findDrive(const std::vector<Ui::Drive>& list, const std::string& key) {
+    for (const Ui::Drive& d : list)
+        if (d.node == key || d.label == key || d.mountPoint == key) return &d;
+    return nullptr;
+}
+
+bool failWith(unsigned code) {
+    Error::set(code);
+    return false;
+}
+
+class HostDialogs : public DialogService {
+  public:
+    unsigned type(unsigned) override { return backend().type(); }
+
+    unsigned show(unsigned severity, const Ref<String>& title, const Ref<String>& text, unsigned buttons,
+                  unsigned defaultButton) override {
+        // What a message says ("saved", "exported") must be true of the medium when the user reads it.
+        Services::Filesystem::Client::flushWrittenFiles();
+        std::lock_guard lock(m_mutex);
+        return backend().show(severity, stdString(title), stdString(text), buttons, defaultButton);
+    }
+
+    bool createDialog(unsigned, const Ref<String>&) override { return true; }
+    void showDialog(unsigned id, unsigned, const Ref<String>& title, const Ref<String>& text, unsigned,
+                    unsigned) override {
+        std::lock_guard lock(m_mutex);
+        backend().waitShown(id, stdString(title), stdString(text));
+    }
+    void closeDialog(unsigned id, unsigned) override {
+        std::lock_guard lock(m_mutex);
+        backend().waitClosed(id);
+    }
+
+    bool createProgress(unsigned id, const Ref<String>& title, const Ref<String>& text, uint64_t maximum,
+                        bool, bool) override {
+        std::lock_guard lock(m_mutex);
+        backend().progressCreated(id, stdString(title), stdString(text), maximum);
+        return true;
+    }
+    void progressText(unsigned id, const Ref<String>& text) override {
+        std::lock_guard lock(m_mutex);
+        backend().progressText(id, stdString(text));
+    }
+    void progressMaximum(unsigned, uint64_t) override {}
+    void progressValue(unsigned id, uint64_t value, uint64_t maximum) override {
+        std::lock_guard lock(m_mutex);
+        backend().progressValue(id, value, maximum);
+    }
+    bool progressCancelled(unsigned id, bool, unsigned query) override {
+        std::lock_guard lock(m_mutex);
+        // An interrupting signal cancels like the cancel key; the backend is still asked, so that
+        // its own state (and a script's query count) moves on as usual.
+        return backend().progressCancelled(id, query) || Signals::received() != 0;
+    }
+    void progressEvent(unsigned, ProgressEvent, uint64_t) override {}
+    void closeProgress(unsigned id) override {
+        std::lock_guard lock(m_mutex);
+        backend().progressClosed(id);
+    }
+
+    bool selectDrive(Parameters& parameters, Selection& selection) override {
+        std::vector<Ui::Drive> list = drives();
+        Ui::DriveChoice choice;
+        const Ui::Drive* boot = findDrive(list, bootNode());
+        if ((parameters.flags() & Flags::ForceBoot) && boot) {
+            // The dialog uses the boot drive whenever it is available.
+            choice.chosen = true;
+            choice.drive = boot->node;
+            selection.forcedBoot = true;
+        } else {
+            std::lock_guard lock(m_mutex);
+            Ui::DriveWatch watch = []() -> std::optional<std::vector<Ui::Drive>> {
+                if (!Namespace::refreshHostDrives()) return std::nullopt;
+                return drives();
+            };
+            choice = backend().select(parameters, list, watch);
+            // The answer may name a drive that came while the dialog waited.
+            list = drives();
+        }
+        if (!choice.chosen) return failWith(choice.error);
+
+        std::string path = choice.path;
+        if (!choice.drive.empty()) {
+            const Ui::Drive* drive = findDrive(list, choice.drive);
+            if (!drive) return failWith(Errors::NotFound);
+            selection.mount = Services::Mount::Client::Entry::create(String::create(drive->node), 0, 0, {});
+            if (!selection.mount) return false;
+            path = selection.mount->mountPoint()->str() + (choice.path.empty() ? "" : "/" + choice.path);
+        }
+        if (parameters.flags() & Flags::AllowRename) {
+            Ref<String> full = createNamedFile(parameters, choice.name, path);
+            if (!full) return false;
+            selection.file = Services::Filesystem::Client::File::open(
+                full, Services::Filesystem::Client::OpenMode::Exclusive);
+            if (!selection.file) return false;
+            path = full->str();
+        }
+        selection.path = String::create(path);
+        return true;
+    }
+
+  private:
+    Ui::Backend& backend() {
+        std::call_once(m_chosen, [this] { m_backend = chooseBackend(); });
+        return *m_backend;
+    }
+
+    // The path of the file to create under the typed name in the chosen place; null when there is
+    // none (the reason in Error::get).
+    Ref<String> createNamedFile(Parameters& parameters, const std::string& typed, const std::string& place) {
+        std::string name = typed.empty() ? stdString(parameters.defaultName()) : typed;
+        for (;;) {
+            // What is typed there names a file in the chosen place, never a path to somewhere else.
+            if (!Ui::isFileName(name)) return failWith(Errors::InvalidPath), Ref<String>();
+            Ref<String> full =
+                Services::Filesystem::Client::Service::absolute(String::create(name), String::create(place));
+            if (!Services::Filesystem::Client::File::open(full,
+                                                          Services::Filesystem::Client::OpenMode::Probe))
+                return full;
+            // An existing file is never overwritten: a person is asked for another name.
+            std::lock_guard lock(m_mutex);
+            name = backend().anotherName(name);
+            if (name.empty()) return failWith(Errors::AlreadyExists), Ref<String>();
+        }
+    }
+
+    std::once_flag m_chosen;
+    std::unique_ptr<Ui::Backend> m_backend;
+    std::mutex m_mutex; // one dialog on the screen at a time, whichever thread asks
+};
+
+} // namespace
+
+std::unique_ptr<DialogService> makeHostDialogs() {
+    return std::make_unique<HostDialogs>();
+}
+
+std::unique_ptr<DialogService> makeConfiguredDialogs() {
+    std::unique_ptr<DialogService> service = makeHostDialogs();
+    if (hasFaultRules()) service = withDialogFaults(std::move(service));
+    std::string transcript = environmentOr("ORVANE_UI_TRANSCRIPT", config().ui.value("transcript", ""));
+    if (!transcript.empty()) service = withDialogTranscript(std::move(service), transcript);
+    return service;
+}
+
+void installDialogs() {
+    installDialogService(makeConfiguredDialogs);
+}
+
+} // namespace Host
