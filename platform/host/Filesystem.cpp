@@ -1,4 +1,5 @@
 #include "platform/Filesystem.h"
+#include "HostPlatform.h"
 #include "Namespace.h"
 #include "platform/SysLog.h"
 #include "platform/Time.h"
@@ -15,6 +16,38 @@
 #include <unistd.h>
 
 namespace Services::Filesystem::Client {
+
+// The file service's part of the run's state (HostPlatform holds it).
+struct RunState {
+    // When the run started, on the coarse clock file times are stamped with.
+    struct timespec runStart = [] {
+        struct timespec t {};
+        clock_gettime(CLOCK_REALTIME_COARSE, &t);
+        return t;
+    }();
+    // The files this run has created or opened exclusively, by device and inode.
+    std::mutex claimedMutex;
+    std::set<std::pair<dev_t, ino_t>> claimedByThisRun;
+    // One descriptor on each filesystem written to since the last flush.
+    std::mutex writtenMutex;
+    std::map<dev_t, int> writtenFilesystems;
+    std::atomic<unsigned long> removedFiles{0};
+    FSItem::Observer itemObserver = nullptr;
+};
+
+void RunStateDeleter::operator()(RunState* state) const {
+    delete state;
+}
+
+std::unique_ptr<RunState, RunStateDeleter> makeRunState() {
+    return std::unique_ptr<RunState, RunStateDeleter>(new RunState);
+}
+
+namespace {
+RunState& runState() {
+    return Host::HostPlatform::instance().files();
+}
+} // namespace
 namespace {
 
 bool fail(unsigned code) {
@@ -117,24 +150,18 @@ long long toMs(const struct timespec& t) {
 // with it must not write into that file either, so a file created or changed by another process
 // since this run started counts as opened elsewhere too. The coarse clock is the one file times
 // are stamped with. Files are known by device and inode, whatever path reached them.
-const struct timespec runStart = [] {
-    struct timespec t {};
-    clock_gettime(CLOCK_REALTIME_COARSE, &t);
-    return t;
-}();
-std::mutex claimedMutex;
-std::set<std::pair<dev_t, ino_t>> claimedByThisRun;
 
 bool claimedByAnotherRun(const struct stat& st) {
-    bool changedSinceStart = st.st_ctim.tv_sec > runStart.tv_sec ||
-                             (st.st_ctim.tv_sec == runStart.tv_sec && st.st_ctim.tv_nsec >= runStart.tv_nsec);
-    std::lock_guard lock(claimedMutex);
-    return changedSinceStart && !claimedByThisRun.count({st.st_dev, st.st_ino});
+    bool changedSinceStart =
+        st.st_ctim.tv_sec > runState().runStart.tv_sec || (st.st_ctim.tv_sec == runState().runStart.tv_sec &&
+                                                           st.st_ctim.tv_nsec >= runState().runStart.tv_nsec);
+    std::lock_guard lock(runState().claimedMutex);
+    return changedSinceStart && !runState().claimedByThisRun.count({st.st_dev, st.st_ino});
 }
 
 void claimForThisRun(const struct stat& st) {
-    std::lock_guard lock(claimedMutex);
-    claimedByThisRun.insert({st.st_dev, st.st_ino});
+    std::lock_guard lock(runState().claimedMutex);
+    runState().claimedByThisRun.insert({st.st_dev, st.st_ino});
 }
 
 } // namespace
@@ -167,15 +194,11 @@ Ref<String> Service::name(const Ref<String>& path) {
 
 namespace {
 
-// One descriptor on each filesystem written to since the last flush.
-std::mutex writtenMutex;
-std::map<dev_t, int> writtenFilesystems;
-
 void noteWritten(int fd, dev_t device) {
-    std::lock_guard lock(writtenMutex);
-    if (writtenFilesystems.count(device)) return;
+    std::lock_guard lock(runState().writtenMutex);
+    if (runState().writtenFilesystems.count(device)) return;
     int kept = fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (kept >= 0) writtenFilesystems[device] = kept;
+    if (kept >= 0) runState().writtenFilesystems[device] = kept;
 }
 
 } // namespace
@@ -183,8 +206,8 @@ void noteWritten(int fd, dev_t device) {
 void flushWrittenFiles() {
     std::map<dev_t, int> written;
     {
-        std::lock_guard lock(writtenMutex);
-        written.swap(writtenFilesystems);
+        std::lock_guard lock(runState().writtenMutex);
+        written.swap(runState().writtenFilesystems);
     }
     for (const auto& [device, fd] : written) {
         if (syncfs(fd) != 0) {
@@ -217,17 +240,13 @@ void FSItem::applyStat(const struct stat& st) {
     m_modifiedMs = toMs(st.st_mtim);
 }
 
-namespace {
-FSItem::Observer itemObserver = nullptr;
-}
-
 void FSItem::setObserver(Observer observer) {
-    itemObserver = observer;
+    runState().itemObserver = observer;
 }
 
 // The item itself, not what a link there names.
 Ref<FSItem> FSItem::open(const Ref<String>& path, unsigned, unsigned) {
-    if (itemObserver) itemObserver(path);
+    if (runState().itemObserver) runState().itemObserver(path);
     auto resolved = resolveFor(path, "FSItem::open");
     if (!resolved) return {};
     struct stat st {};
@@ -644,12 +663,8 @@ bool Directory::createFile(const Ref<String>& name) {
     return true;
 }
 
-namespace {
-std::atomic<unsigned long> removedFiles{0};
-}
-
 unsigned long removedFileCount() {
-    return removedFiles.load();
+    return runState().removedFiles.load();
 }
 
 // unlinkat never follows a link: a link found here is removed itself, never what it names.
@@ -657,7 +672,7 @@ bool Directory::remove(const Ref<String>& name) {
     if (!mayChange(name, "Directory::remove")) return false;
     int at = m_handle->fd();
     if (unlinkat(at, name->c_str(), 0) == 0) {
-        removedFiles++;
+        runState().removedFiles++;
         return true;
     }
     if ((errno == EISDIR || errno == EPERM) && unlinkat(at, name->c_str(), AT_REMOVEDIR) == 0) return true;

@@ -1,4 +1,5 @@
 #include "Host.h"
+#include "HostPlatform.h"
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -25,12 +26,6 @@ std::string environmentOr(const char* name, const std::string& fallback) {
 }
 
 namespace {
-
-std::mutex faultMutex;
-std::vector<FaultRule> faultRules;
-// Whether there are any rules: asked on every platform call, so a run without any takes no lock.
-std::atomic<bool> anyFaultRules{false};
-std::optional<Config> loaded;
 
 std::string defaultRoot() {
     std::string data = environmentOr("XDG_DATA_HOME", environmentOr("HOME", "/tmp") + "/.local/share");
@@ -147,8 +142,7 @@ void readConfig(Config& c, const json& j) {
     c.hostDriveRoots = drives.value("roots", std::vector<std::string>{"/media", "/run/media"});
     c.hostCwd = j.value("cwd", defaultCwd(c));
 
-    std::lock_guard lock(faultMutex);
-    faultRules.clear();
+    c.faultRules.clear();
     for (const json& f : j.value("faults", json::array())) {
         FaultRule rule;
         rule.op = f.value("op", "");
@@ -158,9 +152,8 @@ void readConfig(Config& c, const json& j) {
         rule.times = f.value("times", -1L);
         rule.delayMs = f.value("delayMs", 0L);
         rule.bytes = f.value("bytes", -1LL);
-        faultRules.push_back(rule);
+        c.faultRules.push_back(rule);
     }
-    anyFaultRules = !faultRules.empty();
 }
 
 bool matches(const FaultRule& rule, std::string_view op, const std::string& subject) {
@@ -208,34 +201,23 @@ unsigned parseNumber(const json& value, unsigned fallback) {
     return end != text.c_str() && *end == '\0' ? static_cast<unsigned>(number) : fallback;
 }
 
-Config& config() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        if (!loaded) loaded = load();
-    });
-    return *loaded;
+FaultRules::FaultRules(const std::vector<FaultRule>& rules) {
+    for (const FaultRule& rule : rules)
+        m_rules.push_back({rule});
 }
 
-void reload() {
-    loaded = load();
-}
-
-bool hasFaultRules() {
-    config();
-    return anyFaultRules;
-}
-
-std::optional<unsigned> fault(std::string_view op, const std::string& subject) {
-    if (config(), !anyFaultRules) return std::nullopt;
+std::optional<unsigned> FaultRules::fault(std::string_view op, const std::string& subject) {
+    if (!any()) return std::nullopt;
     long delay = 0;
     std::optional<unsigned> hit;
     {
-        std::lock_guard lock(faultMutex);
-        for (FaultRule& rule : faultRules) {
+        std::lock_guard lock(m_mutex);
+        for (Counted& counted : m_rules) {
+            const FaultRule& rule = counted.rule;
             if (rule.bytes >= 0 || !matches(rule, op, subject)) continue;
-            if (rule.seen++ < rule.skip) continue;
-            if (rule.times >= 0 && rule.fired >= rule.times) continue;
-            rule.fired++;
+            if (counted.seen++ < rule.skip) continue;
+            if (rule.times >= 0 && counted.fired >= rule.times) continue;
+            counted.fired++;
             delay = rule.delayMs;
             // A rule with only a delay slows the call down without failing it.
             if (rule.error != 0) hit = rule.error;
@@ -246,12 +228,34 @@ std::optional<unsigned> fault(std::string_view op, const std::string& subject) {
     return hit;
 }
 
-std::optional<std::pair<long long, unsigned>> byteLimit(std::string_view op, const std::string& subject) {
-    if (config(), !anyFaultRules) return std::nullopt;
-    std::lock_guard lock(faultMutex);
-    for (const FaultRule& rule : faultRules)
-        if (rule.bytes >= 0 && matches(rule, op, subject)) return std::make_pair(rule.bytes, rule.error);
+std::optional<std::pair<long long, unsigned>> FaultRules::byteLimit(std::string_view op,
+                                                                    const std::string& subject) {
+    if (!any()) return std::nullopt;
+    std::lock_guard lock(m_mutex);
+    for (const Counted& counted : m_rules)
+        if (counted.rule.bytes >= 0 && matches(counted.rule, op, subject))
+            return std::make_pair(counted.rule.bytes, counted.rule.error);
     return std::nullopt;
+}
+
+Config loadConfig() {
+    return load();
+}
+
+const Config& config() {
+    return HostPlatform::instance().config();
+}
+
+bool hasFaultRules() {
+    return HostPlatform::instance().faults().any();
+}
+
+std::optional<unsigned> fault(std::string_view op, const std::string& subject) {
+    return HostPlatform::instance().faults().fault(op, subject);
+}
+
+std::optional<std::pair<long long, unsigned>> byteLimit(std::string_view op, const std::string& subject) {
+    return HostPlatform::instance().faults().byteLimit(op, subject);
 }
 
 } // namespace Host

@@ -3,6 +3,7 @@
 // which nodes (drives) exist, what the system answers, and which calls fail on purpose.
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -34,8 +35,6 @@ struct FaultRule {
     long times = -1;      // how often it fires; -1 for always
     long delayMs = 0;     // delay before the call answers
     long long bytes = -1; // for reads and writes: the transfer becomes short after this many bytes
-    long seen = 0;
-    long fired = 0;
 };
 
 struct Config {
@@ -58,23 +57,44 @@ struct Config {
     bool hostDrives = true;
     std::string hostMountTable;
     std::vector<std::string> hostDriveRoots;
+    std::vector<FaultRule> faultRules;
+};
+
+// The fault rules of a run, with how often each has matched and fired.
+class FaultRules {
+  public:
+    explicit FaultRules(const std::vector<FaultRule>& rules);
+    // Whether there are any: asked on every platform call, so a run without any takes no lock.
+    bool any() const { return !m_rules.empty(); }
+    // Whether the call `op` on `subject` is to fail now. Applies the rule's delay. On a hit the
+    // rule's error is returned and the rule's counters advance.
+    std::optional<unsigned> fault(std::string_view op, const std::string& subject);
+    // The byte limit a read or write rule puts on a file opened at `subject`, with its error.
+    std::optional<std::pair<long long, unsigned>> byteLimit(std::string_view op, const std::string& subject);
+
+  private:
+    struct Counted {
+        FaultRule rule;
+        long seen = 0;
+        long fired = 0;
+    };
+    std::mutex m_mutex;
+    std::vector<Counted> m_rules;
 };
 
 // The variable's value, or `fallback` when it is unset or empty.
 std::string environmentOr(const char* name, const std::string& fallback);
 
-// Loads the configuration once (creating the embedded default on a first run).
-Config& config();
-// Reloads from the environment; for tests that change it within one process.
-void reload();
+// Reads the configuration the environment names (creating the embedded default on a first run).
+Config loadConfig();
+// The run's configuration, loaded once (HostPlatform owns it).
+const Config& config();
 
-// Asks whether the call `op` on `subject` is to fail now. Applies the rule's delay. On a hit the
-// rule's error is returned and the rule's counters advance.
+// The run's fault rules (FaultRules::fault and byteLimit).
 std::optional<unsigned> fault(std::string_view op, const std::string& subject = {});
+std::optional<std::pair<long long, unsigned>> byteLimit(std::string_view op, const std::string& subject);
 // Whether the configuration names any fault rule (decorators that apply them are installed only then).
 bool hasFaultRules();
-// The byte limit a read or write rule puts on a file opened at `subject`, with its error.
-std::optional<std::pair<long long, unsigned>> byteLimit(std::string_view op, const std::string& subject);
 
 // Writes the embedded default platform below `root` (used by the first run).
 void writeEmbeddedDefault(const std::string& root);

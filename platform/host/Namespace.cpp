@@ -1,5 +1,6 @@
 #include "Namespace.h"
 #include "HostDrives.h"
+#include "HostPlatform.h"
 #include "platform/Error.h"
 #include <algorithm>
 #include <atomic>
@@ -31,22 +32,79 @@ struct MountState {
     bool confined;
 };
 
-std::mutex mutex;
-std::vector<MountState> table;
-// A deque, so that a node found stays where it is when drives are added.
-std::deque<Host::NodeConfig> allNodes;
-Handle fsRoot;
-bool fsRootConfined = true;
-bool ready = false;
-std::atomic<Resolver> activeResolver{Resolver::Openat2};
-
 // How a path names what it names: paths whose first component belongs to the platform (a mount
 // point's first component, or an entry of the platform tree's root) are platform paths; any other
 // absolute path is a host path, below the mount of the host's own root. Fixed once at start.
 struct Spelling {
     std::string hostRoot; // mount point of the host's own root, "" when the platform has none
     std::unordered_set<std::string> platformNames;
-} spelling;
+};
+
+// Directories opened beneath a mount, kept open for the next paths below them: a path whose parent
+// is held is opened from it, one component, and the kernel keeps that lookup beneath the held
+// directory (and so beneath the mount) as it keeps every other beneath the root. A held directory
+// is the directory that was opened, wherever it is moved afterwards, as every open descriptor is.
+// The newest few are kept.
+// A descriptor owned alone, closed with its owner.
+class OwnedDescriptor {
+  public:
+    OwnedDescriptor() = default;
+    OwnedDescriptor(OwnedDescriptor&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    OwnedDescriptor& operator=(OwnedDescriptor&& other) noexcept {
+        reset(std::exchange(other.m_fd, -1));
+        return *this;
+    }
+    ~OwnedDescriptor() { reset(); }
+    void reset(int fd = -1) {
+        if (m_fd >= 0) ::close(m_fd);
+        m_fd = fd;
+    }
+    int release() { return std::exchange(m_fd, -1); }
+
+  private:
+    int m_fd = -1;
+};
+
+struct HeldDirectory {
+    Handle root;
+    std::string below;
+    Handle directory;
+    // The file last created in it and the descriptor that created it, for the open that follows.
+    std::string createdName;
+    OwnedDescriptor created;
+};
+constexpr size_t mostHeld = 32;
+
+} // namespace
+
+// The namespace's part of the run's state (HostPlatform holds it).
+struct State {
+    std::mutex mutex;
+    std::vector<MountState> table;
+    // A deque, so that a node found stays where it is when drives are added.
+    std::deque<Host::NodeConfig> allNodes;
+    Handle fsRoot;
+    bool fsRootConfined = true;
+    bool ready = false;
+    std::atomic<Resolver> activeResolver{Resolver::Openat2};
+    Spelling spelling;
+    std::mutex heldMutex;
+    std::deque<HeldDirectory> held;
+};
+
+void StateDeleter::operator()(State* state) const {
+    delete state;
+}
+
+std::unique_ptr<State, StateDeleter> makeState() {
+    return std::unique_ptr<State, StateDeleter>(new State);
+}
+
+namespace {
+
+State& state() {
+    return Host::HostPlatform::instance().names();
+}
 
 // Calls `visit` with each component of a path, without empty ones and ".", as views into the path.
 template <typename Visit> void forEachComponent(std::string_view path, Visit visit) {
@@ -116,32 +174,33 @@ std::string_view firstComponent(std::string_view path) {
 }
 
 void learnSpelling(const Host::Config& c) {
-    for (const Host::NodeConfig& n : allNodes)
-        if (!n.mountPoint.empty()) spelling.platformNames.insert(std::string(firstComponent(n.mountPoint)));
+    for (const Host::NodeConfig& n : state().allNodes)
+        if (!n.mountPoint.empty())
+            state().spelling.platformNames.insert(std::string(firstComponent(n.mountPoint)));
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(c.fsRoot, ec))
-        spelling.platformNames.insert(entry.path().filename().string());
-    for (const MountState& m : table)
-        if (!m.confined && !m.prefix.empty()) spelling.hostRoot = m.prefix;
+        state().spelling.platformNames.insert(entry.path().filename().string());
+    for (const MountState& m : state().table)
+        if (!m.confined && !m.prefix.empty()) state().spelling.hostRoot = m.prefix;
 }
 
 // Called with the lock held.
 void init() {
-    if (ready) return;
-    ready = true;
+    if (state().ready) return;
+    state().ready = true;
     const Host::Config& c = Host::config();
-    allNodes.assign(c.nodes.begin(), c.nodes.end());
+    state().allNodes.assign(c.nodes.begin(), c.nodes.end());
     for (Host::NodeConfig& drive : HostDrives::discover(c))
-        allNodes.push_back(std::move(drive));
-    fsRoot = openRoot(c.fsRoot, fsRootConfined);
-    for (const Host::NodeConfig& n : allNodes)
+        state().allNodes.push_back(std::move(drive));
+    state().fsRoot = openRoot(c.fsRoot, state().fsRootConfined);
+    for (const Host::NodeConfig& n : state().allNodes)
         if (n.mountedAtStart)
-            if (auto m = mountState(n, -1)) table.push_back(std::move(*m));
+            if (auto m = mountState(n, -1)) state().table.push_back(std::move(*m));
     learnSpelling(c);
 }
 
 const Host::NodeConfig* findNodeLocked(const std::string& name) {
-    for (const Host::NodeConfig& n : allNodes)
+    for (const Host::NodeConfig& n : state().allNodes)
         if (n.name == name) return &n;
     return nullptr;
 }
@@ -202,17 +261,17 @@ DirectoryHandle::~DirectoryHandle() {
 }
 
 std::vector<Host::NodeConfig> nodes() {
-    std::lock_guard lock(mutex);
+    std::lock_guard lock(state().mutex);
     init();
-    return {allNodes.begin(), allNodes.end()};
+    return {state().allNodes.begin(), state().allNodes.end()};
 }
 
 bool refreshHostDrives() {
-    std::lock_guard lock(mutex);
+    std::lock_guard lock(state().mutex);
     init();
     std::vector<Host::NodeConfig> found = HostDrives::discover(Host::config());
     bool changed = false;
-    for (Host::NodeConfig& node : allNodes) {
+    for (Host::NodeConfig& node : state().allNodes) {
         if (!node.drive || !node.name.starts_with(HostDrives::nodePrefix)) continue;
         bool present =
             std::any_of(found.begin(), found.end(), [&](const auto& f) { return f.name == node.name; });
@@ -220,10 +279,10 @@ bool refreshHostDrives() {
         if (!present) node.drive = false, changed = true;
     }
     for (Host::NodeConfig& drive : found) {
-        auto known = std::find_if(allNodes.begin(), allNodes.end(),
+        auto known = std::find_if(state().allNodes.begin(), state().allNodes.end(),
                                   [&](const auto& n) { return n.name == drive.name; });
-        if (known == allNodes.end()) {
-            allNodes.push_back(std::move(drive));
+        if (known == state().allNodes.end()) {
+            state().allNodes.push_back(std::move(drive));
             changed = true;
         } else if (!known->drive || known->attributes != drive.attributes ||
                    known->readOnly != drive.readOnly) {
@@ -235,7 +294,7 @@ bool refreshHostDrives() {
 }
 
 const Host::NodeConfig* findNode(const std::string& name) {
-    std::lock_guard lock(mutex);
+    std::lock_guard lock(state().mutex);
     init();
     return findNodeLocked(name);
 }
@@ -244,9 +303,9 @@ namespace {
 
 // A host path as a platform path: below the mount of the host's own root.
 bool isHostPath(std::string_view absolute) {
-    if (spelling.hostRoot.empty()) return false;
+    if (state().spelling.hostRoot.empty()) return false;
     std::string_view first = firstComponent(absolute);
-    return !first.empty() && !spelling.platformNames.count(std::string(first));
+    return !first.empty() && !state().spelling.platformNames.count(std::string(first));
 }
 
 // Joins the components of `path`, resolving ".." by name. Only below the host's own root, where no
@@ -254,8 +313,8 @@ bool isHostPath(std::string_view absolute) {
 // else in the platform a ".." is an invalid path.
 std::optional<std::string> collapse(std::string_view path) {
     std::vector<std::string_view> parts, floor;
-    forEachComponent(spelling.hostRoot, [&](std::string_view part) { floor.push_back(part); });
-    bool belowHost = !spelling.hostRoot.empty() && isBelow(joined(path), spelling.hostRoot);
+    forEachComponent(state().spelling.hostRoot, [&](std::string_view part) { floor.push_back(part); });
+    bool belowHost = !state().spelling.hostRoot.empty() && isBelow(joined(path), state().spelling.hostRoot);
     bool invalid = false;
     forEachComponent(path, [&](std::string_view part) {
         if (part != "..") return parts.push_back(part);
@@ -279,11 +338,11 @@ std::optional<std::string> normalise(const std::string& path, unsigned& error) {
         return std::nullopt;
     }
     {
-        std::lock_guard lock(mutex);
+        std::lock_guard lock(state().mutex);
         init();
     }
     std::string full = path[0] == '/' ? path : Host::config().hostCwd + "/" + path;
-    if (isHostPath(full)) full = spelling.hostRoot + full;
+    if (isHostPath(full)) full = state().spelling.hostRoot + full;
     if (isNormal(full)) return full;
     auto out = collapse(full);
     if (!out) error = Errors::InvalidPath;
@@ -293,13 +352,13 @@ std::optional<std::string> normalise(const std::string& path, unsigned& error) {
 std::optional<Resolved> resolve(const std::string& path, unsigned& error) {
     auto normal = normalise(path, error);
     if (!normal) return std::nullopt;
-    std::lock_guard lock(mutex);
+    std::lock_guard lock(state().mutex);
     init();
     const MountState* best = nullptr;
-    for (const MountState& m : table)
+    for (const MountState& m : state().table)
         if (isBelow(*normal, m.prefix) && (!best || m.prefix.size() > best->prefix.size())) best = &m;
     Resolved resolved;
-    resolved.root = best ? best->root : fsRoot;
+    resolved.root = best ? best->root : state().fsRoot;
     if (!resolved.root) {
         error = Errors::NotFound;
         return std::nullopt;
@@ -312,7 +371,7 @@ std::optional<Resolved> resolve(const std::string& path, unsigned& error) {
     if (!below.empty()) resolved.below.assign(below.substr(1));
     resolved.platformPath = std::move(*normal);
     resolved.readOnly = best && best->readOnly;
-    resolved.confined = best ? best->confined : fsRootConfined;
+    resolved.confined = best ? best->confined : state().fsRootConfined;
     return resolved;
 }
 
@@ -320,54 +379,17 @@ namespace {
 
 // Opens `below` relative to `base` with the resolver in use.
 int openFrom(int base, const std::string& below, int flags, mode_t mode, bool confined) {
-    if (activeResolver.load() == Resolver::Openat2) {
+    if (state().activeResolver.load() == Resolver::Openat2) {
         int fd = openat2Beneath(base, below.empty() ? "." : below.c_str(), flags, mode, confined);
         if (fd >= 0 || errno != ENOSYS) return fd;
-        activeResolver = Resolver::Walk;
+        state().activeResolver = Resolver::Walk;
     }
     return walkBeneath(base, below, flags, mode, confined);
 }
 
-// Directories opened beneath a mount, kept open for the next paths below them: a path whose parent
-// is held is opened from it, one component, and the kernel keeps that lookup beneath the held
-// directory (and so beneath the mount) as it keeps every other beneath the root. A held directory
-// is the directory that was opened, wherever it is moved afterwards, as every open descriptor is.
-// The newest few are kept.
-// A descriptor owned alone, closed with its owner.
-class OwnedDescriptor {
-  public:
-    OwnedDescriptor() = default;
-    OwnedDescriptor(OwnedDescriptor&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    OwnedDescriptor& operator=(OwnedDescriptor&& other) noexcept {
-        reset(std::exchange(other.m_fd, -1));
-        return *this;
-    }
-    ~OwnedDescriptor() { reset(); }
-    void reset(int fd = -1) {
-        if (m_fd >= 0) ::close(m_fd);
-        m_fd = fd;
-    }
-    int release() { return std::exchange(m_fd, -1); }
-
-  private:
-    int m_fd = -1;
-};
-
-struct HeldDirectory {
-    Handle root;
-    std::string below;
-    Handle directory;
-    // The file last created in it and the descriptor that created it, for the open that follows.
-    std::string createdName;
-    OwnedDescriptor created;
-};
-constexpr size_t mostHeld = 32;
-std::mutex heldMutex;
-std::deque<HeldDirectory> held;
-
 // The held directory at `below` of `root`, the newest first; called with heldMutex held.
 HeldDirectory* findHeld(const Handle& root, std::string_view below) {
-    for (auto it = held.rbegin(); it != held.rend(); ++it)
+    for (auto it = state().held.rbegin(); it != state().held.rend(); ++it)
         if (it->root == root && it->below == below) return &*it;
     return nullptr;
 }
@@ -384,7 +406,7 @@ bool splitParent(std::string_view below, std::string_view& parent, std::string_v
 Handle heldParent(const Resolved& resolved, std::string& name) {
     std::string_view parent, last;
     if (!splitParent(resolved.below, parent, last)) return {};
-    std::lock_guard lock(heldMutex);
+    std::lock_guard lock(state().heldMutex);
     HeldDirectory* entry = findHeld(resolved.root, parent);
     if (!entry) return {};
     name = last;
@@ -392,28 +414,28 @@ Handle heldParent(const Resolved& resolved, std::string& name) {
 }
 
 HeldDirectory* heldEntryOf(const Handle& directory) {
-    for (HeldDirectory& h : held)
+    for (HeldDirectory& h : state().held)
         if (h.directory == directory) return &h;
     return nullptr;
 }
 
 void hold(const Resolved& resolved, int fd) {
-    std::lock_guard lock(heldMutex);
+    std::lock_guard lock(state().heldMutex);
     if (findHeld(resolved.root, resolved.below)) return;
     int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (copy < 0) return;
-    held.push_back({resolved.root, resolved.below, std::make_shared<DirectoryHandle>(copy), {}, {}});
-    if (held.size() > mostHeld) held.pop_front();
+    state().held.push_back({resolved.root, resolved.below, std::make_shared<DirectoryHandle>(copy), {}, {}});
+    if (state().held.size() > mostHeld) state().held.pop_front();
 }
 
 void forget(const Handle& directory) {
-    std::lock_guard lock(heldMutex);
-    std::erase_if(held, [&](const HeldDirectory& h) { return h.directory == directory; });
+    std::lock_guard lock(state().heldMutex);
+    std::erase_if(state().held, [&](const HeldDirectory& h) { return h.directory == directory; });
 }
 
 void forgetBelow(const Handle& root) {
-    std::lock_guard lock(heldMutex);
-    std::erase_if(held, [&](const HeldDirectory& h) { return h.root == root; });
+    std::lock_guard lock(state().heldMutex);
+    std::erase_if(state().held, [&](const HeldDirectory& h) { return h.root == root; });
 }
 
 // A directory removed while held can hold nothing any more: a lookup in it finds nothing.
@@ -450,7 +472,7 @@ int openBeneath(const Resolved& resolved, int flags, mode_t mode) {
 }
 
 void keepCreated(const Handle& directory, const std::string& name, int fd) {
-    std::lock_guard lock(heldMutex);
+    std::lock_guard lock(state().heldMutex);
     HeldDirectory* entry = heldEntryOf(directory);
     if (!entry) {
         ::close(fd);
@@ -463,7 +485,7 @@ void keepCreated(const Handle& directory, const std::string& name, int fd) {
 int takeCreated(const Resolved& resolved) {
     std::string_view parent, name;
     if (!splitParent(resolved.below, parent, name)) return -1;
-    std::lock_guard lock(heldMutex);
+    std::lock_guard lock(state().heldMutex);
     HeldDirectory* entry = findHeld(resolved.root, parent);
     if (!entry || entry->createdName != name) return -1;
     entry->createdName.clear();
@@ -473,7 +495,7 @@ int takeCreated(const Resolved& resolved) {
 Handle heldDirectory(const Resolved& resolved) {
     Handle found;
     {
-        std::lock_guard lock(heldMutex);
+        std::lock_guard lock(state().heldMutex);
         if (HeldDirectory* entry = findHeld(resolved.root, resolved.below)) found = entry->directory;
     }
     if (!found || !removed(found)) return found;
@@ -519,45 +541,45 @@ bool makeDirectories(const Resolved& resolved, int& err) {
 }
 
 void setResolver(Resolver resolver) {
-    activeResolver = resolver;
+    state().activeResolver = resolver;
 }
 
 std::vector<Mounted> mounts() {
-    std::lock_guard lock(mutex);
+    std::lock_guard lock(state().mutex);
     init();
     std::vector<Mounted> list;
-    for (const MountState& m : table)
+    for (const MountState& m : state().table)
         list.push_back({m.node, m.mountPoint});
     return list;
 }
 
 std::optional<std::string> mount(const std::string& node, unsigned& error) {
-    std::lock_guard lock(mutex);
+    std::lock_guard lock(state().mutex);
     init();
-    for (MountState& m : table) {
+    for (MountState& m : state().table) {
         if (m.node != node) continue;
         if (m.refs >= 0) m.refs++;
         return m.mountPoint;
     }
     const Host::NodeConfig* config = findNodeLocked(node);
-    std::optional<MountState> state;
-    if (config && !config->mountPoint.empty()) state = mountState(*config, 1);
-    if (!state) {
+    std::optional<MountState> mounted;
+    if (config && !config->mountPoint.empty()) mounted = mountState(*config, 1);
+    if (!mounted) {
         error = Errors::NotFound;
         return std::nullopt;
     }
-    table.push_back(std::move(*state));
+    state().table.push_back(std::move(*mounted));
     return config->mountPoint;
 }
 
 void unmount(const std::string& node) {
-    std::lock_guard lock(mutex);
-    for (auto it = table.begin(); it != table.end(); ++it) {
+    std::lock_guard lock(state().mutex);
+    for (auto it = state().table.begin(); it != state().table.end(); ++it) {
         if (it->node != node || it->refs < 0) continue;
         if (--it->refs > 0) return;
         // Nothing of an unmounted drive stays open: it can be taken away while the run goes on.
         forgetBelow(it->root);
-        table.erase(it);
+        state().table.erase(it);
         return;
     }
 }

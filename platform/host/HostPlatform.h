@@ -1,0 +1,47 @@
+#pragma once
+// The one object that owns the hosted platform's state for the run: the configuration and its
+// fault rules, the namespace (mounts, nodes, held directories), and what the run has created,
+// written and removed. The host's modules keep no state of their own; each reaches its part here.
+// Each part's type belongs to the module that uses it; this object only holds and releases them.
+#include "Host.h"
+#include <memory>
+
+namespace Namespace {
+struct State;
+struct StateDeleter {
+    void operator()(State* state) const;
+};
+std::unique_ptr<State, StateDeleter> makeState();
+} // namespace Namespace
+
+namespace Services::Filesystem::Client {
+struct RunState;
+struct RunStateDeleter {
+    void operator()(RunState* state) const;
+};
+std::unique_ptr<RunState, RunStateDeleter> makeRunState();
+} // namespace Services::Filesystem::Client
+
+namespace Host {
+
+class HostPlatform {
+  public:
+    // The run's platform, set up at its first use and kept until the process ends (the process's
+    // own teardown must not meet the namespace gone).
+    static HostPlatform& instance();
+
+    const Config& config() const { return m_config; }
+    FaultRules& faults() { return m_faults; }
+    Namespace::State& names() { return *m_names; }
+    Services::Filesystem::Client::RunState& files() { return *m_files; }
+
+  private:
+    HostPlatform();
+    const Config m_config;
+    FaultRules m_faults;
+    std::unique_ptr<Namespace::State, Namespace::StateDeleter> m_names;
+    std::unique_ptr<Services::Filesystem::Client::RunState, Services::Filesystem::Client::RunStateDeleter>
+        m_files;
+};
+
+} // namespace Host
