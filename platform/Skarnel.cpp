@@ -1,5 +1,6 @@
 // The dialog service's handles: each call goes to the installed DialogService.
 #include "DialogService.h"
+#include "ServiceSlot.h"
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -8,32 +9,19 @@
 
 namespace Services::Skarnel {
 namespace {
-struct Installed {
-    DialogServiceFactory factory;
-    std::unique_ptr<DialogService> service;
-    std::once_flag made;
-};
-std::unique_ptr<Installed> installed;
+ServiceSlot<DialogService> installed("dialog service");
 } // namespace
 
 void installDialogService(DialogServiceFactory factory) {
-    installed = std::make_unique<Installed>();
-    installed->factory = std::move(factory);
+    installed.install(std::move(factory));
 }
 
 void installDialogService(std::unique_ptr<DialogService> service) {
-    installed = std::make_unique<Installed>();
-    installed->service = std::move(service);
-    std::call_once(installed->made, [] {});
+    installed.install(std::move(service));
 }
 
 DialogService& dialogService() {
-    if (!installed || (!installed->factory && !installed->service)) {
-        std::fputs("scrivletv2: no dialog service was installed before the first dialog\n", stderr);
-        std::abort();
-    }
-    std::call_once(installed->made, [] { installed->service = installed->factory(); });
-    return *installed->service;
+    return installed.get();
 }
 
 namespace Client {

@@ -14,26 +14,19 @@ class DialogFaults : public DialogServiceProxy {
     unsigned show(unsigned severity, const Ref<String>& title, const Ref<String>& text, unsigned buttons,
                   unsigned defaultButton) override {
         // A failed dialog answers 0 with the reason pending, as the dialog service does.
-        if (failed("Dialog::show", stdString(title))) return 0;
+        if (failsNow("Dialog::show", stdString(title))) return 0;
         return DialogServiceProxy::show(severity, title, text, buttons, defaultButton);
     }
     bool createDialog(unsigned id, const Ref<String>& name) override {
-        return !failed("Dialog::create") && DialogServiceProxy::createDialog(id, name);
+        return !failsNow("Dialog::create") && DialogServiceProxy::createDialog(id, name);
     }
     bool createProgress(unsigned id, const Ref<String>& title, const Ref<String>& text, uint64_t maximum,
                         bool flag1, bool flag2) override {
-        return !failed("Progress::create") &&
+        return !failsNow("Progress::create") &&
                DialogServiceProxy::createProgress(id, title, text, maximum, flag1, flag2);
     }
     bool selectDrive(Client::Parameters& parameters, Selection& selection) override {
-        return !failed("FSItem::create") && DialogServiceProxy::selectDrive(parameters, selection);
-    }
-
-  private:
-    static bool failed(std::string_view op, const std::string& subject = {}) {
-        std::optional<unsigned> code = fault(op, subject);
-        if (code) Error::set(*code);
-        return code.has_value();
+        return !failsNow("FSItem::create") && DialogServiceProxy::selectDrive(parameters, selection);
     }
 };
 

@@ -1,5 +1,6 @@
 #include "Host.h"
 #include "HostPlatform.h"
+#include "platform/Error.h"
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -244,6 +245,12 @@ Config loadConfig() {
 
 const Config& config() {
     return HostPlatform::instance().config();
+}
+
+bool failsNow(std::string_view op, const std::string& subject) {
+    std::optional<unsigned> code = fault(op, subject);
+    if (code) Error::set(*code);
+    return code.has_value();
 }
 
 bool hasFaultRules() {

@@ -93,6 +93,8 @@ const Config& config();
 // The run's fault rules (FaultRules::fault and byteLimit).
 std::optional<unsigned> fault(std::string_view op, const std::string& subject = {});
 std::optional<std::pair<long long, unsigned>> byteLimit(std::string_view op, const std::string& subject);
+// Whether a fault rule fails the call `op` on `subject` now; its error is then pending (Error::get).
+bool failsNow(std::string_view op, const std::string& subject = {});
 // Whether the configuration names any fault rule (decorators that apply them are installed only then).
 bool hasFaultRules();
 

@@ -1,6 +1,7 @@
 // The runtime start-up: keeps the arguments for the command-line library, runs the program's entry
 // and hands its result to Proc::setExitCode.
 #include "HostDialogs.h"
+#include "HostEnvironment.h"
 #include "Signals.h"
 #include "platform/System.h"
 
@@ -9,6 +10,7 @@ int scrivletMain();
 int main(int argc, char** argv) {
     Signals::install();
     Host::installDialogs();
+    Host::installEnvironment();
     Proc::setArguments(argc, argv);
     Proc::setExitCode(static_cast<unsigned>(scrivletMain()));
 }

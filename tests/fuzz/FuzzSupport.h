@@ -1,8 +1,10 @@
 #pragma once
 // Shared set-up of the fuzz targets: a platform root of their own, made once per process, and
 // helpers that cut the fuzzer's bytes into the inputs a target needs.
-#include "platform/host/Host.h"
 #include "platform/System.h"
+#include "platform/host/Host.h"
+#include "platform/host/HostDialogs.h"
+#include "platform/host/HostEnvironment.h"
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -18,6 +20,8 @@ inline std::string makeRoot() {
     unsetenv("ORVANE_CONFIG");
     setenv("ORVANE_UI", "headless", 1);
     Host::config();
+    Host::installDialogs();
+    Host::installEnvironment();
     return root;
 }
 
