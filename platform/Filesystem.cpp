@@ -1,5 +1,8 @@
-// The path operations of the file service: text only, the same on every host.
+// The file service's handles: the path operations, which are text and the same on every host,
+// and the opening calls, which go to the installed service.
 #include "Filesystem.h"
+#include "FilesystemService.h"
+#include "ServiceSlot.h"
 #include <string>
 
 namespace Services::Filesystem::Client {
@@ -31,3 +34,52 @@ Ref<String> Service::name(const Ref<String>& path) {
 }
 
 } // namespace Services::Filesystem::Client
+
+// The opening calls, each to the installed FilesystemService.
+
+namespace Services::Filesystem::Client {
+namespace {
+ServiceSlot<FilesystemService> installed("file service");
+} // namespace
+
+void installFilesystemService(FilesystemServiceFactory factory) {
+    installed.install(std::move(factory));
+}
+
+void installFilesystemService(std::unique_ptr<FilesystemService> service) {
+    installed.install(std::move(service));
+}
+
+FilesystemService& filesystemService() {
+    return installed.get();
+}
+
+Ref<FSItem> FSItem::open(const Ref<String>& path, unsigned, unsigned) {
+    return filesystemService().openItem(path);
+}
+
+Ref<File> File::open(const Ref<String>& path, unsigned mode) {
+    return filesystemService().openFile(path, mode);
+}
+
+Ref<Directory> Directory::open(const Ref<String>& path, unsigned mode) {
+    return filesystemService().openDirectory(path, mode);
+}
+
+} // namespace Services::Filesystem::Client
+
+namespace Services::Mount::Client {
+
+bool info(std::vector<MountNode>& list) {
+    return Services::Filesystem::Client::filesystemService().mountInfo(list);
+}
+
+Ref<Entry> Entry::create(const Ref<String>& node, unsigned, unsigned, const Ref<Parameters>&) {
+    if (isEmpty(node)) {
+        Error::set(Errors::NotFound);
+        return {};
+    }
+    return Services::Filesystem::Client::filesystemService().mount(node);
+}
+
+} // namespace Services::Mount::Client

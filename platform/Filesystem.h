@@ -13,6 +13,9 @@
 namespace Namespace {
 class DirectoryHandle;
 }
+namespace Host {
+class HostFilesystem; // makes the handles below
+}
 
 namespace Services::Filesystem::Client {
 
@@ -30,9 +33,6 @@ class Service {
 class FSItem : public Object {
   public:
     static Ref<FSItem> open(const Ref<String>& path, unsigned flags, unsigned mode);
-    // Sees every item lookup (existence probe); for instrumentation such as probe counts.
-    using Observer = void (*)(const Ref<String>& path);
-    static void setObserver(Observer observer);
     ~FSItem() override;
     Ref<String> name() const;
     const Ref<String>& path() const { return m_path; }
@@ -63,6 +63,7 @@ class FSItem : public Object {
     long long m_modifiedMs = 0;
     friend class Directory;
     friend class Iterator;
+    friend class Host::HostFilesystem;
 };
 
 class File;
@@ -142,6 +143,7 @@ class File : public FSItem {
     size_t limitFor(long long& budget, unsigned code, size_t length);
     bool stillLinked() const;
     friend class Iterator;
+    friend class Host::HostFilesystem;
     uint64_t m_position = 0;
     long long m_readBudget = -1;
     unsigned m_readError = 0;
@@ -183,6 +185,7 @@ class Directory : public Object {
 
   private:
     friend class Replacement;
+    friend class Host::HostFilesystem;
     Directory(Ref<String> path, Handle handle, bool writable, bool reachedThroughLink)
         : m_path(std::move(path)), m_handle(std::move(handle)), m_writable(writable),
           m_reachedThroughLink(reachedThroughLink) {}
@@ -302,6 +305,7 @@ class Entry : public Object {
     const Ref<String>& path() const { return m_mountPoint; }
 
   private:
+    friend class Host::HostFilesystem;
     Entry(Ref<String> node, Ref<String> mountPoint)
         : m_node(std::move(node)), m_mountPoint(std::move(mountPoint)) {}
     Ref<String> m_node;

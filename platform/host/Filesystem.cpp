@@ -1,4 +1,5 @@
 #include "platform/Filesystem.h"
+#include "HostFilesystem.h"
 #include "HostPlatform.h"
 #include "Namespace.h"
 #include "platform/SysLog.h"
@@ -32,7 +33,6 @@ struct RunState {
     std::mutex writtenMutex;
     std::map<dev_t, int> writtenFilesystems;
     std::atomic<unsigned long> removedFiles{0};
-    FSItem::Observer itemObserver = nullptr;
 };
 
 void RunStateDeleter::operator()(RunState* state) const {
@@ -55,22 +55,15 @@ bool fail(unsigned code) {
     return false;
 }
 
-// Resolves a platform path and applies the fault rules of `op` to it.
-std::optional<Namespace::Resolved> resolveFor(const Ref<String>& path, const char* op) {
+// Resolves a platform path in the namespace.
+std::optional<Namespace::Resolved> resolvePath(const Ref<String>& path) {
     unsigned error = Errors::InvalidPath;
     if (isEmpty(path)) {
         Error::set(error);
         return std::nullopt;
     }
     auto resolved = Namespace::resolve(path->str(), error);
-    if (!resolved) {
-        Error::set(error);
-        return std::nullopt;
-    }
-    if (auto code = Host::fault(op, resolved->platformPath)) {
-        Error::set(*code);
-        return std::nullopt;
-    }
+    if (!resolved) Error::set(error);
     return resolved;
 }
 
@@ -214,14 +207,21 @@ void FSItem::applyStat(const struct stat& st) {
     m_modifiedMs = toMs(st.st_mtim);
 }
 
-void FSItem::setObserver(Observer observer) {
-    runState().itemObserver = observer;
+} // namespace Services::Filesystem::Client
+
+// The host's file service opens through the helpers above.
+using namespace Services::Filesystem::Client;
+
+namespace Host {
+
+Ref<String> HostFilesystem::platformPath(const Ref<String>& path) {
+    auto resolved = resolvePath(path);
+    return resolved ? String::create(std::move(resolved->platformPath)) : Ref<String>();
 }
 
 // The item itself, not what a link there names.
-Ref<FSItem> FSItem::open(const Ref<String>& path, unsigned, unsigned) {
-    if (runState().itemObserver) runState().itemObserver(path);
-    auto resolved = resolveFor(path, "FSItem::open");
+Ref<FSItem> HostFilesystem::openItem(const Ref<String>& path) {
+    auto resolved = resolvePath(path);
     if (!resolved) return {};
     struct stat st {};
     Namespace::Handle parent;
@@ -247,6 +247,10 @@ Ref<FSItem> FSItem::open(const Ref<String>& path, unsigned, unsigned) {
     item->applyStat(st);
     return item;
 }
+
+} // namespace Host
+
+namespace Services::Filesystem::Client {
 
 Ref<String> FSItem::name() const {
     return Service::name(m_path);
@@ -274,8 +278,10 @@ bool FSItem::currentStat(struct stat& st) const {
     return m_directory && fstatat(m_directory->fd(), m_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-Ref<File> File::open(const Ref<String>& path, unsigned mode) {
-    auto resolved = resolveFor(path, "File::open");
+} // namespace Services::Filesystem::Client
+
+Ref<File> Host::HostFilesystem::openFile(const Ref<String>& path, unsigned mode) {
+    auto resolved = resolvePath(path);
     if (!resolved) return {};
     Ref<String> platformPath = platformPathOf(path, resolved->platformPath);
     struct stat st {};
@@ -321,6 +327,8 @@ Ref<File> File::open(const Ref<String>& path, unsigned mode) {
     }
     return file;
 }
+
+namespace Services::Filesystem::Client {
 
 Ref<File> File::adoptHost(int fd, const std::string& name) {
     struct stat st {};
@@ -576,8 +584,10 @@ Ref<FSItem> Iterator::next() {
     return {};
 }
 
-Ref<Directory> Directory::open(const Ref<String>& path, unsigned mode) {
-    auto resolved = resolveFor(path, "Directory::open");
+} // namespace Services::Filesystem::Client
+
+Ref<Directory> Host::HostFilesystem::openDirectory(const Ref<String>& path, unsigned mode) {
+    auto resolved = resolvePath(path);
     if (!resolved) return {};
     // A directory held since it was last opened is that directory still.
     if (Namespace::Handle held = Namespace::heldDirectory(*resolved)) {
@@ -613,6 +623,8 @@ Ref<Directory> Directory::open(const Ref<String>& path, unsigned mode) {
                                         std::make_shared<const Namespace::DirectoryHandle>(fd), mode == 0x33,
                                         throughLink));
 }
+
+namespace Services::Filesystem::Client {
 
 bool Directory::mayChange(const Ref<String>& name, const char* op) const {
     if (!validName(name)) return fail(Errors::InvalidPath);
@@ -780,25 +792,20 @@ Ref<Variant> Providers::Generic::attribute(const char* name) const {
 
 namespace Services::Mount::Client {
 
-bool info(std::vector<MountNode>& list) {
-    if (auto code = Host::fault("Mount::info")) {
-        Error::set(*code);
-        return false;
-    }
+Entry::~Entry() {
+    Namespace::unmount(m_node->str());
+}
+
+} // namespace Services::Mount::Client
+
+bool Host::HostFilesystem::mountInfo(std::vector<Services::Mount::Client::MountNode>& list) {
     for (const Namespace::Mounted& m : Namespace::mounts())
         list.push_back({String::create(m.node), {String::create(m.mountPoint)}});
     return true;
 }
 
-Ref<Entry> Entry::create(const Ref<String>& node, unsigned, unsigned, const Ref<Parameters>&) {
-    if (isEmpty(node)) {
-        Error::set(Errors::NotFound);
-        return {};
-    }
-    if (auto code = Host::fault("Entry::create", node->str())) {
-        Error::set(*code);
-        return {};
-    }
+Ref<Services::Mount::Client::Entry> Host::HostFilesystem::mount(const Ref<String>& node) {
+    using Services::Mount::Client::Entry;
     unsigned error = 0;
     auto mountPoint = Namespace::mount(node->str(), error);
     if (!mountPoint) {
@@ -807,9 +814,3 @@ Ref<Entry> Entry::create(const Ref<String>& node, unsigned, unsigned, const Ref<
     }
     return Ref<Entry>(new Entry(node, String::create(*mountPoint)));
 }
-
-Entry::~Entry() {
-    Namespace::unmount(m_node->str());
-}
-
-} // namespace Services::Mount::Client

@@ -2,6 +2,7 @@
 // and hands its result to Proc::setExitCode.
 #include "HostDialogs.h"
 #include "HostEnvironment.h"
+#include "HostFilesystem.h"
 #include "Signals.h"
 #include "platform/System.h"
 
@@ -9,6 +10,7 @@ int scrivletMain();
 
 int main(int argc, char** argv) {
     Signals::install();
+    Host::installFilesystem();
     Host::installDialogs();
     Host::installEnvironment();
     Proc::setArguments(argc, argv);

@@ -5,6 +5,7 @@
 #include "platform/host/Host.h"
 #include "platform/host/HostDialogs.h"
 #include "platform/host/HostEnvironment.h"
+#include "platform/host/HostFilesystem.h"
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -20,6 +21,7 @@ inline std::string makeRoot() {
     unsetenv("ORVANE_CONFIG");
     setenv("ORVANE_UI", "headless", 1);
     Host::config();
+    Host::installFilesystem();
     Host::installDialogs();
     Host::installEnvironment();
     return root;

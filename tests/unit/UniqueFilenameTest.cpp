@@ -1,7 +1,9 @@
-// The galloping search and bisection of indexed names, observed through the existence probes.
+// The galloping search and bisection of indexed names, observed through the existence probes: a
+// decorator around the host's file service records every item it is asked to open.
 #include "storage/UniqueFilename.h"
-#include "platform/Filesystem.h"
+#include "platform/FilesystemService.h"
 #include "platform/host/Host.h"
+#include "platform/host/HostFilesystem.h"
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -14,9 +16,14 @@ namespace {
 
 std::vector<std::string> probes;
 
-void recordProbe(const Ref<String>& path) {
-    probes.push_back(path->str());
-}
+class ProbeRecorder : public Services::Filesystem::Client::FilesystemServiceProxy {
+  public:
+    using FilesystemServiceProxy::FilesystemServiceProxy;
+    Ref<Services::Filesystem::Client::FSItem> openItem(const Ref<String>& path) override {
+        probes.push_back(path->str());
+        return FilesystemServiceProxy::openItem(path);
+    }
+};
 
 struct SearchCase {
     std::set<unsigned> taken;
@@ -32,9 +39,10 @@ class UniqueFilenameTest : public ::testing::TestWithParam<SearchCase> {
         fs::remove_all(directory);
         fs::create_directories(directory);
         probes.clear();
-        Services::Filesystem::Client::FSItem::setObserver(recordProbe);
+        Services::Filesystem::Client::installFilesystemService(
+            std::make_unique<ProbeRecorder>(std::make_unique<Host::HostFilesystem>()));
     }
-    void TearDown() override { Services::Filesystem::Client::FSItem::setObserver(nullptr); }
+    void TearDown() override { Host::installFilesystem(); }
     void make(unsigned n) {
         char name[32];
         std::snprintf(name, sizeof name, "shot-%03u.png", n);

@@ -3,6 +3,7 @@
 #include "platform/MemoryDialogs.h"
 #include "platform/host/Host.h"
 #include "platform/host/HostEnvironment.h"
+#include "platform/host/HostFilesystem.h"
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@ int main(int argc, char** argv) {
     unsetenv("ORVANE_CONFIG");
     setenv("ORVANE_UI", "headless", 1);
     setenv("ORVANE_UI_TRANSCRIPT", (root + "/transcript.jsonl").c_str(), 1);
+    Host::installFilesystem();
     Host::installEnvironment();
     Services::Skarnel::installDialogService(
         [] { return std::make_unique<Services::Skarnel::MemoryDialogs>(); });

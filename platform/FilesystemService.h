@@ -1,0 +1,55 @@
+#pragma once
+// What the file service's opening calls reach: one FilesystemService installed when the process
+// starts, possibly wrapped by decorators (FilesystemServiceProxy) that fail or count its calls.
+// The handles it returns (FSItem, File, Directory, Entry) are the host's own.
+#include "Filesystem.h"
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace Services::Filesystem::Client {
+
+class FilesystemService {
+  public:
+    virtual ~FilesystemService() = default;
+    // The platform path `path` names, absolute and normal: what fault rules and observers match
+    // against. Null when it names none (the reason in Error::get).
+    virtual Ref<String> platformPath(const Ref<String>& path) = 0;
+    // Each null with the reason in Error::get.
+    virtual Ref<FSItem> openItem(const Ref<String>& path) = 0;
+    virtual Ref<File> openFile(const Ref<String>& path, unsigned mode) = 0;
+    virtual Ref<Directory> openDirectory(const Ref<String>& path, unsigned mode) = 0;
+    virtual bool mountInfo(std::vector<Services::Mount::Client::MountNode>& list) = 0;
+    virtual Ref<Services::Mount::Client::Entry> mount(const Ref<String>& node) = 0;
+};
+
+// Forwards every call to the service it wraps; a decorator overrides the calls it watches.
+class FilesystemServiceProxy : public FilesystemService {
+  public:
+    explicit FilesystemServiceProxy(std::unique_ptr<FilesystemService> inner) : m_inner(std::move(inner)) {}
+    Ref<String> platformPath(const Ref<String>& path) override { return m_inner->platformPath(path); }
+    Ref<FSItem> openItem(const Ref<String>& path) override { return m_inner->openItem(path); }
+    Ref<File> openFile(const Ref<String>& path, unsigned mode) override {
+        return m_inner->openFile(path, mode);
+    }
+    Ref<Directory> openDirectory(const Ref<String>& path, unsigned mode) override {
+        return m_inner->openDirectory(path, mode);
+    }
+    bool mountInfo(std::vector<Services::Mount::Client::MountNode>& list) override {
+        return m_inner->mountInfo(list);
+    }
+    Ref<Services::Mount::Client::Entry> mount(const Ref<String>& node) override {
+        return m_inner->mount(node);
+    }
+
+  private:
+    std::unique_ptr<FilesystemService> m_inner;
+};
+
+using FilesystemServiceFactory = std::function<std::unique_ptr<FilesystemService>()>;
+// Installs the service (made at its first use), or one already made.
+void installFilesystemService(FilesystemServiceFactory factory);
+void installFilesystemService(std::unique_ptr<FilesystemService> service);
+FilesystemService& filesystemService();
+
+} // namespace Services::Filesystem::Client
