@@ -242,7 +242,13 @@ TEST_P(RemoteStoreNetwork, TheUploadArrivesWhole) {
     store->front().setFaults(json::array({GetParam().rule}));
     RunResult r = run({"-m", "file-upload", "a.bin"}, {{"ORVANE_REMOTE_STALL_SECONDS", "1"}});
     ASSERT_EQ(r.status, 0) << r.logText();
-    EXPECT_EQ(requests("PUT").size(), GetParam().attempts) << r.logText();
+    // A transfer that keeps moving is never taken for a stall: one PUT. A stalled or dropped one is
+    // sent again; on a starved machine a retry may itself stall once more, within the 3 attempts.
+    size_t puts = requests("PUT").size();
+    if (GetParam().attempts == 1)
+        EXPECT_EQ(puts, 1u) << r.logText();
+    else
+        EXPECT_TRUE(puts >= GetParam().attempts && puts <= 3) << puts << " PUTs\n" << r.logText();
     std::string stored;
     ASSERT_TRUE(store->object(shownTag(r) + "/a.bin", stored));
     EXPECT_TRUE(stored == data);
