@@ -2,8 +2,6 @@
 #include "DialogService.h"
 #include "ServiceSlot.h"
 #include <atomic>
-#include <cstdio>
-#include <cstdlib>
 #include <mutex>
 #include <vector>
 

@@ -145,16 +145,18 @@ long long toMs(const struct timespec& t) {
 // are stamped with. Files are known by device and inode, whatever path reached them.
 
 bool claimedByAnotherRun(const struct stat& st) {
-    bool changedSinceStart =
-        st.st_ctim.tv_sec > runState().runStart.tv_sec || (st.st_ctim.tv_sec == runState().runStart.tv_sec &&
-                                                           st.st_ctim.tv_nsec >= runState().runStart.tv_nsec);
-    std::lock_guard lock(runState().claimedMutex);
-    return changedSinceStart && !runState().claimedByThisRun.count({st.st_dev, st.st_ino});
+    RunState& run = runState();
+    const struct timespec& start = run.runStart;
+    bool changedSinceStart = st.st_ctim.tv_sec > start.tv_sec ||
+                             (st.st_ctim.tv_sec == start.tv_sec && st.st_ctim.tv_nsec >= start.tv_nsec);
+    std::lock_guard lock(run.claimedMutex);
+    return changedSinceStart && !run.claimedByThisRun.count({st.st_dev, st.st_ino});
 }
 
 void claimForThisRun(const struct stat& st) {
-    std::lock_guard lock(runState().claimedMutex);
-    runState().claimedByThisRun.insert({st.st_dev, st.st_ino});
+    RunState& run = runState();
+    std::lock_guard lock(run.claimedMutex);
+    run.claimedByThisRun.insert({st.st_dev, st.st_ino});
 }
 
 } // namespace
@@ -162,10 +164,11 @@ void claimForThisRun(const struct stat& st) {
 namespace {
 
 void noteWritten(int fd, dev_t device) {
-    std::lock_guard lock(runState().writtenMutex);
-    if (runState().writtenFilesystems.count(device)) return;
+    RunState& run = runState();
+    std::lock_guard lock(run.writtenMutex);
+    if (run.writtenFilesystems.count(device)) return;
     int kept = fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (kept >= 0) runState().writtenFilesystems[device] = kept;
+    if (kept >= 0) run.writtenFilesystems[device] = kept;
 }
 
 } // namespace

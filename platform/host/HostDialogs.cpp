@@ -72,6 +72,11 @@ bool failWith(unsigned code) {
     return false;
 }
 
+Ref<String> noName(unsigned code) {
+    Error::set(code);
+    return {};
+}
+
 class HostDialogs : public DialogService {
   public:
     unsigned type(unsigned) override { return backend().type(); }
@@ -175,7 +180,7 @@ class HostDialogs : public DialogService {
         std::string name = typed.empty() ? stdString(parameters.defaultName()) : typed;
         for (;;) {
             // What is typed there names a file in the chosen place, never a path to somewhere else.
-            if (!Ui::isFileName(name)) return failWith(Errors::InvalidPath), Ref<String>();
+            if (!Ui::isFileName(name)) return noName(Errors::InvalidPath);
             Ref<String> full =
                 Services::Filesystem::Client::Service::absolute(String::create(name), String::create(place));
             if (!Services::Filesystem::Client::File::open(full,
@@ -184,7 +189,7 @@ class HostDialogs : public DialogService {
             // An existing file is never overwritten: a person is asked for another name.
             std::lock_guard lock(m_mutex);
             name = backend().anotherName(name);
-            if (name.empty()) return failWith(Errors::AlreadyExists), Ref<String>();
+            if (name.empty()) return noName(Errors::AlreadyExists);
         }
     }
 

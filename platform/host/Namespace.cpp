@@ -174,28 +174,29 @@ std::string_view firstComponent(std::string_view path) {
 }
 
 void learnSpelling(const Host::Config& c) {
-    for (const Host::NodeConfig& n : state().allNodes)
-        if (!n.mountPoint.empty())
-            state().spelling.platformNames.insert(std::string(firstComponent(n.mountPoint)));
+    State& s = state();
+    for (const Host::NodeConfig& n : s.allNodes)
+        if (!n.mountPoint.empty()) s.spelling.platformNames.insert(std::string(firstComponent(n.mountPoint)));
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(c.fsRoot, ec))
-        state().spelling.platformNames.insert(entry.path().filename().string());
-    for (const MountState& m : state().table)
-        if (!m.confined && !m.prefix.empty()) state().spelling.hostRoot = m.prefix;
+        s.spelling.platformNames.insert(entry.path().filename().string());
+    for (const MountState& m : s.table)
+        if (!m.confined && !m.prefix.empty()) s.spelling.hostRoot = m.prefix;
 }
 
 // Called with the lock held.
 void init() {
-    if (state().ready) return;
-    state().ready = true;
+    State& s = state();
+    if (s.ready) return;
+    s.ready = true;
     const Host::Config& c = Host::config();
-    state().allNodes.assign(c.nodes.begin(), c.nodes.end());
+    s.allNodes.assign(c.nodes.begin(), c.nodes.end());
     for (Host::NodeConfig& drive : HostDrives::discover(c))
-        state().allNodes.push_back(std::move(drive));
-    state().fsRoot = openRoot(c.fsRoot, state().fsRootConfined);
-    for (const Host::NodeConfig& n : state().allNodes)
+        s.allNodes.push_back(std::move(drive));
+    s.fsRoot = openRoot(c.fsRoot, s.fsRootConfined);
+    for (const Host::NodeConfig& n : s.allNodes)
         if (n.mountedAtStart)
-            if (auto m = mountState(n, -1)) state().table.push_back(std::move(*m));
+            if (auto m = mountState(n, -1)) s.table.push_back(std::move(*m));
     learnSpelling(c);
 }
 
@@ -261,17 +262,19 @@ DirectoryHandle::~DirectoryHandle() {
 }
 
 std::vector<Host::NodeConfig> nodes() {
-    std::lock_guard lock(state().mutex);
+    State& s = state();
+    std::lock_guard lock(s.mutex);
     init();
-    return {state().allNodes.begin(), state().allNodes.end()};
+    return {s.allNodes.begin(), s.allNodes.end()};
 }
 
 bool refreshHostDrives() {
-    std::lock_guard lock(state().mutex);
+    State& s = state();
+    std::lock_guard lock(s.mutex);
     init();
     std::vector<Host::NodeConfig> found = HostDrives::discover(Host::config());
     bool changed = false;
-    for (Host::NodeConfig& node : state().allNodes) {
+    for (Host::NodeConfig& node : s.allNodes) {
         if (!node.drive || !node.name.starts_with(HostDrives::nodePrefix)) continue;
         bool present =
             std::any_of(found.begin(), found.end(), [&](const auto& f) { return f.name == node.name; });
@@ -279,10 +282,10 @@ bool refreshHostDrives() {
         if (!present) node.drive = false, changed = true;
     }
     for (Host::NodeConfig& drive : found) {
-        auto known = std::find_if(state().allNodes.begin(), state().allNodes.end(),
+        auto known = std::find_if(s.allNodes.begin(), s.allNodes.end(),
                                   [&](const auto& n) { return n.name == drive.name; });
-        if (known == state().allNodes.end()) {
-            state().allNodes.push_back(std::move(drive));
+        if (known == s.allNodes.end()) {
+            s.allNodes.push_back(std::move(drive));
             changed = true;
         } else if (!known->drive || known->attributes != drive.attributes ||
                    known->readOnly != drive.readOnly) {
@@ -303,18 +306,20 @@ namespace {
 
 // A host path as a platform path: below the mount of the host's own root.
 bool isHostPath(std::string_view absolute) {
-    if (state().spelling.hostRoot.empty()) return false;
+    State& s = state();
+    if (s.spelling.hostRoot.empty()) return false;
     std::string_view first = firstComponent(absolute);
-    return !first.empty() && !state().spelling.platformNames.count(std::string(first));
+    return !first.empty() && !s.spelling.platformNames.count(std::string(first));
 }
 
 // Joins the components of `path`, resolving ".." by name. Only below the host's own root, where no
 // path can leave the host and none can climb out of the mount (a ".." there stays there); anywhere
 // else in the platform a ".." is an invalid path.
 std::optional<std::string> collapse(std::string_view path) {
+    State& s = state();
     std::vector<std::string_view> parts, floor;
-    forEachComponent(state().spelling.hostRoot, [&](std::string_view part) { floor.push_back(part); });
-    bool belowHost = !state().spelling.hostRoot.empty() && isBelow(joined(path), state().spelling.hostRoot);
+    forEachComponent(s.spelling.hostRoot, [&](std::string_view part) { floor.push_back(part); });
+    bool belowHost = !s.spelling.hostRoot.empty() && isBelow(joined(path), s.spelling.hostRoot);
     bool invalid = false;
     forEachComponent(path, [&](std::string_view part) {
         if (part != "..") return parts.push_back(part);
@@ -333,16 +338,17 @@ std::optional<std::string> collapse(std::string_view path) {
 } // namespace
 
 std::optional<std::string> normalise(const std::string& path, unsigned& error) {
+    State& s = state();
     if (path.empty()) {
         error = Errors::InvalidPath;
         return std::nullopt;
     }
     {
-        std::lock_guard lock(state().mutex);
+        std::lock_guard lock(s.mutex);
         init();
     }
     std::string full = path[0] == '/' ? path : Host::config().hostCwd + "/" + path;
-    if (isHostPath(full)) full = state().spelling.hostRoot + full;
+    if (isHostPath(full)) full = s.spelling.hostRoot + full;
     if (isNormal(full)) return full;
     auto out = collapse(full);
     if (!out) error = Errors::InvalidPath;
@@ -350,15 +356,16 @@ std::optional<std::string> normalise(const std::string& path, unsigned& error) {
 }
 
 std::optional<Resolved> resolve(const std::string& path, unsigned& error) {
+    State& s = state();
     auto normal = normalise(path, error);
     if (!normal) return std::nullopt;
-    std::lock_guard lock(state().mutex);
+    std::lock_guard lock(s.mutex);
     init();
     const MountState* best = nullptr;
-    for (const MountState& m : state().table)
+    for (const MountState& m : s.table)
         if (isBelow(*normal, m.prefix) && (!best || m.prefix.size() > best->prefix.size())) best = &m;
     Resolved resolved;
-    resolved.root = best ? best->root : state().fsRoot;
+    resolved.root = best ? best->root : s.fsRoot;
     if (!resolved.root) {
         error = Errors::NotFound;
         return std::nullopt;
@@ -371,7 +378,7 @@ std::optional<Resolved> resolve(const std::string& path, unsigned& error) {
     if (!below.empty()) resolved.below.assign(below.substr(1));
     resolved.platformPath = std::move(*normal);
     resolved.readOnly = best && best->readOnly;
-    resolved.confined = best ? best->confined : state().fsRootConfined;
+    resolved.confined = best ? best->confined : s.fsRootConfined;
     return resolved;
 }
 
@@ -379,17 +386,19 @@ namespace {
 
 // Opens `below` relative to `base` with the resolver in use.
 int openFrom(int base, const std::string& below, int flags, mode_t mode, bool confined) {
-    if (state().activeResolver.load() == Resolver::Openat2) {
+    State& s = state();
+    if (s.activeResolver.load() == Resolver::Openat2) {
         int fd = openat2Beneath(base, below.empty() ? "." : below.c_str(), flags, mode, confined);
         if (fd >= 0 || errno != ENOSYS) return fd;
-        state().activeResolver = Resolver::Walk;
+        s.activeResolver = Resolver::Walk;
     }
     return walkBeneath(base, below, flags, mode, confined);
 }
 
 // The held directory at `below` of `root`, the newest first; called with heldMutex held.
 HeldDirectory* findHeld(const Handle& root, std::string_view below) {
-    for (auto it = state().held.rbegin(); it != state().held.rend(); ++it)
+    State& s = state();
+    for (auto it = s.held.rbegin(); it != s.held.rend(); ++it)
         if (it->root == root && it->below == below) return &*it;
     return nullptr;
 }
@@ -420,22 +429,25 @@ HeldDirectory* heldEntryOf(const Handle& directory) {
 }
 
 void hold(const Resolved& resolved, int fd) {
-    std::lock_guard lock(state().heldMutex);
+    State& s = state();
+    std::lock_guard lock(s.heldMutex);
     if (findHeld(resolved.root, resolved.below)) return;
     int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (copy < 0) return;
-    state().held.push_back({resolved.root, resolved.below, std::make_shared<DirectoryHandle>(copy), {}, {}});
-    if (state().held.size() > mostHeld) state().held.pop_front();
+    s.held.push_back({resolved.root, resolved.below, std::make_shared<DirectoryHandle>(copy), {}, {}});
+    if (s.held.size() > mostHeld) s.held.pop_front();
 }
 
 void forget(const Handle& directory) {
-    std::lock_guard lock(state().heldMutex);
-    std::erase_if(state().held, [&](const HeldDirectory& h) { return h.directory == directory; });
+    State& s = state();
+    std::lock_guard lock(s.heldMutex);
+    std::erase_if(s.held, [&](const HeldDirectory& h) { return h.directory == directory; });
 }
 
 void forgetBelow(const Handle& root) {
-    std::lock_guard lock(state().heldMutex);
-    std::erase_if(state().held, [&](const HeldDirectory& h) { return h.root == root; });
+    State& s = state();
+    std::lock_guard lock(s.heldMutex);
+    std::erase_if(s.held, [&](const HeldDirectory& h) { return h.root == root; });
 }
 
 // A directory removed while held can hold nothing any more: a lookup in it finds nothing.
@@ -545,18 +557,20 @@ void setResolver(Resolver resolver) {
 }
 
 std::vector<Mounted> mounts() {
-    std::lock_guard lock(state().mutex);
+    State& s = state();
+    std::lock_guard lock(s.mutex);
     init();
     std::vector<Mounted> list;
-    for (const MountState& m : state().table)
+    for (const MountState& m : s.table)
         list.push_back({m.node, m.mountPoint});
     return list;
 }
 
 std::optional<std::string> mount(const std::string& node, unsigned& error) {
-    std::lock_guard lock(state().mutex);
+    State& s = state();
+    std::lock_guard lock(s.mutex);
     init();
-    for (MountState& m : state().table) {
+    for (MountState& m : s.table) {
         if (m.node != node) continue;
         if (m.refs >= 0) m.refs++;
         return m.mountPoint;
@@ -568,18 +582,19 @@ std::optional<std::string> mount(const std::string& node, unsigned& error) {
         error = Errors::NotFound;
         return std::nullopt;
     }
-    state().table.push_back(std::move(*mounted));
+    s.table.push_back(std::move(*mounted));
     return config->mountPoint;
 }
 
 void unmount(const std::string& node) {
-    std::lock_guard lock(state().mutex);
-    for (auto it = state().table.begin(); it != state().table.end(); ++it) {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    for (auto it = s.table.begin(); it != s.table.end(); ++it) {
         if (it->node != node || it->refs < 0) continue;
         if (--it->refs > 0) return;
         // Nothing of an unmounted drive stays open: it can be taken away while the run goes on.
         forgetBelow(it->root);
-        state().table.erase(it);
+        s.table.erase(it);
         return;
     }
 }
