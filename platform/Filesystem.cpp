@@ -66,7 +66,53 @@ Ref<Directory> Directory::open(const Ref<String>& path, unsigned mode) {
     return filesystemService().openDirectory(path, mode);
 }
 
+Ref<String> FSItem::name() const {
+    return Service::name(m_path);
+}
+
+Ref<String> Directory::name() const {
+    return Service::name(m_path);
+}
+
+Ref<Node> Nodes::open(const Ref<String>& nodeName) {
+    if (isEmpty(nodeName)) {
+        Error::set(Errors::NotFound);
+        return {};
+    }
+    if (!filesystemService().openNode(nodeName)) return {};
+    return Ref<Node>(new Node(nodeName));
+}
+
 } // namespace Services::Filesystem::Client
+
+namespace Services::Nodes {
+
+using Services::Filesystem::Client::filesystemService;
+
+Ref<Provider> Provider::create(const Ref<Services::Filesystem::Client::Node>& node, unsigned) {
+    if (!node) {
+        Error::set(Errors::NotFound);
+        return {};
+    }
+    if (!filesystemService().openProvider(node->path())) return {};
+    return Ref<Provider>(new Provider(node->path()));
+}
+
+Ref<Providers::Generic> Providers::Generic::create(const Ref<Provider>& provider) {
+    if (!provider) {
+        Error::set(Errors::NotFound);
+        return {};
+    }
+    if (!filesystemService().openGenericProvider(provider->nodeName())) return {};
+    return Ref<Generic>(new Generic(provider->nodeName()));
+}
+
+Ref<Variant> Providers::Generic::attribute(const char* name) const {
+    Ref<Variant> value = filesystemService().nodeAttribute(m_node, name);
+    return value ? value : Variant::create();
+}
+
+} // namespace Services::Nodes
 
 namespace Services::Mount::Client {
 

@@ -1,7 +1,7 @@
 #pragma once
 // What the file service's opening calls reach: one FilesystemService installed when the process
 // starts, possibly wrapped by decorators (FilesystemServiceProxy) that fail or count its calls.
-// The handles it returns (FSItem, File, Directory, Entry) are the host's own.
+// The handles it returns (FSItem, File, Directory, Entry) are its own.
 #include "Filesystem.h"
 #include <functional>
 #include <memory>
@@ -21,6 +21,12 @@ class FilesystemService {
     virtual Ref<Directory> openDirectory(const Ref<String>& path, unsigned mode) = 0;
     virtual bool mountInfo(std::vector<Services::Mount::Client::MountNode>& list) = 0;
     virtual Ref<Services::Mount::Client::Entry> mount(const Ref<String>& node) = 0;
+    // The node's providers: false with the reason in Error::get when the node cannot be reached
+    // that way; its attributes through the generic provider (an absent one has no entries).
+    virtual bool openNode(const Ref<String>& node) = 0;
+    virtual bool openProvider(const Ref<String>& node) = 0;
+    virtual bool openGenericProvider(const Ref<String>& node) = 0;
+    virtual Ref<Variant> nodeAttribute(const Ref<String>& node, const char* name) = 0;
 };
 
 // Forwards every call to the service it wraps; a decorator overrides the calls it watches.
@@ -40,6 +46,12 @@ class FilesystemServiceProxy : public FilesystemService {
     }
     Ref<Services::Mount::Client::Entry> mount(const Ref<String>& node) override {
         return m_inner->mount(node);
+    }
+    bool openNode(const Ref<String>& node) override { return m_inner->openNode(node); }
+    bool openProvider(const Ref<String>& node) override { return m_inner->openProvider(node); }
+    bool openGenericProvider(const Ref<String>& node) override { return m_inner->openGenericProvider(node); }
+    Ref<Variant> nodeAttribute(const Ref<String>& node, const char* name) override {
+        return m_inner->nodeAttribute(node, name);
     }
 
   private:

@@ -6,6 +6,7 @@
 #include "String.h"
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -75,10 +76,6 @@ class TransferMemory : public virtual RefCount {
     virtual size_t size() const = 0;
 };
 
-namespace Services::Filesystem::Client {
-class FileMapping;
-}
-
 class ShMem : public Object, public TransferMemory {
   public:
     static Ref<ShMem> create(size_t bytes);
@@ -86,23 +83,20 @@ class ShMem : public Object, public TransferMemory {
     uint8_t* data() override { return m_data; }
     size_t size() const override { return m_size; }
 
-    // With a source and a destination mapped onto the same block, a read asks the kernel to copy
-    // the data straight into the destination (copy_file_range) and notes here how much it moved;
-    // the destination's write of that much then only moves its position on. Where the kernel cannot
-    // copy, the read falls back to reading into the block, and the write writes it out: each side
-    // reports its own failures either way.
-    struct Offloaded {
-        const void* destination = nullptr;
-        size_t bytes = 0;
+    // What a backend keeps with the block while files are mapped onto it (the host's copy between
+    // a source and a destination mapped onto the same block); it lasts as long as the block.
+    class Attachment {
+      public:
+        virtual ~Attachment() = default;
     };
-    Offloaded offloaded;
-    bool offloadRefused = false; // the kernel could not copy between this pair: not asked again
-    Services::Filesystem::Client::FileMapping* destinationMapping = nullptr;
+    Attachment* attachment() const { return m_attachment.get(); }
+    void attach(std::unique_ptr<Attachment> attachment) { m_attachment = std::move(attachment); }
 
   private:
     ShMem(uint8_t* data, size_t size) : m_data(data), m_size(size) {}
     uint8_t* m_data;
     size_t m_size;
+    std::unique_ptr<Attachment> m_attachment;
 };
 
 namespace Proc {

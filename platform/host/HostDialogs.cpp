@@ -2,6 +2,7 @@
 // namespace, and the mounts of the drives chosen.
 #include "HostDialogs.h"
 #include "Host.h"
+#include "HostFilesystem.h"
 #include "Namespace.h"
 #include "Signals.h"
 #include "UiBackend.h"
@@ -84,7 +85,7 @@ class HostDialogs : public DialogService {
     unsigned show(unsigned severity, const Ref<String>& title, const Ref<String>& text, unsigned buttons,
                   unsigned defaultButton) override {
         // What a message says ("saved", "exported") must be true of the medium when the user reads it.
-        Services::Filesystem::Client::flushWrittenFiles();
+        Host::flushWrittenFiles();
         std::lock_guard lock(m_mutex);
         return backend().show(severity, stdString(title), stdString(text), buttons, defaultButton);
     }

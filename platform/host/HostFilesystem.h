@@ -1,8 +1,10 @@
 #pragma once
 // The host's file service: platform paths resolved in the namespace and opened beneath their
-// mounts; and the decorator that fails its opening calls by the fault rules.
+// mounts; the decorator that fails its calls by the fault rules; and what the run has written
+// and removed through it.
 #include "platform/FilesystemService.h"
 #include <memory>
+#include <sys/types.h>
 
 namespace Host {
 
@@ -15,13 +17,30 @@ class HostFilesystem : public Services::Filesystem::Client::FilesystemService {
                                                                unsigned mode) override;
     bool mountInfo(std::vector<Services::Mount::Client::MountNode>& list) override;
     Ref<Services::Mount::Client::Entry> mount(const Ref<String>& node) override;
+    bool openNode(const Ref<String>& node) override;
+    bool openProvider(const Ref<String>& node) override;
+    bool openGenericProvider(const Ref<String>& node) override;
+    Ref<Variant> nodeAttribute(const Ref<String>& node, const char* name) override;
 };
 
-// Fails "FSItem::open", "File::open", "Directory::open" (subject: the platform path),
-// "Mount::info" and "Entry::create" (subject: the node).
+// Fails the service's calls and the handles' operations by the fault rules: "FSItem::open",
+// "File::open", "Directory::open", "FSItem::getAtr", "File::read", "File::write", "File::map",
+// "File::setAttribute", "Directory::iterator" (subject: the platform path),
+// "Directory::createDirectory", "Directory::createFile", "Directory::remove" (subject: the
+// child's path), "Mount::info", "Entry::create", "Nodes::open", "Provider::create",
+// "Generic::create" (subject: the node); and cuts reads and writes short by the byte limits.
 std::unique_ptr<Services::Filesystem::Client::FilesystemService>
 withFilesystemFaults(std::unique_ptr<Services::Filesystem::Client::FilesystemService> inner);
 // Installs the host's file service, with the fault rules when there are any, made at its first use.
 void installFilesystem();
+
+// Written data reaches its medium before the platform says anything that could read as "saved":
+// every file written during the run is flushed (one syncfs per filesystem) before a dialog is
+// shown and before the process ends. Failures are logged.
+void noteWrittenFile(int fd, dev_t device);
+void flushWrittenFiles();
+// How many files (not directories) Directory::remove has removed during the run.
+void noteRemovedFile();
+unsigned long removedFileCount();
 
 } // namespace Host

@@ -14,15 +14,13 @@ struct StateDeleter {
 std::unique_ptr<State, StateDeleter> makeState();
 } // namespace Namespace
 
-namespace Services::Filesystem::Client {
-struct RunState;
-struct RunStateDeleter {
-    void operator()(RunState* state) const;
-};
-std::unique_ptr<RunState, RunStateDeleter> makeRunState();
-} // namespace Services::Filesystem::Client
-
 namespace Host {
+
+struct FileRunState;
+struct FileRunStateDeleter {
+    void operator()(FileRunState* state) const;
+};
+std::unique_ptr<FileRunState, FileRunStateDeleter> makeFileRunState();
 
 class HostPlatform {
   public:
@@ -33,15 +31,14 @@ class HostPlatform {
     const Config& config() const { return m_config; }
     FaultRules& faults() { return m_faults; }
     Namespace::State& names() { return *m_names; }
-    Services::Filesystem::Client::RunState& files() { return *m_files; }
+    FileRunState& files() { return *m_files; }
 
   private:
     HostPlatform();
     const Config m_config;
     FaultRules m_faults;
     std::unique_ptr<Namespace::State, Namespace::StateDeleter> m_names;
-    std::unique_ptr<Services::Filesystem::Client::RunState, Services::Filesystem::Client::RunStateDeleter>
-        m_files;
+    std::unique_ptr<FileRunState, FileRunStateDeleter> m_files;
 };
 
 } // namespace Host

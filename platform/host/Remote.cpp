@@ -2,6 +2,7 @@
 #include "CryptoLibrary.h"
 #include "CurlLibrary.h"
 #include "Host.h"
+#include "HostFiles.h"
 #include "S3Client.h"
 #include "platform/SysLog.h"
 #include <cstdio>
@@ -235,8 +236,7 @@ Ref<String> ZEZUvedaze::uploadSyslog(const Ref<String>& suffix, const Ref<Progre
         Error::set(Errors::IoError);
         return {};
     }
-    Ref<Services::Filesystem::Client::File> file =
-        Services::Filesystem::Client::File::adoptHost(fd, "compressed system log");
+    Ref<Services::Filesystem::Client::File> file = Host::HostFile::adopt(fd, "compressed system log");
     if (!file) return {};
     transfer.cover(0.5, 0.5);
     return store(*m_settings, newTag(), "Orvane-syslog-" + stdString(suffix) + ".log.gz", *file,

@@ -3,6 +3,7 @@
 #include "Host.h"
 #include "Journal.h"
 #include "Namespace.h"
+#include "Replacement.h"
 #include "platform/Filesystem.h"
 #include "platform/System.h"
 #include <atomic>
@@ -109,8 +110,7 @@ void appendLine(const std::string& line) {
 // the target's name only once it is complete and on its medium.
 class HostExport : public SysLog::SysLogExport {
   public:
-    HostExport(std::unique_ptr<Services::Filesystem::Client::Replacement> replacement,
-               std::string platformPath)
+    HostExport(std::unique_ptr<Host::Replacement> replacement, std::string platformPath)
         : m_replacement(std::move(replacement)), m_platformPath(std::move(platformPath)) {}
     void start() {
         Ref<HostExport> self(this);
@@ -138,7 +138,7 @@ class HostExport : public SysLog::SysLogExport {
         if (ok) m_fraction = 1.0;
         m_state = ok ? 1 : 3;
     }
-    std::unique_ptr<Services::Filesystem::Client::Replacement> m_replacement;
+    std::unique_ptr<Host::Replacement> m_replacement;
     std::string m_platformPath;
     std::atomic<unsigned> m_state{0};
     std::atomic<double> m_fraction{0.0};
@@ -314,7 +314,7 @@ Ref<SysLogExport> exportLog(const Ref<String>& path) {
     // together) each put a whole log there; the last one to finish stays.
     Ref<Directory> directory = Directory::open(Service::parent(path, false), 0x33);
     if (!directory) return {};
-    auto replacement = Replacement::create(directory, stdString(Service::name(path)));
+    auto replacement = Host::Replacement::create(directory, stdString(Service::name(path)));
     if (!replacement) return {};
     Ref<HostExport> job(new HostExport(std::move(replacement), stdString(path)));
     job->start();

@@ -1,7 +1,7 @@
 #include "platform/System.h"
 #include "Host.h"
+#include "HostFilesystem.h"
 #include "Signals.h"
-#include "platform/Filesystem.h"
 #include "platform/SysLog.h"
 #include <atomic>
 #include <cerrno>
@@ -168,7 +168,7 @@ void setExitCode(unsigned code) {
     // tears down what they use.
     Thd::waitForAll(5000);
     // A run that shows no message (--silent) has its data on the medium before it ends all the same.
-    Services::Filesystem::Client::flushWrittenFiles();
+    Host::flushWrittenFiles();
     // The full 32-bit code is kept in the log, since the process status holds only 8 bits.
     unsigned level = code == 0 ? 1 : 4;
     if (SysLogFilter::level() <= level && SysLogFilter::state(0)) {

@@ -1,8 +1,8 @@
 #include "Host.h"
+#include "HostFilesystem.h"
 #include "ProgressLine.h"
 #include "Signals.h"
 #include "UiBackend.h"
-#include "platform/Filesystem.h"
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -64,8 +64,7 @@ class Headless : public Backend {
     void progressClosed(unsigned) override {
         if (!m_reportRemovals) return;
         m_reportRemovals = false;
-        std::fprintf(stderr, "scrivletv2: the clearing removed %lu old file(s)\n",
-                     Services::Filesystem::Client::removedFileCount());
+        std::fprintf(stderr, "scrivletv2: the clearing removed %lu old file(s)\n", Host::removedFileCount());
     }
 
   private:

@@ -3,6 +3,7 @@
 #include "common/StringFormatter.h"
 #include "platform/Filesystem.h"
 #include "platform/Formatter.h"
+#include "platform/host/HostFiles.h"
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -131,8 +132,7 @@ TEST(CharReaderTest, ReadsEveryLineWhateverItsLengthAndPlace) {
     ASSERT_TRUE(file);
     ASSERT_EQ(std::fwrite(data.data(), 1, data.size(), file), data.size());
     std::fflush(file);
-    Ref<Services::Filesystem::Client::File> stream =
-        Services::Filesystem::Client::File::adoptHost(::dup(fileno(file)), "lines");
+    Ref<Services::Filesystem::Client::File> stream = Host::HostFile::adopt(::dup(fileno(file)), "lines");
     std::fclose(file);
     ASSERT_TRUE(stream);
     Ref<CharReader> reader = CharReader::create(stream, 2);

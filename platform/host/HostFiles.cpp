@@ -1,0 +1,401 @@
+// The host's items, files, directories and listings, working on descriptors.
+#include "HostFiles.h"
+#include "HostFilesystem.h"
+#include "platform/Time.h"
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+using namespace Services::Filesystem::Client;
+
+namespace Host {
+namespace {
+
+bool fail(unsigned code) {
+    Error::set(code);
+    return false;
+}
+
+long long toMs(const struct timespec& t) {
+    return t.tv_sec * 1000LL + t.tv_nsec / 1000000;
+}
+
+// The copy offload of one block. With a source and a destination of the host mapped onto the
+// same block, the source's read asks the kernel to copy straight into the destination
+// (copy_file_range) and notes how much it moved; the destination's write of exactly that much then
+// only moves its position on. Where the kernel cannot copy between the pair, the read falls back
+// to reading into the block and the write writes it out: each side reports its own failures
+// either way, and a source that fails mid-copy is a failing read, never a failing write.
+class CopyOffload : public ShMem::Attachment {
+  public:
+    static CopyOffload& of(ShMem& memory) {
+        if (!memory.attachment()) memory.attach(std::make_unique<CopyOffload>());
+        return static_cast<CopyOffload&>(*memory.attachment());
+    }
+    static CopyOffload* find(const ShMem& memory) { return static_cast<CopyOffload*>(memory.attachment()); }
+
+    void setDestination(HostFile* destination) {
+        m_destination = destination;
+        m_refused = false;
+        m_copied = {};
+    }
+    void dropDestination(const HostFile* destination) {
+        if (m_destination != destination) return;
+        m_destination = nullptr;
+        m_copied = {};
+    }
+
+    // Copies `wanted` bytes from the source's position to the destination's, or fewer where the
+    // source ends (at the size it had when it was opened: asking again would only hear its end).
+    // 0 when there is no destination or the kernel did not copy them all: the caller reads the
+    // bytes itself.
+    size_t copy(HostFile& source, size_t wanted, uint64_t sourceSize) {
+        m_copied = {};
+        if (!m_destination || m_refused) return 0;
+        loff_t in = static_cast<loff_t>(source.position());
+        loff_t out = static_cast<loff_t>(m_destination->position());
+        size_t moved = 0;
+        while (moved < wanted) {
+            ssize_t n = copy_file_range(source.fd(), &in, m_destination->fd(), &out, wanted - moved, 0);
+            if (n > 0) {
+                moved += static_cast<size_t>(n);
+                if (static_cast<uint64_t>(in) >= sourceSize) break;
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            break;
+        }
+        // Stopped part way (refused for this pair, a side failing or full, the source cut short):
+        // not asked again for this pair, and the plain read and write redo the whole chunk, so that
+        // the read is never short before the end and each side reports its own failure.
+        if (moved < wanted && static_cast<uint64_t>(in) < sourceSize) {
+            m_refused = true;
+            return 0;
+        }
+        m_copied = {m_destination, moved};
+        return moved;
+    }
+
+    // Whether the last copy moved exactly `bytes` into `destination`; forgets it either way.
+    bool takeCopied(const HostFile& destination, size_t bytes) {
+        bool copied = m_copied.to == &destination && m_copied.bytes == bytes;
+        m_copied = {};
+        return copied;
+    }
+    void forgetCopied() { m_copied = {}; }
+
+  private:
+    HostFile* m_destination = nullptr;
+    bool m_refused = false;
+    struct {
+        const HostFile* to = nullptr;
+        size_t bytes = 0;
+    } m_copied;
+};
+
+// The block's offload when `buffer` is a mapping this file made on the given side.
+CopyOffload* offloadOf(TransferMemory& buffer, const HostFile& file, bool destination) {
+    auto* mapping = dynamic_cast<FileMapping*>(&buffer);
+    if (!mapping || mapping->file() != &file || mapping->isDestination() != destination) return nullptr;
+    return CopyOffload::find(*mapping->memory());
+}
+
+} // namespace
+
+std::string childPath(std::string_view directory, std::string_view name) {
+    if (directory == "/") directory = {};
+    std::string path;
+    path.reserve(directory.size() + 1 + name.size());
+    path.append(directory).append(1, '/').append(name);
+    return path;
+}
+
+bool isEntryName(const Ref<String>& name) {
+    return !isEmpty(name) && name->str() != "." && name->str() != ".." && name->findLast('/') < 0;
+}
+
+// ---- Items
+
+ItemPlace::~ItemPlace() {
+    if (m_fd < 0) return;
+    if (m_writable) {
+        // The kept duplicate shares the open file, and so its lock: the lock ends here, as at a close.
+        if (m_locked) flock(m_fd, LOCK_UN);
+        noteWrittenFile(m_fd, m_device);
+    }
+    ::close(m_fd);
+}
+
+bool ItemPlace::currentStat(struct stat& st) const {
+    if (m_fd >= 0) return fstat(m_fd, &st) == 0;
+    return m_directory && fstatat(m_directory->fd(), m_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+Ref<Variant> ItemPlace::attribute(const char* name) const {
+    if (std::string_view(name) != "TIME.MODIFY") {
+        Error::set(Errors::NotSupported);
+        return {};
+    }
+    struct stat st {};
+    if (!currentStat(st)) {
+        Error::set(errorFromErrno(errno));
+        return {};
+    }
+    return Variant::ofInteger(toMs(st.st_mtim) + Time::tzOffsetMs());
+}
+
+void HostItem::applyStat(const struct stat& st) {
+    setKind(S_ISREG(st.st_mode), S_ISDIR(st.st_mode), static_cast<uint64_t>(st.st_size));
+}
+
+Ref<Variant> HostItem::getAtr(const char* name) const {
+    return m_place.attribute(name);
+}
+
+// ---- Files
+
+void HostFile::applyStat(const struct stat& st) {
+    setKind(S_ISREG(st.st_mode), S_ISDIR(st.st_mode), static_cast<uint64_t>(st.st_size));
+}
+
+Ref<File> HostFile::adopt(int fd, const std::string& name) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
+        Error::set(errorFromErrno(errno));
+        ::close(fd);
+        return {};
+    }
+    return Ref<File>(new HostFile(String::create(name), st, fd));
+}
+
+Ref<Variant> HostFile::getAtr(const char* name) const {
+    return m_place.attribute(name);
+}
+
+Ref<File> HostFile::duplicate() const {
+    struct stat st {};
+    int copy = fcntl(fd(), F_DUPFD_CLOEXEC, 0);
+    if (copy < 0 || fstat(copy, &st) != 0) {
+        Error::set(errorFromErrno(errno));
+        if (copy >= 0) ::close(copy);
+        return {};
+    }
+    return Ref<File>(new HostFile(path(), st, copy));
+}
+
+uint64_t HostFile::size() const {
+    struct stat st {};
+    if (fd() >= 0 && fstat(fd(), &st) == 0) return static_cast<uint64_t>(st.st_size);
+    return FSItem::size();
+}
+
+bool HostFile::setPosition(uint64_t position) {
+    m_position = position;
+    return true;
+}
+
+// First the offload: with a destination mapped onto the same block, the kernel copies the bytes
+// there itself. Then the fallback: what it did not copy is read into the block.
+size_t HostFile::read(TransferMemory& buffer, size_t length, unsigned) {
+    length = std::min(length, buffer.size());
+    size_t got = 0;
+    if (CopyOffload* offload = offloadOf(buffer, *this, false))
+        got = offload->copy(*this, length, FSItem::size());
+    bool failed = false;
+    if (got == 0) got = readInto(buffer.data(), length, failed);
+    m_position += got;
+    if (!failed && got < length) Error::set(Errors::EndOfFile);
+    return got;
+}
+
+size_t HostFile::readInto(uint8_t* data, size_t wanted, bool& failed) {
+    size_t got = 0;
+    while (got < wanted) {
+        ssize_t n = pread(fd(), data + got, wanted - got, static_cast<off_t>(m_position + got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            Error::set(errorFromErrno(errno));
+            failed = true;
+            return got;
+        }
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+    }
+    return got;
+}
+
+// A write of what the source's read has copied here already only moves the position on.
+size_t HostFile::write(TransferMemory& buffer, size_t length, unsigned) {
+    CopyOffload* offload = offloadOf(buffer, *this, true);
+    bool copied = offload && offload->takeCopied(*this, length);
+    size_t done = copied ? length : writeFrom(buffer.data(), length);
+    // A drive pulled or a directory removed under an open file leaves writes succeeding into a
+    // file nobody can reach again; that is a lost copy, so it fails the write.
+    if (done > 0 && !stillLinked()) {
+        Error::set(Errors::NotFound);
+        return 0;
+    }
+    m_position += done;
+    if (done < length && Error::get() == 0) Error::set(Errors::NoSpace);
+    return done;
+}
+
+size_t HostFile::writeFrom(const uint8_t* data, size_t length) {
+    size_t done = 0;
+    while (done < length) {
+        ssize_t n = pwrite(fd(), data + done, length - done, static_cast<off_t>(m_position + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            Error::set(n < 0 ? errorFromErrno(errno) : Errors::NoSpace);
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
+
+bool HostFile::stillLinked() const {
+    struct stat st {};
+    return fstat(fd(), &st) != 0 || st.st_nlink > 0;
+}
+
+size_t HostFile::readBytes(void* data, size_t length) {
+    ssize_t n = pread(fd(), data, length, static_cast<off_t>(m_position));
+    if (n < 0) {
+        Error::set(errorFromErrno(errno));
+        return 0;
+    }
+    m_position += static_cast<uint64_t>(n);
+    if (static_cast<size_t>(n) < length) Error::set(Errors::EndOfFile);
+    return static_cast<size_t>(n);
+}
+
+size_t HostFile::writeBytes(const void* data, size_t length) {
+    ssize_t n = pwrite(fd(), data, length, static_cast<off_t>(m_position));
+    if (n < 0) {
+        Error::set(errorFromErrno(errno));
+        return 0;
+    }
+    m_position += static_cast<uint64_t>(n);
+    if (static_cast<size_t>(n) < length) Error::set(Errors::NoSpace);
+    return static_cast<size_t>(n);
+}
+
+bool HostFile::truncate(uint64_t size) {
+    if (ftruncate(fd(), static_cast<off_t>(size)) != 0) return fail(errorFromErrno(errno));
+    return true;
+}
+
+Ref<FileMapping> HostFile::map(const Ref<ShMem>& memory) {
+    if (!memory || fd() < 0) {
+        Error::set(Errors::NotSupported);
+        return {};
+    }
+    bool destination = m_place.writable();
+    Ref<FileMapping> mapping(new FileMapping(memory, this, destination));
+    if (destination) CopyOffload::of(*memory).setDestination(this);
+    return mapping;
+}
+
+void HostFile::unmap(const Ref<FileMapping>& mapping) {
+    if (!mapping || mapping->file() != this || !mapping->isDestination()) return;
+    if (CopyOffload* offload = CopyOffload::find(*mapping->memory())) offload->dropDestination(this);
+}
+
+bool HostFile::setAttribute(const char* name, const Ref<Variant>& value) {
+    if (std::string_view(name) != "TIME.MODIFY" || !value || value->count() == 0 || value->entry(0).type != 1)
+        return fail(Errors::NotSupported);
+    long long ms = value->entry(0).integer - Time::tzOffsetMs();
+    struct timespec times[2];
+    times[0].tv_nsec = UTIME_OMIT;
+    times[0].tv_sec = 0;
+    times[1].tv_sec = ms / 1000;
+    times[1].tv_nsec = (ms % 1000) * 1000000;
+    if (futimens(fd(), times) != 0) return fail(errorFromErrno(errno));
+    return true;
+}
+
+// ---- Directories and their listings
+
+namespace {
+
+class HostIterator : public Iterator {
+  public:
+    HostIterator(Ref<String> path, Namespace::Handle directory, DIR* dir)
+        : m_path(std::move(path)), m_directory(std::move(directory)), m_dir(dir) {}
+    ~HostIterator() override { closedir(m_dir); }
+
+    Ref<FSItem> next() override {
+        while (struct dirent* entry = readdir(m_dir)) {
+            std::string_view name = entry->d_name;
+            if (name == "." || name == "..") continue;
+            struct stat st {};
+            if (fstatat(m_directory->fd(), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) st = {};
+            Ref<String> path = String::create(childPath(m_path->str(), name));
+            if (S_ISREG(st.st_mode))
+                return Ref<File>(new HostFile(std::move(path), st, m_directory, entry->d_name));
+            return Ref<FSItem>(new HostItem(std::move(path), st, m_directory, entry->d_name));
+        }
+        return {};
+    }
+
+  private:
+    Ref<String> m_path;
+    Namespace::Handle m_directory;
+    DIR* m_dir;
+};
+
+} // namespace
+
+bool HostDirectory::mayChange(const Ref<String>& name) const {
+    if (!isEntryName(name)) return fail(Errors::InvalidPath);
+    if (!m_writable) return fail(Errors::NotWritable);
+    return true;
+}
+
+bool HostDirectory::createDirectory(const Ref<String>& name) {
+    if (!mayChange(name)) return false;
+    if (mkdirat(m_handle->fd(), name->c_str(), 0755) != 0) return fail(errorFromErrno(errno));
+    return true;
+}
+
+bool HostDirectory::createFile(const Ref<String>& name) {
+    if (!mayChange(name)) return false;
+    int fd =
+        ::openat(m_handle->fd(), name->c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) return fail(errorFromErrno(errno));
+    Namespace::keepCreated(m_handle, name->str(), fd);
+    return true;
+}
+
+// unlinkat never follows a link: a link found here is removed itself, never what it names.
+bool HostDirectory::remove(const Ref<String>& name) {
+    if (!mayChange(name)) return false;
+    int at = m_handle->fd();
+    if (unlinkat(at, name->c_str(), 0) == 0) {
+        noteRemovedFile();
+        return true;
+    }
+    if ((errno == EISDIR || errno == EPERM) && unlinkat(at, name->c_str(), AT_REMOVEDIR) == 0) return true;
+    return fail(errno == ENOENT ? Errors::NothingToRemove : errorFromErrno(errno));
+}
+
+Ref<Iterator> HostDirectory::iterator(unsigned, const Ref<String>&) {
+    // A listing of its own (each iterator starts at the beginning) of the directory held open.
+    int fd = ::openat(m_handle->fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
+    if (!dir) {
+        Error::set(errorFromErrno(errno));
+        if (fd >= 0) ::close(fd);
+        return {};
+    }
+    return Ref<Iterator>(new HostIterator(path(), m_handle, dir));
+}
+
+HostEntry::~HostEntry() {
+    Namespace::unmount(nodeName()->str());
+}
+
+} // namespace Host

@@ -1,0 +1,131 @@
+#pragma once
+// The host's handles of the file service: items, files, directories and their listings over real
+// descriptors, each found once by path and never looked up by that path again.
+#include "Namespace.h"
+#include "platform/Filesystem.h"
+#include <string>
+#include <sys/stat.h>
+
+namespace Host {
+
+// Where a host item is: its own descriptor, or (an item found by listing a directory) its name in
+// that directory, held open. Either way its status is never looked up by path again.
+class ItemPlace {
+  public:
+    ItemPlace() = default;
+    explicit ItemPlace(int fd) : m_fd(fd) {}
+    ItemPlace(Namespace::Handle directory, std::string name)
+        : m_directory(std::move(directory)), m_name(std::move(name)) {}
+    ItemPlace(const ItemPlace&) = delete;
+    ItemPlace& operator=(const ItemPlace&) = delete;
+    ~ItemPlace();
+
+    int fd() const { return m_fd; }
+    bool writable() const { return m_writable; }
+    bool currentStat(struct stat& st) const;
+    // "TIME.MODIFY" now, or null with the reason in Error::get.
+    Ref<Variant> attribute(const char* name) const;
+    // Opened for writing: its filesystem is flushed before the run says anything could be saved;
+    // `locked`: it holds the lock of an exclusive open.
+    void markWritten(dev_t device, bool locked) {
+        m_device = device;
+        m_writable = true;
+        m_locked = locked;
+    }
+
+  private:
+    int m_fd = -1;
+    Namespace::Handle m_directory;
+    std::string m_name;
+    dev_t m_device = 0;
+    bool m_writable = false;
+    bool m_locked = false;
+};
+
+// Anything found that is not a regular file (directories, links, devices).
+class HostItem : public Services::Filesystem::Client::FSItem {
+  public:
+    template <typename... Place>
+    HostItem(Ref<String> path, const struct stat& st, Place&&... place)
+        : FSItem(std::move(path)), m_place(std::forward<Place>(place)...) {
+        applyStat(st);
+    }
+    Ref<Variant> getAtr(const char* name) const override;
+
+  private:
+    void applyStat(const struct stat& st);
+    ItemPlace m_place;
+};
+
+class HostFile : public Services::Filesystem::Client::File {
+  public:
+    template <typename... Place>
+    HostFile(Ref<String> path, const struct stat& st, Place&&... place)
+        : File(std::move(path)), m_place(std::forward<Place>(place)...) {
+        applyStat(st);
+    }
+    // A descriptor of a host file outside the namespace, for reading (platform libraries' own
+    // temporary files); the File owns it from here on.
+    static Ref<File> adopt(int fd, const std::string& name);
+
+    Ref<Variant> getAtr(const char* name) const override;
+    Ref<File> duplicate() const override;
+    uint64_t size() const override;
+    bool setPosition(uint64_t position) override;
+    uint64_t position() const override { return m_position; }
+    size_t read(TransferMemory& buffer, size_t length, unsigned wait) override;
+    size_t write(TransferMemory& buffer, size_t length, unsigned wait) override;
+    size_t readBytes(void* data, size_t length) override;
+    size_t writeBytes(const void* data, size_t length) override;
+    bool truncate(uint64_t size) override;
+    Ref<Services::Filesystem::Client::FileMapping> map(const Ref<ShMem>& memory) override;
+    void unmap(const Ref<Services::Filesystem::Client::FileMapping>& mapping) override;
+    bool setAttribute(const char* name, const Ref<Variant>& value) override;
+
+    int fd() const { return m_place.fd(); }
+    void markWritten(const struct stat& st, bool locked) { m_place.markWritten(st.st_dev, locked); }
+
+  private:
+    void applyStat(const struct stat& st);
+    size_t readInto(uint8_t* data, size_t wanted, bool& failed);
+    size_t writeFrom(const uint8_t* data, size_t length);
+    bool stillLinked() const;
+    ItemPlace m_place;
+    uint64_t m_position = 0;
+};
+
+class HostDirectory : public Services::Filesystem::Client::Directory {
+  public:
+    HostDirectory(Ref<String> path, Namespace::Handle handle, bool writable, bool reachedThroughLink)
+        : Directory(std::move(path), reachedThroughLink), m_handle(std::move(handle)), m_writable(writable) {}
+    bool createDirectory(const Ref<String>& name) override;
+    bool createFile(const Ref<String>& name) override;
+    bool remove(const Ref<String>& name) override;
+    Ref<Services::Filesystem::Client::Iterator> iterator(unsigned filter,
+                                                         const Ref<String>& pattern) override;
+
+    const Namespace::Handle& handle() const { return m_handle; }
+    bool writable() const { return m_writable; }
+
+  private:
+    // Whether a child of this name may be created or removed here.
+    bool mayChange(const Ref<String>& name) const;
+    Namespace::Handle m_handle;
+    bool m_writable;
+};
+
+// Ends the node's mount when the last holder lets it go.
+class HostEntry : public Services::Mount::Client::Entry {
+  public:
+    using Entry::Entry;
+    ~HostEntry() override;
+};
+
+// The platform path of `name` in the directory `directory` ("/" + name below the root).
+std::string childPath(std::string_view directory, std::string_view name);
+// Whether `name` can be one entry of a directory: not empty, ".", ".." or anything with a "/".
+bool isEntryName(const Ref<String>& name);
+// The file service's part of the run's state.
+void noteRemovedFile();
+
+} // namespace Host

@@ -1,0 +1,124 @@
+// The host's copy between two files mapped onto one block: the kernel moves the bytes without the
+// block, an unmapped side falls back to the block, and a side that fails reports on its own side.
+#include "platform/Filesystem.h"
+#include "platform/host/Host.h"
+#include <algorithm>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <random>
+#include <sys/resource.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace Services::Filesystem::Client;
+
+constexpr size_t blockSize = 0x10000;
+constexpr uint8_t untouched = 0xAA;
+
+class CopyOffload : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        Host::config();
+        directory = fs::path(std::getenv("ORVANE_ROOT")) / "fs" / "offload";
+        fs::remove_all(directory);
+        fs::create_directories(directory);
+        std::mt19937 random(7);
+        data.resize(5 * blockSize + 123);
+        for (char& c : data)
+            c = static_cast<char>(random());
+        std::ofstream(directory / "source.bin", std::ios::binary) << data;
+        block = ShMem::create(blockSize);
+        ASSERT_TRUE(block);
+        std::memset(block->data(), untouched, blockSize);
+    }
+
+    std::string contentsOf(const char* name) const {
+        std::ifstream in(directory / name, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+    bool blockUntouched() const {
+        return std::all_of(block->data(), block->data() + blockSize,
+                           [](uint8_t b) { return b == untouched; });
+    }
+
+    // Copies the source to the destination as the save engine does; false at the first short write,
+    // with `readFailed` telling which side stopped it.
+    bool copy(File& source, TransferMemory& in, File& destination, TransferMemory& out) {
+        for (;;) {
+            size_t n = source.read(in, blockSize, waitForever);
+            if (n == 0) {
+                readFailed = Error::get() != Errors::EndOfFile;
+                return !readFailed;
+            }
+            // A short read is the end of the file to the save engine and the export.
+            if (n < blockSize && source.position() < data.size()) shortBeforeTheEnd = true;
+            if (destination.write(out, n, waitForever) != n) return false;
+        }
+    }
+
+    fs::path directory;
+    std::string data;
+    Ref<ShMem> block;
+    bool readFailed = false;
+    bool shortBeforeTheEnd = false;
+};
+
+TEST_F(CopyOffload, AMappedPairIsCopiedWithoutPassingThroughTheBlock) {
+    Ref<File> source = File::open(String::create("/offload/source.bin"), OpenMode::Source);
+    Ref<File> destination = File::open(String::create("/offload/copy.bin"), OpenMode::Destination);
+    ASSERT_TRUE(source && destination);
+    Ref<FileMapping> in = source->map(block), out = destination->map(block);
+    ASSERT_TRUE(in && out);
+    EXPECT_TRUE(copy(*source, *in, *destination, *out));
+    EXPECT_FALSE(shortBeforeTheEnd);
+    destination->unmap(out);
+    source->unmap(in);
+    destination.reset();
+    EXPECT_EQ(contentsOf("copy.bin"), data);
+    EXPECT_TRUE(blockUntouched());
+}
+
+TEST_F(CopyOffload, AnUnmappedDestinationGetsTheBytesThroughTheBlock) {
+    Ref<File> source = File::open(String::create("/offload/source.bin"), OpenMode::Source);
+    Ref<File> destination = File::open(String::create("/offload/copy.bin"), OpenMode::Destination);
+    ASSERT_TRUE(source && destination);
+    Ref<FileMapping> in = source->map(block);
+    ASSERT_TRUE(in);
+    EXPECT_TRUE(copy(*source, *in, *destination, *block));
+    destination.reset();
+    EXPECT_EQ(contentsOf("copy.bin"), data);
+    EXPECT_FALSE(blockUntouched());
+}
+
+// The kernel stops copying at the file-size limit, part way through a chunk. The source is fine, so
+// the read falls back to the block and reads the whole chunk (a short read would end the copy
+// there as if the file had ended), and the write is what fails.
+TEST_F(CopyOffload, ADestinationThatCannotGrowIsAFailingWriteNotAFailingRead) {
+    Ref<File> source = File::open(String::create("/offload/source.bin"), OpenMode::Source);
+    Ref<File> destination = File::open(String::create("/offload/copy.bin"), OpenMode::Destination);
+    ASSERT_TRUE(source && destination);
+    Ref<FileMapping> in = source->map(block), out = destination->map(block);
+    ASSERT_TRUE(in && out);
+
+    struct rlimit before {};
+    getrlimit(RLIMIT_FSIZE, &before);
+    struct rlimit limited = before;
+    limited.rlim_cur = 2 * blockSize + 100;
+    auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    bool copied = copy(*source, *in, *destination, *out);
+    unsigned code = Error::get();
+    setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, previous);
+
+    EXPECT_FALSE(copied);
+    EXPECT_FALSE(readFailed);
+    EXPECT_FALSE(shortBeforeTheEnd);
+    EXPECT_EQ(code, errorFromErrno(EFBIG));
+}
+
+} // namespace
