@@ -3,10 +3,8 @@
 #include "common/StringFormatter.h"
 #include "platform/Filesystem.h"
 #include "platform/Formatter.h"
-#include "platform/host/HostFiles.h"
-#include <cstdio>
+#include "platform/MemoryFilesystem.h"
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 using namespace Applications::Commands::Scrivlet;
 
@@ -128,12 +126,10 @@ TEST(CharReaderTest, ReadsEveryLineWhateverItsLengthAndPlace) {
     for (const std::string& line : lines)
         data += line + "\n";
     data.pop_back();
-    FILE* file = std::tmpfile();
-    ASSERT_TRUE(file);
-    ASSERT_EQ(std::fwrite(data.data(), 1, data.size(), file), data.size());
-    std::fflush(file);
-    Ref<Services::Filesystem::Client::File> stream = Host::HostFile::adopt(::dup(fileno(file)), "lines");
-    std::fclose(file);
+    Services::Filesystem::Client::MemoryFilesystem files;
+    files.addFile("/lines", data);
+    Ref<Services::Filesystem::Client::File> stream =
+        files.openFile(String::create("/lines"), Services::Filesystem::Client::OpenMode::Read);
     ASSERT_TRUE(stream);
     Ref<CharReader> reader = CharReader::create(stream, 2);
     for (const std::string& expected : lines) {

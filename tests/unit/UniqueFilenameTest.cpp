@@ -1,16 +1,13 @@
 // The galloping search and bisection of indexed names, observed through the existence probes: a
-// decorator around the host's file service records every item it is asked to open.
+// decorator around a file service in memory records every item it is asked to open.
 #include "storage/UniqueFilename.h"
-#include "platform/FilesystemService.h"
-#include "platform/host/Host.h"
+#include "platform/MemoryFilesystem.h"
 #include "platform/host/HostFilesystem.h"
-#include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <set>
 
 using namespace Applications::Commands::Scrivlet;
-namespace fs = std::filesystem;
+using Services::Filesystem::Client::MemoryFilesystem;
 
 namespace {
 
@@ -34,21 +31,20 @@ struct SearchCase {
 class UniqueFilenameTest : public ::testing::TestWithParam<SearchCase> {
   protected:
     void SetUp() override {
-        Host::config();
-        directory = fs::path(std::getenv("ORVANE_ROOT")) / "fs" / "probe";
-        fs::remove_all(directory);
-        fs::create_directories(directory);
+        auto memory = std::make_unique<MemoryFilesystem>();
+        files = memory.get();
+        files->addDirectory("/probe");
         probes.clear();
         Services::Filesystem::Client::installFilesystemService(
-            std::make_unique<ProbeRecorder>(std::make_unique<Host::HostFilesystem>()));
+            std::make_unique<ProbeRecorder>(std::move(memory)));
     }
     void TearDown() override { Host::installFilesystem(); }
     void make(unsigned n) {
         char name[32];
-        std::snprintf(name, sizeof name, "shot-%03u.png", n);
-        std::ofstream(directory / name) << "x";
+        std::snprintf(name, sizeof name, "/probe/shot-%03u.png", n);
+        files->addFile(name, "x");
     }
-    fs::path directory;
+    MemoryFilesystem* files = nullptr;
 };
 
 std::string probeName(unsigned n) {

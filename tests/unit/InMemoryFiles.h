@@ -1,0 +1,18 @@
+#pragma once
+// A test whose file service is a tree in memory, installed for the test alone: the program's logic
+// runs against it without a disk, and the tree shows afterwards what the logic did.
+#include "platform/MemoryFilesystem.h"
+#include "platform/host/HostFilesystem.h"
+#include <gtest/gtest.h>
+
+class InMemoryFiles : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        auto service = std::make_unique<Services::Filesystem::Client::MemoryFilesystem>();
+        files = service.get();
+        Services::Filesystem::Client::installFilesystemService(std::move(service));
+    }
+    void TearDown() override { Host::installFilesystem(); }
+
+    Services::Filesystem::Client::MemoryFilesystem* files = nullptr;
+};
