@@ -44,9 +44,10 @@ class Thd : public Object {
     // Waits until every started thread has returned; false when the time ran out.
     static bool waitForAll(unsigned timeoutMs);
     const std::string& name() const { return m_name; }
+    // The backend's own thread object (create() is what the program calls).
+    Thd(Ref<Exec> exec, std::string name) : m_exec(std::move(exec)), m_name(std::move(name)) {}
 
   private:
-    Thd(Ref<Exec> exec, std::string name) : m_exec(std::move(exec)), m_name(std::move(name)) {}
     Ref<Exec> m_exec;
     std::string m_name;
 };
@@ -57,9 +58,9 @@ class Sem : public Object {
     // True when signalled within the timeout.
     bool wait(unsigned timeoutMs);
     void signal();
+    explicit Sem(unsigned count) : m_count(count) {}
 
   private:
-    explicit Sem(unsigned count) : m_count(count) {}
     std::mutex m_mutex;
     std::condition_variable m_cv;
     unsigned m_count;
@@ -92,8 +93,10 @@ class ShMem : public Object, public TransferMemory {
     Attachment* attachment() const { return m_attachment.get(); }
     void attach(std::unique_ptr<Attachment> attachment) { m_attachment = std::move(attachment); }
 
-  private:
+    // The backend's own block over memory from std::aligned_alloc, which it frees.
     ShMem(uint8_t* data, size_t size) : m_data(data), m_size(size) {}
+
+  private:
     uint8_t* m_data;
     size_t m_size;
     std::unique_ptr<Attachment> m_attachment;

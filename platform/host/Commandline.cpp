@@ -1,5 +1,6 @@
 #include "platform/Commandline.h"
 #include "Host.h"
+#include "HostServices.h"
 #include "platform/System.h"
 #include <cstdio>
 #include <cstdlib>
@@ -98,7 +99,7 @@ bool Parser::parse(Handler& handler, const std::vector<std::string>& args) {
 } // namespace Parameters
 
 bool initCommandline(unsigned, const Ref<Object>&, const Ref<Object>&, Callback, void*) {
-    return !Host::fault("initCommandline");
+    return Host::systemCore().initCommandline();
 }
 
 namespace {

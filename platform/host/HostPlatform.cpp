@@ -11,4 +11,43 @@ HostPlatform& HostPlatform::instance() {
     return *platform;
 }
 
+namespace {
+
+// The backend the factory makes, wrapped in its fault decorator when the configuration has rules.
+template <typename Backend, typename Make, typename Wrap>
+Backend& madeOnce(std::once_flag& once, std::unique_ptr<Backend>& backend, bool faults, Make make,
+                  Wrap wrap) {
+    std::call_once(once, [&] {
+        backend = make();
+        if (faults) backend = wrap(std::move(backend));
+    });
+    return *backend;
+}
+
+} // namespace
+
+SystemCore& HostPlatform::core() {
+    return madeOnce(m_core.once, m_core.backend, m_faults.any(), makeHostSystemCore, withCoreFaults);
+}
+
+LogExporter& HostPlatform::logs() {
+    return madeOnce(m_logs.once, m_logs.backend, m_faults.any(), makeHostLogExporter, withLogFaults);
+}
+
+StoreClient& HostPlatform::store() {
+    return madeOnce(m_store.once, m_store.backend, m_faults.any(), makeHostStoreClient, withStoreFaults);
+}
+
+SystemCore& systemCore() {
+    return HostPlatform::instance().core();
+}
+
+LogExporter& logExporter() {
+    return HostPlatform::instance().logs();
+}
+
+StoreClient& storeClient() {
+    return HostPlatform::instance().store();
+}
+
 } // namespace Host

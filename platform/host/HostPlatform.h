@@ -4,7 +4,10 @@
 // written and removed. The host's modules keep no state of their own; each reaches its part here.
 // Each part's type belongs to the module that uses it; this object only holds and releases them.
 #include "Host.h"
+#include "HostServices.h"
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 
 namespace Namespace {
 struct State;
@@ -32,6 +35,18 @@ class HostPlatform {
     FaultRules& faults() { return m_faults; }
     Namespace::State& names() { return *m_names; }
     FileRunState& files() { return *m_files; }
+    // The backends, each made at its first use (with the fault rules around it when there are any).
+    SystemCore& core();
+    LogExporter& logs();
+    StoreClient& store();
+
+    // The threads started and not yet returned, for Thd::waitForAll.
+    struct LiveThreads {
+        std::mutex mutex;
+        std::condition_variable changed;
+        unsigned count = 0;
+    };
+    LiveThreads& threads() { return m_threads; }
 
   private:
     HostPlatform();
@@ -39,6 +54,14 @@ class HostPlatform {
     FaultRules m_faults;
     std::unique_ptr<Namespace::State, Namespace::StateDeleter> m_names;
     std::unique_ptr<FileRunState, FileRunStateDeleter> m_files;
+    template <typename Backend> struct Made {
+        std::once_flag once;
+        std::unique_ptr<Backend> backend;
+    };
+    Made<SystemCore> m_core;
+    Made<LogExporter> m_logs;
+    Made<StoreClient> m_store;
+    LiveThreads m_threads;
 };
 
 } // namespace Host

@@ -3,6 +3,7 @@
 #include "CurlLibrary.h"
 #include "Host.h"
 #include "HostFiles.h"
+#include "HostServices.h"
 #include "S3Client.h"
 #include "platform/SysLog.h"
 #include <cstdio>
@@ -87,20 +88,7 @@ Ref<String> store(const StoreSettings& settings, const std::string& tag, const s
         Error::set(Errors::TooLarge);
         return {};
     }
-    if (auto code = Host::fault("ZEZUvedaze::upload", key)) {
-        Error::set(*code);
-        return {};
-    }
-    if (!librariesLoaded()) {
-        Error::set(Errors::Unavailable);
-        return {};
-    }
-    bool stored = onTransferThread([&] {
-        S3Client client(settings, *CurlLibrary::get(), *Crypto::get(), timeLimitMs);
-        bool ok = client.put(key, file, contentType, transfer);
-        Error::set(ok ? 0 : client.error());
-        return ok;
-    });
+    bool stored = Host::storeClient().put(settings, key, file, contentType, transfer, timeLimitMs);
     if (transfer.abandoned() && !stored) Error::set(Errors::Cancelled);
     if (!stored) return {};
     transfer.report(1.0);
@@ -125,47 +113,10 @@ std::string newTag() {
 }
 
 Ref<Capabilities> Capabilities::create(bool, unsigned timeoutMs, bool) {
-    if (auto code = Host::fault("Capabilities::create")) {
-        Error::set(*code);
-        return {};
-    }
-    StoreSettings s = readStoreSettings();
-    if (s.endpoint.empty() || s.bucket.empty()) {
-        std::string missing = s.endpoint.empty()
-                                  ? "ORVANE_REMOTE_ENDPOINT (or remote.endpoint in the host configuration)"
-                                  : "ORVANE_REMOTE_BUCKET (or remote.bucket in the host configuration)";
-        notConfigured("no remote store is configured: set " + missing,
-                      "Remote store not configured: set " + missing);
-        Error::set(Errors::Unavailable);
-        return {};
-    }
-    if (!s.problem.empty()) {
-        notConfigured("the remote store settings cannot be used: " + s.problem,
-                      "Remote store settings cannot be used: " + s.problem);
-        Error::set(Errors::Unavailable);
-        return {};
-    }
-    if (s.credentials.accessKey.empty())
-        SysLogStream::writeLine(
-            3, "No credentials for the remote store (ORVANE_REMOTE_ACCESS_KEY, AWS_ACCESS_KEY_ID or an AWS "
-               "profile); requests go unsigned");
-    if (!librariesLoaded()) {
-        Error::set(Errors::Unavailable);
-        return {};
-    }
-    bool answered = onTransferThread([&] {
-        S3Client client(s, *CurlLibrary::get(), *Crypto::get(), timeoutMs);
-        bool ok = client.reachable(timeoutMs);
-        Error::set(ok ? 0 : client.error());
-        return ok;
-    });
-    if (!answered) {
-        unsigned code = Error::get();
-        Error::set(code == Errors::Unavailable ? Unreachable : code);
-        return {};
-    }
+    std::shared_ptr<const StoreSettings> settings = Host::storeClient().reach(timeoutMs);
+    if (!settings) return {};
     Ref<Capabilities> caps(new Capabilities);
-    caps->m_capability = Ref<ZEZUvedaze>(new ZEZUvedaze(std::make_shared<const StoreSettings>(std::move(s))));
+    caps->m_capability = Ref<ZEZUvedaze>(new ZEZUvedaze(std::move(settings)));
     return caps;
 }
 
@@ -174,10 +125,7 @@ Ref<ZEZUvedaze> ZEZUvedaze::create(const Ref<Capabilities::ZEZUvedaze>& capabili
         Error::set(Errors::Unavailable);
         return {};
     }
-    if (auto code = Host::fault("ZEZUvedaze::create")) {
-        Error::set(*code);
-        return {};
-    }
+    if (!Host::storeClient().connect(*capability->settings())) return {};
     return Ref<ZEZUvedaze>(new ZEZUvedaze(capability->settings()));
 }
 
@@ -223,7 +171,6 @@ Ref<String> ZEZUvedaze::uploadSyslog(const Ref<String>& suffix, const Ref<Progre
     Transfer transfer(notifier.get(), 0, 0.5);
     bool prepared = SysLog::compressLog(forCompressor, [&](double f) {
         transfer.report(f);
-        if (auto code = Host::fault("SysLogExport::chunk")) (void)code;
         return !transfer.cancelled();
     });
     if (transfer.abandoned()) {
@@ -244,3 +191,75 @@ Ref<String> ZEZUvedaze::uploadSyslog(const Ref<String>& suffix, const Ref<Progre
 }
 
 } // namespace Libraries::Tarnhold::Remote
+
+namespace Host {
+namespace {
+
+using namespace Libraries::Tarnhold::Remote;
+
+class HostStoreClient : public StoreClient {
+  public:
+    std::shared_ptr<const StoreSettings> reach(unsigned timeoutMs) override {
+        StoreSettings s = readStoreSettings();
+        if (s.endpoint.empty() || s.bucket.empty()) {
+            std::string missing =
+                s.endpoint.empty() ? "ORVANE_REMOTE_ENDPOINT (or remote.endpoint in the host configuration)"
+                                   : "ORVANE_REMOTE_BUCKET (or remote.bucket in the host configuration)";
+            notConfigured("no remote store is configured: set " + missing,
+                          "Remote store not configured: set " + missing);
+            Error::set(Errors::Unavailable);
+            return {};
+        }
+        if (!s.problem.empty()) {
+            notConfigured("the remote store settings cannot be used: " + s.problem,
+                          "Remote store settings cannot be used: " + s.problem);
+            Error::set(Errors::Unavailable);
+            return {};
+        }
+        if (s.credentials.accessKey.empty())
+            SysLogStream::writeLine(
+                3,
+                "No credentials for the remote store (ORVANE_REMOTE_ACCESS_KEY, AWS_ACCESS_KEY_ID or an AWS "
+                "profile); requests go unsigned");
+        if (!librariesLoaded()) {
+            Error::set(Errors::Unavailable);
+            return {};
+        }
+        bool answered = onTransferThread([&] {
+            S3Client client(s, *CurlLibrary::get(), *Crypto::get(), timeoutMs);
+            bool ok = client.reachable(timeoutMs);
+            Error::set(ok ? 0 : client.error());
+            return ok;
+        });
+        if (!answered) {
+            unsigned code = Error::get();
+            Error::set(code == Errors::Unavailable ? Unreachable : code);
+            return {};
+        }
+        return std::make_shared<const StoreSettings>(std::move(s));
+    }
+
+    bool connect(const StoreSettings&) override { return true; }
+
+    bool put(const StoreSettings& settings, const std::string& key, Services::Filesystem::Client::File& file,
+             const char* contentType, TransferObserver& observer, unsigned timeLimitMs) override {
+        if (!librariesLoaded()) {
+            Error::set(Errors::Unavailable);
+            return false;
+        }
+        return onTransferThread([&] {
+            S3Client client(settings, *CurlLibrary::get(), *Crypto::get(), timeLimitMs);
+            bool ok = client.put(key, file, contentType, observer);
+            Error::set(ok ? 0 : client.error());
+            return ok;
+        });
+    }
+};
+
+} // namespace
+
+std::unique_ptr<StoreClient> makeHostStoreClient() {
+    return std::make_unique<HostStoreClient>();
+}
+
+} // namespace Host

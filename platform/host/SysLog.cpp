@@ -1,6 +1,7 @@
 #include "platform/SysLog.h"
 #include "GzipWriter.h"
 #include "Host.h"
+#include "HostServices.h"
 #include "Journal.h"
 #include "Namespace.h"
 #include "Replacement.h"
@@ -126,12 +127,15 @@ class HostExport : public SysLog::SysLogExport {
   private:
     void run() {
         int out = fcntl(m_replacement->descriptor(), F_DUPFD_CLOEXEC, 0);
-        bool ok = out >= 0 && SysLog::compressLog(out, [this](double f) {
-                      m_fraction = f;
-                      if (auto code = Host::fault("SysLogExport::chunk", m_platformPath)) (void)code;
-                      return !m_cancelled.load();
-                  });
-        if (ok && Host::fault("SysLogExport::run", m_platformPath)) ok = false;
+        Host::LogExporter& exporter = Host::logExporter();
+        bool ok = out >= 0 && exporter.compressLog(
+                                  out,
+                                  [this](double f) {
+                                      m_fraction = f;
+                                      return !m_cancelled.load();
+                                  },
+                                  m_platformPath);
+        if (ok) ok = exporter.finishExport(m_platformPath);
         if (ok) ok = m_replacement->commit();
         // Nothing of an export that did not complete stays behind.
         m_replacement.reset();
@@ -276,7 +280,7 @@ bool compressJournal(GzipWriter& out, const Journal::Position* after, Journal::P
 
 } // namespace
 
-bool compressLog(int target, const std::function<bool(double)>& progress) {
+bool compressInto(int target, const std::function<bool(double)>& progress) {
     std::lock_guard lock(previousMutex);
     bool journal = sourceChoice().source == Source::Journal;
     StoreCoverage now = journal ? StoreCoverage{} : storeNow();
@@ -305,10 +309,19 @@ bool compressLog(int target, const std::function<bool(double)>& progress) {
 }
 
 Ref<SysLogExport> exportLog(const Ref<String>& path) {
-    if (auto code = Host::fault("SysLog::exportLog", stdString(path))) {
-        Error::set(*code);
-        return {};
-    }
+    return Host::logExporter().exportLog(path);
+}
+
+bool compressLog(int target, const std::function<bool(double)>& progress) {
+    return Host::logExporter().compressLog(target, progress, {});
+}
+
+} // namespace SysLog
+
+namespace Host {
+namespace {
+
+Ref<SysLog::SysLogExport> startExport(const Ref<String>& path) {
     using namespace Services::Filesystem::Client;
     // Runs exporting to the same name at once (a name reused on purpose, or one two runs found free
     // together) each put a whole log there; the last one to finish stays.
@@ -321,7 +334,22 @@ Ref<SysLogExport> exportLog(const Ref<String>& path) {
     return job;
 }
 
-} // namespace SysLog
+class HostLogExporter : public LogExporter {
+  public:
+    Ref<SysLog::SysLogExport> exportLog(const Ref<String>& path) override { return startExport(path); }
+    bool compressLog(int target, const std::function<bool(double)>& progress, const std::string&) override {
+        return SysLog::compressInto(target, progress);
+    }
+    bool finishExport(const std::string&) override { return true; }
+};
+
+} // namespace
+
+std::unique_ptr<LogExporter> makeHostLogExporter() {
+    return std::make_unique<HostLogExporter>();
+}
+
+} // namespace Host
 
 namespace SysLogFilter {
 unsigned level() {

@@ -1,6 +1,7 @@
 #include "platform/System.h"
 #include "Host.h"
 #include "HostFilesystem.h"
+#include "HostPlatform.h"
 #include "Signals.h"
 #include "platform/SysLog.h"
 #include <atomic>
@@ -73,39 +74,32 @@ Ref<Thd> Thd::create(const Ref<Exec>& exec, unsigned, unsigned, unsigned, const 
         Error::set(Errors::InvalidPath);
         return {};
     }
-    if (auto code = Host::fault("Thd::create", name ? name : "")) {
-        Error::set(*code);
-        return {};
-    }
-    return Ref<Thd>(new Thd(exec, name ? name : ""));
+    return Host::systemCore().createThread(exec, name ? name : "");
 }
-
-namespace {
-std::mutex liveMutex;
-std::condition_variable liveCv;
-unsigned liveThreads = 0;
-} // namespace
 
 bool Thd::start() {
     Ref<Exec> exec = m_exec;
     std::string name = m_name;
+    Host::HostPlatform::LiveThreads& live = Host::HostPlatform::instance().threads();
     {
-        std::lock_guard lock(liveMutex);
-        liveThreads++;
+        std::lock_guard lock(live.mutex);
+        live.count++;
     }
-    std::thread([exec, name] {
+    std::thread([exec, name, &live] {
         pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
         exec->run();
-        std::lock_guard lock(liveMutex);
-        liveThreads--;
-        liveCv.notify_all();
+        std::lock_guard lock(live.mutex);
+        live.count--;
+        live.changed.notify_all();
     }).detach();
     return true;
 }
 
 bool Thd::waitForAll(unsigned timeoutMs) {
-    std::unique_lock lock(liveMutex);
-    return liveCv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [] { return liveThreads == 0; });
+    Host::HostPlatform::LiveThreads& live = Host::HostPlatform::instance().threads();
+    std::unique_lock lock(live.mutex);
+    return live.changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                 [&live] { return live.count == 0; });
 }
 
 void Thd::sleep(unsigned milliseconds) {
@@ -113,11 +107,7 @@ void Thd::sleep(unsigned milliseconds) {
 }
 
 Ref<Sem> Sem::create(unsigned count) {
-    if (auto code = Host::fault("Sem::create")) {
-        Error::set(*code);
-        return {};
-    }
-    return Ref<Sem>(new Sem(count));
+    return Host::systemCore().createSemaphore(count);
 }
 
 bool Sem::wait(unsigned timeoutMs) {
@@ -141,21 +131,41 @@ bool Atomic::cas(volatile uint64_t* word, uint64_t expected, uint64_t desired) {
 }
 
 Ref<ShMem> ShMem::create(size_t bytes) {
-    if (auto code = Host::fault("ShMem::create")) {
-        Error::set(*code);
-        return {};
-    }
-    auto* data = static_cast<uint8_t*>(std::aligned_alloc(4096, (bytes + 4095) / 4096 * 4096));
-    if (!data) {
-        Error::set(Errors::OutOfMemory);
-        return {};
-    }
-    return Ref<ShMem>(new ShMem(data, bytes));
+    return Host::systemCore().createSharedMemory(bytes);
 }
 
 ShMem::~ShMem() {
     std::free(m_data);
 }
+
+namespace Host {
+namespace {
+
+class HostSystemCore : public SystemCore {
+  public:
+    Ref<Thd> createThread(const Ref<Exec>& exec, const std::string& name) override {
+        return Ref<Thd>(new Thd(exec, name));
+    }
+    Ref<Sem> createSemaphore(unsigned count) override { return Ref<Sem>(new Sem(count)); }
+    Ref<ShMem> createSharedMemory(size_t bytes) override {
+        constexpr size_t page = 4096;
+        auto* data = static_cast<uint8_t*>(std::aligned_alloc(page, (bytes + page - 1) / page * page));
+        if (!data) {
+            Error::set(Errors::OutOfMemory);
+            return {};
+        }
+        return Ref<ShMem>(new ShMem(data, bytes));
+    }
+    bool initCommandline() override { return true; }
+};
+
+} // namespace
+
+std::unique_ptr<SystemCore> makeHostSystemCore() {
+    return std::make_unique<HostSystemCore>();
+}
+
+} // namespace Host
 
 namespace Proc {
 int exitStatusFor(unsigned code) {

@@ -1,0 +1,67 @@
+#pragma once
+// The host's backends behind the system core's creating calls, the system log's export and the
+// remote store's requests. The platform's calls reach each through HostPlatform, which makes it at
+// its first use: the host's own, or, when the configuration has fault rules, the same wrapped in a
+// decorator that fails or slows the calls the rules name. The host's own carry no fault checks.
+#include "platform/Filesystem.h"
+#include "platform/SysLog.h"
+#include "platform/System.h"
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace Libraries::Tarnhold::Remote {
+struct StoreSettings;
+class TransferObserver;
+} // namespace Libraries::Tarnhold::Remote
+
+namespace Host {
+
+// Threads, semaphores and shared memory, and the command-line library's start.
+class SystemCore {
+  public:
+    virtual ~SystemCore() = default;
+    virtual Ref<Thd> createThread(const Ref<Exec>& exec, const std::string& name) = 0;
+    virtual Ref<Sem> createSemaphore(unsigned count) = 0;
+    virtual Ref<ShMem> createSharedMemory(size_t bytes) = 0;
+    virtual bool initCommandline() = 0;
+};
+
+// The system log's compressed copies: an export to a platform path that runs on its own, and the
+// compression itself into a descriptor. `subject` names what the copy is for (the export's path).
+class LogExporter {
+  public:
+    virtual ~LogExporter() = default;
+    virtual Ref<SysLog::SysLogExport> exportLog(const Ref<String>& path) = 0;
+    virtual bool compressLog(int target, const std::function<bool(double)>& progress,
+                             const std::string& subject) = 0;
+    // The last step of an export before its copy takes its name: false keeps the name as it was.
+    virtual bool finishExport(const std::string& path) = 0;
+};
+
+// The remote store's requests: whether it answers, and one upload of a file under a key.
+class StoreClient {
+  public:
+    virtual ~StoreClient() = default;
+    // The settings of a store that answered within the time, or null with the reason in Error::get.
+    virtual std::shared_ptr<const Libraries::Tarnhold::Remote::StoreSettings> reach(unsigned timeoutMs) = 0;
+    // Whether an upload client can be made for the store.
+    virtual bool connect(const Libraries::Tarnhold::Remote::StoreSettings& settings) = 0;
+    virtual bool put(const Libraries::Tarnhold::Remote::StoreSettings& settings, const std::string& key,
+                     Services::Filesystem::Client::File& file, const char* contentType,
+                     Libraries::Tarnhold::Remote::TransferObserver& observer, unsigned timeLimitMs) = 0;
+};
+
+std::unique_ptr<SystemCore> makeHostSystemCore();
+std::unique_ptr<LogExporter> makeHostLogExporter();
+std::unique_ptr<StoreClient> makeHostStoreClient();
+std::unique_ptr<SystemCore> withCoreFaults(std::unique_ptr<SystemCore> inner);
+std::unique_ptr<LogExporter> withLogFaults(std::unique_ptr<LogExporter> inner);
+std::unique_ptr<StoreClient> withStoreFaults(std::unique_ptr<StoreClient> inner);
+
+// The run's backends (HostPlatform holds them).
+SystemCore& systemCore();
+LogExporter& logExporter();
+StoreClient& storeClient();
+
+} // namespace Host
