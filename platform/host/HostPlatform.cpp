@@ -4,7 +4,7 @@ namespace Host {
 
 HostPlatform::HostPlatform()
     : m_config(loadConfig()), m_faults(m_config.faultRules), m_names(Namespace::makeState()),
-      m_files(makeFileRunState()) {}
+      m_files(makeFileRunState()), m_logState(makeLogRunState()) {}
 
 HostPlatform& HostPlatform::instance() {
     static HostPlatform* platform = new HostPlatform;

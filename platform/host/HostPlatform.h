@@ -24,6 +24,11 @@ struct FileRunStateDeleter {
     void operator()(FileRunState* state) const;
 };
 std::unique_ptr<FileRunState, FileRunStateDeleter> makeFileRunState();
+struct LogRunState;
+struct LogRunStateDeleter {
+    void operator()(LogRunState* state) const;
+};
+std::unique_ptr<LogRunState, LogRunStateDeleter> makeLogRunState();
 
 class HostPlatform {
   public:
@@ -35,6 +40,7 @@ class HostPlatform {
     FaultRules& faults() { return m_faults; }
     Namespace::State& names() { return *m_names; }
     FileRunState& files() { return *m_files; }
+    LogRunState& logState() { return *m_logState; }
     // The backends, each made at its first use (with the fault rules around it when there are any).
     SystemCore& core();
     LogExporter& logs();
@@ -54,6 +60,7 @@ class HostPlatform {
     FaultRules m_faults;
     std::unique_ptr<Namespace::State, Namespace::StateDeleter> m_names;
     std::unique_ptr<FileRunState, FileRunStateDeleter> m_files;
+    std::unique_ptr<LogRunState, LogRunStateDeleter> m_logState;
     template <typename Backend> struct Made {
         std::once_flag once;
         std::unique_ptr<Backend> backend;

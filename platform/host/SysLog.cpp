@@ -1,6 +1,7 @@
 #include "platform/SysLog.h"
 #include "GzipWriter.h"
 #include "Host.h"
+#include "HostPlatform.h"
 #include "HostServices.h"
 #include "Journal.h"
 #include "Namespace.h"
@@ -22,7 +23,6 @@
 #include <utility>
 
 namespace {
-std::string processName = "process";
 
 std::string storeDir() {
     return Host::config().root + "/syslog";
@@ -153,26 +153,16 @@ class HostExport : public SysLog::SysLogExport {
 
 namespace SysLog {
 
-void procName(const Ref<String>& name) {
-    processName = stdString(name);
-}
-
-unsigned options() {
-    unsigned mask = Host::parseNumber(Host::config().syslog.value("options", nlohmann::json(0)));
-    const SourceChoice& choice = sourceChoice();
-    if (!choice.unavailable) return mask;
-    static bool told = false;
-    if (!std::exchange(told, true))
-        std::fprintf(stderr, "scrivletv2: the system log (the journal) is not available: %s\n",
-                     choice.problem.c_str());
-    return mask | journalUnavailable;
-}
-
 std::string storePath() {
     return storeDir() + "/system.log";
 }
 
+} // namespace SysLog
+
 namespace {
+
+using SysLog::GzipWriter;
+using SysLog::storePath;
 
 // Where an export of the store ended: each generation's identity and the bytes it covered.
 struct Generation {
@@ -211,8 +201,35 @@ struct PreviousExport {
     bool journal = false;
     Journal::Position position; // of the journal
 };
-std::mutex previousMutex;
-PreviousExport previous;
+} // namespace
+
+namespace Host {
+
+// The system log's part of the run's state (HostPlatform holds it).
+struct LogRunState {
+    std::string processName = "process";
+    std::atomic<bool> toldUnavailable{false};
+    // The last complete export, guarded by the mutex (runs of the export thread and the caller's).
+    std::mutex previousMutex;
+    PreviousExport previous;
+};
+
+void LogRunStateDeleter::operator()(LogRunState* state) const {
+    if (state && state->previous.fd >= 0) ::close(state->previous.fd);
+    delete state;
+}
+
+std::unique_ptr<LogRunState, LogRunStateDeleter> makeLogRunState() {
+    return std::unique_ptr<LogRunState, LogRunStateDeleter>(new LogRunState);
+}
+
+} // namespace Host
+
+namespace {
+
+Host::LogRunState& logState() {
+    return Host::HostPlatform::instance().logState();
+}
 
 bool continues(const PreviousExport& before, const StoreCoverage& now) {
     return before.fd >= 0 && !before.journal && sameFile(before.covered.older, now.older) &&
@@ -227,7 +244,7 @@ int readableCopy(int target) {
 }
 
 // Copies the previous export's bytes to the target's current position.
-bool copyPrevious(int target) {
+bool copyPrevious(const PreviousExport& previous, int target) {
     off_t from = 0;
     auto left = static_cast<size_t>(previous.length);
     while (left > 0) {
@@ -280,14 +297,32 @@ bool compressJournal(GzipWriter& out, const Journal::Position* after, Journal::P
 
 } // namespace
 
+namespace SysLog {
+
+void procName(const Ref<String>& name) {
+    logState().processName = stdString(name);
+}
+
+unsigned options() {
+    unsigned mask = Host::parseNumber(Host::config().syslog.value("options", nlohmann::json(0)));
+    const SourceChoice& choice = sourceChoice();
+    if (!choice.unavailable) return mask;
+    if (!logState().toldUnavailable.exchange(true))
+        std::fprintf(stderr, "scrivletv2: the system log (the journal) is not available: %s\n",
+                     choice.problem.c_str());
+    return mask | journalUnavailable;
+}
+
 bool compressInto(int target, const std::function<bool(double)>& progress) {
-    std::lock_guard lock(previousMutex);
+    Host::LogRunState& state = logState();
+    std::lock_guard lock(state.previousMutex);
+    PreviousExport& previous = state.previous;
     bool journal = sourceChoice().source == Source::Journal;
     StoreCoverage now = journal ? StoreCoverage{} : storeNow();
     bool resumable = journal ? previous.fd >= 0 && previous.journal &&
                                    Journal::holds(journalSelection(), previous.position)
                              : continues(previous, now);
-    bool reuse = resumable && copyPrevious(target);
+    bool reuse = resumable && copyPrevious(previous, target);
     if (!reuse && (ftruncate(target, 0) != 0 || lseek(target, 0, SEEK_SET) != 0)) {
         ::close(target);
         return false;
@@ -403,7 +438,7 @@ SysLogStream& SysLogStream::writeHex(uint64_t value) {
 }
 
 void SysLogStream::end() {
-    std::string line = timestamp() + " L" + std::to_string(m_level) + " " + processName + "[" +
+    std::string line = timestamp() + " L" + std::to_string(m_level) + " " + logState().processName + "[" +
                        std::to_string(getpid()) + "]: ";
     for (char c : m_text)
         line += (c == '\n') ? ' ' : c;
@@ -412,6 +447,6 @@ void SysLogStream::end() {
     m_text.clear();
     long long code = std::exchange(m_code, -1);
     // The journal stamps its entries itself; the store keeps the line as it is written here.
-    if (writeToJournal() && Journal::send(processName, m_level, text, code)) return;
+    if (writeToJournal() && Journal::send(logState().processName, m_level, text, code)) return;
     appendLine(line);
 }
