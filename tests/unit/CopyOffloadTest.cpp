@@ -33,6 +33,9 @@ class CopyOffload : public ::testing::Test {
         std::ofstream(directory / "source.bin", std::ios::binary) << data;
         block = ShMem::create(blockSize);
         ASSERT_TRUE(block);
+        source = File::open(String::create("/offload/source.bin"), OpenMode::Source);
+        destination = File::open(String::create("/offload/copy.bin"), OpenMode::Destination);
+        ASSERT_TRUE(source && destination);
         std::memset(block->data(), untouched, blockSize);
     }
 
@@ -62,15 +65,14 @@ class CopyOffload : public ::testing::Test {
 
     fs::path directory;
     std::string data;
+    Ref<File> source;
+    Ref<File> destination;
     Ref<ShMem> block;
     bool readFailed = false;
     bool shortBeforeTheEnd = false;
 };
 
 TEST_F(CopyOffload, AMappedPairIsCopiedWithoutPassingThroughTheBlock) {
-    Ref<File> source = File::open(String::create("/offload/source.bin"), OpenMode::Source);
-    Ref<File> destination = File::open(String::create("/offload/copy.bin"), OpenMode::Destination);
-    ASSERT_TRUE(source && destination);
     Ref<FileMapping> in = source->map(block), out = destination->map(block);
     ASSERT_TRUE(in && out);
     EXPECT_TRUE(copy(*source, *in, *destination, *out));
@@ -83,9 +85,6 @@ TEST_F(CopyOffload, AMappedPairIsCopiedWithoutPassingThroughTheBlock) {
 }
 
 TEST_F(CopyOffload, AnUnmappedDestinationGetsTheBytesThroughTheBlock) {
-    Ref<File> source = File::open(String::create("/offload/source.bin"), OpenMode::Source);
-    Ref<File> destination = File::open(String::create("/offload/copy.bin"), OpenMode::Destination);
-    ASSERT_TRUE(source && destination);
     Ref<FileMapping> in = source->map(block);
     ASSERT_TRUE(in);
     EXPECT_TRUE(copy(*source, *in, *destination, *block));
@@ -98,9 +97,6 @@ TEST_F(CopyOffload, AnUnmappedDestinationGetsTheBytesThroughTheBlock) {
 // the read falls back to the block and reads the whole chunk (a short read would end the copy
 // there as if the file had ended), and the write is what fails.
 TEST_F(CopyOffload, ADestinationThatCannotGrowIsAFailingWriteNotAFailingRead) {
-    Ref<File> source = File::open(String::create("/offload/source.bin"), OpenMode::Source);
-    Ref<File> destination = File::open(String::create("/offload/copy.bin"), OpenMode::Destination);
-    ASSERT_TRUE(source && destination);
     Ref<FileMapping> in = source->map(block), out = destination->map(block);
     ASSERT_TRUE(in && out);
 
