@@ -1,5 +1,6 @@
 // Mode "export", second half: the export directory, the listing, the copy through one 1 MiB block
 // and the undo of an aborted export.
+#include "EntryList.h"
 #include "Export.h"
 #include "common/Log.h"
 #include "common/Notifications.h"
@@ -36,7 +37,7 @@ struct CopyRun {
     Ref<String> exportPath;
     Ref<Directory> driveDirectory;
     Ref<Directory> exportDirectory;
-    std::vector<Ref<String>> exportList;
+    EntryList exportList;
     uint64_t total = 0;
     uint64_t copied = 0;
     Ref<ShMem> block;
@@ -57,12 +58,12 @@ Error listFiles(CopyRun& run) {
     ExportState& state = run.state;
     for (ExportCategory& category : state.categories) {
         if (!category.directory || !category.checkBox->checked()) continue;
-        Ref<String> prefix = String::create("./")->concat(category.directory->name())->concat('/');
+        std::string prefix = "./" + stdString(category.directory->name()) + "/";
         Ref<Iterator> iterator = category.directory->iterator(0, {});
         while (Ref<FSItem> item = iterator ? iterator->next() : Ref<FSItem>()) {
             if (!item->isFile()) continue;
             run.total += item->size();
-            run.exportList.push_back(prefix->concat(item->name()));
+            run.exportList.add(prefix, item->name()->str());
             if (!state.clearing || !category.writable) continue;
             if (state.cutoff == 0) {
                 category.filesToRemove.push_back(item->name());
@@ -159,7 +160,8 @@ void undoExport(CopyRun& run) {
     Ref<String> lastParent;
     Ref<Directory> parentDirectory;
     std::vector<Ref<String>> directories;
-    for (const Ref<String>& entry : run.exportList) {
+    for (size_t index = 0; index < run.exportList.size(); index++) {
+        Ref<String> entry = run.exportList[index];
         Ref<String> target = Service::absolute(entry, run.exportPath);
         Ref<String> parent = Service::parent(target, false);
         bool stop = entry->equals(run.failedFile);
@@ -274,8 +276,8 @@ Error copyExport(ExportState& state) {
         state.progress->redraw();
     }
 
-    for (const Ref<String>& entry : run.exportList) {
-        copyEntry(run, entry);
+    for (size_t index = 0; index < run.exportList.size(); index++) {
+        copyEntry(run, run.exportList[index]);
         if (state.aborted) break;
     }
     if (state.clearing && !state.aborted) clearOldFiles(state);

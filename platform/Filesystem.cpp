@@ -10,13 +10,19 @@ namespace Services::Filesystem::Client {
 Ref<String> Service::absolute(const Ref<String>& path, const Ref<String>& base) {
     if (!path) return base;
     if (path->at(0) == '/' || isEmpty(base)) return path;
-    std::string rel = path->str();
-    while (rel.rfind("./", 0) == 0)
-        rel.erase(0, 2);
-    if (rel == ".") rel.clear();
-    std::string b = base->str();
+    std::string_view rel = path->str();
+    while (rel.substr(0, 2) == "./")
+        rel.remove_prefix(2);
+    if (rel == ".") rel = {};
     if (rel.empty()) return base;
-    return String::create(b.back() == '/' ? b + rel : b + "/" + rel);
+    // Built in place: this runs for every file an export copies.
+    const std::string& start = base->str();
+    std::string joined;
+    joined.reserve(start.size() + 1 + rel.size());
+    joined.append(start);
+    if (start.back() != '/') joined += '/';
+    joined.append(rel);
+    return String::create(std::move(joined));
 }
 
 Ref<String> Service::parent(const Ref<String>& path, bool) {

@@ -370,11 +370,8 @@ std::optional<Resolved> resolve(const std::string& path, unsigned& error) {
         error = Errors::NotFound;
         return std::nullopt;
     }
-    const std::string& hostDir = best ? best->hostDir : Host::config().fsRoot;
     std::string_view below = std::string_view(*normal).substr(best ? best->prefix.size() : 0);
     if (below == "/") below = {};
-    resolved.hostPath.reserve(hostDir.size() + below.size());
-    resolved.hostPath.append(hostDir).append(below);
     if (!below.empty()) resolved.below.assign(below.substr(1));
     resolved.platformPath = std::move(*normal);
     resolved.readOnly = best && best->readOnly;

@@ -34,7 +34,6 @@ using Handle = std::shared_ptr<const DirectoryHandle>;
 // A platform path mapped onto its mount.
 struct Resolved {
     std::string platformPath; // normalised
-    std::string hostPath;     // for messages only: never opened by name
     Handle root;              // the mount's host directory
     std::string below;        // the path below the root, "" for the root itself
     bool readOnly = false;
