@@ -7,7 +7,7 @@
 SIZE_MIB=${1:-1024}
 new_root
 # One platform location, so that both tools write the file once.
-add_faults '[{"op": "PlatformEnvironment::getPathNode", "path": "10", "error": "0x20"}]'
+drop_platform_path 10
 head -c "$((SIZE_MIB * 1024 * 1024))" /dev/urandom >"$ROOT/source.bin"
 target=$ROOT/nodes/system/Screenshots/source.bin
 # The same preconditions for every tool: nothing of an earlier copy left, written back, a pause.

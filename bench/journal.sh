@@ -8,7 +8,7 @@ REMOTE=/lib/systemd/systemd-journal-remote
 [ -x "$REMOTE" ] || { echo "needs systemd-journal-remote: apt-get install -y systemd-journal-remote" >&2; exit 2; }
 new_root
 # One platform location, so that both tools compress the text once.
-add_faults '[{"op": "PlatformEnvironment::getPathNode", "path": "9", "error": "0x20"}]'
+drop_platform_path 9
 BOOT=0123456789abcdef0123456789abcdef
 python3 - "$ROOT/host.json" "$ROOT/journal" "$BOOT" <<'PY'
 import json, sys

@@ -42,7 +42,7 @@ class ItemPlace {
     bool m_locked = false;
 };
 
-// Anything found that is not a regular file (directories, links, devices).
+// An item opened for its status alone, or found by listing that is not a regular file.
 class HostItem : public Services::Filesystem::Client::FSItem {
   public:
     template <typename... Place>
