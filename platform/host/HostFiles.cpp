@@ -40,42 +40,59 @@ class CopyOffload : public ShMem::Attachment {
         m_destination = destination;
         m_refused = false;
         m_copied = {};
+        m_ahead = {};
     }
     void dropDestination(const HostFile* destination) {
         if (m_destination != destination) return;
         m_destination = nullptr;
         m_copied = {};
+        m_ahead = {};
     }
 
     // Copies `wanted` bytes from the source's position to the destination's, or fewer where the
     // source ends (at the size it had when it was opened: asking again would only hear its end).
+    // The kernel is asked for a span of up to `aheadBytes` at once, so that a copy in small
+    // blocks does not pay a call per block; later blocks inside that span are copied already.
     // 0 when there is no destination or the kernel did not copy them all: the caller reads the
     // bytes itself.
     size_t copy(HostFile& source, size_t wanted, uint64_t sourceSize) {
         m_copied = {};
         if (!m_destination || m_refused) return 0;
-        loff_t in = static_cast<loff_t>(source.position());
-        loff_t out = static_cast<loff_t>(m_destination->position());
-        size_t moved = 0;
-        while (moved < wanted) {
-            ssize_t n = copy_file_range(source.fd(), &in, m_destination->fd(), &out, wanted - moved, 0);
+        uint64_t from = source.position(), to = m_destination->position();
+        if (size_t done = m_ahead.covered(source, from, to, wanted, sourceSize)) {
+            m_copied = {m_destination, done};
+            return done;
+        }
+        uint64_t span = wanted;
+        if (from < sourceSize)
+            span = std::max<uint64_t>(wanted, std::min<uint64_t>(aheadBytes, sourceSize - from));
+        loff_t in = static_cast<loff_t>(from);
+        loff_t out = static_cast<loff_t>(to);
+        uint64_t moved = 0;
+        while (moved < span) {
+            ssize_t n = copy_file_range(source.fd(), &in, m_destination->fd(), &out, span - moved, 0);
             if (n > 0) {
-                moved += static_cast<size_t>(n);
+                moved += static_cast<uint64_t>(n);
                 if (static_cast<uint64_t>(in) >= sourceSize) break;
                 continue;
             }
             if (n < 0 && errno == EINTR) continue;
             break;
         }
-        // Stopped part way (refused for this pair, a side failing or full, the source cut short):
-        // not asked again for this pair, and the plain read and write redo the whole chunk, so that
-        // the read is never short before the end and each side reports its own failure.
+        // Stopped before this block was whole (refused for this pair, a side failing or full, the
+        // source cut short): not asked again for this pair, and the plain read and write redo the
+        // whole block, so that the read is never short before the end and each side reports its
+        // own failure. Stopped later in the span: the blocks up to there are copied, and the block
+        // where it stopped finds out the same way.
         if (moved < wanted && static_cast<uint64_t>(in) < sourceSize) {
             m_refused = true;
+            m_ahead = {};
             return 0;
         }
-        m_copied = {m_destination, moved};
-        return moved;
+        m_ahead = {&source, from, to, from + moved};
+        size_t done = static_cast<size_t>(std::min<uint64_t>(wanted, moved));
+        m_copied = {m_destination, done};
+        return done;
     }
 
     // Whether the last copy moved exactly `bytes` into `destination`; forgets it either way.
@@ -87,8 +104,30 @@ class CopyOffload : public ShMem::Attachment {
     void forgetCopied() { m_copied = {}; }
 
   private:
+    static constexpr uint64_t aheadBytes = 1 << 20;
+
+    // What the kernel has copied already: the source's bytes [sourceFrom, end) at the same
+    // distance from destinationFrom in the destination.
+    struct Ahead {
+        const HostFile* source = nullptr;
+        uint64_t sourceFrom = 0;
+        uint64_t destinationFrom = 0;
+        uint64_t end = 0;
+
+        // How much of the block at `from` (and `to` in the destination) is copied already: all of
+        // it, or what is left of the source; 0 when the block is not inside.
+        size_t covered(const HostFile& s, uint64_t from, uint64_t to, size_t wanted,
+                       uint64_t sourceSize) const {
+            if (source != &s || from < sourceFrom || from >= end || to - destinationFrom != from - sourceFrom)
+                return 0;
+            if (from + wanted <= end) return wanted;
+            return end >= sourceSize ? static_cast<size_t>(end - from) : 0;
+        }
+    };
+
     HostFile* m_destination = nullptr;
     bool m_refused = false;
+    Ahead m_ahead;
     struct {
         const HostFile* to = nullptr;
         size_t bytes = 0;

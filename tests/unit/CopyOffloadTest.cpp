@@ -84,6 +84,25 @@ TEST_F(CopyOffload, AMappedPairIsCopiedWithoutPassingThroughTheBlock) {
     EXPECT_TRUE(blockUntouched());
 }
 
+// The kernel copies a span ahead of the block asked for; a block is taken as copied only where
+// the span put it: the same source bytes read again for another place in the destination are
+// copied again.
+TEST_F(CopyOffload, TheSourceReadAgainForAnotherPlaceIsCopiedAgain) {
+    Ref<FileMapping> in = source->map(block), out = destination->map(block);
+    ASSERT_TRUE(in && out);
+    // Two blocks, then the whole source again after them.
+    for (int i = 0; i < 2; i++)
+        ASSERT_EQ(destination->write(*out, source->read(*in, blockSize, waitForever), waitForever),
+                  blockSize);
+    source->setPosition(0);
+    EXPECT_TRUE(copy(*source, *in, *destination, *out));
+    destination->unmap(out);
+    source->unmap(in);
+    destination.reset();
+    EXPECT_EQ(contentsOf("copy.bin"), data.substr(0, 2 * blockSize) + data);
+    EXPECT_TRUE(blockUntouched());
+}
+
 TEST_F(CopyOffload, AnUnmappedDestinationGetsTheBytesThroughTheBlock) {
     Ref<FileMapping> in = source->map(block);
     ASSERT_TRUE(in);
