@@ -1,12 +1,22 @@
-// displayPath over arbitrary platform paths, on the embedded default's mounts, for both kinds of
-// user interface (the first byte chooses).
+// displayPath over arbitrary platform paths, for both kinds of user interface (the first byte
+// chooses), on a file service held in memory with the drives of the embedded default mounted: the
+// system node, the boot and demo drives with their names, and the host's own root.
 #include "FuzzSupport.h"
+#include "platform/MemoryFilesystem.h"
 #include "storage/Storage.h"
 
 using namespace Applications::Commands::Scrivlet;
+using Services::Filesystem::Client::MemoryFilesystem;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     Fuzzing::makeRoot();
+    auto files = std::make_unique<MemoryFilesystem>();
+    files->addNode("/devices/orvane/system", "/system", {{"SUBST_NAME", "SYSTEM"}});
+    files->addNode("/devices/orvane/boot", "/boot", {{"SUBST_NAME", "BOOT"}});
+    files->addNode("/devices/usb/stick", "/media/STICK", {{"SUBST_NAME", "STICK"}});
+    files->addNode("/devices/linux/root", "/host");
+    files->addNode("chn://fuzz", "/channel", {{"SUBST_NAME", "CHANNEL"}});
+    Services::Filesystem::Client::installFilesystemService(std::move(files));
     return 0;
 }
 
