@@ -51,11 +51,6 @@ FileRunState& runState() {
     return HostPlatform::instance().files();
 }
 
-bool fail(unsigned code) {
-    Error::set(code);
-    return false;
-}
-
 // Resolves a platform path in the namespace.
 std::optional<Namespace::Resolved> resolvePath(const Ref<String>& path) {
     unsigned error = Errors::InvalidPath;

@@ -31,7 +31,9 @@ TEST(ProgressLine, IsClippedToTheWidthNeverInsideACharacter) {
             characters += (c & 0xC0) != 0x80;
         EXPECT_LE(characters, width);
         // Whole UTF-8 sequences only: the last byte does not start a sequence cut short.
-        if (!line.empty()) EXPECT_LT(static_cast<unsigned char>(line.back()), 0xC0) << width;
+        if (!line.empty()) {
+            EXPECT_LT(static_cast<unsigned char>(line.back()), 0xC0) << width;
+        }
     }
 }
 
