@@ -3,6 +3,7 @@
 #include "InMemoryFiles.h"
 #include "export/Export.h"
 #include "platform/MemoryDialogs.h"
+#include "platform/Time.h"
 
 using namespace Applications::Commands::Scrivlet;
 using Services::Skarnel::MemoryDialogs;
@@ -55,6 +56,21 @@ TEST_F(ExportInMemory, TheLogsAreCopiedWithTheirTimesUnderADatedDirectory) {
     EXPECT_EQ(modifiedAt(logs + "/b.log"), modifiedMs + 1000);
     ASSERT_FALSE(dialogs->messages().empty());
     EXPECT_EQ(dialogs->messages().back().title, "Export successful");
+}
+
+// The dialog's own choice (clearing on, files older than three months): after the export the
+// boot drive keeps only the newer logs, and both were exported.
+TEST_F(ExportInMemory, TheDialogsDefaultClearsLogsOlderThanThreeMonthsAfterExportingThem) {
+    constexpr long long day = 24LL * 3600 * 1000;
+    long long now = Time::current(Time::tzOffsetMs(), 0)->milliseconds();
+    files->addFile("/boot/Orvane/Logs/recent.log", "new", now - 89 * day);
+    files->addFile("/boot/Orvane/Logs/old.log", "old", now - 91 * day);
+    EXPECT_EQ(exportLogs(run), 0u);
+    EXPECT_EQ(files->list("/boot/Orvane/Logs"), std::vector<std::string>{"recent.log"});
+    std::vector<std::string> made = files->list("/media/STICK");
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_EQ(files->list("/media/STICK/" + made[0] + "/Logs"),
+              (std::vector<std::string>{"a.log", "b.log", "old.log", "recent.log"}));
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "InMemoryFiles.h"
 #include "platform/MemoryDialogs.h"
 #include "platform/MemoryEnvironment.h"
+#include "platform/System.h"
 #include "platform/host/HostEnvironment.h"
 #include "writing/Writing.h"
 
@@ -37,6 +38,8 @@ class SaveEngine : public InMemoryFiles {
         run.catalogue = I18N::create("orvane.tool.scrivlet", "31", "3120", "en", 0);
     }
     void TearDown() override {
+        // The wait dialog's thread ends on its own after the save; no later test may see it.
+        EXPECT_TRUE(Thd::waitForAll(5000));
         Services::Skarnel::installDialogService([] { return std::make_unique<MemoryDialogs>(); });
         Host::installEnvironment();
         InMemoryFiles::TearDown();
