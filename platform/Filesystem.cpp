@@ -39,6 +39,18 @@ Ref<String> Service::name(const Ref<String>& path) {
     return slash < 0 ? path : path->substring(static_cast<size_t>(slash) + 1);
 }
 
+std::string childPath(std::string_view directory, std::string_view name) {
+    if (directory == "/") directory = {};
+    std::string path;
+    path.reserve(directory.size() + 1 + name.size());
+    path.append(directory).append(1, '/').append(name);
+    return path;
+}
+
+bool isEntryName(const Ref<String>& name) {
+    return !isEmpty(name) && name->str() != "." && name->str() != ".." && name->findLast('/') < 0;
+}
+
 } // namespace Services::Filesystem::Client
 
 // The opening calls, each to the installed FilesystemService.

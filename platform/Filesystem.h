@@ -7,6 +7,8 @@
 #include "Variant.h"
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace Services::Filesystem::Client {
@@ -18,6 +20,12 @@ class Service {
     static Ref<String> parent(const Ref<String>& path, bool keepTrailing);
     static Ref<String> name(const Ref<String>& path);
 };
+
+// The path of `name` in `directory` ("/" + name below the root), as every backend names the
+// entries it lists.
+std::string childPath(std::string_view directory, std::string_view name);
+// Whether `name` can be one entry of a directory: not empty, ".", ".." or anything with a "/".
+bool isEntryName(const Ref<String>& name);
 
 // The handles below are interfaces: the installed file service (FilesystemService.h) makes them,
 // the host's over its real files and an in-memory one for tests. What every item has (its path,

@@ -44,14 +44,6 @@ std::string joined(const std::vector<std::string>& names) {
     return path.empty() ? "/" : path;
 }
 
-std::string childPath(const std::string& directory, const std::string& name) {
-    return directory == "/" ? "/" + name : directory + "/" + name;
-}
-
-bool isEntryName(const Ref<String>& name) {
-    return !isEmpty(name) && name->str() != "." && name->str() != ".." && name->findLast('/') < 0;
-}
-
 class MemoryItem : public FSItem {
   public:
     MemoryItem(Ref<String> path, EntryPtr entry) : FSItem(std::move(path)), m_entry(std::move(entry)) {

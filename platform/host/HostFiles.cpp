@@ -143,18 +143,6 @@ CopyOffload* offloadOf(TransferMemory& buffer, const HostFile& file, bool destin
 
 } // namespace
 
-std::string childPath(std::string_view directory, std::string_view name) {
-    if (directory == "/") directory = {};
-    std::string path;
-    path.reserve(directory.size() + 1 + name.size());
-    path.append(directory).append(1, '/').append(name);
-    return path;
-}
-
-bool isEntryName(const Ref<String>& name) {
-    return !isEmpty(name) && name->str() != "." && name->str() != ".." && name->findLast('/') < 0;
-}
-
 // ---- Items
 
 ItemPlace::~ItemPlace() {

@@ -121,11 +121,7 @@ class HostEntry : public Services::Mount::Client::Entry {
     ~HostEntry() override;
 };
 
-// The platform path of `name` in the directory `directory` ("/" + name below the root).
-std::string childPath(std::string_view directory, std::string_view name);
-// Whether `name` can be one entry of a directory: not empty, ".", ".." or anything with a "/".
-bool isEntryName(const Ref<String>& name);
-// The file service's part of the run's state.
-void noteRemovedFile();
+using Services::Filesystem::Client::childPath;
+using Services::Filesystem::Client::isEntryName;
 
 } // namespace Host
