@@ -5,6 +5,7 @@
 // fail its calls without the service knowing.
 #include "Error.h"
 #include "Skarnel.h"
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -52,6 +53,15 @@ class DialogService {
     // The drive-selection dialog; may change the states of the parameters' elements. false with the
     // reason in Error::get (0x2007 when the user closed it without a choice).
     virtual bool selectDrive(Client::Parameters& parameters, Selection& selection) = 0;
+
+    // Numbers for the handles made through this service (dialogs and progress dialogs each count
+    // on their own), so that each installed service starts from 1.
+    unsigned newDialogId() { return m_nextDialogId++; }
+    unsigned newProgressId() { return m_nextProgressId++; }
+
+  private:
+    std::atomic<unsigned> m_nextDialogId{1};
+    std::atomic<unsigned> m_nextProgressId{1};
 };
 
 // Forwards every call to the service it wraps; a decorator overrides the calls it watches.

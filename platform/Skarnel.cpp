@@ -1,7 +1,6 @@
 // The dialog service's handles: each call goes to the installed DialogService.
 #include "DialogService.h"
 #include "ServiceSlot.h"
-#include <atomic>
 #include <mutex>
 #include <vector>
 
@@ -23,10 +22,6 @@ DialogService& dialogService() {
 }
 
 namespace Client {
-namespace {
-std::atomic<unsigned> nextDialogId{1};
-std::atomic<unsigned> nextProgressId{1};
-} // namespace
 
 unsigned Service::type(unsigned query) {
     return dialogService().type(query);
@@ -38,7 +33,7 @@ unsigned Dialog::show(unsigned severity, const Ref<String>& title, const Ref<Str
 }
 
 Ref<Dialog> Dialog::create(const Ref<String>& name) {
-    unsigned id = nextDialogId++;
+    unsigned id = dialogService().newDialogId();
     if (!dialogService().createDialog(id, name)) return {};
     return Ref<Dialog>(new Dialog(id));
 }
@@ -59,7 +54,7 @@ void Dialog::close(unsigned result) const {
 
 Ref<Progress> Progress::create(const Ref<String>& title, const Ref<String>& message, uint64_t maximum,
                                bool flag1, bool flag2) {
-    unsigned id = nextProgressId++;
+    unsigned id = dialogService().newProgressId();
     if (!dialogService().createProgress(id, title, message, maximum, flag1, flag2)) return {};
     return Ref<Progress>(new Progress(id, maximum));
 }
