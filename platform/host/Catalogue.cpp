@@ -1,31 +1,36 @@
-#include "platform/Catalogue.h"
+// The host's catalogue: the configured language, and translations read from
+// "<catalogue dir>/<name>.<language>.json", an object from English text to translated text.
 #include "Host.h"
+#include "HostServices.h"
+#include "platform/CatalogueService.h"
 #include <nlohmann/json.hpp>
-#include <string>
 
-namespace Libraries::Environment {
-Ref<String> Locale::currentLanguage() {
-    return String::create(Host::config().language);
-}
-unsigned Release::stage() {
-    return 3;
-}
-} // namespace Libraries::Environment
+namespace Host {
+namespace {
 
-Ref<I18N> I18N::create(const char* name, const char*, const char*, const char* language, unsigned) {
-    Ref<I18N> catalogue(new I18N);
-    std::string lang = language ? language : "en";
-    if (lang.empty() || lang == "en") return catalogue;
-    nlohmann::json texts =
-        Host::readJsonFile(Host::config().catalogueDir + "/" + name + "." + lang + ".json", "catalogue")
-            .value_or(nlohmann::json());
-    if (texts.is_object())
-        for (const auto& [key, value] : texts.items())
-            if (value.is_string()) catalogue->m_texts[key] = value.get<std::string>();
-    return catalogue;
+// A released installation (the stage the catalogue of a release build is made for).
+constexpr unsigned releasedStage = 3;
+
+class HostCatalogue : public CatalogueService {
+  public:
+    std::string language() override { return config().language; }
+    unsigned releaseStage() override { return releasedStage; }
+    std::map<std::string, std::string> texts(const std::string& name, const std::string& language) override {
+        std::map<std::string, std::string> translated;
+        nlohmann::json file =
+            readJsonFile(config().catalogueDir + "/" + name + "." + language + ".json", "catalogue")
+                .value_or(nlohmann::json());
+        if (file.is_object())
+            for (const auto& [key, value] : file.items())
+                if (value.is_string()) translated[key] = value.get<std::string>();
+        return translated;
+    }
+};
+
+} // namespace
+
+void installCatalogue() {
+    installCatalogueService([] { return std::make_unique<HostCatalogue>(); });
 }
 
-Ref<String> I18N::lookup(const char* key, unsigned) const {
-    auto it = m_texts.find(key);
-    return String::create(it == m_texts.end() ? std::string(key) : it->second);
-}
+} // namespace Host

@@ -1,23 +1,28 @@
-#include "platform/Console.h"
+// The host's console: the process's standard output.
+#include "HostServices.h"
+#include "platform/ConsoleService.h"
 #include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
 
-StdIO::Printer& StdIO::Printer::operator<<(const char* text) {
-    std::fputs(text, stdout);
-    return *this;
+namespace Host {
+namespace {
+
+class HostConsole : public ConsoleService {
+  public:
+    void write(std::string_view text) override { std::fwrite(text.data(), 1, text.size(), stdout); }
+    void flush() override { std::fflush(stdout); }
+    // NO_COLOR turns colours off when it is set to anything but an empty text (no-color.org).
+    bool colour() override {
+        const char* noColour = std::getenv("NO_COLOR");
+        return isatty(STDOUT_FILENO) && !(noColour && *noColour);
+    }
+};
+
+} // namespace
+
+void installConsole() {
+    installConsoleService([] { return std::make_unique<HostConsole>(); });
 }
 
-StdIO::Printer& StdIO::Printer::operator<<(const Ref<String>& text) {
-    if (text) std::fwrite(text->c_str(), 1, text->length(), stdout);
-    return *this;
-}
-
-StdIO::Printer& StdIO::Printer::endl() {
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-    return *this;
-}
-
-StdIO::Printer& StdIO::stdOutPrinter() {
-    static Printer printer;
-    return printer;
-}
+} // namespace Host

@@ -1,4 +1,7 @@
 #include "HostPlatform.h"
+#include "HostDialogs.h"
+#include "HostEnvironment.h"
+#include "HostFilesystem.h"
 
 namespace Host {
 
@@ -48,6 +51,15 @@ LogExporter& logExporter() {
 
 StoreClient& storeClient() {
     return HostPlatform::instance().store();
+}
+
+void installServices() {
+    installFilesystem();
+    installDialogs();
+    installEnvironment();
+    installClock();
+    installConsole();
+    installCatalogue();
 }
 
 } // namespace Host

@@ -59,6 +59,14 @@ std::unique_ptr<SystemCore> withCoreFaults(std::unique_ptr<SystemCore> inner);
 std::unique_ptr<LogExporter> withLogFaults(std::unique_ptr<LogExporter> inner);
 std::unique_ptr<StoreClient> withStoreFaults(std::unique_ptr<StoreClient> inner);
 
+// The host's clock, console and catalogue, installed behind the platform's facades.
+void installClock();
+void installConsole();
+void installCatalogue();
+// Every service the platform's facades reach, the host's own: the filesystem, the dialogs, the
+// environment, the clock, the console and the catalogue.
+void installServices();
+
 // The run's backends (HostPlatform holds them).
 SystemCore& systemCore();
 LogExporter& logExporter();

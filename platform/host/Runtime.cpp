@@ -1,8 +1,6 @@
 // The runtime start-up: keeps the arguments for the command-line library, runs the program's entry
 // and hands its result to Proc::setExitCode.
-#include "HostDialogs.h"
-#include "HostEnvironment.h"
-#include "HostFilesystem.h"
+#include "HostServices.h"
 #include "Signals.h"
 #include "platform/System.h"
 
@@ -10,9 +8,7 @@ int scrivletMain();
 
 int main(int argc, char** argv) {
     Signals::install();
-    Host::installFilesystem();
-    Host::installDialogs();
-    Host::installEnvironment();
+    Host::installServices();
     Proc::setArguments(argc, argv);
     Proc::setExitCode(static_cast<unsigned>(scrivletMain()));
 }

@@ -3,6 +3,7 @@
 #include "HostFilesystem.h"
 #include "HostPlatform.h"
 #include "Signals.h"
+#include "platform/Commandline.h"
 #include "platform/SysLog.h"
 #include <atomic>
 #include <cerrno>
@@ -136,6 +137,11 @@ Ref<ShMem> ShMem::create(size_t bytes) {
 
 ShMem::~ShMem() {
     std::free(m_data);
+}
+
+bool Libraries::Commandline::initCommandline(unsigned, const Ref<Object>&, const Ref<Object>&, Callback,
+                                             void*) {
+    return Host::systemCore().initCommandline();
 }
 
 namespace Host {

@@ -3,9 +3,7 @@
 // helpers that cut the fuzzer's bytes into the inputs a target needs.
 #include "platform/System.h"
 #include "platform/host/Host.h"
-#include "platform/host/HostDialogs.h"
-#include "platform/host/HostEnvironment.h"
-#include "platform/host/HostFilesystem.h"
+#include "platform/host/HostServices.h"
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -21,9 +19,7 @@ inline std::string makeRoot() {
     unsetenv("ORVANE_CONFIG");
     setenv("ORVANE_UI", "headless", 1);
     Host::config();
-    Host::installFilesystem();
-    Host::installDialogs();
-    Host::installEnvironment();
+    Host::installServices();
     return root;
 }
 

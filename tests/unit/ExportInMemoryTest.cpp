@@ -2,8 +2,10 @@
 // drive, under which directory, with which times, and what the user is told.
 #include "InMemoryFiles.h"
 #include "export/Export.h"
+#include "platform/MemoryCatalogue.h"
+#include "platform/MemoryClock.h"
 #include "platform/MemoryDialogs.h"
-#include "platform/Time.h"
+#include "platform/host/HostServices.h"
 
 using namespace Applications::Commands::Scrivlet;
 using Services::Skarnel::MemoryDialogs;
@@ -14,6 +16,7 @@ class ExportInMemory : public InMemoryFiles {
   protected:
     void SetUp() override {
         InMemoryFiles::SetUp();
+        installTimeService(std::make_unique<MemoryClock>(nowMs, tzOffsetMs));
         // The boot drive named by the boot parameters of the embedded default, and a stick.
         files->addNode("/devices/orvane/boot", "/boot", {{"SUBST_NAME", "BOOT"}}, false);
         files->addNode("/devices/usb/stick", "/media/STICK", {{"SUBST_NAME", "STICK"}});
@@ -30,6 +33,8 @@ class ExportInMemory : public InMemoryFiles {
     void TearDown() override {
         Services::Skarnel::installDialogService([] { return std::make_unique<MemoryDialogs>(); });
         InMemoryFiles::TearDown();
+        Host::installClock();
+        Host::installCatalogue();
     }
 
     long long modifiedAt(const std::string& path) {
@@ -39,16 +44,21 @@ class ExportInMemory : public InMemoryFiles {
     }
 
     static constexpr long long modifiedMs = 1700000000000;
+    static constexpr long long hourMs = 3600LL * 1000;
+    static constexpr long long dayMs = 24 * hourMs;
+    // Half past eleven at night on 31 December 2026 by the clock, already 1 January 2027 in the
+    // platform's time zone an hour ahead.
+    static constexpr long long nowMs = 1798759800000;
+    static constexpr long long tzOffsetMs = hourMs;
     MemoryDialogs* dialogs = nullptr;
     RunContext run;
 };
 
+// The directory is dated by the platform's time zone, not by the clock's own day.
 TEST_F(ExportInMemory, TheLogsAreCopiedWithTheirTimesUnderADatedDirectory) {
     EXPECT_EQ(exportLogs(run), 0u);
-    std::vector<std::string> made = files->list("/media/STICK");
-    ASSERT_EQ(made.size(), 1u);
-    EXPECT_EQ(made[0].rfind("LogExport.", 0), 0u) << made[0];
-    std::string logs = "/media/STICK/" + made[0] + "/Logs";
+    EXPECT_EQ(files->list("/media/STICK"), std::vector<std::string>{"LogExport.2027-01-01"});
+    std::string logs = "/media/STICK/LogExport.2027-01-01/Logs";
     EXPECT_EQ(files->list(logs), (std::vector<std::string>{"a.log", "b.log"}));
     EXPECT_EQ(files->contents(logs + "/a.log"), "first");
     EXPECT_EQ(files->contents(logs + "/b.log"), std::string(3 << 20, 'b'));
@@ -58,13 +68,24 @@ TEST_F(ExportInMemory, TheLogsAreCopiedWithTheirTimesUnderADatedDirectory) {
     EXPECT_EQ(dialogs->messages().back().title, "Export successful");
 }
 
-// The dialog's own choice (clearing on, files older than three months): after the export the
-// boot drive keeps only the newer logs, and both were exported.
+// What the user is told comes from the catalogue of the user's language.
+TEST_F(ExportInMemory, TheUserIsToldInTheLanguageOfTheCatalogue) {
+    auto catalogue = std::make_unique<MemoryCatalogue>();
+    catalogue->catalogues["orvane.tool.scrivlet"]["de"] = {{"Export successful", "Export erfolgreich"}};
+    installCatalogueService(std::move(catalogue));
+    run.catalogue = I18N::create("orvane.tool.scrivlet", "31", "3120", "de", 0);
+    EXPECT_EQ(exportLogs(run), 0u);
+    ASSERT_FALSE(dialogs->messages().empty());
+    EXPECT_EQ(dialogs->messages().back().title, "Export erfolgreich");
+}
+
+// The dialog's own choice (clearing on, files older than three months, counted in the platform's
+// time zone as file times are): after the export the boot drive keeps a log made exactly 90 days
+// ago and loses one a millisecond older, and both were exported.
 TEST_F(ExportInMemory, TheDialogsDefaultClearsLogsOlderThanThreeMonthsAfterExportingThem) {
-    constexpr long long day = 24LL * 3600 * 1000;
-    long long now = Time::current(Time::tzOffsetMs(), 0)->milliseconds();
-    files->addFile("/boot/Orvane/Logs/recent.log", "new", now - 89 * day);
-    files->addFile("/boot/Orvane/Logs/old.log", "old", now - 91 * day);
+    long long cutoff = nowMs + tzOffsetMs - 90 * dayMs;
+    files->addFile("/boot/Orvane/Logs/recent.log", "new", cutoff);
+    files->addFile("/boot/Orvane/Logs/old.log", "old", cutoff - 1);
     EXPECT_EQ(exportLogs(run), 0u);
     EXPECT_EQ(files->list("/boot/Orvane/Logs"), std::vector<std::string>{"recent.log"});
     std::vector<std::string> made = files->list("/media/STICK");

@@ -1,7 +1,9 @@
 // The help lines as the terminal printer receives them, attribute markers included.
 #include "app/HelpScreen.h"
 #include "common/Parameters.h"
+#include "platform/MemoryConsole.h"
 #include "platform/SysLog.h"
+#include "platform/host/HostServices.h"
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -57,5 +59,38 @@ TEST(HelpScreen, LinesAndMarkersMatchTheReference) {
     }
     EXPECT_EQ(printed, reference);
 }
+
+// What the console receives: on a console that shows colours, the header is bold and underlined,
+// the program's name cyan, each coloured span and each line ends with a reset; elsewhere the same
+// text has no escape sequence at all. Every line ends with a line feed, three with a blank line.
+class PrintedHelp : public ::testing::TestWithParam<bool> {
+  protected:
+    void TearDown() override { Host::installConsole(); }
+};
+
+TEST_P(PrintedHelp, ColoursOnlyWhereTheConsoleShowsThem) {
+    bool colour = GetParam();
+    auto console = std::make_unique<MemoryConsole>(colour);
+    MemoryConsole* printed = console.get();
+    installConsoleService(std::move(console));
+    Applications::Commands::Scrivlet::printHelpScreen();
+    const std::string& text = printed->text();
+    std::string firstLine = text.substr(0, text.find('\n'));
+    if (colour) {
+        EXPECT_EQ(firstLine.rfind("\x1b[1;4mUSAGE: \x1b[1;36mscrivletv2 \x1b[1;33m-m\x1b[0m", 0), 0u)
+            << firstLine;
+        EXPECT_EQ(firstLine.substr(firstLine.size() - 4), "\x1b[0m");
+    } else {
+        EXPECT_EQ(text.find('\x1b'), std::string::npos);
+        EXPECT_EQ(firstLine.rfind("USAGE: scrivletv2 -m <mode> [options", 0), 0u) << firstLine;
+    }
+    size_t count = 0;
+    Applications::Commands::Scrivlet::helpLines(count);
+    EXPECT_EQ(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')), count + 3);
+    EXPECT_EQ(text.back(), '\n');
+}
+
+INSTANTIATE_TEST_SUITE_P(Console, PrintedHelp, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "InColour" : "Plain"; });
 
 } // namespace

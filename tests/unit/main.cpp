@@ -2,8 +2,7 @@
 // with dialogs that only ever exist in memory.
 #include "platform/MemoryDialogs.h"
 #include "platform/host/Host.h"
-#include "platform/host/HostEnvironment.h"
-#include "platform/host/HostFilesystem.h"
+#include "platform/host/HostServices.h"
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -15,8 +14,7 @@ int main(int argc, char** argv) {
     unsetenv("ORVANE_CONFIG");
     setenv("ORVANE_UI", "headless", 1);
     setenv("ORVANE_UI_TRANSCRIPT", (root + "/transcript.jsonl").c_str(), 1);
-    Host::installFilesystem();
-    Host::installEnvironment();
+    Host::installServices();
     Services::Skarnel::installDialogService(
         [] { return std::make_unique<Services::Skarnel::MemoryDialogs>(); });
     ::testing::InitGoogleTest(&argc, argv);

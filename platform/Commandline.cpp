@@ -1,10 +1,8 @@
-#include "platform/Commandline.h"
-#include "Host.h"
-#include "HostServices.h"
-#include "platform/System.h"
-#include <cstdio>
-#include <cstdlib>
-#include <unistd.h>
+// The command-line library: the option-table parser and the colour printer of the help screen,
+// the same on every host; the printer writes through the installed console.
+#include "Commandline.h"
+#include "ConsoleService.h"
+#include "System.h"
 
 namespace Libraries::Commandline {
 namespace Parameters {
@@ -98,10 +96,6 @@ bool Parser::parse(Handler& handler, const std::vector<std::string>& args) {
 
 } // namespace Parameters
 
-bool initCommandline(unsigned, const Ref<Object>&, const Ref<Object>&, Callback, void*) {
-    return Host::systemCore().initCommandline();
-}
-
 namespace {
 
 void appendUtf8(std::string& out, char32_t c) {
@@ -122,6 +116,8 @@ void appendUtf8(std::string& out, char32_t c) {
     }
 }
 
+constexpr const char* ansiReset = "\x1b[0m";
+
 // The attribute word pairs of the help screen name foreground colours; anything else is bold.
 const char* ansiFor(char16_t kind, char16_t a) {
     if (kind == 0xEFFC) return "\x1b[1;4m";
@@ -129,12 +125,6 @@ const char* ansiFor(char16_t kind, char16_t a) {
     if (a == 0x00FF) return "\x1b[1;33m";
     if (a == 0x00F0) return "\x1b[32m";
     return "\x1b[1m";
-}
-
-// NO_COLOR turns colours off when it is set to anything but an empty text (no-color.org).
-bool colourWanted() {
-    const char* noColour = std::getenv("NO_COLOR");
-    return isatty(STDOUT_FILENO) && !(noColour && *noColour);
 }
 
 CharPrinter printer;
@@ -151,7 +141,7 @@ static std::string renderMarkers(const std::u16string& text, bool colour) {
             if (colour && i + 1 < text.size()) out += ansiFor(c, text[i + 1]);
             i += words;
         } else if (c == 0xEFFE) {
-            if (colour) out += "\x1b[0m";
+            if (colour) out += ansiReset;
         } else if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size()) {
             appendUtf8(out, 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00));
         } else {
@@ -162,14 +152,13 @@ static std::string renderMarkers(const std::u16string& text, bool colour) {
 }
 
 CharPrinter& colorPrn(const std::u16string& text) {
-    std::string out = renderMarkers(text, colourWanted());
-    std::fwrite(out.data(), 1, out.size(), stdout);
+    consoleService().write(renderMarkers(text, consoleService().colour()));
     return printer;
 }
 
 CharPrinter& CharPrinter::endl() {
-    if (colourWanted()) std::fputs("\x1b[0m", stdout);
-    std::fputc('\n', stdout);
+    if (consoleService().colour()) consoleService().write(ansiReset);
+    consoleService().write("\n");
     return *this;
 }
 

@@ -1,0 +1,23 @@
+#pragma once
+// What the console's calls (the standard-output printer and the help screen's colour printer)
+// reach: one ConsoleService installed when the process starts (the process's standard output, or
+// text kept in memory in unit tests).
+#include <functional>
+#include <memory>
+#include <string_view>
+
+class ConsoleService {
+  public:
+    virtual ~ConsoleService() = default;
+    virtual void write(std::string_view text) = 0;
+    // What was written is shown now (the end of a line of a message).
+    virtual void flush() = 0;
+    // Whether colours are shown: a terminal whose user has not asked for none.
+    virtual bool colour() = 0;
+};
+
+using ConsoleServiceFactory = std::function<std::unique_ptr<ConsoleService>()>;
+// Installs the service (made at its first use), or one already made.
+void installConsoleService(ConsoleServiceFactory factory);
+void installConsoleService(std::unique_ptr<ConsoleService> service);
+ConsoleService& consoleService();
