@@ -19,13 +19,8 @@ class SysLogExport : public Object {
     virtual bool status(unsigned& state, double& fraction) = 0;
     virtual void cancel() = 0;
 };
-// Starts a gzip-compressed export of the log store to a platform path.
+// Starts a gzip-compressed export of the log to a platform path.
 Ref<SysLogExport> exportLog(const Ref<String>& path);
-// Writes the system log (the journal's entries, or the store), compressed, to a descriptor it then
-// closes; reports progress from 0 to 1, which answering false cancels.
-bool compressLog(int target, const std::function<bool(double)>& progress);
-// Host path of the current store file.
-std::string storePath();
 } // namespace SysLog
 
 using SysLog::SysLogExport;

@@ -57,6 +57,7 @@ void installServices() {
     installFilesystem();
     installDialogs();
     installEnvironment();
+    installSysLog();
     installClock();
     installConsole();
     installCatalogue();

@@ -59,12 +59,17 @@ std::unique_ptr<SystemCore> withCoreFaults(std::unique_ptr<SystemCore> inner);
 std::unique_ptr<LogExporter> withLogFaults(std::unique_ptr<LogExporter> inner);
 std::unique_ptr<StoreClient> withStoreFaults(std::unique_ptr<StoreClient> inner);
 
-// The host's clock, console and catalogue, installed behind the platform's facades.
+// Writes the system log (the journal's entries, or the store), compressed, to a descriptor it then
+// closes; reports progress from 0 to 1, which answering false cancels.
+bool compressLog(int target, const std::function<bool(double)>& progress);
+
+// The host's system log, clock, console and catalogue, installed behind the platform's facades.
+void installSysLog();
 void installClock();
 void installConsole();
 void installCatalogue();
 // Every service the platform's facades reach, the host's own: the filesystem, the dialogs, the
-// environment, the clock, the console and the catalogue.
+// environment, the system log, the clock, the console and the catalogue.
 void installServices();
 
 // The run's backends (HostPlatform holds them).

@@ -169,7 +169,7 @@ Ref<String> ZEZUvedaze::uploadSyslog(const Ref<String>& suffix, const Ref<Progre
         return {};
     }
     Transfer transfer(notifier.get(), 0, 0.5);
-    bool prepared = SysLog::compressLog(forCompressor, [&](double f) {
+    bool prepared = Host::compressLog(forCompressor, [&](double f) {
         transfer.report(f);
         return !transfer.cancelled();
     });

@@ -1,4 +1,3 @@
-#include "platform/SysLog.h"
 #include "GzipWriter.h"
 #include "Host.h"
 #include "HostPlatform.h"
@@ -7,6 +6,7 @@
 #include "Namespace.h"
 #include "Replacement.h"
 #include "platform/Filesystem.h"
+#include "platform/SysLogService.h"
 #include "platform/System.h"
 #include <atomic>
 #include <cerrno>
@@ -26,6 +26,11 @@ namespace {
 
 std::string storeDir() {
     return Host::config().root + "/syslog";
+}
+
+// The current store file.
+std::string storePath() {
+    return storeDir() + "/system.log";
 }
 
 long long maxStoreBytes() {
@@ -93,7 +98,7 @@ std::string timestamp() {
 void appendLine(const std::string& line) {
     std::error_code ec;
     std::filesystem::create_directories(storeDir(), ec);
-    std::string path = SysLog::storePath();
+    std::string path = storePath();
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) return;
     if (::write(fd, line.data(), line.size()) < 0) {
@@ -151,18 +156,9 @@ class HostExport : public SysLog::SysLogExport {
 
 } // namespace
 
-namespace SysLog {
-
-std::string storePath() {
-    return storeDir() + "/system.log";
-}
-
-} // namespace SysLog
-
 namespace {
 
 using SysLog::GzipWriter;
-using SysLog::storePath;
 
 // Where an export of the store ended: each generation's identity and the bytes it covered.
 struct Generation {
@@ -297,22 +293,11 @@ bool compressJournal(GzipWriter& out, const Journal::Position* after, Journal::P
 
 } // namespace
 
-namespace SysLog {
+namespace Host {
+namespace {
 
-void procName(const Ref<String>& name) {
-    logState().processName = stdString(name);
-}
-
-unsigned options() {
-    unsigned mask = Host::parseNumber(Host::config().syslog.value("options", nlohmann::json(0)));
-    const SourceChoice& choice = sourceChoice();
-    if (!choice.unavailable) return mask;
-    if (!logState().toldUnavailable.exchange(true))
-        std::fprintf(stderr, "scrivletv2: the system log (the journal) is not available: %s\n",
-                     choice.problem.c_str());
-    return mask | journalUnavailable;
-}
-
+// The log compressed into the target; a second export of a store or journal that only grew since
+// the previous one copies that one's bytes and compresses only what came after.
 bool compressInto(int target, const std::function<bool(double)>& progress) {
     Host::LogRunState& state = logState();
     std::lock_guard lock(state.previousMutex);
@@ -343,17 +328,12 @@ bool compressInto(int target, const std::function<bool(double)>& progress) {
     return true;
 }
 
-Ref<SysLogExport> exportLog(const Ref<String>& path) {
-    return Host::logExporter().exportLog(path);
-}
+} // namespace
 
 bool compressLog(int target, const std::function<bool(double)>& progress) {
-    return Host::logExporter().compressLog(target, progress, {});
+    return logExporter().compressLog(target, progress, {});
 }
 
-} // namespace SysLog
-
-namespace Host {
 namespace {
 
 Ref<SysLog::SysLogExport> startExport(const Ref<String>& path) {
@@ -373,7 +353,7 @@ class HostLogExporter : public LogExporter {
   public:
     Ref<SysLog::SysLogExport> exportLog(const Ref<String>& path) override { return startExport(path); }
     bool compressLog(int target, const std::function<bool(double)>& progress, const std::string&) override {
-        return SysLog::compressInto(target, progress);
+        return compressInto(target, progress);
     }
     bool finishExport(const std::string&) override { return true; }
 };
@@ -384,69 +364,44 @@ std::unique_ptr<LogExporter> makeHostLogExporter() {
     return std::make_unique<HostLogExporter>();
 }
 
+namespace {
+
+// The program's lines go to the journal or to the store (with the time, level, process name and
+// id in front, on one line); options, level and filter come from the configuration.
+class HostSysLog : public SysLogService {
+  public:
+    void setProcessName(const std::string& name) override { logState().processName = name; }
+    unsigned options() override {
+        unsigned mask = parseNumber(config().syslog.value("options", nlohmann::json(0)));
+        const SourceChoice& choice = sourceChoice();
+        if (!choice.unavailable) return mask;
+        if (!logState().toldUnavailable.exchange(true))
+            std::fprintf(stderr, "scrivletv2: the system log (the journal) is not available: %s\n",
+                         choice.problem.c_str());
+        return mask | SysLog::journalUnavailable;
+    }
+    unsigned level() override { return config().syslog.value("level", 1u); }
+    bool enabled() override { return config().syslog.value("enabled", true); }
+    void write(unsigned level, const std::string& text, long long code) override {
+        const std::string& process = logState().processName;
+        // The journal stamps its entries itself; the store keeps the line as it is written here.
+        if (writeToJournal() && Journal::send(process, level, text, code)) return;
+        std::string line = timestamp() + " L" + std::to_string(level) + " " + process + "[" +
+                           std::to_string(getpid()) + "]: ";
+        for (char c : text)
+            line += (c == '\n') ? ' ' : c;
+        line += '\n';
+        appendLine(line);
+    }
+    Ref<SysLog::SysLogExport> exportLog(const Ref<String>& path) override {
+        return logExporter().exportLog(path);
+    }
+};
+
+} // namespace
+
+void installSysLog() {
+    installSysLogService([] { return std::make_unique<HostSysLog>(); });
+}
+
 } // namespace Host
-
-namespace SysLogFilter {
-unsigned level() {
-    return Host::config().syslog.value("level", 1u);
-}
-bool state(unsigned) {
-    return Host::config().syslog.value("enabled", true);
-}
-unsigned id(unsigned) {
-    return 0x5C71;
-}
-} // namespace SysLogFilter
-
-SysLogStream& SysLogStream::stdOutPrinter() {
-    thread_local SysLogStream stream;
-    return stream;
-}
-
-void SysLogStream::writeLine(unsigned level, const std::string& text) {
-    SysLogStream& line = stdOutPrinter();
-    line.setLevel(level) << text;
-    line.end();
-}
-
-SysLogStream& SysLogStream::setLevel(unsigned level) {
-    m_level = level;
-    return *this;
-}
-
-SysLogStream& SysLogStream::setTag(unsigned tag) {
-    m_tag = tag;
-    return *this;
-}
-
-SysLogStream& SysLogStream::operator<<(const char* text) {
-    m_text += text ? text : "";
-    return *this;
-}
-
-SysLogStream& SysLogStream::operator<<(const std::string& text) {
-    m_text += text;
-    return *this;
-}
-
-SysLogStream& SysLogStream::writeHex(uint64_t value) {
-    m_code = static_cast<long long>(value);
-    char digits[24];
-    std::snprintf(digits, sizeof digits, "%llX", static_cast<unsigned long long>(value));
-    m_text += digits;
-    return *this;
-}
-
-void SysLogStream::end() {
-    std::string line = timestamp() + " L" + std::to_string(m_level) + " " + logState().processName + "[" +
-                       std::to_string(getpid()) + "]: ";
-    for (char c : m_text)
-        line += (c == '\n') ? ' ' : c;
-    line += '\n';
-    std::string text = std::move(m_text);
-    m_text.clear();
-    long long code = std::exchange(m_code, -1);
-    // The journal stamps its entries itself; the store keeps the line as it is written here.
-    if (writeToJournal() && Journal::send(logState().processName, m_level, text, code)) return;
-    appendLine(line);
-}

@@ -5,6 +5,7 @@
 #include "platform/MemoryCatalogue.h"
 #include "platform/MemoryClock.h"
 #include "platform/MemoryDialogs.h"
+#include "platform/MemorySysLog.h"
 #include "platform/host/HostServices.h"
 
 using namespace Applications::Commands::Scrivlet;
@@ -17,6 +18,9 @@ class ExportInMemory : public InMemoryFiles {
     void SetUp() override {
         InMemoryFiles::SetUp();
         installTimeService(std::make_unique<MemoryClock>(nowMs, tzOffsetMs));
+        auto log = std::make_unique<MemorySysLog>();
+        sysLog = log.get();
+        installSysLogService(std::move(log));
         // The boot drive named by the boot parameters of the embedded default, and a stick.
         files->addNode("/devices/orvane/boot", "/boot", {{"SUBST_NAME", "BOOT"}}, false);
         files->addNode("/devices/usb/stick", "/media/STICK", {{"SUBST_NAME", "STICK"}});
@@ -35,6 +39,7 @@ class ExportInMemory : public InMemoryFiles {
         InMemoryFiles::TearDown();
         Host::installClock();
         Host::installCatalogue();
+        Host::installSysLog();
     }
 
     long long modifiedAt(const std::string& path) {
@@ -51,6 +56,7 @@ class ExportInMemory : public InMemoryFiles {
     static constexpr long long nowMs = 1798759800000;
     static constexpr long long tzOffsetMs = hourMs;
     MemoryDialogs* dialogs = nullptr;
+    MemorySysLog* sysLog = nullptr;
     RunContext run;
 };
 
@@ -88,6 +94,7 @@ TEST_F(ExportInMemory, TheDialogsDefaultClearsLogsOlderThanThreeMonthsAfterExpor
     files->addFile("/boot/Orvane/Logs/old.log", "old", cutoff - 1);
     EXPECT_EQ(exportLogs(run), 0u);
     EXPECT_EQ(files->list("/boot/Orvane/Logs"), std::vector<std::string>{"recent.log"});
+    EXPECT_TRUE(sysLog->logged("Removing files after export that are older than 2026-10-03"));
     std::vector<std::string> made = files->list("/media/STICK");
     ASSERT_EQ(made.size(), 1u);
     EXPECT_EQ(files->list("/media/STICK/" + made[0] + "/Logs"),

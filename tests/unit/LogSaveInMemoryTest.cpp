@@ -1,0 +1,86 @@
+// The log save run in process, on a system log, files, an environment and dialogs held in memory:
+// where the log goes and what a failed export leaves.
+#include "InMemoryFiles.h"
+#include "platform/MemoryDialogs.h"
+#include "platform/MemoryEnvironment.h"
+#include "platform/MemorySysLog.h"
+#include "platform/System.h"
+#include "platform/host/HostEnvironment.h"
+#include "platform/host/HostServices.h"
+#include "writing/Writing.h"
+
+using namespace Applications::Commands::Scrivlet;
+using Services::Skarnel::MemoryDialogs;
+
+namespace {
+
+constexpr unsigned logDirectory = 7, alternateLogDirectory = 9;
+
+class LogSaveInMemory : public InMemoryFiles {
+  protected:
+    void SetUp() override {
+        InMemoryFiles::SetUp();
+        files->addNode("/devices/orvane/system", "/system", {{"SUBST_NAME", "SYSTEM"}}, false);
+        files->addDirectory("/system/Logs");
+        files->addDirectory("/system/Service/Logs");
+        auto environment = std::make_unique<PlatformEnvironment::MemoryEnvironment>();
+        environment->paths = {{logDirectory, {"/devices/orvane/system", "/system/Logs"}},
+                              {alternateLogDirectory, {"/devices/orvane/system", "/system/Service/Logs"}}};
+        PlatformEnvironment::installEnvironmentService(std::move(environment));
+        auto dialogService = std::make_unique<MemoryDialogs>();
+        dialogs = dialogService.get();
+        Services::Skarnel::installDialogService(std::move(dialogService));
+        auto log = std::make_unique<MemorySysLog>();
+        sysLog = log.get();
+        installSysLogService(std::move(log));
+        SysLogStream::writeLine(2, "a line before the save");
+
+        run.parameters = Ref<Parameters>(new Parameters);
+        run.parameters->mode = Modes::Log;
+        run.parameters->m_source = String::create("system.log.gz");
+        run.catalogue = I18N::create("orvane.tool.scrivlet", "31", "3120", "en", 0);
+    }
+    void TearDown() override {
+        EXPECT_TRUE(Thd::waitForAll(5000));
+        Services::Skarnel::installDialogService([] { return std::make_unique<MemoryDialogs>(); });
+        Host::installEnvironment();
+        Host::installSysLog();
+        InMemoryFiles::TearDown();
+    }
+    Error save() {
+        Error result(0);
+        logMode(run, result);
+        return result;
+    }
+
+    MemoryDialogs* dialogs = nullptr;
+    MemorySysLog* sysLog = nullptr;
+    RunContext run;
+};
+
+TEST_F(LogSaveInMemory, TheLogGoesToBothPlatformLogDirectories) {
+    EXPECT_EQ(save(), 0u);
+    for (const char* directory : {"/system/Logs", "/system/Service/Logs"}) {
+        EXPECT_EQ(files->list(directory), std::vector<std::string>{"system.log.gz"}) << directory;
+        std::optional<std::string> saved = files->contents(std::string(directory) + "/system.log.gz");
+        ASSERT_TRUE(saved) << directory;
+        EXPECT_NE(saved->find("L2 a line before the save"), std::string::npos) << directory;
+    }
+    ASSERT_FALSE(dialogs->messages().empty());
+    EXPECT_EQ(dialogs->messages().back().title, "Information");
+    // The shown paths may break after each slash (a zero-width space).
+    const std::string mayBreak = "/\xE2\x80\x8B";
+    EXPECT_EQ(dialogs->messages().back().text, "Log saved as SYSTEM:" + mayBreak + "Logs" + mayBreak +
+                                                   "system.log.gz\nand SYSTEM:" + mayBreak + "Service" +
+                                                   mayBreak + "Logs" + mayBreak + "system.log.gz");
+}
+
+// What an export that fails part way wrote is removed, and the run reports the failure.
+TEST_F(LogSaveInMemory, WhatFailedExportsWroteIsRemoved) {
+    sysLog->failExports = true;
+    EXPECT_EQ(save(), Errors::Failed);
+    EXPECT_TRUE(files->list("/system/Logs").empty());
+    EXPECT_TRUE(files->list("/system/Service/Logs").empty());
+}
+
+} // namespace
