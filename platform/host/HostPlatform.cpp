@@ -29,20 +29,12 @@ Backend& madeOnce(std::once_flag& once, std::unique_ptr<Backend>& backend, bool 
 
 } // namespace
 
-SystemCore& HostPlatform::core() {
-    return madeOnce(m_core.once, m_core.backend, m_faults.any(), makeHostSystemCore, withCoreFaults);
-}
-
 LogExporter& HostPlatform::logs() {
     return madeOnce(m_logs.once, m_logs.backend, m_faults.any(), makeHostLogExporter, withLogFaults);
 }
 
 StoreClient& HostPlatform::store() {
     return madeOnce(m_store.once, m_store.backend, m_faults.any(), makeHostStoreClient, withStoreFaults);
-}
-
-SystemCore& systemCore() {
-    return HostPlatform::instance().core();
 }
 
 LogExporter& logExporter() {
@@ -54,6 +46,7 @@ StoreClient& storeClient() {
 }
 
 void installServices() {
+    installSystem();
     installFilesystem();
     installDialogs();
     installEnvironment();

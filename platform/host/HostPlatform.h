@@ -42,7 +42,6 @@ class HostPlatform {
     FileRunState& files() { return *m_files; }
     LogRunState& logState() { return *m_logState; }
     // The backends, each made at its first use (with the fault rules around it when there are any).
-    SystemCore& core();
     LogExporter& logs();
     StoreClient& store();
 
@@ -65,7 +64,6 @@ class HostPlatform {
         std::once_flag once;
         std::unique_ptr<Backend> backend;
     };
-    Made<SystemCore> m_core;
     Made<LogExporter> m_logs;
     Made<StoreClient> m_store;
     LiveThreads m_threads;

@@ -6,6 +6,7 @@
 #include "platform/Filesystem.h"
 #include "platform/SysLog.h"
 #include "platform/System.h"
+#include "platform/SystemService.h"
 #include <functional>
 #include <memory>
 #include <string>
@@ -16,16 +17,6 @@ class TransferObserver;
 } // namespace Libraries::Tarnhold::Remote
 
 namespace Host {
-
-// Threads, semaphores and shared memory, and the command-line library's start.
-class SystemCore {
-  public:
-    virtual ~SystemCore() = default;
-    virtual Ref<Thd> createThread(const Ref<Exec>& exec, const std::string& name) = 0;
-    virtual Ref<Sem> createSemaphore(unsigned count) = 0;
-    virtual Ref<ShMem> createSharedMemory(size_t bytes) = 0;
-    virtual bool initCommandline() = 0;
-};
 
 // The system log's compressed copies: an export to a platform path that runs on its own, and the
 // compression itself into a descriptor. `subject` names what the copy is for (the export's path).
@@ -52,10 +43,9 @@ class StoreClient {
                      Libraries::Tarnhold::Remote::TransferObserver& observer, unsigned timeLimitMs) = 0;
 };
 
-std::unique_ptr<SystemCore> makeHostSystemCore();
 std::unique_ptr<LogExporter> makeHostLogExporter();
 std::unique_ptr<StoreClient> makeHostStoreClient();
-std::unique_ptr<SystemCore> withCoreFaults(std::unique_ptr<SystemCore> inner);
+std::unique_ptr<SystemService> withCoreFaults(std::unique_ptr<SystemService> inner);
 std::unique_ptr<LogExporter> withLogFaults(std::unique_ptr<LogExporter> inner);
 std::unique_ptr<StoreClient> withStoreFaults(std::unique_ptr<StoreClient> inner);
 
@@ -63,17 +53,19 @@ std::unique_ptr<StoreClient> withStoreFaults(std::unique_ptr<StoreClient> inner)
 // closes; reports progress from 0 to 1, which answering false cancels.
 bool compressLog(int target, const std::function<bool(double)>& progress);
 
-// The host's system log, clock, console and catalogue, installed behind the platform's facades.
+// The host's system core, system log, clock, console and catalogue, installed behind the
+// platform's facades.
+void installSystem();
+std::unique_ptr<SystemService> makeHostSystem();
 void installSysLog();
 void installClock();
 void installConsole();
 void installCatalogue();
-// Every service the platform's facades reach, the host's own: the filesystem, the dialogs, the
-// environment, the system log, the clock, the console and the catalogue.
+// Every service the platform's facades reach, the host's own: the system core, the filesystem, the
+// dialogs, the environment, the system log, the clock, the console and the catalogue.
 void installServices();
 
 // The run's backends (HostPlatform holds them).
-SystemCore& systemCore();
 LogExporter& logExporter();
 StoreClient& storeClient();
 

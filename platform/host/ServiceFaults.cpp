@@ -10,22 +10,21 @@ using Libraries::Tarnhold::Remote::StoreSettings;
 using Libraries::Tarnhold::Remote::TransferObserver;
 
 // "Thd::create" (subject: the thread's name), "Sem::create", "ShMem::create", "initCommandline".
-class CoreFaults : public SystemCore {
+class CoreFaults : public SystemServiceProxy {
   public:
-    explicit CoreFaults(std::unique_ptr<SystemCore> inner) : m_inner(std::move(inner)) {}
+    explicit CoreFaults(std::unique_ptr<SystemService> inner) : SystemServiceProxy(std::move(inner)) {}
     Ref<Thd> createThread(const Ref<Exec>& exec, const std::string& name) override {
-        return failsNow("Thd::create", name) ? Ref<Thd>() : m_inner->createThread(exec, name);
+        return failsNow("Thd::create", name) ? Ref<Thd>() : SystemServiceProxy::createThread(exec, name);
     }
     Ref<Sem> createSemaphore(unsigned count) override {
-        return failsNow("Sem::create") ? Ref<Sem>() : m_inner->createSemaphore(count);
+        return failsNow("Sem::create") ? Ref<Sem>() : SystemServiceProxy::createSemaphore(count);
     }
     Ref<ShMem> createSharedMemory(size_t bytes) override {
-        return failsNow("ShMem::create") ? Ref<ShMem>() : m_inner->createSharedMemory(bytes);
+        return failsNow("ShMem::create") ? Ref<ShMem>() : SystemServiceProxy::createSharedMemory(bytes);
     }
-    bool initCommandline() override { return !failsNow("initCommandline") && m_inner->initCommandline(); }
-
-  private:
-    std::unique_ptr<SystemCore> m_inner;
+    bool initCommandline() override {
+        return !failsNow("initCommandline") && SystemServiceProxy::initCommandline();
+    }
 };
 
 // "SysLog::exportLog" and "SysLogExport::run" (subject: the export's path) fail the export when it
@@ -76,7 +75,7 @@ class StoreFaults : public StoreClient {
 
 } // namespace
 
-std::unique_ptr<SystemCore> withCoreFaults(std::unique_ptr<SystemCore> inner) {
+std::unique_ptr<SystemService> withCoreFaults(std::unique_ptr<SystemService> inner) {
     return std::make_unique<CoreFaults>(std::move(inner));
 }
 

@@ -3,8 +3,8 @@
 #include "HostFilesystem.h"
 #include "HostPlatform.h"
 #include "Signals.h"
-#include "platform/Commandline.h"
 #include "platform/SysLog.h"
+#include "platform/SystemService.h"
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -56,28 +56,6 @@ unsigned errorFromErrno(int err) {
     }
 }
 
-namespace Sys {
-long long info(unsigned key, unsigned index) {
-    const Host::Config& c = Host::config();
-    if (key == 0x20023)
-        return index < c.redirectText.size() ? static_cast<unsigned char>(c.redirectText[index]) : 0;
-    auto it = c.sysInfo.find(key);
-    return it == c.sysInfo.end() ? 0 : it->second;
-}
-
-Ref<String> bootParameter() {
-    return String::create(Host::config().bootParameters);
-}
-} // namespace Sys
-
-Ref<Thd> Thd::create(const Ref<Exec>& exec, unsigned, unsigned, unsigned, const char* name) {
-    if (!exec) {
-        Error::set(Errors::InvalidPath);
-        return {};
-    }
-    return Host::systemCore().createThread(exec, name ? name : "");
-}
-
 bool Thd::start() {
     Ref<Exec> exec = m_exec;
     std::string name = m_name;
@@ -103,52 +81,21 @@ bool Thd::waitForAll(unsigned timeoutMs) {
                                  [&live] { return live.count == 0; });
 }
 
-void Thd::sleep(unsigned milliseconds) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
-
-Ref<Sem> Sem::create(unsigned count) {
-    return Host::systemCore().createSemaphore(count);
-}
-
-bool Sem::wait(unsigned timeoutMs) {
-    std::unique_lock lock(m_mutex);
-    if (!m_cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_count > 0; }))
-        return false;
-    m_count--;
-    return true;
-}
-
-void Sem::signal() {
-    {
-        std::lock_guard lock(m_mutex);
-        m_count++;
-    }
-    m_cv.notify_one();
-}
-
-bool Atomic::cas(volatile uint64_t* word, uint64_t expected, uint64_t desired) {
-    return __atomic_compare_exchange_n(word, &expected, desired, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
-}
-
-Ref<ShMem> ShMem::create(size_t bytes) {
-    return Host::systemCore().createSharedMemory(bytes);
-}
-
-ShMem::~ShMem() {
-    std::free(m_data);
-}
-
-bool Libraries::Commandline::initCommandline(unsigned, const Ref<Object>&, const Ref<Object>&, Callback,
-                                             void*) {
-    return Host::systemCore().initCommandline();
-}
-
 namespace Host {
 namespace {
 
-class HostSystemCore : public SystemCore {
+// The system information and boot parameters of the configuration; threads, semaphores and
+// page-aligned blocks of the process.
+class HostSystem : public SystemService {
   public:
+    long long info(unsigned key, unsigned index) override {
+        const Config& c = config();
+        if (key == Sys::Key::LogRedirection)
+            return index < c.redirectText.size() ? static_cast<unsigned char>(c.redirectText[index]) : 0;
+        auto it = c.sysInfo.find(key);
+        return it == c.sysInfo.end() ? 0 : it->second;
+    }
+    std::string bootParameters() override { return config().bootParameters; }
     Ref<Thd> createThread(const Ref<Exec>& exec, const std::string& name) override {
         return Ref<Thd>(new Thd(exec, name));
     }
@@ -167,8 +114,16 @@ class HostSystemCore : public SystemCore {
 
 } // namespace
 
-std::unique_ptr<SystemCore> makeHostSystemCore() {
-    return std::make_unique<HostSystemCore>();
+std::unique_ptr<SystemService> makeHostSystem() {
+    return std::make_unique<HostSystem>();
+}
+
+void installSystem() {
+    installSystemService([] {
+        std::unique_ptr<SystemService> service = makeHostSystem();
+        if (hasFaultRules()) service = withCoreFaults(std::move(service));
+        return service;
+    });
 }
 
 } // namespace Host

@@ -6,6 +6,7 @@
 #include "platform/MemoryClock.h"
 #include "platform/MemoryDialogs.h"
 #include "platform/MemorySysLog.h"
+#include "platform/MemorySystem.h"
 #include "platform/host/HostServices.h"
 
 using namespace Applications::Commands::Scrivlet;
@@ -21,7 +22,11 @@ class ExportInMemory : public InMemoryFiles {
         auto log = std::make_unique<MemorySysLog>();
         sysLog = log.get();
         installSysLogService(std::move(log));
-        // The boot drive named by the boot parameters of the embedded default, and a stick.
+        // The boot drive the boot parameters name, and a stick.
+        auto system = std::make_unique<MemorySystem>(Host::makeHostSystem());
+        system->boot = "quiet boot.node=/devices/orvane/boot";
+        bootParameters = &system->boot;
+        installSystemService(std::move(system));
         files->addNode("/devices/orvane/boot", "/boot", {{"SUBST_NAME", "BOOT"}}, false);
         files->addNode("/devices/usb/stick", "/media/STICK", {{"SUBST_NAME", "STICK"}});
         files->addFile("/boot/Orvane/Logs/a.log", "first", modifiedMs);
@@ -40,6 +45,7 @@ class ExportInMemory : public InMemoryFiles {
         Host::installClock();
         Host::installCatalogue();
         Host::installSysLog();
+        Host::installSystem();
     }
 
     long long modifiedAt(const std::string& path) {
@@ -57,6 +63,7 @@ class ExportInMemory : public InMemoryFiles {
     static constexpr long long tzOffsetMs = hourMs;
     MemoryDialogs* dialogs = nullptr;
     MemorySysLog* sysLog = nullptr;
+    std::string* bootParameters = nullptr;
     RunContext run;
 };
 
@@ -72,6 +79,15 @@ TEST_F(ExportInMemory, TheLogsAreCopiedWithTheirTimesUnderADatedDirectory) {
     EXPECT_EQ(modifiedAt(logs + "/b.log"), modifiedMs + 1000);
     ASSERT_FALSE(dialogs->messages().empty());
     EXPECT_EQ(dialogs->messages().back().title, "Export successful");
+}
+
+// The logs come from the drive the boot parameters name, whichever it is.
+TEST_F(ExportInMemory, TheLogsComeFromTheNodeTheBootParametersName) {
+    files->addNode("/devices/orvane/second", "/second", {{"SUBST_NAME", "SECOND"}}, false);
+    files->addFile("/second/Orvane/Logs/other.log", "elsewhere", modifiedMs);
+    *bootParameters = "boot.nodes=/devices/orvane/boot boot.node=/devices/orvane/second quiet";
+    EXPECT_EQ(exportLogs(run), 0u);
+    EXPECT_EQ(files->list("/media/STICK/LogExport.2027-01-01/Logs"), std::vector<std::string>{"other.log"});
 }
 
 // What the user is told comes from the catalogue of the user's language.

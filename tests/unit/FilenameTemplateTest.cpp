@@ -1,7 +1,10 @@
 // Predetermined names from the options and the installation's product description, the
 // description given by an in-memory environment.
+#include "platform/MemoryClock.h"
 #include "platform/MemoryEnvironment.h"
+#include "platform/MemorySystem.h"
 #include "platform/host/HostEnvironment.h"
+#include "platform/host/HostServices.h"
 #include "storage/Storage.h"
 #include <gtest/gtest.h>
 
@@ -40,6 +43,47 @@ TEST_F(FilenameTemplateTest, WithoutAProductTheNameHasNoProductPiece) {
     EXPECT_EQ(name("log"), "Orvane-20261207-service.log");
     environment->product = std::map<std::string, std::string>{{"version", "3.1"}};
     EXPECT_EQ(name(""), "Orvane-20261207-service");
+}
+
+// The platform letter of the product piece, from the system information: a platform on its own
+// hardware, a Windows host, a Linux-like host with or without direct host paths, anything else.
+struct PlatformLetter : FilenameTemplateTest {
+    void SetUp() override {
+        FilenameTemplateTest::SetUp();
+        environment->product = std::map<std::string, std::string>{{"shortname", "orv"}};
+        auto service = std::make_unique<MemorySystem>(Host::makeHostSystem());
+        system = service.get();
+        installSystemService(std::move(service));
+    }
+    void TearDown() override {
+        FilenameTemplateTest::TearDown();
+        Host::installSystem();
+    }
+    char letter() { return name("png").at(std::string("Orvane-20261207-orv.").size()); }
+    MemorySystem* system = nullptr;
+};
+
+TEST_F(PlatformLetter, FollowsTheSystemInformationInItsOrder) {
+    using namespace Sys::Key;
+    system->values = {{Standalone, 0}, {HostKind, Sys::windowsHost}};
+    EXPECT_EQ(letter(), 'S');
+    system->values = {{Standalone, 1}, {HostKind, Sys::windowsHost}, {HostFamily, Sys::hostWithRootNode}};
+    EXPECT_EQ(letter(), 'W');
+    system->values = {{Standalone, 1}, {HostFamily, Sys::hostWithRootNode}, {HostPaths, 1}};
+    EXPECT_EQ(letter(), 'L');
+    system->values = {{Standalone, 1}, {HostFamily, Sys::hostWithRootNode}};
+    EXPECT_EQ(letter(), 'X');
+    system->values = {{Standalone, 1}};
+    EXPECT_EQ(letter(), 'U');
+}
+
+// Without a date option the name is dated by the platform's clock in its time zone.
+TEST_F(FilenameTemplateTest, WithoutADateOptionTheDayIsThePlatformsOwn) {
+    constexpr long long lateOn31December2026 = 1798759800000, hourAhead = 3600 * 1000;
+    installTimeService(std::make_unique<MemoryClock>(lateOn31December2026, hourAhead));
+    run.parameters->date = {};
+    EXPECT_EQ(name("png"), "Orvane-20270101-user.png");
+    Host::installClock();
 }
 
 } // namespace
