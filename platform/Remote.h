@@ -15,17 +15,17 @@ class ProgressNotifier : public virtual RefCount {
 
 namespace Libraries::Tarnhold::Remote {
 
-struct StoreSettings; // where the store is and how to reach it, read by the platform
+class Store; // a store that answered, made by the installed remote service
 
 class Capabilities : public Object {
   public:
     class ZEZUvedaze : public Object {
       public:
-        const std::shared_ptr<const StoreSettings>& settings() const { return m_settings; }
+        const std::shared_ptr<const Store>& store() const { return m_store; }
 
       private:
-        explicit ZEZUvedaze(std::shared_ptr<const StoreSettings> s) : m_settings(std::move(s)) {}
-        std::shared_ptr<const StoreSettings> m_settings;
+        explicit ZEZUvedaze(std::shared_ptr<const Store> store) : m_store(std::move(store)) {}
+        std::shared_ptr<const Store> m_store;
         friend class Capabilities;
     };
     // Reads the store settings and checks within `timeoutMs` that the store answers.
@@ -53,8 +53,8 @@ class ZEZUvedaze : public Object {
     Ref<String> uploadSyslog(const Ref<String>& suffix, const Ref<Progress>& notifier, unsigned timeLimitMs);
 
   private:
-    explicit ZEZUvedaze(std::shared_ptr<const StoreSettings> s) : m_settings(std::move(s)) {}
-    std::shared_ptr<const StoreSettings> m_settings;
+    explicit ZEZUvedaze(std::shared_ptr<const Store> store) : m_store(std::move(store)) {}
+    std::shared_ptr<const Store> m_store;
 };
 
 // A new tag: eight characters of a spoken-friendly alphabet.

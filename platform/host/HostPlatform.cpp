@@ -33,16 +33,8 @@ LogExporter& HostPlatform::logs() {
     return madeOnce(m_logs.once, m_logs.backend, m_faults.any(), makeHostLogExporter, withLogFaults);
 }
 
-StoreClient& HostPlatform::store() {
-    return madeOnce(m_store.once, m_store.backend, m_faults.any(), makeHostStoreClient, withStoreFaults);
-}
-
 LogExporter& logExporter() {
     return HostPlatform::instance().logs();
-}
-
-StoreClient& storeClient() {
-    return HostPlatform::instance().store();
 }
 
 void installServices() {
@@ -51,6 +43,7 @@ void installServices() {
     installDialogs();
     installEnvironment();
     installSysLog();
+    installRemote();
     installClock();
     installConsole();
     installCatalogue();

@@ -43,7 +43,6 @@ class HostPlatform {
     LogRunState& logState() { return *m_logState; }
     // The backends, each made at its first use (with the fault rules around it when there are any).
     LogExporter& logs();
-    StoreClient& store();
 
     // The threads started and not yet returned, for Thd::waitForAll.
     struct LiveThreads {
@@ -65,7 +64,6 @@ class HostPlatform {
         std::unique_ptr<Backend> backend;
     };
     Made<LogExporter> m_logs;
-    Made<StoreClient> m_store;
     LiveThreads m_threads;
 };
 

@@ -12,8 +12,7 @@
 #include <string>
 
 namespace Libraries::Tarnhold::Remote {
-struct StoreSettings;
-class TransferObserver;
+class RemoteService;
 } // namespace Libraries::Tarnhold::Remote
 
 namespace Host {
@@ -30,43 +29,31 @@ class LogExporter {
     virtual bool finishExport(const std::string& path) = 0;
 };
 
-// The remote store's requests: whether it answers, and one upload of a file under a key.
-class StoreClient {
-  public:
-    virtual ~StoreClient() = default;
-    // The settings of a store that answered within the time, or null with the reason in Error::get.
-    virtual std::shared_ptr<const Libraries::Tarnhold::Remote::StoreSettings> reach(unsigned timeoutMs) = 0;
-    // Whether an upload client can be made for the store.
-    virtual bool connect(const Libraries::Tarnhold::Remote::StoreSettings& settings) = 0;
-    virtual bool put(const Libraries::Tarnhold::Remote::StoreSettings& settings, const std::string& key,
-                     Services::Filesystem::Client::File& file, const char* contentType,
-                     Libraries::Tarnhold::Remote::TransferObserver& observer, unsigned timeLimitMs) = 0;
-};
-
 std::unique_ptr<LogExporter> makeHostLogExporter();
-std::unique_ptr<StoreClient> makeHostStoreClient();
 std::unique_ptr<SystemService> withCoreFaults(std::unique_ptr<SystemService> inner);
 std::unique_ptr<LogExporter> withLogFaults(std::unique_ptr<LogExporter> inner);
-std::unique_ptr<StoreClient> withStoreFaults(std::unique_ptr<StoreClient> inner);
+std::unique_ptr<Libraries::Tarnhold::Remote::RemoteService>
+withStoreFaults(std::unique_ptr<Libraries::Tarnhold::Remote::RemoteService> inner);
 
 // Writes the system log (the journal's entries, or the store), compressed, to a descriptor it then
 // closes; reports progress from 0 to 1, which answering false cancels.
 bool compressLog(int target, const std::function<bool(double)>& progress);
 
-// The host's system core, system log, clock, console and catalogue, installed behind the
-// platform's facades.
+// The host's system core, system log, remote store, clock, console and catalogue, installed
+// behind the platform's facades.
 void installSystem();
 std::unique_ptr<SystemService> makeHostSystem();
 void installSysLog();
+void installRemote();
 void installClock();
 void installConsole();
 void installCatalogue();
 // Every service the platform's facades reach, the host's own: the system core, the filesystem, the
-// dialogs, the environment, the system log, the clock, the console and the catalogue.
+// dialogs, the environment, the system log, the remote store, the clock, the console and the
+// catalogue.
 void installServices();
 
 // The run's backends (HostPlatform holds them).
 LogExporter& logExporter();
-StoreClient& storeClient();
 
 } // namespace Host

@@ -1,25 +1,26 @@
-#include "platform/Remote.h"
+// The host's remote store: settings from the environment, the host configuration and the AWS
+// files; requests made by the S3 client on a transfer thread of their own.
 #include "CryptoLibrary.h"
 #include "CurlLibrary.h"
 #include "Host.h"
 #include "HostFiles.h"
 #include "HostServices.h"
 #include "S3Client.h"
+#include "platform/RemoteService.h"
 #include "platform/SysLog.h"
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
-#include <functional>
-#include <random>
 #include <thread>
 #include <unistd.h>
 
-namespace Libraries::Tarnhold::Remote {
+namespace Host {
 namespace {
 
+using namespace Libraries::Tarnhold::Remote;
+using Services::Filesystem::Client::File;
+
 constexpr unsigned Unreachable = 0x10004;
-constexpr const char* fileContentType = "application/octet-stream";
-constexpr const char* logContentType = "application/gzip";
 
 // Both libraries, loaded when the store is first used; false (with the reason logged) when either
 // cannot be, so that nothing is ever sent some other way.
@@ -45,102 +46,12 @@ template <typename Work> auto onTransferThread(Work work) {
     return result;
 }
 
-// Progress of one upload mapped onto [base, base + span] of what the notifier reports, never
-// backwards (an attempt that is repeated starts its bytes again).
-class Transfer : public TransferObserver {
-  public:
-    Transfer(ZEZUvedaze::Progress* notifier, double base, double span)
-        : m_notifier(notifier), m_base(base), m_span(span) {}
-    void report(double fraction) {
-        double whole = m_base + m_span * fraction;
-        int percent = static_cast<int>(whole * 100);
-        if (!m_notifier || percent <= m_lastPercent) return;
-        m_lastPercent = percent;
-        if (auto* n = dynamic_cast<Interfaces::ProgressNotifier*>(m_notifier)) n->progress(0, whole);
-    }
-    void sent(uint64_t bytes, uint64_t total) override {
-        if (total > 0) report(static_cast<double>(bytes) / static_cast<double>(total));
-    }
-    bool cancelled() override {
-        if (m_notifier && m_notifier->abandon()) m_abandoned = true;
-        return m_abandoned;
-    }
-    bool abandoned() const { return m_abandoned; }
-    // The part of the whole that the next reports cover.
-    void cover(double base, double span) {
-        m_base = base;
-        m_span = span;
-    }
-
-  private:
-    ZEZUvedaze::Progress* m_notifier;
-    double m_base, m_span;
-    int m_lastPercent = -1;
-    bool m_abandoned = false;
-};
-
-// Sends the whole file; the tag when the store took it, else empty with the reason in Error::get.
-Ref<String> store(const StoreSettings& settings, const std::string& tag, const std::string& name,
-                  Services::Filesystem::Client::File& file, const char* contentType, Transfer& transfer,
-                  unsigned timeLimitMs) {
-    std::string key = settings.prefix + tag + "/" + name;
-    if (settings.maxBytes && file.size() > settings.maxBytes) {
-        Error::set(Errors::TooLarge);
-        return {};
-    }
-    bool stored = Host::storeClient().put(settings, key, file, contentType, transfer, timeLimitMs);
-    if (transfer.abandoned() && !stored) Error::set(Errors::Cancelled);
-    if (!stored) return {};
-    transfer.report(1.0);
-    return String::create(tag);
-}
-
 // Named where the user looks (standard error) and where support looks (the log).
 void notConfigured(const std::string& said, const std::string& logged) {
     std::fprintf(stderr, "scrivletv2: %s\n", said.c_str());
     SysLogStream::writeLine(4, logged);
 }
 
-} // namespace
-
-std::string newTag() {
-    static const char alphabet[] = "0123456789ABCDEFGHJKMNPQRSTVWXYZ";
-    std::random_device device;
-    std::string tag;
-    for (int i = 0; i < 8; i++)
-        tag += alphabet[device() % 32];
-    return tag;
-}
-
-Ref<Capabilities> Capabilities::create(bool, unsigned timeoutMs, bool) {
-    std::shared_ptr<const StoreSettings> settings = Host::storeClient().reach(timeoutMs);
-    if (!settings) return {};
-    Ref<Capabilities> caps(new Capabilities);
-    caps->m_capability = Ref<ZEZUvedaze>(new ZEZUvedaze(std::move(settings)));
-    return caps;
-}
-
-Ref<ZEZUvedaze> ZEZUvedaze::create(const Ref<Capabilities::ZEZUvedaze>& capability) {
-    if (!capability) {
-        Error::set(Errors::Unavailable);
-        return {};
-    }
-    if (!Host::storeClient().connect(*capability->settings())) return {};
-    return Ref<ZEZUvedaze>(new ZEZUvedaze(capability->settings()));
-}
-
-Ref<String> ZEZUvedaze::uploadFile(const Ref<Services::Filesystem::Client::File>& stream,
-                                   const Ref<String>& name, const Ref<Progress>& notifier,
-                                   unsigned timeLimitMs) {
-    if (!stream) {
-        Error::set(Errors::NotFound);
-        return {};
-    }
-    Transfer transfer(notifier.get(), 0, 1);
-    return store(*m_settings, newTag(), stdString(name), *stream, fileContentType, transfer, timeLimitMs);
-}
-
-namespace {
 // A temporary file without a name: O_TMPFILE where the filesystem has it, else one unlinked at once.
 int anonymousTemporaryFile() {
     const char* tmp = std::getenv("TMPDIR");
@@ -152,54 +63,19 @@ int anonymousTemporaryFile() {
     if (fd >= 0) ::unlink(pattern.c_str());
     return fd;
 }
-} // namespace
 
-Ref<String> ZEZUvedaze::uploadSyslog(const Ref<String>& suffix, const Ref<Progress>& notifier,
-                                     unsigned timeLimitMs) {
-    // The compressed copy has no name at any time, so that no interruption can leave it behind.
-    int fd = anonymousTemporaryFile();
-    if (fd < 0) {
-        Error::set(Errors::IoError);
-        return {};
-    }
-    int forCompressor = ::dup(fd);
-    if (forCompressor < 0) {
-        ::close(fd);
-        Error::set(Errors::IoError);
-        return {};
-    }
-    Transfer transfer(notifier.get(), 0, 0.5);
-    bool prepared = Host::compressLog(forCompressor, [&](double f) {
-        transfer.report(f);
-        return !transfer.cancelled();
-    });
-    if (transfer.abandoned()) {
-        ::close(fd);
-        Error::set(Errors::Cancelled);
-        return {};
-    }
-    if (!prepared) {
-        ::close(fd);
-        Error::set(Errors::IoError);
-        return {};
-    }
-    Ref<Services::Filesystem::Client::File> file = Host::HostFile::adopt(fd, "compressed system log");
-    if (!file) return {};
-    transfer.cover(0.5, 0.5);
-    return store(*m_settings, newTag(), "Orvane-syslog-" + stdString(suffix) + ".log.gz", *file,
-                 logContentType, transfer, timeLimitMs);
-}
-
-} // namespace Libraries::Tarnhold::Remote
-
-namespace Host {
-namespace {
-
-using namespace Libraries::Tarnhold::Remote;
-
-class HostStoreClient : public StoreClient {
+// A store that answered, with the settings it was reached by.
+class HostStore : public Store {
   public:
-    std::shared_ptr<const StoreSettings> reach(unsigned timeoutMs) override {
+    explicit HostStore(StoreSettings settings) : settings(std::move(settings)) {}
+    std::string prefix() const override { return settings.prefix; }
+    uint64_t maxBytes() const override { return settings.maxBytes; }
+    const StoreSettings settings;
+};
+
+class HostRemote : public RemoteService {
+  public:
+    std::shared_ptr<const Store> reach(unsigned timeoutMs) override {
         StoreSettings s = readStoreSettings();
         if (s.endpoint.empty() || s.bucket.empty()) {
             std::string missing =
@@ -236,17 +112,18 @@ class HostStoreClient : public StoreClient {
             Error::set(code == Errors::Unavailable ? Unreachable : code);
             return {};
         }
-        return std::make_shared<const StoreSettings>(std::move(s));
+        return std::make_shared<const HostStore>(std::move(s));
     }
 
-    bool connect(const StoreSettings&) override { return true; }
+    bool connect(const Store&) override { return true; }
 
-    bool put(const StoreSettings& settings, const std::string& key, Services::Filesystem::Client::File& file,
-             const char* contentType, TransferObserver& observer, unsigned timeLimitMs) override {
+    bool put(const Store& store, const std::string& key, File& file, const char* contentType,
+             TransferObserver& observer, unsigned timeLimitMs) override {
         if (!librariesLoaded()) {
             Error::set(Errors::Unavailable);
             return false;
         }
+        const StoreSettings& settings = static_cast<const HostStore&>(store).settings;
         return onTransferThread([&] {
             S3Client client(settings, *CurlLibrary::get(), *Crypto::get(), timeLimitMs);
             bool ok = client.put(key, file, contentType, observer);
@@ -254,12 +131,33 @@ class HostStoreClient : public StoreClient {
             return ok;
         });
     }
+
+    // The compressed copy has no name at any time, so that no interruption can leave it behind.
+    Ref<File> compressedLog(const std::function<bool(double)>& progress) override {
+        int fd = anonymousTemporaryFile();
+        int forCompressor = fd >= 0 ? ::dup(fd) : -1;
+        if (forCompressor < 0) {
+            if (fd >= 0) ::close(fd);
+            Error::set(Errors::IoError);
+            return {};
+        }
+        if (!compressLog(forCompressor, progress)) {
+            ::close(fd);
+            Error::set(Errors::IoError);
+            return {};
+        }
+        return HostFile::adopt(fd, "compressed system log");
+    }
 };
 
 } // namespace
 
-std::unique_ptr<StoreClient> makeHostStoreClient() {
-    return std::make_unique<HostStoreClient>();
+void installRemote() {
+    installRemoteService([] {
+        std::unique_ptr<RemoteService> service = std::make_unique<HostRemote>();
+        if (hasFaultRules()) service = withStoreFaults(std::move(service));
+        return service;
+    });
 }
 
 } // namespace Host

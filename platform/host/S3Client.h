@@ -5,6 +5,7 @@
 #include "CurlLibrary.h"
 #include "StoreSettings.h"
 #include "platform/Filesystem.h"
+#include "platform/RemoteService.h"
 #include <chrono>
 #include <string>
 #include <utility>
@@ -17,15 +18,6 @@ inline constexpr uint64_t minimumPartSize = 5 * MiB;
 inline constexpr uint64_t mostParts = 10000;
 inline constexpr uint64_t largestSinglePut = 5ULL << 30; // 5 GiB
 inline constexpr uint64_t largestObject = 5ULL << 40;    // 5 TiB
-
-// What the client tells its caller while it sends, and asks of it.
-class TransferObserver {
-  public:
-    virtual ~TransferObserver() = default;
-    // `bytes` of `total` have left so far (an attempt that is repeated counts from its start again).
-    virtual void sent(uint64_t bytes, uint64_t total) = 0;
-    virtual bool cancelled() = 0;
-};
 
 // One request's outcome, as far as deciding what comes next needs it.
 struct Response {

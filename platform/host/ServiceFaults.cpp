@@ -2,11 +2,14 @@
 // the configuration's fault rules: decorators around the host's backends.
 #include "Host.h"
 #include "HostServices.h"
+#include "platform/RemoteService.h"
 
 namespace Host {
 namespace {
 
-using Libraries::Tarnhold::Remote::StoreSettings;
+using Libraries::Tarnhold::Remote::RemoteService;
+using Libraries::Tarnhold::Remote::RemoteServiceProxy;
+using Libraries::Tarnhold::Remote::Store;
 using Libraries::Tarnhold::Remote::TransferObserver;
 
 // "Thd::create" (subject: the thread's name), "Sem::create", "ShMem::create", "initCommandline".
@@ -54,23 +57,20 @@ class LogFaults : public LogExporter {
 };
 
 // "Capabilities::create", "ZEZUvedaze::create", "ZEZUvedaze::upload" (subject: the object's key).
-class StoreFaults : public StoreClient {
+class StoreFaults : public RemoteServiceProxy {
   public:
-    explicit StoreFaults(std::unique_ptr<StoreClient> inner) : m_inner(std::move(inner)) {}
-    std::shared_ptr<const StoreSettings> reach(unsigned timeoutMs) override {
-        return failsNow("Capabilities::create") ? nullptr : m_inner->reach(timeoutMs);
+    explicit StoreFaults(std::unique_ptr<RemoteService> inner) : RemoteServiceProxy(std::move(inner)) {}
+    std::shared_ptr<const Store> reach(unsigned timeoutMs) override {
+        return failsNow("Capabilities::create") ? nullptr : RemoteServiceProxy::reach(timeoutMs);
     }
-    bool connect(const StoreSettings& settings) override {
-        return !failsNow("ZEZUvedaze::create") && m_inner->connect(settings);
+    bool connect(const Store& store) override {
+        return !failsNow("ZEZUvedaze::create") && RemoteServiceProxy::connect(store);
     }
-    bool put(const StoreSettings& settings, const std::string& key, Services::Filesystem::Client::File& file,
+    bool put(const Store& store, const std::string& key, Services::Filesystem::Client::File& file,
              const char* contentType, TransferObserver& observer, unsigned timeLimitMs) override {
         return !failsNow("ZEZUvedaze::upload", key) &&
-               m_inner->put(settings, key, file, contentType, observer, timeLimitMs);
+               RemoteServiceProxy::put(store, key, file, contentType, observer, timeLimitMs);
     }
-
-  private:
-    std::unique_ptr<StoreClient> m_inner;
 };
 
 } // namespace
@@ -83,7 +83,7 @@ std::unique_ptr<LogExporter> withLogFaults(std::unique_ptr<LogExporter> inner) {
     return std::make_unique<LogFaults>(std::move(inner));
 }
 
-std::unique_ptr<StoreClient> withStoreFaults(std::unique_ptr<StoreClient> inner) {
+std::unique_ptr<RemoteService> withStoreFaults(std::unique_ptr<RemoteService> inner) {
     return std::make_unique<StoreFaults>(std::move(inner));
 }
 
