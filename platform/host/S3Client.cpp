@@ -1,10 +1,12 @@
 #include "S3Client.h"
 #include "platform/SysLog.h"
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <future>
 #include <random>
 #include <thread>
+#include <zlib.h>
 
 #ifndef SCRIVLET_VERSION
 #define SCRIVLET_VERSION "0"
@@ -27,6 +29,9 @@ constexpr size_t answerKept = 64 * 1024;
 constexpr size_t answerRead = 1024 * 1024;
 constexpr long uploadBufferBytes = 512 * 1024;
 constexpr size_t digestChunk = 256 * 1024;
+// The checksum of a single PUT is computed on every core, each taking at least this much.
+constexpr uint64_t checksumShare = 16 * MiB;
+constexpr unsigned mostChecksumWorkers = 8;
 constexpr std::chrono::milliseconds firstBackoff{200};
 constexpr std::chrono::milliseconds longestBackoff{10000};
 constexpr long longestRetryAfterSeconds = 20;
@@ -171,7 +176,8 @@ struct Digest {
     unsigned error = 0;
 };
 
-Digest digestRange(const Crypto& crypto, File& file, uint64_t offset, uint64_t length) {
+Digest digestRange(const Crypto& crypto, File& file, uint64_t offset, uint64_t length,
+                   const std::atomic<bool>* stop = nullptr) {
     Digest result;
     Crypto::Md5 hash(crypto);
     std::vector<char> buffer(
@@ -187,8 +193,72 @@ Digest digestRange(const Crypto& crypto, File& file, uint64_t offset, uint64_t l
         }
         hash.update(buffer.data(), n);
         left -= n;
+        if (stop && *stop) {
+            result.error = Errors::Cancelled;
+            return result;
+        }
     }
     result.md5 = hash.finish();
+    return result;
+}
+
+// The CRC-32 of the first `length` bytes of the file, as S3's "x-amz-checksum-crc32" names it (the
+// four bytes in network order, in base64). Each core sums a range of its own through a reader of
+// its own, and the sums are joined; empty with `error` set when the file cannot be read whole.
+struct Checksum {
+    std::string crc32;
+    unsigned error = 0;
+};
+
+Checksum checksumOf(const Crypto& crypto, File& file, uint64_t length) {
+    unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, mostChecksumWorkers);
+    uint64_t workers = std::clamp<uint64_t>(length / checksumShare, 1, cores);
+    uint64_t share = (length + workers - 1) / workers;
+    struct Range {
+        uLong crc = crc32_z(0, nullptr, 0);
+        uint64_t length = 0;
+        unsigned error = 0;
+    };
+    std::vector<Range> ranges(workers);
+    auto sum = [&file, share, length](Range& range, uint64_t offset) {
+        Ref<File> reader = file.duplicate();
+        if (!reader || !reader->setPosition(offset)) {
+            range.error = Error::get() ? static_cast<unsigned>(Error::get()) : Errors::IoError;
+            return;
+        }
+        std::vector<unsigned char> buffer(digestChunk);
+        range.length = std::min(share, length - offset);
+        for (uint64_t left = range.length; left > 0;) {
+            size_t n = reader->readBytes(buffer.data(),
+                                         static_cast<size_t>(std::min<uint64_t>(left, buffer.size())));
+            if (n == 0) {
+                unsigned code = Error::get();
+                range.error = code != 0 && code != Errors::EndOfFile ? code : Errors::IoError;
+                return;
+            }
+            range.crc = crc32_z(range.crc, buffer.data(), n);
+            left -= n;
+        }
+    };
+    std::vector<std::thread> threads;
+    for (uint64_t i = 1; i < workers; i++)
+        threads.emplace_back(sum, std::ref(ranges[i]), i * share);
+    sum(ranges[0], 0);
+    for (std::thread& thread : threads)
+        thread.join();
+
+    Checksum result;
+    uLong crc = ranges[0].crc;
+    for (const Range& range : ranges) {
+        if (range.error) {
+            result.error = range.error;
+            return result;
+        }
+        if (&range != &ranges[0]) crc = crc32_combine64(crc, range.crc, static_cast<z_off64_t>(range.length));
+    }
+    const char bytes[] = {static_cast<char>(crc >> 24), static_cast<char>(crc >> 16),
+                          static_cast<char>(crc >> 8), static_cast<char>(crc)};
+    result.crc32 = crypto.base64(std::string(bytes, sizeof bytes));
     return result;
 }
 
@@ -217,6 +287,7 @@ struct S3Client::Request {
     File* file = nullptr;
     uint64_t offset = 0, length = 0; // or a range of a file
     std::string contentMd5;
+    std::string checksumCrc32;
     long timeoutMs = 0; // a limit on the whole request (the reachability check)
     uint64_t progressTotal = 0;
 
@@ -358,6 +429,8 @@ Response S3Client::attempt(const Request& request, TransferObserver* observer, u
     signing.headers.emplace_back("x-amz-content-sha256", signing.payloadHash);
     if (!request.contentType.empty()) signing.headers.emplace_back("content-type", request.contentType);
     if (!request.contentMd5.empty()) signing.headers.emplace_back("content-md5", request.contentMd5);
+    if (!request.checksumCrc32.empty())
+        signing.headers.emplace_back("x-amz-checksum-crc32", request.checksumCrc32);
     std::string authorization;
     if (!m_settings.credentials.accessKey.empty())
         authorization =
@@ -504,12 +577,21 @@ bool S3Client::put(const std::string& key, File& file, const std::string& conten
                    : putWhole(key, file, size, contentType, observer);
 }
 
+// One PUT with the CRC-32 of the file, which the store checks against what it received: computed
+// on every core before the request, since it goes in a header. The MD5 that a store answers as the
+// ETag of a single PUT is computed through a reader of its own while the body is sent, and
+// compared afterwards.
 bool S3Client::putWhole(const std::string& key, File& file, uint64_t size, const std::string& contentType,
                         TransferObserver& observer) {
-    Digest digest = digestRange(m_crypto, file, 0, size);
-    if (digest.error) return fail(digest.error, "");
+    Checksum checksum = checksumOf(m_crypto, file, size);
+    if (checksum.error) return fail(checksum.error, "");
     if (observer.cancelled()) return fail(Errors::Cancelled, "");
-    const std::string& md5 = digest.md5;
+    Ref<File> reader = file.duplicate();
+    if (!reader) return fail(Error::get(), "");
+    std::atomic<bool> stopDigest{false};
+    std::future<Digest> digest = std::async(std::launch::async, [this, reader, size, &stopDigest] {
+        return digestRange(m_crypto, *reader, 0, size, &stopDigest);
+    });
     Request request;
     request.method = "PUT";
     request.key = key;
@@ -517,13 +599,19 @@ bool S3Client::putWhole(const std::string& key, File& file, uint64_t size, const
     request.file = &file;
     request.length = size;
     request.progressTotal = size;
-    request.contentMd5 = m_crypto.base64(md5);
+    request.checksumCrc32 = checksum.crc32;
     Response response = send(request, &observer, 0);
-    if (!response.succeeded()) return fail(request, response);
-    // A store that answers the MD5 of what it stored says whether that is what was sent.
-    if (isMd5Etag(response.etag) && lowerCase(response.etag) != toHex(md5))
+    if (!response.succeeded()) {
+        stopDigest = true;
+        digest.wait();
+        return fail(request, response);
+    }
+    Digest sent = digest.get();
+    if (sent.error) return fail(sent.error, "");
+    std::string sentMd5 = toHex(sent.md5);
+    if (isMd5Etag(response.etag) && lowerCase(response.etag) != sentMd5)
         return fail(Errors::TransferFailed, "Remote store stored " + key + " with ETag " + response.etag +
-                                                ", not the MD5 " + toHex(md5) + " of the data sent");
+                                                ", not the MD5 " + sentMd5 + " of the data sent");
     return true;
 }
 
