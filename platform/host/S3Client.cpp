@@ -5,6 +5,7 @@
 #include <cstring>
 #include <future>
 #include <random>
+#include <system_error>
 #include <thread>
 #include <zlib.h>
 
@@ -240,10 +241,18 @@ Checksum checksumOf(const Crypto& crypto, File& file, uint64_t length) {
             left -= n;
         }
     };
+    // A range whose thread cannot be started (the process is at its limit) is summed here.
     std::vector<std::thread> threads;
-    for (uint64_t i = 1; i < workers; i++)
-        threads.emplace_back(sum, std::ref(ranges[i]), i * share);
-    sum(ranges[0], 0);
+    std::vector<uint64_t> here{0};
+    for (uint64_t i = 1; i < workers; i++) {
+        try {
+            threads.emplace_back(sum, std::ref(ranges[i]), i * share);
+        } catch (const std::system_error&) {
+            here.push_back(i);
+        }
+    }
+    for (uint64_t i : here)
+        sum(ranges[i], i * share);
     for (std::thread& thread : threads)
         thread.join();
 
@@ -589,9 +598,11 @@ bool S3Client::putWhole(const std::string& key, File& file, uint64_t size, const
     Ref<File> reader = file.duplicate();
     if (!reader) return fail(Error::get(), "");
     std::atomic<bool> stopDigest{false};
-    std::future<Digest> digest = std::async(std::launch::async, [this, reader, size, &stopDigest] {
-        return digestRange(m_crypto, *reader, 0, size, &stopDigest);
-    });
+    // Beside the send on a thread of its own, or after it when no thread can be started.
+    std::future<Digest> digest =
+        std::async(std::launch::async | std::launch::deferred, [this, reader, size, &stopDigest] {
+            return digestRange(m_crypto, *reader, 0, size, &stopDigest);
+        });
     Request request;
     request.method = "PUT";
     request.key = key;
@@ -638,7 +649,7 @@ bool S3Client::putInParts(const std::string& key, File& file, uint64_t size, con
         return fail(Error::get(), "");
     }
     auto digestOf = [&](uint64_t offset) {
-        return std::async(std::launch::async, [this, reader, offset, partSize, size] {
+        return std::async(std::launch::async | std::launch::deferred, [this, reader, offset, partSize, size] {
             return digestRange(m_crypto, *reader, offset, std::min(partSize, size - offset));
         });
     };
