@@ -1,8 +1,8 @@
 #pragma once
-// The host's backends behind the system core's creating calls, the system log's export and the
-// remote store's requests. The platform's calls reach each through HostPlatform, which makes it at
-// its first use: the host's own, or, when the configuration has fault rules, the same wrapped in a
-// decorator that fails or slows the calls the rules name. The host's own carry no fault checks.
+// How the host's services are installed behind the platform's facades, and the system log's
+// compressed copies below the host's system log. Each is the host's own, or, when the configuration
+// has fault rules, the same wrapped in a decorator that fails or slows the calls the rules name; the
+// host's own carry no fault checks. The log exporter is made by HostPlatform at its first use.
 #include "platform/Filesystem.h"
 #include "platform/SysLog.h"
 #include "platform/System.h"
