@@ -5,20 +5,22 @@
 #include "ServiceSlot.h"
 
 namespace {
-ServiceSlot<CatalogueService> installed("catalogue service");
+ServiceSlot<CatalogueService>& installed() {
+    return slotFor<CatalogueService>("catalogue service");
+}
 constexpr const char* builtInLanguage = "en";
 } // namespace
 
 void installCatalogueService(CatalogueServiceFactory factory) {
-    installed.install(std::move(factory));
+    installed().install(std::move(factory));
 }
 
 void installCatalogueService(std::unique_ptr<CatalogueService> service) {
-    installed.install(std::move(service));
+    installed().install(std::move(service));
 }
 
 CatalogueService& catalogueService() {
-    return installed.get();
+    return installed().get();
 }
 
 namespace Libraries::Environment {

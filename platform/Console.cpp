@@ -4,19 +4,21 @@
 #include "ServiceSlot.h"
 
 namespace {
-ServiceSlot<ConsoleService> installed("console service");
+ServiceSlot<ConsoleService>& installed() {
+    return slotFor<ConsoleService>("console service");
+}
 } // namespace
 
 void installConsoleService(ConsoleServiceFactory factory) {
-    installed.install(std::move(factory));
+    installed().install(std::move(factory));
 }
 
 void installConsoleService(std::unique_ptr<ConsoleService> service) {
-    installed.install(std::move(service));
+    installed().install(std::move(service));
 }
 
 ConsoleService& consoleService() {
-    return installed.get();
+    return installed().get();
 }
 
 StdIO::Printer& StdIO::Printer::operator<<(const char* text) {

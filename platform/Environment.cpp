@@ -5,19 +5,21 @@
 
 namespace PlatformEnvironment {
 namespace {
-ServiceSlot<EnvironmentService> installed("environment service");
+ServiceSlot<EnvironmentService>& installed() {
+    return slotFor<EnvironmentService>("environment service");
+}
 } // namespace
 
 void installEnvironmentService(EnvironmentServiceFactory factory) {
-    installed.install(std::move(factory));
+    installed().install(std::move(factory));
 }
 
 void installEnvironmentService(std::unique_ptr<EnvironmentService> service) {
-    installed.install(std::move(service));
+    installed().install(std::move(service));
 }
 
 EnvironmentService& environmentService() {
-    return installed.get();
+    return installed().get();
 }
 
 Ref<String> getPathNode(unsigned pathId) {

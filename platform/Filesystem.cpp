@@ -57,19 +57,21 @@ bool isEntryName(const Ref<String>& name) {
 
 namespace Services::Filesystem::Client {
 namespace {
-ServiceSlot<FilesystemService> installed("file service");
+ServiceSlot<FilesystemService>& installed() {
+    return slotFor<FilesystemService>("file service");
+}
 } // namespace
 
 void installFilesystemService(FilesystemServiceFactory factory) {
-    installed.install(std::move(factory));
+    installed().install(std::move(factory));
 }
 
 void installFilesystemService(std::unique_ptr<FilesystemService> service) {
-    installed.install(std::move(service));
+    installed().install(std::move(service));
 }
 
 FilesystemService& filesystemService() {
-    return installed.get();
+    return installed().get();
 }
 
 Ref<FSItem> FSItem::open(const Ref<String>& path, unsigned, unsigned) {

@@ -8,7 +8,9 @@
 namespace Libraries::Tarnhold::Remote {
 namespace {
 
-ServiceSlot<RemoteService> installed("remote store service");
+ServiceSlot<RemoteService>& installed() {
+    return slotFor<RemoteService>("remote store service");
+}
 
 constexpr const char* fileContentType = "application/octet-stream";
 constexpr const char* logContentType = "application/gzip";
@@ -69,15 +71,15 @@ Ref<String> store(const Store& target, const std::string& tag, const std::string
 } // namespace
 
 void installRemoteService(RemoteServiceFactory factory) {
-    installed.install(std::move(factory));
+    installed().install(std::move(factory));
 }
 
 void installRemoteService(std::unique_ptr<RemoteService> service) {
-    installed.install(std::move(service));
+    installed().install(std::move(service));
 }
 
 RemoteService& remoteService() {
-    return installed.get();
+    return installed().get();
 }
 
 std::string newTag() {

@@ -43,3 +43,10 @@ template <typename Service> class ServiceSlot {
     const char* m_name;
     std::unique_ptr<Installed> m_installed;
 };
+
+// The slot of a service, made at its first use and never destroyed: a thread still running while the
+// process ends reaches its service to the last, instead of a slot already torn down.
+template <typename Service> ServiceSlot<Service>& slotFor(const char* name) {
+    static auto* slot = new ServiceSlot<Service>(name);
+    return *slot;
+}

@@ -6,19 +6,21 @@
 
 namespace Services::Skarnel {
 namespace {
-ServiceSlot<DialogService> installed("dialog service");
+ServiceSlot<DialogService>& installed() {
+    return slotFor<DialogService>("dialog service");
+}
 } // namespace
 
 void installDialogService(DialogServiceFactory factory) {
-    installed.install(std::move(factory));
+    installed().install(std::move(factory));
 }
 
 void installDialogService(std::unique_ptr<DialogService> service) {
-    installed.install(std::move(service));
+    installed().install(std::move(service));
 }
 
 DialogService& dialogService() {
-    return installed.get();
+    return installed().get();
 }
 
 namespace Client {

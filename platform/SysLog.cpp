@@ -7,21 +7,23 @@
 #include <utility>
 
 namespace {
-ServiceSlot<SysLogService> installed("system log service");
+ServiceSlot<SysLogService>& installed() {
+    return slotFor<SysLogService>("system log service");
+}
 // The tag the program's lines carry.
 constexpr unsigned programTag = 0x5C71;
 } // namespace
 
 void installSysLogService(SysLogServiceFactory factory) {
-    installed.install(std::move(factory));
+    installed().install(std::move(factory));
 }
 
 void installSysLogService(std::unique_ptr<SysLogService> service) {
-    installed.install(std::move(service));
+    installed().install(std::move(service));
 }
 
 SysLogService& sysLogService() {
-    return installed.get();
+    return installed().get();
 }
 
 namespace SysLog {

@@ -9,19 +9,21 @@
 #include <thread>
 
 namespace {
-ServiceSlot<SystemService> installed("system service");
+ServiceSlot<SystemService>& installed() {
+    return slotFor<SystemService>("system service");
+}
 } // namespace
 
 void installSystemService(SystemServiceFactory factory) {
-    installed.install(std::move(factory));
+    installed().install(std::move(factory));
 }
 
 void installSystemService(std::unique_ptr<SystemService> service) {
-    installed.install(std::move(service));
+    installed().install(std::move(service));
 }
 
 SystemService& systemService() {
-    return installed.get();
+    return installed().get();
 }
 
 namespace Sys {

@@ -7,19 +7,21 @@
 #include <string>
 
 namespace {
-ServiceSlot<TimeService> installed("time service");
+ServiceSlot<TimeService>& installed() {
+    return slotFor<TimeService>("time service");
+}
 } // namespace
 
 void installTimeService(TimeServiceFactory factory) {
-    installed.install(std::move(factory));
+    installed().install(std::move(factory));
 }
 
 void installTimeService(std::unique_ptr<TimeService> service) {
-    installed.install(std::move(service));
+    installed().install(std::move(service));
 }
 
 TimeService& timeService() {
-    return installed.get();
+    return installed().get();
 }
 
 Ref<Time> Time::current(long long offsetMs, unsigned) {
