@@ -40,12 +40,19 @@ bool compress(const std::string& input, std::vector<uint8_t>& output) {
 
 } // namespace
 
-GzipWriter::GzipWriter(int fd) : m_fd(fd), m_filling(std::make_shared<Chunk>()) {
-    unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, mostWorkers);
-    m_mostInFlight = workers * chunksPerWorker;
+GzipWriter::GzipWriter(int fd)
+    : GzipWriter(fd, std::clamp(std::thread::hardware_concurrency(), 1u, mostWorkers)) {}
+
+GzipWriter::GzipWriter(int fd, unsigned mostThreads) : m_fd(fd), m_filling(std::make_shared<Chunk>()) {
     m_filling->input.reserve(chunkBytes);
-    for (unsigned i = 0; i < workers; i++)
-        m_workers.emplace_back([this] { work(); });
+    for (unsigned i = 0; i < mostThreads; i++) {
+        try {
+            m_workers.emplace_back([this] { work(); });
+        } catch (const std::system_error&) {
+            break; // the process is at its thread limit: the threads started so far do the work
+        }
+    }
+    m_mostInFlight = std::max<size_t>(m_workers.size(), 1) * chunksPerWorker;
 }
 
 GzipWriter::~GzipWriter() {
@@ -91,7 +98,14 @@ void GzipWriter::submit() {
 // Waits for the oldest submitted chunk and writes it.
 bool GzipWriter::writeOldest() {
     std::shared_ptr<Chunk> oldest;
-    {
+    if (m_workers.empty()) {
+        // No thread of its own: the oldest chunk is also the next waiting one, compressed here.
+        oldest = m_inOrder.front();
+        m_inOrder.pop_front();
+        m_waiting.pop_front();
+        oldest->failed = !compress(oldest->input, oldest->output);
+        oldest->compressed = true;
+    } else {
         std::unique_lock lock(m_mutex);
         oldest = m_inOrder.front();
         m_changed.wait(lock, [&] { return oldest->compressed; });

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -15,8 +16,11 @@ namespace SysLog {
 
 class GzipWriter {
   public:
-    // Writes to `fd`, which it closes when it finishes or is destroyed.
+    // Writes to `fd`, which it closes when it finishes or is destroyed, compressing on up to
+    // `mostThreads` threads of its own (every core by default); with none, or when no thread can be
+    // started, it compresses on the caller's thread.
     explicit GzipWriter(int fd);
+    GzipWriter(int fd, unsigned mostThreads);
     ~GzipWriter();
     GzipWriter(const GzipWriter&) = delete;
     GzipWriter& operator=(const GzipWriter&) = delete;

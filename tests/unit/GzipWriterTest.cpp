@@ -3,6 +3,7 @@
 #include "support/Sandbox.h"
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <memory>
 #include <unistd.h>
 #include <vector>
 #include <zlib.h>
@@ -11,10 +12,14 @@ using namespace Testing;
 
 namespace {
 
-std::string compressed(const std::string& input, size_t piece) {
+// `threads`: the writer's own threads; -1 for its default (every core).
+std::string compressed(const std::string& input, size_t piece, int threads = -1) {
     char name[] = "/tmp/scrivlet-gzip-XXXXXX";
     int fd = mkstemp(name);
-    SysLog::GzipWriter writer(fd);
+    std::unique_ptr<SysLog::GzipWriter> made =
+        threads < 0 ? std::make_unique<SysLog::GzipWriter>(fd)
+                    : std::make_unique<SysLog::GzipWriter>(fd, static_cast<unsigned>(threads));
+    SysLog::GzipWriter& writer = *made;
     for (size_t at = 0; at < input.size(); at += piece)
         EXPECT_TRUE(writer.write(input.data() + at, std::min(piece, input.size() - at)));
     EXPECT_TRUE(writer.finish());
@@ -41,6 +46,13 @@ TEST(GzipWriter, ReadsBackAsTheInputAcrossChunkBoundaries) {
             EXPECT_TRUE(gunzip(bytes) == input) << size << " bytes in pieces of " << piece;
         }
     }
+}
+
+// Where no thread can be started the caller's thread compresses, and the result is the same.
+TEST(GzipWriter, WithoutThreadsOfItsOwnTheCallerCompresses) {
+    std::string input = text(3 * SysLog::GzipWriter::chunkBytes + 99);
+    EXPECT_TRUE(gunzip(compressed(input, 4096, 0)) == input);
+    EXPECT_TRUE(gunzip(compressed(input, 4096, 1)) == input);
 }
 
 TEST(GzipWriter, NoInputIsStillAGzipFile) {
