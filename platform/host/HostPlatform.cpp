@@ -14,23 +14,12 @@ HostPlatform& HostPlatform::instance() {
     return *platform;
 }
 
-namespace {
-
-// The backend the factory makes, wrapped in its fault decorator when the configuration has rules.
-template <typename Backend, typename Make, typename Wrap>
-Backend& madeOnce(std::once_flag& once, std::unique_ptr<Backend>& backend, bool faults, Make make,
-                  Wrap wrap) {
-    std::call_once(once, [&] {
-        backend = make();
-        if (faults) backend = wrap(std::move(backend));
-    });
-    return *backend;
-}
-
-} // namespace
-
 LogExporter& HostPlatform::logs() {
-    return madeOnce(m_logs.once, m_logs.backend, m_faults.any(), makeHostLogExporter, withLogFaults);
+    std::call_once(m_logsMade, [this] {
+        m_logs = makeHostLogExporter();
+        if (m_faults.any()) m_logs = withLogFaults(std::move(m_logs));
+    });
+    return *m_logs;
 }
 
 LogExporter& logExporter() {

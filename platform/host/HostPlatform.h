@@ -41,7 +41,7 @@ class HostPlatform {
     Namespace::State& names() { return *m_names; }
     FileRunState& files() { return *m_files; }
     LogRunState& logState() { return *m_logState; }
-    // The backends, each made at its first use (with the fault rules around it when there are any).
+    // The log exporter, made at its first use (with the fault rules around it when there are any).
     LogExporter& logs();
 
     // The threads started and not yet returned, for Thd::waitForAll.
@@ -59,11 +59,8 @@ class HostPlatform {
     std::unique_ptr<Namespace::State, Namespace::StateDeleter> m_names;
     std::unique_ptr<FileRunState, FileRunStateDeleter> m_files;
     std::unique_ptr<LogRunState, LogRunStateDeleter> m_logState;
-    template <typename Backend> struct Made {
-        std::once_flag once;
-        std::unique_ptr<Backend> backend;
-    };
-    Made<LogExporter> m_logs;
+    std::once_flag m_logsMade;
+    std::unique_ptr<LogExporter> m_logs;
     LiveThreads m_threads;
 };
 
