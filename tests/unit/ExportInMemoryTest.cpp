@@ -1,23 +1,21 @@
 // The log export run in process, on files and dialogs held in memory: what is copied to the chosen
 // drive, under which directory, with which times, and what the user is told.
-#include "InMemoryFiles.h"
+#include "InMemoryRun.h"
 #include "export/Export.h"
 #include "platform/MemoryCatalogue.h"
 #include "platform/MemoryClock.h"
-#include "platform/MemoryDialogs.h"
 #include "platform/MemorySysLog.h"
 #include "platform/MemorySystem.h"
 #include "platform/host/HostServices.h"
 
 using namespace Applications::Commands::Scrivlet;
-using Services::Skarnel::MemoryDialogs;
 
 namespace {
 
-class ExportInMemory : public InMemoryFiles {
+class ExportInMemory : public InMemoryRun {
   protected:
     void SetUp() override {
-        InMemoryFiles::SetUp();
+        InMemoryRun::SetUp();
         installTimeService(std::make_unique<MemoryClock>(nowMs, tzOffsetMs));
         auto log = std::make_unique<MemorySysLog>();
         sysLog = log.get();
@@ -31,17 +29,11 @@ class ExportInMemory : public InMemoryFiles {
         files->addNode("/devices/usb/stick", "/media/STICK", {{"SUBST_NAME", "STICK"}});
         files->addFile("/boot/Orvane/Logs/a.log", "first", modifiedMs);
         files->addFile("/boot/Orvane/Logs/b.log", std::string(3 << 20, 'b'), modifiedMs + 1000);
-        auto service = std::make_unique<MemoryDialogs>();
-        dialogs = service.get();
         dialogs->driveAnswer = {"/media/STICK"};
-        Services::Skarnel::installDialogService(std::move(service));
-        run.parameters = Ref<Parameters>(new Parameters);
         run.parameters->mode = Modes::Export;
-        run.catalogue = I18N::create("orvane.tool.scrivlet", "31", "3120", "en", 0);
     }
     void TearDown() override {
-        Services::Skarnel::installDialogService([] { return std::make_unique<MemoryDialogs>(); });
-        InMemoryFiles::TearDown();
+        InMemoryRun::TearDown();
         Host::installClock();
         Host::installCatalogue();
         Host::installSysLog();
@@ -61,10 +53,8 @@ class ExportInMemory : public InMemoryFiles {
     // platform's time zone an hour ahead.
     static constexpr long long nowMs = 1798759800000;
     static constexpr long long tzOffsetMs = hourMs;
-    MemoryDialogs* dialogs = nullptr;
     MemorySysLog* sysLog = nullptr;
     std::string* bootParameters = nullptr;
-    RunContext run;
 };
 
 // The directory is dated by the platform's time zone, not by the clock's own day.

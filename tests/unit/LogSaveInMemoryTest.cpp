@@ -1,7 +1,6 @@
 // The log save run in process, on a system log, files, an environment and dialogs held in memory:
 // where the log goes and what a failed export leaves.
-#include "InMemoryFiles.h"
-#include "platform/MemoryDialogs.h"
+#include "InMemoryRun.h"
 #include "platform/MemoryEnvironment.h"
 #include "platform/MemorySysLog.h"
 #include "platform/System.h"
@@ -10,16 +9,15 @@
 #include "writing/Writing.h"
 
 using namespace Applications::Commands::Scrivlet;
-using Services::Skarnel::MemoryDialogs;
 
 namespace {
 
 constexpr unsigned logDirectory = 7, alternateLogDirectory = 9;
 
-class LogSaveInMemory : public InMemoryFiles {
+class LogSaveInMemory : public InMemoryRun {
   protected:
     void SetUp() override {
-        InMemoryFiles::SetUp();
+        InMemoryRun::SetUp();
         files->addNode("/devices/orvane/system", "/system", {{"SUBST_NAME", "SYSTEM"}}, false);
         files->addDirectory("/system/Logs");
         files->addDirectory("/system/Service/Logs");
@@ -27,25 +25,18 @@ class LogSaveInMemory : public InMemoryFiles {
         environment->paths = {{logDirectory, {"/devices/orvane/system", "/system/Logs"}},
                               {alternateLogDirectory, {"/devices/orvane/system", "/system/Service/Logs"}}};
         PlatformEnvironment::installEnvironmentService(std::move(environment));
-        auto dialogService = std::make_unique<MemoryDialogs>();
-        dialogs = dialogService.get();
-        Services::Skarnel::installDialogService(std::move(dialogService));
         auto log = std::make_unique<MemorySysLog>();
         sysLog = log.get();
         installSysLogService(std::move(log));
         SysLogStream::writeLine(2, "a line before the save");
 
-        run.parameters = Ref<Parameters>(new Parameters);
         run.parameters->mode = Modes::Log;
         run.parameters->m_source = String::create("system.log.gz");
-        run.catalogue = I18N::create("orvane.tool.scrivlet", "31", "3120", "en", 0);
     }
     void TearDown() override {
-        EXPECT_TRUE(Thd::waitForAll(5000));
-        Services::Skarnel::installDialogService([] { return std::make_unique<MemoryDialogs>(); });
         Host::installEnvironment();
         Host::installSysLog();
-        InMemoryFiles::TearDown();
+        InMemoryRun::TearDown();
     }
     Error save() {
         Error result(0);
@@ -53,9 +44,7 @@ class LogSaveInMemory : public InMemoryFiles {
         return result;
     }
 
-    MemoryDialogs* dialogs = nullptr;
     MemorySysLog* sysLog = nullptr;
-    RunContext run;
 };
 
 TEST_F(LogSaveInMemory, TheLogGoesToBothPlatformLogDirectories) {

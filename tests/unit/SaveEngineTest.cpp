@@ -1,23 +1,21 @@
 // The save engine run in process, on a file service, an environment and dialogs held in memory:
 // where the copies go, what the user is told, and a medium that fills up under the copy.
-#include "InMemoryFiles.h"
-#include "platform/MemoryDialogs.h"
+#include "InMemoryRun.h"
 #include "platform/MemoryEnvironment.h"
 #include "platform/System.h"
 #include "platform/host/HostEnvironment.h"
 #include "writing/Writing.h"
 
 using namespace Applications::Commands::Scrivlet;
-using Services::Skarnel::MemoryDialogs;
 
 namespace {
 
 constexpr unsigned fileDirectory = 8, alternateFileDirectory = 10;
 
-class SaveEngine : public InMemoryFiles {
+class SaveEngine : public InMemoryRun {
   protected:
     void SetUp() override {
-        InMemoryFiles::SetUp();
+        InMemoryRun::SetUp();
         files->addNode("/devices/orvane/system", "/system", {{"SUBST_NAME", "SYSTEM"}}, false);
         files->addDirectory("/system/Screenshots");
         files->addDirectory("/system/Service/Screenshots");
@@ -29,20 +27,11 @@ class SaveEngine : public InMemoryFiles {
             {fileDirectory, {"/devices/orvane/system", "/system/Screenshots"}},
             {alternateFileDirectory, {"/devices/orvane/system", "/system/Service/Screenshots"}}};
         PlatformEnvironment::installEnvironmentService(std::move(environment));
-        auto service = std::make_unique<MemoryDialogs>();
-        dialogs = service.get();
-        Services::Skarnel::installDialogService(std::move(service));
-
-        run.parameters = Ref<Parameters>(new Parameters);
         run.parameters->m_source = String::create("/work/shot.png");
-        run.catalogue = I18N::create("orvane.tool.scrivlet", "31", "3120", "en", 0);
     }
     void TearDown() override {
-        // The wait dialog's thread ends on its own after the save; no later test may see it.
-        EXPECT_TRUE(Thd::waitForAll(5000));
-        Services::Skarnel::installDialogService([] { return std::make_unique<MemoryDialogs>(); });
         Host::installEnvironment();
-        InMemoryFiles::TearDown();
+        InMemoryRun::TearDown();
     }
     Error save() {
         Error result(0);
@@ -52,8 +41,6 @@ class SaveEngine : public InMemoryFiles {
     }
 
     std::string data;
-    MemoryDialogs* dialogs = nullptr;
-    RunContext run;
 };
 
 TEST_F(SaveEngine, TheFileGoesToBothPlatformDirectoriesAndTheUserIsToldWhere) {

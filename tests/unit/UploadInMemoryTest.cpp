@@ -1,7 +1,6 @@
 // The uploads run in process, on a store, files and dialogs held in memory: where the object goes,
 // which tag is shown, and what each failure tells the user.
-#include "InMemoryFiles.h"
-#include "platform/MemoryDialogs.h"
+#include "InMemoryRun.h"
 #include "platform/MemoryRemote.h"
 #include "platform/System.h"
 #include "platform/host/HostServices.h"
@@ -13,28 +12,21 @@ using Services::Skarnel::MemoryDialogs;
 
 namespace {
 
-class UploadInMemory : public InMemoryFiles {
+class UploadInMemory : public InMemoryRun {
   protected:
     void SetUp() override {
-        InMemoryFiles::SetUp();
+        InMemoryRun::SetUp();
         data.assign(300000, 'u');
         files->addFile("/work/notes.txt", data);
-        auto dialogService = std::make_unique<MemoryDialogs>();
-        dialogs = dialogService.get();
-        Services::Skarnel::installDialogService(std::move(dialogService));
         auto store = std::make_unique<MemoryRemote>();
         remote = store.get();
         Libraries::Tarnhold::Remote::installRemoteService(std::move(store));
-        run.parameters = Ref<Parameters>(new Parameters);
         run.parameters->mode = Modes::FileUpload;
         run.parameters->m_source = String::create("/work/notes.txt");
-        run.catalogue = I18N::create("orvane.tool.scrivlet", "31", "3120", "en", 0);
     }
     void TearDown() override {
-        EXPECT_TRUE(Thd::waitForAll(5000));
-        Services::Skarnel::installDialogService([] { return std::make_unique<MemoryDialogs>(); });
         Host::installRemote();
-        InMemoryFiles::TearDown();
+        InMemoryRun::TearDown();
     }
     // The one object stored, by key.
     std::pair<std::string, MemoryRemote::Object> stored() {
@@ -49,9 +41,7 @@ class UploadInMemory : public InMemoryFiles {
     }
 
     std::string data;
-    MemoryDialogs* dialogs = nullptr;
     MemoryRemote* remote = nullptr;
-    RunContext run;
 };
 
 // The object lies under the prefix and the tag, and the tag shown is that one.
