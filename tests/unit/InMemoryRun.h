@@ -5,7 +5,9 @@
 #include "InMemoryFiles.h"
 #include "common/RunContext.h"
 #include "platform/MemoryDialogs.h"
+#include "platform/MemoryEnvironment.h"
 #include "platform/System.h"
+#include "platform/host/HostEnvironment.h"
 
 class InMemoryRun : public InMemoryFiles {
   protected:
@@ -18,7 +20,21 @@ class InMemoryRun : public InMemoryFiles {
             new Applications::Commands::Scrivlet::Parameters);
         run.catalogue = I18N::create("orvane.tool.scrivlet", "31", "3120", "en", 0);
     }
+    // The system drive with a pair of platform directories (a path identifier and its alternate's),
+    // known to an in-memory environment.
+    void addPlatformDirectories(unsigned id, const std::string& directory, unsigned alternateId,
+                                const std::string& alternate) {
+        files->addNode(systemNode, "/system", {{"SUBST_NAME", "SYSTEM"}}, false);
+        files->addDirectory(directory);
+        files->addDirectory(alternate);
+        auto environment = std::make_unique<PlatformEnvironment::MemoryEnvironment>();
+        environment->paths = {{id, {systemNode, directory}}, {alternateId, {systemNode, alternate}}};
+        PlatformEnvironment::installEnvironmentService(std::move(environment));
+        m_environmentInstalled = true;
+    }
+
     void TearDown() override {
+        if (m_environmentInstalled) Host::installEnvironment();
         // A mode's dialog threads (the wait dialog's) end on their own after it; no later test may
         // see them.
         EXPECT_TRUE(Thd::waitForAll(5000));
@@ -29,4 +45,8 @@ class InMemoryRun : public InMemoryFiles {
 
     Services::Skarnel::MemoryDialogs* dialogs = nullptr;
     Applications::Commands::Scrivlet::RunContext run;
+
+  private:
+    static constexpr const char* systemNode = "/devices/orvane/system";
+    bool m_environmentInstalled = false;
 };

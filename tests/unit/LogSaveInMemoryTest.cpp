@@ -1,10 +1,7 @@
 // The log save run in process, on a system log, files, an environment and dialogs held in memory:
 // where the log goes and what a failed export leaves.
 #include "InMemoryRun.h"
-#include "platform/MemoryEnvironment.h"
 #include "platform/MemorySysLog.h"
-#include "platform/System.h"
-#include "platform/host/HostEnvironment.h"
 #include "platform/host/HostServices.h"
 #include "writing/Writing.h"
 
@@ -18,13 +15,7 @@ class LogSaveInMemory : public InMemoryRun {
   protected:
     void SetUp() override {
         InMemoryRun::SetUp();
-        files->addNode("/devices/orvane/system", "/system", {{"SUBST_NAME", "SYSTEM"}}, false);
-        files->addDirectory("/system/Logs");
-        files->addDirectory("/system/Service/Logs");
-        auto environment = std::make_unique<PlatformEnvironment::MemoryEnvironment>();
-        environment->paths = {{logDirectory, {"/devices/orvane/system", "/system/Logs"}},
-                              {alternateLogDirectory, {"/devices/orvane/system", "/system/Service/Logs"}}};
-        PlatformEnvironment::installEnvironmentService(std::move(environment));
+        addPlatformDirectories(logDirectory, "/system/Logs", alternateLogDirectory, "/system/Service/Logs");
         auto log = std::make_unique<MemorySysLog>();
         sysLog = log.get();
         installSysLogService(std::move(log));
@@ -34,7 +25,6 @@ class LogSaveInMemory : public InMemoryRun {
         run.parameters->m_source = String::create("system.log.gz");
     }
     void TearDown() override {
-        Host::installEnvironment();
         Host::installSysLog();
         InMemoryRun::TearDown();
     }

@@ -1,9 +1,6 @@
 // The save engine run in process, on a file service, an environment and dialogs held in memory:
 // where the copies go, what the user is told, and a medium that fills up under the copy.
 #include "InMemoryRun.h"
-#include "platform/MemoryEnvironment.h"
-#include "platform/System.h"
-#include "platform/host/HostEnvironment.h"
 #include "writing/Writing.h"
 
 using namespace Applications::Commands::Scrivlet;
@@ -16,22 +13,11 @@ class SaveEngine : public InMemoryRun {
   protected:
     void SetUp() override {
         InMemoryRun::SetUp();
-        files->addNode("/devices/orvane/system", "/system", {{"SUBST_NAME", "SYSTEM"}}, false);
-        files->addDirectory("/system/Screenshots");
-        files->addDirectory("/system/Service/Screenshots");
+        addPlatformDirectories(fileDirectory, "/system/Screenshots", alternateFileDirectory,
+                               "/system/Service/Screenshots");
         data.assign(200000, 'd');
         files->addFile("/work/shot.png", data);
-
-        auto environment = std::make_unique<PlatformEnvironment::MemoryEnvironment>();
-        environment->paths = {
-            {fileDirectory, {"/devices/orvane/system", "/system/Screenshots"}},
-            {alternateFileDirectory, {"/devices/orvane/system", "/system/Service/Screenshots"}}};
-        PlatformEnvironment::installEnvironmentService(std::move(environment));
         run.parameters->m_source = String::create("/work/shot.png");
-    }
-    void TearDown() override {
-        Host::installEnvironment();
-        InMemoryRun::TearDown();
     }
     Error save() {
         Error result(0);
