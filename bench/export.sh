@@ -84,8 +84,11 @@ run_peer() {
     esac
     drop_target "cp-$1"
 }
-PEERS="cp tar"
-have_peer rsync rsync && PEERS="$PEERS rsync"
+# PEERS="cp" (or any of cp, tar, rsync) measures against those alone.
+if [ -z "${PEERS:-}" ]; then
+    PEERS="cp tar"
+    have_peer rsync rsync && PEERS="$PEERS rsync"
+fi
 for PEER in $PEERS; do
     RESULT=$ROOT/result-$PEER
     for i in $(seq "$ROUNDS"); do alternate "$i" "run_ours $PEER-$i" "run_peer $PEER-$i"; done

@@ -166,7 +166,9 @@ Ref<Variant> ItemPlace::attribute(const char* name) const {
         return {};
     }
     struct stat st {};
-    if (!currentStat(st)) {
+    if (m_keepsModifiedTime) {
+        st.st_mtim = m_modifiedAtOpen;
+    } else if (!currentStat(st)) {
         Error::set(errorFromErrno(errno));
         return {};
     }

@@ -23,8 +23,16 @@ class ItemPlace {
     int fd() const { return m_fd; }
     bool writable() const { return m_writable; }
     bool currentStat(struct stat& st) const;
-    // "TIME.MODIFY" now, or null with the reason in Error::get.
+    // "TIME.MODIFY", or null with the reason in Error::get.
     Ref<Variant> attribute(const char* name) const;
+    // Opened for reading: its modification time is the one it had when it was opened. A copy
+    // stamped with it is never newer than the data it began from, so a copy of a file that
+    // changed meanwhile looks older than it is and is copied again by whatever compares
+    // times, never skipped; and the copy asks the kernel nothing more.
+    void keepModifiedTime(const struct timespec& modified) {
+        m_modifiedAtOpen = modified;
+        m_keepsModifiedTime = true;
+    }
     // Opened for writing: its filesystem is flushed before the run says anything could be saved;
     // `locked`: it holds the lock of an exclusive open.
     void markWritten(dev_t device, bool locked) {
@@ -38,6 +46,8 @@ class ItemPlace {
     Namespace::Handle m_directory;
     std::string m_name;
     dev_t m_device = 0;
+    struct timespec m_modifiedAtOpen {};
+    bool m_keepsModifiedTime = false;
     bool m_writable = false;
     bool m_locked = false;
 };
@@ -84,6 +94,7 @@ class HostFile : public Services::Filesystem::Client::File {
 
     int fd() const { return m_place.fd(); }
     void markWritten(const struct stat& st, bool locked) { m_place.markWritten(st.st_dev, locked); }
+    void keepModifiedTime(const struct stat& st) { m_place.keepModifiedTime(st.st_mtim); }
 
   private:
     void applyStat(const struct stat& st);

@@ -81,9 +81,17 @@ int openFor(const Namespace::Resolved& resolved, unsigned mode, bool& existed, s
     constexpr int common = O_NONBLOCK | O_NOCTTY;
     int fd = -1;
     if (mode == OpenMode::Destination) {
-        // The file this run has just created there is written through the descriptor that made it.
-        fd = Namespace::takeCreated(resolved);
-        if (fd < 0) fd = Namespace::openBeneath(resolved, O_WRONLY | O_CREAT | common, 0644);
+        // The file this run has just created there is written through the descriptor that made it;
+        // made exclusively a moment ago, it is known without asking: an empty regular file on
+        // its directory's filesystem.
+        if (Namespace::Created created = Namespace::takeCreated(resolved); created.fd >= 0) {
+            st = {};
+            st.st_mode = S_IFREG | 0644;
+            st.st_nlink = 1;
+            st.st_dev = created.device;
+            return created.fd;
+        }
+        fd = Namespace::openBeneath(resolved, O_WRONLY | O_CREAT | common, 0644);
     } else if (mode == OpenMode::Exclusive) {
         fd = Namespace::openBeneath(resolved, O_RDWR | O_CREAT | O_EXCL | common, 0644);
         existed = fd < 0 && errno == EEXIST;
@@ -244,7 +252,10 @@ Ref<File> HostFilesystem::openFile(const Ref<String>& path, unsigned mode) {
     }
     if (exclusive) claimForThisRun(st);
     Ref<HostFile> file(new HostFile(std::move(platformPath), st, fd));
-    if (writing) file->markWritten(st, exclusive);
+    if (writing)
+        file->markWritten(st, exclusive);
+    else
+        file->keepModifiedTime(st);
     return file;
 }
 

@@ -69,6 +69,7 @@ struct HeldDirectory {
     Handle root;
     std::string below;
     Handle directory;
+    dev_t device; // of the filesystem it is on
     // The file last created in it and the descriptor that created it, for the open that follows.
     std::string createdName;
     OwnedDescriptor created;
@@ -429,9 +430,12 @@ void hold(const Resolved& resolved, int fd) {
     State& s = state();
     std::lock_guard lock(s.heldMutex);
     if (findHeld(resolved.root, resolved.below)) return;
+    struct stat st {};
+    if (fstat(fd, &st) != 0) return;
     int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (copy < 0) return;
-    s.held.push_back({resolved.root, resolved.below, std::make_shared<DirectoryHandle>(copy), {}, {}});
+    s.held.push_back(
+        {resolved.root, resolved.below, std::make_shared<DirectoryHandle>(copy), st.st_dev, {}, {}});
     if (s.held.size() > mostHeld) s.held.pop_front();
 }
 
@@ -491,14 +495,14 @@ void keepCreated(const Handle& directory, const std::string& name, int fd) {
     entry->created.reset(fd);
 }
 
-int takeCreated(const Resolved& resolved) {
+Created takeCreated(const Resolved& resolved) {
     std::string_view parent, name;
-    if (!splitParent(resolved.below, parent, name)) return -1;
+    if (!splitParent(resolved.below, parent, name)) return {};
     std::lock_guard lock(state().heldMutex);
     HeldDirectory* entry = findHeld(resolved.root, parent);
-    if (!entry || entry->createdName != name) return -1;
+    if (!entry || entry->createdName != name) return {};
     entry->createdName.clear();
-    return entry->created.release();
+    return {entry->created.release(), entry->device};
 }
 
 Handle heldDirectory(const Resolved& resolved) {

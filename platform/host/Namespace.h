@@ -70,9 +70,14 @@ Handle heldDirectory(const Resolved& resolved);
 enum class HeldLookup { NotHeld, Found, Missing };
 HeldLookup statInHeldParent(const Resolved& resolved, struct stat& st, Handle& parent, std::string& name);
 // A file just created in a held directory keeps the descriptor that created it until the file is
-// opened for writing, which then takes it instead of looking the name up again (-1: none kept).
+// opened for writing, which then takes it instead of looking the name up again (fd -1: none kept),
+// with the device of the directory it was made in, which is the new file's.
+struct Created {
+    int fd = -1;
+    dev_t device = 0;
+};
 void keepCreated(const Handle& directory, const std::string& name, int fd);
-int takeCreated(const Resolved& resolved);
+Created takeCreated(const Resolved& resolved);
 
 // Makes the directories of a resolved path that do not exist yet, each beneath the mount's root.
 bool makeDirectories(const Resolved& resolved, int& err);

@@ -136,4 +136,20 @@ TEST_F(CopyOffload, ADestinationThatCannotGrowIsAFailingWriteNotAFailingRead) {
     EXPECT_EQ(code, errorFromErrno(EFBIG));
 }
 
+// A copy is stamped with the time its source had when the copy began: a source changed meanwhile
+// leaves a copy that looks older than it is (copied again later), never one that looks newer.
+TEST_F(CopyOffload, ASourceAnswersTheModificationTimeItWasOpenedWith) {
+    Ref<Variant> atOpen = source->getAtr("TIME.MODIFY");
+    ASSERT_TRUE(atOpen && atOpen->count() == 1);
+    fs::last_write_time(directory / "source.bin",
+                        fs::last_write_time(directory / "source.bin") + std::chrono::hours(1));
+    Ref<Variant> later = source->getAtr("TIME.MODIFY");
+    ASSERT_TRUE(later && later->count() == 1);
+    EXPECT_EQ(later->entry(0).integer, atOpen->entry(0).integer);
+
+    Ref<File> reopened = File::open(String::create("/offload/source.bin"), OpenMode::Source);
+    ASSERT_TRUE(reopened);
+    EXPECT_EQ(reopened->getAtr("TIME.MODIFY")->entry(0).integer, atOpen->entry(0).integer + 3600 * 1000);
+}
+
 } // namespace

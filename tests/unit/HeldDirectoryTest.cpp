@@ -124,14 +124,15 @@ TEST_F(Held, AFileJustCreatedIsOpenedThroughTheDescriptorThatMadeIt) {
     struct stat madeStat {};
     fstat(made, &madeStat);
     Namespace::keepCreated(dir, "x", made);
-    EXPECT_LT(Namespace::takeCreated(at("dir/y")), 0);
-    int taken = Namespace::takeCreated(at("dir/x"));
-    ASSERT_GE(taken, 0);
+    EXPECT_LT(Namespace::takeCreated(at("dir/y")).fd, 0);
+    Namespace::Created taken = Namespace::takeCreated(at("dir/x"));
+    ASSERT_GE(taken.fd, 0);
     struct stat takenStat {};
-    fstat(taken, &takenStat);
+    fstat(taken.fd, &takenStat);
     EXPECT_EQ(takenStat.st_ino, madeStat.st_ino);
-    ::close(taken);
-    EXPECT_LT(Namespace::takeCreated(at("dir/x")), 0) << "given out twice";
+    EXPECT_EQ(taken.device, madeStat.st_dev) << "the new file's filesystem is flushed by its device";
+    ::close(taken.fd);
+    EXPECT_LT(Namespace::takeCreated(at("dir/x")).fd, 0) << "given out twice";
 }
 
 } // namespace
