@@ -52,11 +52,11 @@ FileRunState& runState() {
 }
 
 // Resolves a platform path in the namespace.
-std::optional<Namespace::Resolved> resolvePath(const Ref<String>& path) {
+std::shared_ptr<const Namespace::Resolved> resolvePath(const Ref<String>& path) {
     unsigned error = Errors::InvalidPath;
     if (isEmpty(path)) {
         Error::set(error);
-        return std::nullopt;
+        return {};
     }
     auto resolved = Namespace::resolve(path->str(), error);
     if (!resolved) Error::set(error);
@@ -64,8 +64,8 @@ std::optional<Namespace::Resolved> resolvePath(const Ref<String>& path) {
 }
 
 // An item's platform path: the caller's own text when it was normal already, which saves a copy.
-Ref<String> platformPathOf(const Ref<String>& given, std::string& normal) {
-    return given->equals(normal) ? given : String::create(std::move(normal));
+Ref<String> platformPathOf(const Ref<String>& given, const std::string& normal) {
+    return given->equals(normal) ? given : String::create(normal);
 }
 
 int failOpen(int fd, unsigned code) {
@@ -191,7 +191,7 @@ unsigned long removedFileCount() {
 
 Ref<String> HostFilesystem::platformPath(const Ref<String>& path) {
     auto resolved = resolvePath(path);
-    return resolved ? String::create(std::move(resolved->platformPath)) : Ref<String>();
+    return resolved ? String::create(resolved->platformPath) : Ref<String>();
 }
 
 // The item itself, not what a link there names.

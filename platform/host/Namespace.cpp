@@ -3,6 +3,7 @@
 #include "HostPlatform.h"
 #include "platform/Error.h"
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <deque>
@@ -76,6 +77,38 @@ struct HeldDirectory {
 };
 constexpr size_t mostHeld = 32;
 
+// A path resolved lately, as its caller spelt it ("" when that was its normal form). Making a
+// file asks about the same path and its directory two or three times in a row (whether it exists,
+// its directory, opening it).
+struct RecentResolution {
+    std::string given;
+    std::shared_ptr<const Resolved> resolved;
+
+    bool answers(const std::string& path) const {
+        return resolved && (given.empty() ? resolved->platformPath == path : given == path);
+    }
+};
+constexpr size_t mostRecent = 4;
+// The directories whose files were resolved lately, with no mount below them: a normal path
+// directly in one is resolved by appending its name, as a walk of the same directory asks about
+// each of its files in turn.
+constexpr size_t mostParents = 4;
+
+// A fixed number of the latest answers, the oldest replaced first.
+template <typename Entry, size_t Count> struct RecentList {
+    std::array<Entry, Count> entries;
+    size_t next = 0;
+
+    void add(Entry entry) {
+        entries[next] = std::move(entry);
+        next = (next + 1) % Count;
+    }
+    void clear() {
+        for (Entry& e : entries)
+            e = {};
+    }
+};
+
 } // namespace
 
 // The namespace's part of the run's state (HostPlatform holds it).
@@ -89,6 +122,9 @@ struct State {
     bool ready = false;
     std::atomic<Resolver> activeResolver{Resolver::Openat2};
     Spelling spelling;
+    // Answers of resolve while the mount table stays as it is; emptied whenever it changes.
+    RecentList<RecentResolution, mostRecent> recent;
+    RecentList<std::shared_ptr<const Resolved>, mostParents> parents;
     std::mutex heldMutex;
     std::deque<HeldDirectory> held;
 };
@@ -338,16 +374,16 @@ std::optional<std::string> collapse(std::string_view path) {
 
 } // namespace
 
-std::optional<std::string> normalise(const std::string& path, unsigned& error) {
+namespace {
+
+// Called with the lock held (the spelling is fixed by init).
+std::optional<std::string> normaliseLocked(const std::string& path, unsigned& error) {
     State& s = state();
     if (path.empty()) {
         error = Errors::InvalidPath;
         return std::nullopt;
     }
-    {
-        std::lock_guard lock(s.mutex);
-        init();
-    }
+    init();
     std::string full = path[0] == '/' ? path : Host::config().hostCwd + "/" + path;
     if (isHostPath(full)) full = s.spelling.hostRoot + full;
     if (isNormal(full)) return full;
@@ -356,27 +392,104 @@ std::optional<std::string> normalise(const std::string& path, unsigned& error) {
     return out;
 }
 
-std::optional<Resolved> resolve(const std::string& path, unsigned& error) {
+// Called with the lock held, like everything that changes the mount table.
+void forgetRecentResolutions() {
     State& s = state();
-    auto normal = normalise(path, error);
-    if (!normal) return std::nullopt;
-    std::lock_guard lock(s.mutex);
-    init();
+    s.recent.clear();
+    s.parents.clear();
+}
+
+// Called with the lock held.
+std::shared_ptr<const Resolved> resolveLocked(const std::string& path, unsigned& error) {
+    State& s = state();
+    auto normal = normaliseLocked(path, error);
+    if (!normal) return {};
     const MountState* best = nullptr;
     for (const MountState& m : s.table)
         if (isBelow(*normal, m.prefix) && (!best || m.prefix.size() > best->prefix.size())) best = &m;
-    Resolved resolved;
-    resolved.root = best ? best->root : s.fsRoot;
-    if (!resolved.root) {
+    auto resolved = std::make_shared<Resolved>();
+    resolved->root = best ? best->root : s.fsRoot;
+    if (!resolved->root) {
         error = Errors::NotFound;
-        return std::nullopt;
+        return {};
     }
     std::string_view below = std::string_view(*normal).substr(best ? best->prefix.size() : 0);
     if (below == "/") below = {};
-    if (!below.empty()) resolved.below.assign(below.substr(1));
-    resolved.platformPath = std::move(*normal);
-    resolved.readOnly = best && best->readOnly;
-    resolved.confined = best ? best->confined : s.fsRootConfined;
+    if (!below.empty()) resolved->below.assign(below.substr(1));
+    resolved->platformPath = std::move(*normal);
+    resolved->readOnly = best && best->readOnly;
+    resolved->confined = best ? best->confined : s.fsRootConfined;
+    return resolved;
+}
+
+} // namespace
+
+std::optional<std::string> normalise(const std::string& path, unsigned& error) {
+    std::lock_guard lock(state().mutex);
+    return normaliseLocked(path, error);
+}
+
+namespace {
+
+// Whether a mount's point lies below a normalised path (not at it): a name there may be another
+// mount's. Called with the lock held.
+bool hasMountBelow(const std::string& path) {
+    for (const MountState& m : state().table)
+        if (m.prefix.size() > path.size() && isBelow(m.prefix, path)) return true;
+    return false;
+}
+
+// A normal path resolved from the resolution of its directory, when that directory was resolved
+// lately and has no mount below it: the same mount, one name further. (A normal absolute path
+// below a normalised directory is normalised as it is: its first component is the directory's.)
+// Null when the directory is not known. Called with the lock held.
+std::shared_ptr<const Resolved> fromParent(const std::string& path, std::string_view parentPath,
+                                           std::string_view name) {
+    for (const auto& parent : state().parents.entries) {
+        if (!parent || parent->platformPath != parentPath) continue;
+        auto resolved = std::make_shared<Resolved>();
+        resolved->platformPath = path;
+        resolved->root = parent->root;
+        resolved->below.reserve(parent->below.size() + 1 + name.size());
+        resolved->below = parent->below;
+        if (!resolved->below.empty()) resolved->below += '/';
+        resolved->below += name;
+        resolved->readOnly = parent->readOnly;
+        resolved->confined = parent->confined;
+        return resolved;
+    }
+    return {};
+}
+
+// Keeps the resolution of a path's directory for the other files in it. Called with the lock held.
+void learnParent(std::string_view parentPath) {
+    State& s = state();
+    std::string parent(parentPath);
+    if (hasMountBelow(parent)) return;
+    unsigned ignored = 0;
+    if (auto resolved = resolveLocked(parent, ignored)) s.parents.add(std::move(resolved));
+}
+
+} // namespace
+
+std::shared_ptr<const Resolved> resolve(const std::string& path, unsigned& error) {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    for (const RecentResolution& r : s.recent.entries)
+        if (r.answers(path)) return r.resolved;
+    // A normal path below a directory that is not the root: the directory's answer, one name on.
+    size_t slash = path.rfind('/');
+    bool inDirectory = slash != std::string::npos && slash > 0 && isNormal(path);
+    std::string_view parentPath = inDirectory ? std::string_view(path).substr(0, slash) : std::string_view();
+    std::string_view name = inDirectory ? std::string_view(path).substr(slash + 1) : std::string_view();
+    auto resolved = inDirectory ? fromParent(path, parentPath, name) : nullptr;
+    if (!resolved) {
+        resolved = resolveLocked(path, error);
+        if (!resolved) return {};
+        // Only a path that was its own normal form has a directory whose answer can be extended.
+        if (inDirectory && resolved->platformPath == path) learnParent(parentPath);
+    }
+    s.recent.add({resolved->platformPath == path ? std::string() : path, resolved});
     return resolved;
 }
 
@@ -584,6 +697,7 @@ std::optional<std::string> mount(const std::string& node, unsigned& error) {
         return std::nullopt;
     }
     s.table.push_back(std::move(*mounted));
+    forgetRecentResolutions();
     return config->mountPoint;
 }
 
@@ -596,6 +710,7 @@ void unmount(const std::string& node) {
         // Nothing of an unmounted drive stays open: it can be taken away while the run goes on.
         forgetBelow(it->root);
         s.table.erase(it);
+        forgetRecentResolutions();
         return;
     }
 }

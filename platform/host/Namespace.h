@@ -51,9 +51,10 @@ bool refreshHostDrives();
 // Normalises a platform path (relative paths are taken from the working directory). Fails with
 // 0x21 for ".." components.
 std::optional<std::string> normalise(const std::string& path, unsigned& error);
-// Maps a platform path onto its mount; fails with 0x20 when no mount covers it or the mount's
-// directory is gone. Nothing is looked up on the host yet.
-std::optional<Resolved> resolve(const std::string& path, unsigned& error);
+// Maps a platform path onto its mount; fails (null) with 0x20 when no mount covers it or the mount's
+// directory is gone. Nothing is looked up on the host yet. The same path asked again while the
+// mounts stay as they are is answered from the last few resolved, not resolved again.
+std::shared_ptr<const Resolved> resolve(const std::string& path, unsigned& error);
 
 // Opens a resolved path relative to its mount's root (open(2) flags; O_CLOEXEC is added). A symbolic
 // link is followed only where the kernel finds its target beneath the mount's root: relative links

@@ -1,6 +1,7 @@
 // Normalising platform paths: what every path goes through before it is mapped onto the host.
 #include "platform/host/Namespace.h"
 #include "platform/Error.h"
+#include "platform/host/Host.h"
 #include <gtest/gtest.h>
 
 namespace {
@@ -42,5 +43,67 @@ INSTANTIATE_TEST_SUITE_P(
                       NormaliseCase{"/home/me/../you/x", "/host/home/you/x"},
                       NormaliseCase{"/../etc", "/host/etc"}, NormaliseCase{"/host/a/../../..", "/host"},
                       NormaliseCase{"/host/home/./me", "/host/home/me"}));
+
+// Mapping paths onto mounts. Paths asked about again, and paths in a directory asked about before,
+// are answered from what was resolved lately; those answers must be what a resolution afresh
+// gives, whatever was mounted in between.
+class Resolve : public ::testing::Test {
+  protected:
+    static constexpr const char* stick = "/devices/usb/stick";
+    void SetUp() override { Host::config(); }
+    void TearDown() override {
+        while (mounted > 0) {
+            Namespace::unmount(stick);
+            mounted--;
+        }
+    }
+    void mountStick() {
+        unsigned error = 0;
+        ASSERT_TRUE(Namespace::mount(stick, error));
+        mounted++;
+    }
+    void unmountStick() {
+        Namespace::unmount(stick);
+        mounted--;
+    }
+    static std::shared_ptr<const Namespace::Resolved> resolve(const std::string& path) {
+        unsigned error = 0;
+        return Namespace::resolve(path, error);
+    }
+    int mounted = 0;
+};
+
+TEST_F(Resolve, APathAskedAgainFollowsTheMountsMadeAndTakenAway) {
+    auto before = resolve("/media/STICK/a.txt");
+    ASSERT_TRUE(before);
+    EXPECT_EQ(before->below, "media/STICK/a.txt");
+    mountStick();
+    auto mounted = resolve("/media/STICK/a.txt");
+    ASSERT_TRUE(mounted);
+    EXPECT_NE(mounted->root, before->root);
+    EXPECT_EQ(mounted->below, "a.txt");
+    unmountStick();
+    auto after = resolve("/media/STICK/a.txt");
+    ASSERT_TRUE(after);
+    EXPECT_EQ(after->root, before->root);
+    EXPECT_EQ(after->below, "media/STICK/a.txt");
+}
+
+TEST_F(Resolve, APathInADirectoryResolvedLatelyIsItsDirectoryOneNameOn) {
+    mountStick();
+    auto first = resolve("/media/STICK/d/one.txt");
+    auto second = resolve("/media/STICK/d/two.txt");
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(second->root, first->root);
+    EXPECT_EQ(second->below, "d/two.txt");
+    EXPECT_EQ(second->platformPath, "/media/STICK/d/two.txt");
+    // A directory with a mount below it: the name there may be the mount's point.
+    auto beside = resolve("/media/other.txt");
+    auto point = resolve("/media/STICK");
+    ASSERT_TRUE(beside && point);
+    EXPECT_NE(point->root, beside->root);
+    EXPECT_EQ(point->root, first->root);
+    EXPECT_EQ(point->below, "");
+}
 
 } // namespace
