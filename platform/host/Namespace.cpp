@@ -496,10 +496,12 @@ std::shared_ptr<const Resolved> resolve(const std::string& path, unsigned& error
 namespace {
 
 // Opens `below` relative to `base` with the resolver in use.
-int openFrom(int base, const std::string& below, int flags, mode_t mode, bool confined) {
+// `below` ends where its string does (a whole path below a root, or the last name of one), so its
+// text is a C string as it is.
+int openFrom(int base, std::string_view below, int flags, mode_t mode, bool confined) {
     State& s = state();
     if (s.activeResolver.load() == Resolver::Openat2) {
-        int fd = openat2Beneath(base, below.empty() ? "." : below.c_str(), flags, mode, confined);
+        int fd = openat2Beneath(base, below.empty() ? "." : below.data(), flags, mode, confined);
         if (fd >= 0 || errno != ENOSYS) return fd;
         s.activeResolver = Resolver::Walk;
     }
@@ -523,7 +525,8 @@ bool splitParent(std::string_view below, std::string_view& parent, std::string_v
     return true;
 }
 
-Handle heldParent(const Resolved& resolved, std::string& name) {
+// The held directory of a path's parent, and the path's last name (a view into `resolved`).
+Handle heldParent(const Resolved& resolved, std::string_view& name) {
     std::string_view parent, last;
     if (!splitParent(resolved.below, parent, last)) return {};
     std::lock_guard lock(state().heldMutex);
@@ -577,7 +580,7 @@ int openBeneath(const Resolved& resolved, int flags, mode_t mode) {
     // Only directories reached without following a link are held: one reached through a link must
     // be known as such whenever it is opened again.
     bool directory = (flags & O_DIRECTORY) && (flags & O_NOFOLLOW) && !resolved.below.empty();
-    std::string name;
+    std::string_view name;
     if (Handle parent = heldParent(resolved, name)) {
         int fd = openFrom(parent->fd(), name, flags, mode, resolved.confined);
         if (fd >= 0 && directory) hold(resolved, fd);
@@ -630,9 +633,13 @@ Handle heldDirectory(const Resolved& resolved) {
 }
 
 HeldLookup statInHeldParent(const Resolved& resolved, struct stat& st, Handle& parent, std::string& name) {
-    parent = heldParent(resolved, name);
+    std::string_view last;
+    parent = heldParent(resolved, last);
     if (!parent) return HeldLookup::NotHeld;
-    if (fstatat(parent->fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return HeldLookup::Found;
+    if (fstatat(parent->fd(), last.data(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        name = last;
+        return HeldLookup::Found;
+    }
     // A parent removed since it was held answers "missing" too; whatever is made there next is
     // made through heldDirectory or openBeneath, which look at the directory again.
     return errno == ENOENT ? HeldLookup::Missing : HeldLookup::NotHeld;
