@@ -71,6 +71,9 @@ struct HeldDirectory {
     std::string below;
     Handle directory;
     dev_t device; // of the filesystem it is on
+    ino_t inode;
+    // Found by its name a moment ago, so not removed: the next look at it need not ask again.
+    bool seenLinked = false;
     // The file last created in it and the descriptor that created it, for the open that follows.
     std::string createdName;
     OwnedDescriptor created;
@@ -550,8 +553,14 @@ void hold(const Resolved& resolved, int fd) {
     if (fstat(fd, &st) != 0) return;
     int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (copy < 0) return;
-    s.held.push_back(
-        {resolved.root, resolved.below, std::make_shared<DirectoryHandle>(copy), st.st_dev, {}, {}});
+    s.held.push_back({resolved.root,
+                      resolved.below,
+                      std::make_shared<DirectoryHandle>(copy),
+                      st.st_dev,
+                      st.st_ino,
+                      false,
+                      {},
+                      {}});
     if (s.held.size() > mostHeld) s.held.pop_front();
 }
 
@@ -625,9 +634,12 @@ Handle heldDirectory(const Resolved& resolved) {
     Handle found;
     {
         std::lock_guard lock(state().heldMutex);
-        if (HeldDirectory* entry = findHeld(resolved.root, resolved.below)) found = entry->directory;
+        HeldDirectory* entry = findHeld(resolved.root, resolved.below);
+        if (!entry) return {};
+        found = entry->directory;
+        if (std::exchange(entry->seenLinked, false)) return found;
     }
-    if (!found || !removed(found)) return found;
+    if (!removed(found)) return found;
     forget(found);
     return {};
 }
@@ -638,6 +650,13 @@ HeldLookup statInHeldParent(const Resolved& resolved, struct stat& st, Handle& p
     if (!parent) return HeldLookup::NotHeld;
     if (fstatat(parent->fd(), last.data(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         name = last;
+        // A directory held itself that its name still leads to is not removed; asking whether a
+        // directory is there before opening it (as making a path does) then costs one look.
+        if (S_ISDIR(st.st_mode)) {
+            std::lock_guard lock(state().heldMutex);
+            HeldDirectory* self = findHeld(resolved.root, resolved.below);
+            if (self && self->device == st.st_dev && self->inode == st.st_ino) self->seenLinked = true;
+        }
         return HeldLookup::Found;
     }
     // A parent removed since it was held answers "missing" too; whatever is made there next is

@@ -88,6 +88,23 @@ TEST_F(Held, ADirectoryRemovedWhileHeldIsLookedUpAgain) {
     }
 }
 
+// Finding a directory by its name (as making a path does before opening it) tells it is not
+// removed, but only when the name still leads to the directory held.
+TEST_F(Held, ANameLeadingToANewDirectoryDoesNotVouchForTheRemovedOne) {
+    fs::create_directories(drive() / "dir" / "sub");
+    hold("dir");
+    hold("dir/sub");
+    Namespace::Handle old = Namespace::heldDirectory(at("dir/sub"));
+    ASSERT_TRUE(old);
+    fs::remove_all(drive() / "dir" / "sub");
+    fs::create_directories(drive() / "dir" / "sub");
+    struct stat st {};
+    Namespace::Handle parent;
+    std::string name;
+    ASSERT_EQ(Namespace::statInHeldParent(at("dir/sub"), st, parent, name), Namespace::HeldLookup::Found);
+    EXPECT_NE(Namespace::heldDirectory(at("dir/sub")), old);
+}
+
 TEST_F(Held, ALinkLeavingTheHeldDirectoryIsDecidedAtTheRoot) {
     fs::create_symlink("../file", drive() / "dir" / "up");
     fs::create_symlink("../../outside/secret", drive() / "dir" / "out");
