@@ -265,8 +265,7 @@ Ref<Directory> HostFilesystem::openDirectory(const Ref<String>& path, unsigned m
     bool wantsWrite = mode == DirectoryMode::ReadWrite;
     // A directory held since it was last opened is that directory still.
     if (Namespace::Handle held = Namespace::heldDirectory(*resolved)) {
-        bool writable = !resolved->readOnly && faccessat(held->fd(), ".", W_OK, 0) == 0;
-        if (wantsWrite && !writable) {
+        if (wantsWrite && (resolved->readOnly || !held->writable())) {
             Error::set(Errors::NotWritable);
             return {};
         }
@@ -287,14 +286,18 @@ Ref<Directory> HostFilesystem::openDirectory(const Ref<String>& path, unsigned m
         Error::set(errno == ENOTDIR ? Errors::NotADirectory : errorFromErrno(errno));
         return {};
     }
-    // access() also answers EROFS for a read-only filesystem, so it covers a drive mounted read-only.
-    bool writable = !resolved->readOnly && faccessat(fd, ".", W_OK, 0) == 0;
-    if (wantsWrite && !writable) {
-        failOpen(fd, Errors::NotWritable);
+    // Opened without a link, the directory is held now: the held handle is the one later opens
+    // get, so it is the one that learns whether the run may write there.
+    Namespace::Handle handle = throughLink ? nullptr : Namespace::heldDirectory(*resolved);
+    if (handle)
+        ::close(fd);
+    else
+        handle = std::make_shared<const Namespace::DirectoryHandle>(fd);
+    if (wantsWrite && (resolved->readOnly || !handle->writable())) {
+        Error::set(Errors::NotWritable);
         return {};
     }
-    return Ref<Directory>(new HostDirectory(platformPathOf(path, resolved->platformPath),
-                                            std::make_shared<const Namespace::DirectoryHandle>(fd),
+    return Ref<Directory>(new HostDirectory(platformPathOf(path, resolved->platformPath), std::move(handle),
                                             wantsWrite, throughLink));
 }
 

@@ -301,6 +301,14 @@ DirectoryHandle::~DirectoryHandle() {
     if (m_fd >= 0) ::close(m_fd);
 }
 
+// access() also answers EROFS for a read-only filesystem, so it covers a drive mounted read-only.
+bool DirectoryHandle::writable() const {
+    if (m_foundWritable.load(std::memory_order_relaxed)) return true;
+    bool writable = faccessat(m_fd, ".", W_OK, 0) == 0;
+    if (writable) m_foundWritable.store(true, std::memory_order_relaxed);
+    return writable;
+}
+
 std::vector<Host::NodeConfig> nodes() {
     State& s = state();
     std::lock_guard lock(s.mutex);

@@ -8,6 +8,7 @@
 // from an opened path (files, directories) keep working on their descriptors and never look the
 // path up by name again.
 #include "Host.h"
+#include <atomic>
 #include <fcntl.h>
 #include <memory>
 #include <optional>
@@ -25,9 +26,14 @@ class DirectoryHandle {
     DirectoryHandle(const DirectoryHandle&) = delete;
     DirectoryHandle& operator=(const DirectoryHandle&) = delete;
     int fd() const { return m_fd; }
+    // Whether the run may make and remove names in it, asked of the kernel once: a directory found
+    // writable is not asked again. Should that change meanwhile, the kernel still refuses what may
+    // not be made there, with the same error.
+    bool writable() const;
 
   private:
     int m_fd;
+    mutable std::atomic<bool> m_foundWritable{false};
 };
 using Handle = std::shared_ptr<const DirectoryHandle>;
 
