@@ -3,6 +3,8 @@
 // descriptors, each found once by path and never looked up by that path again.
 #include "Namespace.h"
 #include "platform/Filesystem.h"
+#include <chrono>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 
@@ -101,8 +103,10 @@ class HostFile : public Services::Filesystem::Client::File {
     size_t readInto(uint8_t* data, size_t wanted, bool& failed);
     size_t writeFrom(const uint8_t* data, size_t length);
     bool stillLinked() const;
+    bool linkCheckDue();
     ItemPlace m_place;
     uint64_t m_position = 0;
+    std::optional<std::chrono::steady_clock::time_point> m_linkCheckedAt;
 };
 
 class HostDirectory : public Services::Filesystem::Client::Directory {

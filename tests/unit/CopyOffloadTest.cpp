@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <random>
 #include <sys/resource.h>
+#include <thread>
 
 namespace {
 
@@ -150,6 +151,29 @@ TEST_F(CopyOffload, ASourceAnswersTheModificationTimeItWasOpenedWith) {
     Ref<File> reopened = File::open(String::create("/offload/source.bin"), OpenMode::Source);
     ASSERT_TRUE(reopened);
     EXPECT_EQ(reopened->getAtr("TIME.MODIFY")->entry(0).integer, atOpen->entry(0).integer + 3600 * 1000);
+}
+
+// A file removed while it is written (its directory removed, a drive pulled) would take the rest
+// of the copy into a file nobody can reach: a write fails instead, the first one at once and later
+// ones within the time between two looks at the file.
+TEST_F(CopyOffload, AFileRemovedWhileWrittenFailsAWrite) {
+    destination.reset();
+    fs::remove(directory / "copy.bin");
+    Ref<File> removedFirst = File::open(String::create("/offload/copy.bin"), OpenMode::Destination);
+    ASSERT_TRUE(removedFirst);
+    fs::remove(directory / "copy.bin");
+    Error::set(0);
+    EXPECT_EQ(removedFirst->write(*block, blockSize, waitForever), 0u);
+    EXPECT_EQ(Error::get(), Errors::NotFound);
+
+    Ref<File> removedLater = File::open(String::create("/offload/later.bin"), OpenMode::Destination);
+    ASSERT_TRUE(removedLater);
+    ASSERT_EQ(removedLater->write(*block, blockSize, waitForever), blockSize);
+    fs::remove(directory / "later.bin");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    Error::set(0);
+    EXPECT_EQ(removedLater->write(*block, blockSize, waitForever), 0u);
+    EXPECT_EQ(Error::get(), Errors::NotFound);
 }
 
 } // namespace
