@@ -43,9 +43,12 @@ peer_rclone() {
         --s3-force-path-style
 }
 
-PAIRS="ours_whole:peer_curl:curl_-T ours_parts:peer_curl:curl_-T"
-have_peer aws awscli && PAIRS="$PAIRS ours_parts:peer_aws:aws_s3_cp"
-have_peer rclone rclone && PAIRS="$PAIRS ours_parts:peer_rclone:rclone_copyto"
+# PAIRS="ours_whole:peer_curl:curl_-T" (any of the pairs below) measures those alone.
+if [ -z "${PAIRS:-}" ]; then
+    PAIRS="ours_whole:peer_curl:curl_-T ours_parts:peer_curl:curl_-T"
+    have_peer aws awscli && PAIRS="$PAIRS ours_parts:peer_aws:aws_s3_cp"
+    have_peer rclone rclone && PAIRS="$PAIRS ours_parts:peer_rclone:rclone_copyto"
+fi
 
 for SIZE_MIB in ${@:-256}; do
     head -c "$((SIZE_MIB * 1024 * 1024))" /dev/urandom >"$ROOT/upload.bin"
