@@ -4,7 +4,6 @@
 #include "Namespace.h"
 #include "platform/Filesystem.h"
 #include <chrono>
-#include <optional>
 #include <string>
 #include <sys/stat.h>
 
@@ -95,7 +94,11 @@ class HostFile : public Services::Filesystem::Client::File {
     bool setAttribute(const char* name, const Ref<Variant>& value) override;
 
     int fd() const { return m_place.fd(); }
-    void markWritten(const struct stat& st, bool locked) { m_place.markWritten(st.st_dev, locked); }
+    // Opened for writing by its name, so linked now (see linkCheckDue).
+    void markWritten(const struct stat& st, bool locked) {
+        m_place.markWritten(st.st_dev, locked);
+        m_linkCheckedAt = std::chrono::steady_clock::now();
+    }
     void keepModifiedTime(const struct stat& st) { m_place.keepModifiedTime(st.st_mtim); }
 
   private:
@@ -106,7 +109,7 @@ class HostFile : public Services::Filesystem::Client::File {
     bool linkCheckDue();
     ItemPlace m_place;
     uint64_t m_position = 0;
-    std::optional<std::chrono::steady_clock::time_point> m_linkCheckedAt;
+    std::chrono::steady_clock::time_point m_linkCheckedAt;
 };
 
 class HostDirectory : public Services::Filesystem::Client::Directory {
