@@ -2,7 +2,10 @@
 #include "platform/host/Namespace.h"
 #include "platform/Error.h"
 #include "platform/host/Host.h"
+#include <atomic>
 #include <gtest/gtest.h>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -104,6 +107,32 @@ TEST_F(Resolve, APathInADirectoryResolvedLatelyIsItsDirectoryOneNameOn) {
     EXPECT_NE(point->root, beside->root);
     EXPECT_EQ(point->root, first->root);
     EXPECT_EQ(point->below, "");
+}
+
+// The export and the dialogs resolve paths on threads of their own while drives come and go; each
+// answer is one a resolution afresh gave at some moment: below the drive when it was mounted,
+// below the platform's root when it was not.
+TEST_F(Resolve, ThreadsAskingWhileADriveComesAndGoesGetWholeAnswers) {
+    constexpr int askers = 3, asks = 2000, mounts = 100;
+    std::atomic<bool> wrong{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < askers; t++)
+        threads.emplace_back([&, t] {
+            std::string path = "/media/STICK/d" + std::to_string(t) + "/f";
+            for (int i = 0; i < asks; i++) {
+                auto answer = resolve(path + std::to_string(i % 7));
+                std::string tail = "d" + std::to_string(t) + "/f" + std::to_string(i % 7);
+                if (!answer || (answer->below != tail && answer->below != "media/STICK/" + tail))
+                    wrong = true;
+            }
+        });
+    for (int i = 0; i < mounts; i++) {
+        mountStick();
+        unmountStick();
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_FALSE(wrong);
 }
 
 } // namespace
