@@ -4,10 +4,10 @@
 #include <atomic>
 #include <cstring>
 #include <future>
+#include <libdeflate.h>
 #include <random>
 #include <system_error>
 #include <thread>
-#include <libdeflate.h>
 #include <zlib.h>
 
 #ifndef SCRIVLET_VERSION
