@@ -169,8 +169,8 @@ Ref<Variant> ItemPlace::attribute(const char* name) const {
         return {};
     }
     struct stat st {};
-    if (m_keepsModifiedTime) {
-        st.st_mtim = m_modifiedAtOpen;
+    if (m_modifiedAtOpen) {
+        st.st_mtim = *m_modifiedAtOpen;
     } else if (!currentStat(st)) {
         Error::set(errorFromErrno(errno));
         return {};

@@ -4,6 +4,7 @@
 #include "Namespace.h"
 #include "platform/Filesystem.h"
 #include <chrono>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 
@@ -30,10 +31,7 @@ class ItemPlace {
     // stamped with it is never newer than the data it began from, so a copy of a file that
     // changed meanwhile looks older than it is and is copied again by whatever compares
     // times, never skipped; and the copy asks the kernel nothing more.
-    void keepModifiedTime(const struct timespec& modified) {
-        m_modifiedAtOpen = modified;
-        m_keepsModifiedTime = true;
-    }
+    void keepModifiedTime(const struct timespec& modified) { m_modifiedAtOpen = modified; }
     // Opened for writing: its filesystem is flushed before the run says anything could be saved;
     // `locked`: it holds the lock of an exclusive open.
     void markWritten(dev_t device, bool locked) {
@@ -47,8 +45,7 @@ class ItemPlace {
     Namespace::Handle m_directory;
     std::string m_name;
     dev_t m_device = 0;
-    struct timespec m_modifiedAtOpen {};
-    bool m_keepsModifiedTime = false;
+    std::optional<struct timespec> m_modifiedAtOpen;
     bool m_writable = false;
     bool m_locked = false;
 };
