@@ -33,11 +33,13 @@ class InMemoryRun : public InMemoryFiles {
         m_environmentInstalled = true;
     }
 
+    // Derived fixtures put back the services they installed after this: a mode's threads may reach
+    // them to the last.
     void TearDown() override {
-        if (m_environmentInstalled) Host::installEnvironment();
         // A mode's dialog threads (the wait dialog's) end on their own after it; no later test may
         // see them.
         EXPECT_TRUE(Thd::waitForAll(5000));
+        if (m_environmentInstalled) Host::installEnvironment();
         Services::Skarnel::installDialogService(
             [] { return std::make_unique<Services::Skarnel::MemoryDialogs>(); });
         InMemoryFiles::TearDown();

@@ -25,8 +25,8 @@ class LogSaveInMemory : public InMemoryRun {
         run.parameters->m_source = String::create("system.log.gz");
     }
     void TearDown() override {
-        Host::installSysLog();
         InMemoryRun::TearDown();
+        Host::installSysLog();
     }
     Error save() {
         Error result(0);

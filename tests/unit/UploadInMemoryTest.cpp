@@ -25,8 +25,8 @@ class UploadInMemory : public InMemoryRun {
         run.parameters->m_source = String::create("/work/notes.txt");
     }
     void TearDown() override {
-        Host::installRemote();
         InMemoryRun::TearDown();
+        Host::installRemote();
     }
     // The one object stored, by key.
     std::pair<std::string, MemoryRemote::Object> stored() {
