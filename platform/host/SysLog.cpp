@@ -5,12 +5,14 @@
 #include "Journal.h"
 #include "Namespace.h"
 #include "Replacement.h"
+#include "Signals.h"
 #include "platform/Filesystem.h"
 #include "platform/SysLogService.h"
 #include "platform/System.h"
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
@@ -127,7 +129,15 @@ class HostExport : public SysLog::SysLogExport {
         fraction = m_fraction.load();
         return true;
     }
-    void cancel() override { m_cancelled = true; }
+    void cancel() override {
+        std::lock_guard lock(m_endMutex);
+        m_cancelled = true;
+    }
+    // Waits until the export has ended or `limit` has passed; true when it has ended.
+    bool awaitEnd(std::chrono::milliseconds limit) {
+        std::unique_lock lock(m_endMutex);
+        return m_ended.wait_for(lock, limit, [this] { return m_state.load() != running; });
+    }
 
   private:
     void run() {
@@ -141,15 +151,27 @@ class HostExport : public SysLog::SysLogExport {
                                   },
                                   m_platformPath);
         if (ok) ok = exporter.finishExport(m_platformPath);
-        if (ok) ok = m_replacement->commit();
+        {
+            // A cancel comes either before, and the copy never takes its name, or after the name is
+            // taken, so that the caller's removal of what it cancelled finds the file.
+            std::lock_guard lock(m_endMutex);
+            ok = ok && !m_cancelled.load() && m_replacement->commit();
+        }
         // Nothing of an export that did not complete stays behind.
         m_replacement.reset();
         if (ok) m_fraction = 1.0;
-        m_state = ok ? 1 : 3;
+        {
+            std::lock_guard lock(m_endMutex);
+            m_state = ok ? done : failed;
+        }
+        m_ended.notify_all();
     }
+    static constexpr unsigned running = 0, done = 1, failed = 3;
     std::unique_ptr<Host::Replacement> m_replacement;
     std::string m_platformPath;
-    std::atomic<unsigned> m_state{0};
+    std::mutex m_endMutex;
+    std::condition_variable m_ended;
+    std::atomic<unsigned> m_state{running};
     std::atomic<double> m_fraction{0.0};
     std::atomic<bool> m_cancelled{false};
 };
@@ -336,6 +358,9 @@ bool compressLog(int target, const std::function<bool(double)>& progress) {
 
 namespace {
 
+// How long the start of an export waits for one that ends at once.
+constexpr std::chrono::milliseconds quickExport{20};
+
 Ref<SysLog::SysLogExport> startExport(const Ref<String>& path) {
     using namespace Services::Filesystem::Client;
     // Runs exporting to the same name at once (a name reused on purpose, or one two runs found free
@@ -346,6 +371,11 @@ Ref<SysLog::SysLogExport> startExport(const Ref<String>& path) {
     if (!replacement) return {};
     Ref<HostExport> job(new HostExport(std::move(replacement), stdString(path)));
     job->start();
+    // The caller asks for the status at once and, while the export runs, again every 200 ms: an
+    // export done in a moment (a small log, or a second location given the first one's bytes) is
+    // given that moment, so its first status is final. Not after an interruption: the caller hears
+    // of it only by asking whether to cancel, which it does only while an export runs.
+    if (Signals::received() == 0) job->awaitEnd(quickExport);
     return job;
 }
 

@@ -1,5 +1,6 @@
 // Mode "log" through the binary: the system log exports itself to each location.
 #include "support/Sandbox.h"
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -73,6 +74,23 @@ TEST_F(LogSave, TheSecondLocationGetsTheFirstsBytesAndWhatWasLoggedSince) {
     EXPECT_EQ(secondText.compare(0, firstText.size(), firstText), 0);
 }
 
+// An export done in a moment is done when first asked: the second location, given the first one's
+// bytes, is not polled, so the user is not asked whether to cancel it.
+TEST_F(LogSave, AQuickExportIsDoneAtItsFirstStatus) {
+    RunResult r = save();
+    ASSERT_EQ(r.status, 0) << r.logText();
+    const std::vector<json>& calls = r.transcript;
+    auto second = std::find_if(calls.begin(), calls.end(), [](const json& call) {
+        return call.value("call", "") == "Progress.setText" &&
+               call.value("text", "").find("Service") != std::string::npos;
+    });
+    ASSERT_NE(second, calls.end());
+    EXPECT_TRUE(std::none_of(second, calls.end(), [](const json& call) {
+        return call.value("call", "") == "Progress.cancelled";
+    })) << r.logText();
+    EXPECT_EQ(listFiles(this->second()), std::vector<std::string>{logName});
+}
+
 TEST_F(LogSave, OtherInterfaceTypeListsThePaths) {
     box.script["type"] = 2;
     RunResult r = save();
@@ -109,7 +127,10 @@ TEST_F(LogSave, EveryExportFailing) {
 }
 
 TEST_F(LogSave, CancellingTheSecondExportRemovesBothFiles) {
+    // Both exports run long enough to be asked about: the first for one status, the second for more.
     box.addFault({{"op", "SysLogExport::chunk"}, {"delayMs", 50}, {"error", 0}});
+    box.addFault(
+        {{"op", "SysLogExport::run"}, {"path", "/system/Service/Logs/*"}, {"delayMs", 500}, {"error", 0}});
     box.script["cancel"] = json::array({{{"progress", 1}, {"query", 2}}});
     RunResult r = save();
     EXPECT_EQ(r.status, 66);
