@@ -34,6 +34,10 @@ peer_curl() {
         -H "x-amz-content-sha256: UNSIGNED-PAYLOAD" --aws-sigv4 "aws:amz:us-east-1:s3" --user S3RVER:S3RVER \
         -T "$ROOT/upload.bin" "$ENDPOINT/bench/curl/upload.bin"
 }
+# The same multipart upload as ours with nothing but curl: begun, each 16 MiB part PUT (from files
+# split off before the rounds, one curl each), completed. The store's own joining of the parts is in
+# every multipart figure; this is its limit on loopback.
+peer_curl_parts() { clear_store; measure "$RESULT-peer" sh "$HERE/curl-parts.sh" "$ENDPOINT" "$ROOT/parts" bench/curlparts/upload.bin; }
 peer_aws() { clear_store; measure "$RESULT-peer" aws --endpoint-url "$ENDPOINT" s3 cp --quiet "$ROOT/upload.bin" s3://bench/aws/upload.bin; }
 peer_rclone() {
     clear_store
@@ -45,13 +49,14 @@ peer_rclone() {
 
 # PAIRS="ours_whole:peer_curl:curl_-T" (any of the pairs below) measures those alone.
 if [ -z "${PAIRS:-}" ]; then
-    PAIRS="ours_whole:peer_curl:curl_-T ours_parts:peer_curl:curl_-T"
+    PAIRS="ours_whole:peer_curl:curl_-T ours_parts:peer_curl:curl_-T ours_parts:peer_curl_parts:curl_in_parts"
     have_peer aws awscli && PAIRS="$PAIRS ours_parts:peer_aws:aws_s3_cp"
     have_peer rclone rclone && PAIRS="$PAIRS ours_parts:peer_rclone:rclone_copyto"
 fi
 
 for SIZE_MIB in ${@:-256}; do
     head -c "$((SIZE_MIB * 1024 * 1024))" /dev/urandom >"$ROOT/upload.bin"
+    rm -rf "$ROOT/parts" && mkdir "$ROOT/parts" && split -b 16M -d -a 4 "$ROOT/upload.bin" "$ROOT/parts/part."
     for pair in $PAIRS; do
         ours=${pair%%:*} rest=${pair#*:}
         peer=${rest%%:*} peerName=$(echo "${rest#*:}" | tr _ ' ')
