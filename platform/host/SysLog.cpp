@@ -130,7 +130,7 @@ class HostExport : public SysLog::SysLogExport {
         return true;
     }
     void cancel() override {
-        std::lock_guard lock(m_endMutex);
+        std::lock_guard lock(m_commitMutex);
         m_cancelled = true;
     }
     // Waits until the export has ended or `limit` has passed; true when it has ended.
@@ -154,7 +154,7 @@ class HostExport : public SysLog::SysLogExport {
         {
             // A cancel comes either before, and the copy never takes its name, or after the name is
             // taken, so that the caller's removal of what it cancelled finds the file.
-            std::lock_guard lock(m_endMutex);
+            std::lock_guard lock(m_commitMutex);
             ok = ok && !m_cancelled.load() && m_replacement->commit();
         }
         // Nothing of an export that did not complete stays behind.
@@ -169,7 +169,8 @@ class HostExport : public SysLog::SysLogExport {
     static constexpr unsigned running = 0, done = 1, failed = 3;
     std::unique_ptr<Host::Replacement> m_replacement;
     std::string m_platformPath;
-    std::mutex m_endMutex;
+    std::mutex m_commitMutex; // orders a cancel and the copy taking its name
+    std::mutex m_endMutex;    // with m_ended: the end of the export, awaited
     std::condition_variable m_ended;
     std::atomic<unsigned> m_state{running};
     std::atomic<double> m_fraction{0.0};
