@@ -409,6 +409,8 @@ bool HostDirectory::createFile(const Ref<String>& name) {
     int fd =
         ::openat(m_handle->fd(), name->c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) return fail(errorFromErrno(errno));
+    struct stat st {};
+    if (fstat(fd, &st) == 0) noteMadeFile(st);
     Namespace::keepCreated(m_handle, name->str(), fd);
     return true;
 }
@@ -417,6 +419,15 @@ bool HostDirectory::createFile(const Ref<String>& name) {
 bool HostDirectory::remove(const Ref<String>& name) {
     if (!mayChange(name)) return false;
     int at = m_handle->fd();
+    struct stat st {};
+    if (fstatat(at, name->c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return fail(errno == ENOENT ? Errors::NothingToRemove : errorFromErrno(errno));
+    bool made = madeByThisRun(st);
+    // A name this run meant to write holds something else: what was there before, or another
+    // run's file. Nothing of this run's is there to remove.
+    if (!made && isTargetName(at, name->str())) return fail(Errors::NothingToRemove);
+    // An original goes only once every copy this run wrote is on its medium.
+    if (!made && S_ISREG(st.st_mode) && !flushWrittenFiles()) return fail(Errors::Failed);
     if (unlinkat(at, name->c_str(), 0) == 0) {
         noteRemovedFile();
         return true;

@@ -14,6 +14,7 @@
 #include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 using namespace Services::Filesystem::Client;
@@ -31,6 +32,13 @@ struct FileRunState {
     // The files this run has created or opened exclusively, by device and inode.
     std::mutex claimedMutex;
     std::set<std::pair<dev_t, ino_t>> claimedByThisRun;
+    // The files this run made (created, or published under a name), and the names it aimed a
+    // write at, each in its directory known by device and inode.
+    std::mutex madeMutex;
+    std::set<std::pair<dev_t, ino_t>> madeByThisRun;
+    std::set<std::tuple<dev_t, ino_t, std::string>> targetNames;
+    // The platform paths this run looked for and found free.
+    std::set<std::string> foundFree;
     // One descriptor on each filesystem written to since the last flush.
     std::mutex writtenMutex;
     std::map<dev_t, int> writtenFilesystems;
@@ -150,7 +158,49 @@ void claimForThisRun(const struct stat& st) {
 
 } // namespace
 
-// ---- What the run has written and removed
+// ---- What the run has made, written and removed
+
+void noteMadeFile(const struct stat& st) {
+    FileRunState& run = runState();
+    std::lock_guard lock(run.madeMutex);
+    run.madeByThisRun.insert({st.st_dev, st.st_ino});
+}
+
+bool madeByThisRun(const struct stat& st) {
+    FileRunState& run = runState();
+    std::lock_guard lock(run.madeMutex);
+    return run.madeByThisRun.count({st.st_dev, st.st_ino}) != 0;
+}
+
+void noteTargetName(int directoryFd, const std::string& name) {
+    struct stat directory {};
+    if (fstat(directoryFd, &directory) != 0) return;
+    FileRunState& run = runState();
+    std::lock_guard lock(run.madeMutex);
+    run.targetNames.insert({directory.st_dev, directory.st_ino, name});
+}
+
+bool isTargetName(int directoryFd, const std::string& name) {
+    struct stat directory {};
+    if (fstat(directoryFd, &directory) != 0) return false;
+    FileRunState& run = runState();
+    std::lock_guard lock(run.madeMutex);
+    return run.targetNames.count({directory.st_dev, directory.st_ino, name}) != 0;
+}
+
+void noteFoundFree(const std::string& platformPath) {
+    FileRunState& run = runState();
+    std::lock_guard lock(run.madeMutex);
+    run.foundFree.insert(platformPath);
+}
+
+bool foundFree(const Ref<String>& path) {
+    auto resolved = resolvePath(path);
+    if (!resolved) return false;
+    FileRunState& run = runState();
+    std::lock_guard lock(run.madeMutex);
+    return run.foundFree.count(resolved->platformPath) != 0;
+}
 
 void noteWrittenFile(int fd, dev_t device) {
     FileRunState& run = runState();
@@ -160,14 +210,16 @@ void noteWrittenFile(int fd, dev_t device) {
     if (kept >= 0) run.writtenFilesystems[device] = kept;
 }
 
-void flushWrittenFiles() {
+bool flushWrittenFiles() {
     std::map<dev_t, int> written;
     {
         std::lock_guard lock(runState().writtenMutex);
         written.swap(runState().writtenFilesystems);
     }
+    bool flushed = true;
     for (const auto& [device, fd] : written) {
         if (syncfs(fd) != 0) {
+            flushed = false;
             int err = errno;
             SysLogStream& line = SysLogStream::stdOutPrinter();
             line.setLevel(4).setTag(SysLogFilter::id(0));
@@ -177,6 +229,7 @@ void flushWrittenFiles() {
         }
         ::close(fd);
     }
+    return flushed;
 }
 
 void noteRemovedFile() {
@@ -206,6 +259,7 @@ Ref<FSItem> HostFilesystem::openItem(const Ref<String>& path) {
         return Ref<FSItem>(new HostItem(platformPathOf(path, resolved->platformPath), st, std::move(parent),
                                         std::move(name)));
     case Namespace::HeldLookup::Missing:
+        noteFoundFree(resolved->platformPath);
         Error::set(errorFromErrno(ENOENT));
         return {};
     case Namespace::HeldLookup::NotHeld:
@@ -213,6 +267,7 @@ Ref<FSItem> HostFilesystem::openItem(const Ref<String>& path) {
     }
     int fd = Namespace::openBeneath(*resolved, O_PATH | O_NOFOLLOW);
     if (fd < 0 || fstat(fd, &st) != 0) {
+        if (fd < 0 && errno == ENOENT) noteFoundFree(resolved->platformPath);
         failOpen(fd, errorFromErrno(errno));
         return {};
     }
@@ -251,6 +306,7 @@ Ref<File> HostFilesystem::openFile(const Ref<String>& path, unsigned mode) {
         return {};
     }
     if (exclusive) claimForThisRun(st);
+    if (exclusive && !existed) noteMadeFile(st);
     Ref<HostFile> file(new HostFile(std::move(platformPath), st, fd));
     if (writing)
         file->markWritten(st, exclusive);

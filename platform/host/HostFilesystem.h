@@ -4,6 +4,8 @@
 // and removed through it.
 #include "platform/FilesystemService.h"
 #include <memory>
+#include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace Host {
@@ -38,7 +40,20 @@ void installFilesystem();
 // every file written during the run is flushed (one syncfs per filesystem) before a dialog is
 // shown and before the process ends. Failures are logged.
 void noteWrittenFile(int fd, dev_t device);
-void flushWrittenFiles();
+// False when a filesystem could not be flushed.
+bool flushWrittenFiles();
+
+// A run removes only what it made. The files it made (created, or published under a name) are
+// known by device and inode; the names it aimed a write at, by their directory and name. Such a
+// name is removed only while it holds a file of this run's: a failed or cancelled write never
+// takes away the file that had the name before, another run's file, or a directory.
+void noteMadeFile(const struct stat& st);
+bool madeByThisRun(const struct stat& st);
+void noteTargetName(int directoryFd, const std::string& name);
+bool isTargetName(int directoryFd, const std::string& name);
+// Whether the run looked for that platform path and found nothing there (a name searched for
+// being free): such a name is later taken only if still free.
+bool foundFree(const Ref<String>& path);
 // How many files (not directories) Directory::remove has removed during the run.
 void noteRemovedFile();
 unsigned long removedFileCount();

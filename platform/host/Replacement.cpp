@@ -1,5 +1,6 @@
 #include "Replacement.h"
 #include "HostFiles.h"
+#include "HostFilesystem.h"
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -7,20 +8,40 @@
 
 namespace Host {
 namespace {
+
 bool fail(unsigned code) {
     Error::set(code);
     return false;
 }
+
+bool failFromErrno(int err) {
+    return fail(err == EEXIST || err == ENOTEMPTY ? Errors::AlreadyExists : errorFromErrno(err));
+}
+
+// Whether a new file may take the name: a directory is never replaced, and a name to be taken only
+// if free must be free.
+bool mayTake(int at, const std::string& name, bool onlyIfFree) {
+    struct stat st {};
+    if (fstatat(at, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT || fail(errorFromErrno(errno));
+    return (S_ISREG(st.st_mode) && !onlyIfFree) || fail(Errors::AlreadyExists);
+}
+
 } // namespace
 
 std::unique_ptr<Replacement>
-Replacement::create(const Ref<Services::Filesystem::Client::Directory>& directory, std::string name) {
+Replacement::create(const Ref<Services::Filesystem::Client::Directory>& directory, std::string name,
+                    bool onlyIfFree) {
     const auto* host = directory ? dynamic_cast<const HostDirectory*>(&directory->backing()) : nullptr;
     if (!host || !host->writable() || !isEntryName(String::create(name))) {
         Error::set(directory ? Errors::InvalidPath : Errors::NotFound);
         return {};
     }
     int at = host->handle()->fd();
+    // Whatever happens to this write, even if it never begins, the name is one the run aimed at:
+    // a removal of what it wrote there never removes anything else.
+    noteTargetName(at, name);
+    if (!mayTake(at, name, onlyIfFree)) return {};
     int fd = ::openat(at, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
     std::string hidden;
     if (fd < 0) {
@@ -35,26 +56,65 @@ Replacement::create(const Ref<Services::Filesystem::Client::Directory>& director
         return {};
     }
     return std::unique_ptr<Replacement>(
-        new Replacement(host->handle(), std::move(name), fd, std::move(hidden)));
+        new Replacement(host->handle(), std::move(name), fd, std::move(hidden), onlyIfFree));
+}
+
+bool Replacement::isIn(const std::string& hostDirectory) const {
+    struct stat here {
+    }, there{};
+    return fstat(m_directory->fd(), &here) == 0 && stat(hostDirectory.c_str(), &there) == 0 &&
+           here.st_dev == there.st_dev && here.st_ino == there.st_ino;
+}
+
+// A file without a name gets a hidden one, for the rename that replaces a file in one step.
+bool Replacement::giveHiddenName() {
+    if (!m_hiddenName.empty()) return true;
+    std::string hidden = "." + m_name + "." + std::to_string(getpid()) + ".part";
+    std::string self = "/proc/self/fd/" + std::to_string(m_fd);
+    if (linkat(AT_FDCWD, self.c_str(), m_directory->fd(), hidden.c_str(), AT_SYMLINK_FOLLOW) != 0)
+        return failFromErrno(errno);
+    m_hiddenName = hidden;
+    return true;
+}
+
+// The name is taken only while it is free: a link fails rather than replace anything.
+bool Replacement::takeFreeName() {
+    int at = m_directory->fd();
+    if (m_hiddenName.empty()) {
+        std::string self = "/proc/self/fd/" + std::to_string(m_fd);
+        if (linkat(AT_FDCWD, self.c_str(), at, m_name.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+        if (errno != EPERM && errno != EOPNOTSUPP) return failFromErrno(errno);
+        if (!giveHiddenName()) return false;
+    }
+    if (renameat2(at, m_hiddenName.c_str(), at, m_name.c_str(), RENAME_NOREPLACE) == 0) {
+        m_hiddenName.clear();
+        return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS) return failFromErrno(errno);
+    // A filesystem without that rename: a second link, which fails on a taken name as well.
+    if (linkat(at, m_hiddenName.c_str(), at, m_name.c_str(), 0) != 0) return failFromErrno(errno);
+    unlinkat(at, m_hiddenName.c_str(), 0);
+    m_hiddenName.clear();
+    return true;
+}
+
+// Whatever file has the name is replaced in one rename (a directory there makes it fail).
+bool Replacement::replaceName() {
+    int at = m_directory->fd();
+    if (!giveHiddenName()) return false;
+    if (renameat(at, m_hiddenName.c_str(), at, m_name.c_str()) != 0) return failFromErrno(errno);
+    m_hiddenName.clear();
+    return true;
 }
 
 bool Replacement::commit() {
-    int at = m_directory->fd();
     if (fdatasync(m_fd) != 0) return fail(errorFromErrno(errno));
-    if (m_hiddenName.empty()) {
-        // A file without a name gets one (hidden) first; rename then puts it in place in one step.
-        m_hiddenName = "." + m_name + "." + std::to_string(getpid()) + ".part";
-        std::string self = "/proc/self/fd/" + std::to_string(m_fd);
-        if (linkat(AT_FDCWD, self.c_str(), at, m_hiddenName.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-            int err = errno;
-            m_hiddenName.clear();
-            return fail(errorFromErrno(err));
-        }
-    }
-    if (renameat(at, m_hiddenName.c_str(), at, m_name.c_str()) != 0) return fail(errorFromErrno(errno));
+    if (!(m_onlyIfFree ? takeFreeName() : replaceName())) return false;
     m_committed = true;
+    struct stat st {};
+    if (fstat(m_fd, &st) == 0) noteMadeFile(st);
     // The new name itself must survive a crash too.
-    int directory = ::openat(at, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int directory = ::openat(m_directory->fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (directory >= 0) {
         fsync(directory);
         ::close(directory);
@@ -63,7 +123,7 @@ bool Replacement::commit() {
 }
 
 Replacement::~Replacement() {
-    if (!m_committed && !m_hiddenName.empty()) unlinkat(m_directory->fd(), m_hiddenName.c_str(), 0);
+    if (!m_hiddenName.empty()) unlinkat(m_directory->fd(), m_hiddenName.c_str(), 0);
     if (m_fd >= 0) ::close(m_fd);
 }
 

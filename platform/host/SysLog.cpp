@@ -1,5 +1,6 @@
 #include "GzipWriter.h"
 #include "Host.h"
+#include "HostFilesystem.h"
 #include "HostPlatform.h"
 #include "HostServices.h"
 #include "Journal.h"
@@ -143,14 +144,17 @@ class HostExport : public SysLog::SysLogExport {
     void run() {
         int out = fcntl(m_replacement->descriptor(), F_DUPFD_CLOEXEC, 0);
         Host::LogExporter& exporter = Host::logExporter();
+        // An interruption stops the export at once, whether or not anyone asks to cancel it: a
+        // save without a progress dialog has nobody to ask.
         bool ok = out >= 0 && exporter.compressLog(
                                   out,
                                   [this](double f) {
                                       m_fraction = f;
-                                      return !m_cancelled.load();
+                                      return !m_cancelled.load() && Signals::received() == 0;
                                   },
                                   m_platformPath);
         if (ok) ok = exporter.finishExport(m_platformPath);
+        if (!ok && Signals::received() != 0) awaitCancel();
         {
             // A cancel comes either before, and the copy never takes its name, or after the name is
             // taken, so that the caller's removal of what it cancelled finds the file.
@@ -166,6 +170,15 @@ class HostExport : public SysLog::SysLogExport {
         }
         m_ended.notify_all();
     }
+    // Stopped by an interruption: a caller that follows the export with a progress dialog hears of
+    // it there and cancels (its own path: "User aborted"), so give it a few of its polls to do so
+    // before the export ends as failed.
+    void awaitCancel() {
+        for (auto waited = std::chrono::milliseconds(0); waited < cancelGrace && !m_cancelled.load();
+             waited += cancelCheck)
+            std::this_thread::sleep_for(cancelCheck);
+    }
+    static constexpr std::chrono::milliseconds cancelGrace{400}, cancelCheck{10};
     static constexpr unsigned running = 0, done = 1, failed = 3;
     std::unique_ptr<Host::Replacement> m_replacement;
     std::string m_platformPath;
@@ -364,12 +377,29 @@ constexpr std::chrono::milliseconds quickExport{20};
 
 Ref<SysLog::SysLogExport> startExport(const Ref<String>& path) {
     using namespace Services::Filesystem::Client;
-    // Runs exporting to the same name at once (a name reused on purpose, or one two runs found free
-    // together) each put a whole log there; the last one to finish stays.
+    // After an interruption nothing new is begun.
+    if (Signals::received() != 0) {
+        Error::set(Errors::Cancelled);
+        return {};
+    }
+    // A name found free is taken only if still free: of runs that found the same free name, the
+    // first to finish keeps it and the others' exports fail. A name chosen again on purpose (a
+    // reused or a given name) is replaced.
     Ref<Directory> directory = Directory::open(Service::parent(path, false), 0x33);
     if (!directory) return {};
-    auto replacement = Host::Replacement::create(directory, stdString(Service::name(path)));
+    auto replacement =
+        Host::Replacement::create(directory, stdString(Service::name(path)), Host::foundFree(path));
     if (!replacement) return {};
+    // A directory or a mount point is never replaced by a file (nor written beneath its mount).
+    if (Ref<FSItem> existing = FSItem::open(path, 0, 0); existing && existing->isDirectory()) {
+        Error::set(Errors::AlreadyExists);
+        return {};
+    }
+    // The log is never exported into its own store, where it would replace what it is made of.
+    if (replacement->isIn(storeDir())) {
+        Error::set(Errors::InvalidPath);
+        return {};
+    }
     Ref<HostExport> job(new HostExport(std::move(replacement), stdString(path)));
     job->start();
     // The caller asks for the status at once and, while the export runs, again every 200 ms: an
