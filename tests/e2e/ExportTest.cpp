@@ -2,6 +2,7 @@
 // an aborted export and the clearing of old files on the boot drive.
 #include "support/Sandbox.h"
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 using namespace Testing;
 
@@ -81,6 +82,24 @@ TEST_F(Export, DefaultChoiceExportsLogsAndClearsThoseOlderThanThreeMonths) {
     ASSERT_EQ(texts.size(), 3u);
     EXPECT_EQ(texts[0]["text"], "Exporting ./Logs/old.log");
     EXPECT_EQ(texts[2]["text"], "REMOVING OLD FILES...");
+}
+
+// An original leaves the boot drive only once its copy is on the stick: the stick's filesystem is
+// flushed before the first removal, not only before the message that follows it.
+TEST_F(Export, TheCopiesAreOnTheStickBeforeTheFirstOriginalIsRemoved) {
+    if (access("/usr/bin/strace", X_OK) != 0)
+        GTEST_SKIP() << "strace is not installed (apt-get install strace)";
+    fs::path trace = box.root / "trace.txt";
+    box.launcher = {"/usr/bin/strace", "-f", "-qq", "-e", "trace=syncfs,unlinkat", "-o", trace.string()};
+    RunResult r = box.run({"-m", "export"}, {{"ASAN_OPTIONS", "exitcode=97:detect_leaks=0"}});
+    ASSERT_EQ(r.status, 0) << r.logText();
+    ASSERT_FALSE(fs::exists(orvane() / "Logs/old.log"));
+    std::string calls = readFile(trace);
+    size_t removal = calls.find("\"old.log\"");
+    ASSERT_NE(removal, std::string::npos) << calls;
+    size_t flush = calls.rfind("syncfs(", removal);
+    ASSERT_NE(flush, std::string::npos) << "no flush before the removal:\n" << calls;
+    EXPECT_NE(calls.substr(flush, calls.find('\n', flush) - flush).find("= 0"), std::string::npos) << calls;
 }
 
 TEST_F(Export, TheDialogOffersEveryElementWithItsState) {
