@@ -48,8 +48,10 @@ Ref<String> chr(std::string_view text) {
 Ref<String> displayPath(const RunContext& run, const Ref<String>& input, const Ref<MountEntry>& mountEntry) {
     if (isEmpty(input)) return input;
     Ref<String> path = input;
-    Match match =
-        mountEntry ? Match{mountEntry->nodeName(), mountEntry->mountPoint()} : longestMountMatch(path);
+    // The caller's mount entry is the one its location was found on; a path given whole (a host
+    // path typed as the target's name) may be on another mount, which the mount table tells.
+    bool onEntry = mountEntry && StringUtil::startsWith(path, mountEntry->mountPoint(), false);
+    Match match = onEntry ? Match{mountEntry->nodeName(), mountEntry->mountPoint()} : longestMountMatch(path);
 
     Ref<String> driveName, nodePath;
     if (match.nodeName) {

@@ -391,7 +391,7 @@ Ref<SysLog::SysLogExport> startExport(const Ref<String>& path) {
         Host::Replacement::create(directory, stdString(Service::name(path)), Host::foundFree(path));
     if (!replacement) return {};
     // A directory or a mount point is never replaced by a file (nor written beneath its mount).
-    if (Ref<FSItem> existing = FSItem::open(path, 0, 0); existing && existing->isDirectory()) {
+    if (Directory::open(path, DirectoryMode::ReadOnly)) {
         Error::set(Errors::AlreadyExists);
         return {};
     }

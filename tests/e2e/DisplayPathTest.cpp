@@ -148,3 +148,19 @@ TEST(DisplayPathHostRoot, HostFilesShowTheirHostPath) {
 }
 
 } // namespace
+
+namespace {
+
+// A target named by a whole host path is shown where it is, on the host, not as if it were below
+// the storage directory's mount.
+TEST(DisplayPathOfAHostTarget, IsTheHostPath) {
+    Sandbox box;
+    box.script["type"] = 2;
+    fs::path target = box.work() / "saved.log";
+    RunResult r = box.run({"-m", "log", target.string()});
+    ASSERT_EQ(r.status, 0) << r.logText();
+    EXPECT_EQ(r.calls("Dialog::show").at(0)["text"],
+              "Log saved as:\n - " + target.string() + "\n - " + target.string());
+}
+
+} // namespace
