@@ -3,6 +3,7 @@
 #include "ProgressLine.h"
 #include "Signals.h"
 #include "UiBackend.h"
+#include "VisibleText.h"
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -46,10 +47,10 @@ class Headless : public Backend {
     unsigned show(unsigned severity, const std::string& title, const std::string& text, unsigned buttons,
                   unsigned) override {
         std::string body;
-        for (char c : text)
+        for (char c : visibleText(text))
             body += c == '\n' ? std::string("\n  ") : std::string(1, c);
-        std::fprintf(stderr, "scrivletv2: [%s] %s: %s%s\n", severityName(severity), title.c_str(),
-                     body.c_str(), buttons == 3 ? " (answered no)" : "");
+        std::fprintf(stderr, "scrivletv2: [%s] %s: %s%s\n", severityName(severity),
+                     visibleText(title, false).c_str(), body.c_str(), buttons == 3 ? " (answered no)" : "");
         return buttons == 3 ? 2 : buttons;
     }
     DriveChoice select(Parameters& parameters, const std::vector<Drive>&, const DriveWatch&) override {
@@ -92,8 +93,8 @@ class Headless : public Backend {
         std::string clearingText = clearingOn ? "clearing files older than " + period
                                               : "no clearing of old files (ui.headlessClearing is not set)";
         std::fprintf(stderr, "scrivletv2: exporting %s to %s; %s\n",
-                     categories.empty() ? "nothing" : categories.c_str(), drive.c_str(),
-                     clearingText.c_str());
+                     categories.empty() ? "nothing" : visibleText(categories).c_str(),
+                     visibleText(drive).c_str(), visibleText(clearingText).c_str());
         m_reportRemovals = clearingOn;
     }
     static std::string text(const Ref<String>& s) { return s ? s->str() : std::string(); }
@@ -216,7 +217,8 @@ class Terminal : public Backend {
                   unsigned defaultButton) override {
         if (!m_tty) return buttons == 3 ? 2 : defaultButton;
         endBar();
-        std::fprintf(m_tty, "\r\n[%s] %s\r\n%s\r\n", severityName(severity), title.c_str(), text.c_str());
+        std::fprintf(m_tty, "\r\n[%s] %s\r\n", severityName(severity), visibleText(title, false).c_str());
+        say(text);
         if (buttons != 3) {
             ask("Press Enter to continue.");
             return defaultButton;
@@ -229,7 +231,7 @@ class Terminal : public Backend {
         }
     }
     void waitShown(unsigned, const std::string& title, const std::string& text) override {
-        if (m_tty) std::fprintf(m_tty, "%s: %s\r\n", title.c_str(), text.c_str());
+        if (m_tty) say(title + ": " + text);
     }
     // While a progress line is up, keys are read as commands and never echoed into it.
     void progressCreated(unsigned, const std::string& title, const std::string&, uint64_t) override {
@@ -237,11 +239,11 @@ class Terminal : public Backend {
         endBar();
         // Quiet before the line that invites keys, so that none typed after it is echoed.
         quiet(true);
-        std::fprintf(m_tty, "%s (press c to cancel)\r\n", title.c_str());
+        say(title + " (press c to cancel)");
         m_started = Clock::now();
         m_lastDraw = {};
     }
-    void progressText(unsigned, const std::string& text) override { m_text = text; }
+    void progressText(unsigned, const std::string& text) override { m_text = visibleText(text, false); }
     void progressValue(unsigned, uint64_t value, uint64_t maximum) override {
         if (!m_tty) return;
         int percent = maximum ? static_cast<int>(value * 100 / maximum) : 0;
@@ -281,8 +283,9 @@ class Terminal : public Backend {
         DriveChoice choice;
         if (!m_tty) return choice;
         endBar();
-        std::fprintf(m_tty, "\r\n%s\r\n%s\r\n", parameters.title() ? parameters.title()->c_str() : "",
-                     parameters.prompt() ? parameters.prompt()->c_str() : "");
+        say("");
+        say(parameters.title() ? parameters.title()->str() : "");
+        say(parameters.prompt() ? parameters.prompt()->str() : "");
         editElements(parameters);
         std::vector<Drive> drives = offered;
         listDrives(drives);
@@ -368,18 +371,27 @@ class Terminal : public Backend {
         m_barShown = false;
         m_drawnPercent = -1;
     }
-    void say(const std::string& text) { std::fprintf(m_tty, "%s\r\n", text.c_str()); }
+    // Every text shown goes through here, its control characters made visible: names in it
+    // (of files, drives, labels) are anybody's.
+    void say(const std::string& text) {
+        std::string shown = visibleText(text);
+        for (size_t at; (at = shown.find('\n')) != std::string::npos;) {
+            std::fprintf(m_tty, "%s\r\n", shown.substr(0, at).c_str());
+            shown.erase(0, at + 1);
+        }
+        std::fprintf(m_tty, "%s\r\n", shown.c_str());
+    }
     void listDrives(const std::vector<Drive>& drives) {
         for (size_t i = 0; i < drives.size(); i++)
-            std::fprintf(m_tty, "  %zu) %s  (%s%s)\r\n", i + 1, drives[i].label.c_str(),
-                         drives[i].mountPoint.c_str(), drives[i].readOnly ? ", read-only" : "");
+            say("  " + std::to_string(i + 1) + ") " + drives[i].label + "  (" + drives[i].mountPoint +
+                (drives[i].readOnly ? ", read-only" : "") + ")");
     }
     // A question: what was typed before it was asked is dropped, so that it answers nothing.
     std::string ask(const std::string& question) { return ask(question, {}).value_or(""); }
     // The same, giving up (nothing) when `changed` says, while waiting, that the question is out of date.
     std::optional<std::string> ask(const std::string& question, const std::function<bool()>& changed) {
         tcflush(fileno(m_tty), TCIFLUSH);
-        std::fputs(question.c_str(), m_tty);
+        std::fputs(visibleText(question).c_str(), m_tty);
         return readLine(changed);
     }
     // The whole line as a number from 1 up, or 0.
@@ -481,7 +493,9 @@ class Terminal : public Backend {
                                                          : "";
         if (changeable) {
             numbered.push_back(e);
-            std::fprintf(m_tty, "  %2zu %s%s\r\n", numbered.size(), mark.c_str(), text.c_str());
+            char number[8];
+            std::snprintf(number, sizeof number, "  %2zu ", numbered.size());
+            say(number + mark + text);
         } else if (list) {
             periods = list;
             std::string rows;
@@ -491,8 +505,7 @@ class Terminal : public Backend {
             wrapped("Periods: " + rows, "      ");
             return;
         } else {
-            std::fprintf(m_tty, "     %s%s%s\r\n", mark.c_str(), text.c_str(),
-                         e->enabled() ? "" : " (unavailable)");
+            say("     " + mark + text + (e->enabled() ? "" : " (unavailable)"));
         }
         if (e->hint()) wrapped(e->hint()->str(), "        ");
     }

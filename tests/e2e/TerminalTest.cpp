@@ -227,3 +227,23 @@ TEST_F(Terminal, TheExportDialogListsPeriodsAndNumbersOnlyWhatCanChange) {
 }
 
 } // namespace
+
+namespace {
+
+// A name can hold any byte: on the terminal its control characters are shown, never obeyed
+// (no title set, no screen cleared, no colour), in the progress line and in the message alike;
+// the file keeps its real name.
+TEST_F(Terminal, ControlCharactersInANameAreShownNotObeyed) {
+    const std::string name = "x\x1b]2;PWNED\x07\x1b[2J\x1b[31mevil.txt";
+    const std::string shown = "x\\e]2;PWNED\\a\\e[2J\\e[31mevil.txt";
+    writeFile(box.work() / name, "hello\n");
+    RunResult r = box.runOnTerminal({name}, {{"Press Enter to continue.", "\n"}});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out.find("\x1b]2;"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("\x1b[2J"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("\x1b[31m"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("File saved as SYSTEM:/Screenshots/" + shown), std::string::npos) << r.out;
+    EXPECT_TRUE(hasContent(box.node("system") / "Screenshots" / name, "hello\n"));
+}
+
+} // namespace

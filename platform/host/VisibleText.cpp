@@ -1,0 +1,90 @@
+#include "VisibleText.h"
+#include <cstdio>
+
+namespace Ui {
+namespace {
+
+constexpr unsigned char deleteCharacter = 0x7F;
+constexpr char32_t firstC1 = 0x80, lastC1 = 0x9F;
+
+std::string hexEscape(unsigned value, const char* format) {
+    char text[12];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+std::string controlEscape(unsigned char c) {
+    switch (c) {
+    case '\a':
+        return "\\a";
+    case '\b':
+        return "\\b";
+    case '\t':
+        return "\\t";
+    case '\n':
+        return "\\n";
+    case '\v':
+        return "\\v";
+    case '\f':
+        return "\\f";
+    case '\r':
+        return "\\r";
+    case 0x1B:
+        return "\\e";
+    default:
+        return hexEscape(c, "\\x%02x");
+    }
+}
+
+// The length of the well-formed UTF-8 sequence at `at` (its code point in `code`), or 0.
+size_t sequenceAt(std::string_view text, size_t at, char32_t& code) {
+    auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+    unsigned char lead = byte(at);
+    size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+    if (length == 0 || lead > 0xF4 || at + length > text.size()) return 0;
+    code = lead & (0x7F >> length);
+    for (size_t i = 1; i < length; i++) {
+        if ((byte(at + i) & 0xC0) != 0x80) return 0;
+        code = (code << 6) | (byte(at + i) & 0x3F);
+    }
+    static constexpr char32_t shortest[] = {0, 0, 0x80, 0x800, 0x10000};
+    bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+    if (code < shortest[length] || code > 0x10FFFF || surrogate) return 0;
+    return length;
+}
+
+} // namespace
+
+std::string visibleText(std::string_view text, bool keepLineFeeds) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t at = 0; at < text.size();) {
+        auto c = static_cast<unsigned char>(text[at]);
+        if (c == '\n' && keepLineFeeds) {
+            out += '\n';
+            at++;
+        } else if (c < 0x20 || c == deleteCharacter) {
+            out += controlEscape(c);
+            at++;
+        } else if (c < 0x80) {
+            out += static_cast<char>(c);
+            at++;
+        } else {
+            char32_t code = 0;
+            size_t length = sequenceAt(text, at, code);
+            if (length == 0) {
+                out += hexEscape(c, "\\x%02x");
+                at++;
+            } else if (code >= firstC1 && code <= lastC1) {
+                out += hexEscape(static_cast<unsigned>(code), "\\u%04x");
+                at += length;
+            } else {
+                out.append(text.substr(at, length));
+                at += length;
+            }
+        }
+    }
+    return out;
+}
+
+} // namespace Ui
