@@ -5,15 +5,18 @@
 #include "HostPlatform.h"
 #include "Namespace.h"
 #include "platform/SysLog.h"
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <map>
 #include <mutex>
 #include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <tuple>
 #include <unistd.h>
 
@@ -82,6 +85,29 @@ int failOpen(int fd, unsigned code) {
     return -1;
 }
 
+// A file the kernel makes up as it is read (/proc, /sys): its size says 0 (or a page) whatever it
+// holds, so a copy would be empty or fail half-way. It is refused as the other special files are.
+// Only files of those sizes are asked about, so that other files cost no extra call.
+bool isGenerated(int fd, const struct stat& st) {
+    constexpr off_t generatedSizes[] = {0, 4096};
+    if (std::find(std::begin(generatedSizes), std::end(generatedSizes), st.st_size) ==
+        std::end(generatedSizes))
+        return false;
+    struct statfs fs {};
+    if (fstatfs(fd, &fs) != 0) return false;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case DEBUGFS_MAGIC:
+    case TRACEFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+        return true;
+    default:
+        return false;
+    }
+}
+
 // Opens the host file for a File::open mode and checks that it is a regular file; `st` is its
 // status afterwards. Devices, pipes and sockets are opened without waiting (a pipe with no writer
 // would block forever) and then refused. Returns the descriptor, or -1 with the error set.
@@ -113,7 +139,7 @@ int openFor(const Namespace::Resolved& resolved, unsigned mode, bool& existed, s
         return failOpen(fd, mode == OpenMode::Destination || mode == OpenMode::Exclusive
                                 ? Errors::AlreadyExists
                                 : Errors::NotFound);
-    if (!S_ISREG(st.st_mode)) return failOpen(fd, Errors::NotARegularFile);
+    if (!S_ISREG(st.st_mode) || isGenerated(fd, st)) return failOpen(fd, Errors::NotARegularFile);
     // O_NONBLOCK, kept on, changes nothing for a regular file.
     // Truncating makes ext4 flush the file when it is closed (its guard for files replaced by
     // truncation), which costs a disk write per file; a file found empty is left as it is.

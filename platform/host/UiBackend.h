@@ -58,9 +58,14 @@ class Backend {
     virtual unsigned defaultType() const { return consoleType; }
 };
 
-// Whether a name typed for a file is a file name: not empty, no "/", not "." or "..".
+// The longest file name a Linux filesystem takes, in bytes.
+inline constexpr size_t longestFileName = 255;
+
+// Whether a name typed for a file is a file name: not empty, no "/", not "." or "..", and not
+// longer than a filesystem takes.
 inline bool isFileName(const std::string& name) {
-    return !name.empty() && name.find('/') == std::string::npos && name != "." && name != "..";
+    return !name.empty() && name.size() <= longestFileName && name.find('/') == std::string::npos &&
+           name != "." && name != "..";
 }
 
 std::unique_ptr<Backend> makeHeadless();

@@ -225,6 +225,8 @@ class Terminal : public Backend {
         }
         for (;;) {
             std::string answer = ask(severity == 3 ? "Continue? [Y/n] " : "Yes or no? [Y/n] ");
+            // Ctrl-D closes the question as no.
+            if (m_endOfInput) return 2;
             if (answer.empty() || answer == "y" || answer == "Y" || answer == "yes") return 1;
             if (answer == "n" || answer == "N" || answer == "no" || Signals::received()) return 2;
             say("Answer y or n.");
@@ -260,12 +262,12 @@ class Terminal : public Backend {
     bool progressCancelled(unsigned, unsigned) override {
         if (!m_tty || !due(m_lastKeyCheck, keyCheckInterval)) return false;
         bool cancel = false;
-        struct pollfd p {
-            fileno(m_tty), POLLIN, 0
-        };
-        while (poll(&p, 1, 0) > 0) {
-            char c = 0;
-            if (::read(p.fd, &c, 1) != 1) break;
+        for (int c; (c = readKey(0)) >= 0;) {
+            // Esc alone cancels; an arrow or function key, which begins with Esc, does not.
+            if (c == escapeKey && readKey(escapeSequenceWaitMs) >= 0) {
+                skipEscapeSequence();
+                continue;
+            }
             cancel = cancel || c == 'c' || c == 'q' || c == escapeKey;
         }
         // What the run says next ("User aborted") gets a line of its own.
@@ -287,6 +289,8 @@ class Terminal : public Backend {
         say(parameters.title() ? parameters.title()->str() : "");
         say(parameters.prompt() ? parameters.prompt()->str() : "");
         editElements(parameters);
+        // Ctrl-D at any of the dialog's prompts closes it without a choice.
+        if (m_endOfInput) return choice;
         std::vector<Drive> drives = offered;
         listDrives(drives);
         size_t index = 0;
@@ -317,6 +321,7 @@ class Terminal : public Backend {
             std::string name = parameters.defaultName() ? parameters.defaultName()->str() : "";
             for (;;) {
                 std::string typed = ask("File name [" + name + "]: ");
+                if (m_endOfInput) return {};
                 choice.name = typed.empty() ? name : typed;
                 if (isFileName(choice.name) || Signals::received()) break;
                 say(fileNameRule);
@@ -337,8 +342,28 @@ class Terminal : public Backend {
 
   private:
     static constexpr char escapeKey = 27;
+    // A terminal sends a key's whole escape sequence at once; an Esc with nothing after it for this
+    // long was the Esc key itself.
+    static constexpr int escapeSequenceWaitMs = 50;
+
+    // The next byte typed, waiting at most `waitMs`; -1 when none came.
+    int readKey(int waitMs) {
+        struct pollfd p {
+            fileno(m_tty), POLLIN, 0
+        };
+        unsigned char c = 0;
+        if (poll(&p, 1, waitMs) <= 0 || ::read(p.fd, &c, 1) != 1) return -1;
+        return c;
+    }
+    // The rest of an escape sequence whose first byte after Esc was read ("[A", "OP", "[15~"): its
+    // parameters up to the final byte, which lies between '@' and '~'.
+    void skipEscapeSequence() {
+        for (int c; (c = readKey(escapeSequenceWaitMs)) >= 0;)
+            if (c >= '@' && c <= '~') return;
+    }
     // What a typed name must be, said when it is not (see isFileName).
-    static constexpr const char* fileNameRule = "A file name only: no \"/\", and not \".\" or \"..\".";
+    static constexpr const char* fileNameRule =
+        "A file name only: no \"/\", not \".\" or \"..\", and at most 255 bytes long.";
     static constexpr unsigned fallbackColumns = 80;
 
     unsigned columns() const {
@@ -392,6 +417,7 @@ class Terminal : public Backend {
     std::optional<std::string> ask(const std::string& question, const std::function<bool()>& changed) {
         tcflush(fileno(m_tty), TCIFLUSH);
         std::fputs(visibleText(question).c_str(), m_tty);
+        m_endOfInput = false;
         return readLine(changed);
     }
     // The whole line as a number from 1 up, or 0.
@@ -417,7 +443,13 @@ class Terminal : public Backend {
             if (changed && waited % changeCheckEvery == 0 && changed()) return std::nullopt;
         }
         char buffer[1024];
-        if (!std::fgets(buffer, sizeof buffer, m_tty)) return "";
+        if (!std::fgets(buffer, sizeof buffer, m_tty)) {
+            // Ctrl-D on an empty line: the end of input, which a prompt takes as closing its dialog.
+            m_endOfInput = std::feof(m_tty) != 0;
+            std::clearerr(m_tty);
+            say("");
+            return "";
+        }
         std::string line = buffer;
         while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
             line.pop_back();
@@ -526,6 +558,7 @@ class Terminal : public Backend {
     int m_drawnPercent = -1;
     bool m_barShown = false;
     bool m_quiet = false;
+    bool m_endOfInput = false; // the last prompt was answered with Ctrl-D
     struct termios m_saved {};
     Clock::time_point m_started{};
     Clock::time_point m_lastDraw{};

@@ -150,4 +150,14 @@ TEST_F(Robustness, ASourceThatShrinksIsAReadErrorEitherWayTheDataMoves) {
     }
 }
 
+// A file the kernel makes up as it is read says its size is 0: it is refused as a special file,
+// not saved as an empty copy.
+TEST_F(Robustness, AGeneratedFileIsRefusedNotSavedEmpty) {
+    RunResult r = box.run({"/proc/self/status", "status.txt"});
+    EXPECT_EQ(r.status, 67) << r.logText();
+    EXPECT_EQ(r.calls("Dialog::show").at(0)["text"],
+              "Could not open source file: /proc/self/status; error: 0x28h (40)");
+    EXPECT_TRUE(listFiles(first()).empty());
+}
+
 } // namespace

@@ -247,3 +247,43 @@ TEST_F(Terminal, ControlCharactersInANameAreShownNotObeyed) {
 }
 
 } // namespace
+
+namespace {
+
+// Arrow and function keys begin with Esc but are not the Esc key: the copy goes on, and Esc
+// alone still cancels it.
+TEST_F(Terminal, ArrowAndFunctionKeysDoNotCancelButEscDoes) {
+    writeFile(box.work() / "big.bin", std::string(2 << 20, 'b'));
+    box.addFault({{"op", "File::write"}, {"path", "/system/*"}, {"delayMs", 30}, {"error", 0}});
+    RunResult keys = box.runOnTerminal({"big.bin"}, {{"(press c to cancel)", "\x1b[A\x1b[B\x1bOP\x1b[15~"},
+                                                     {"Press Enter to continue.", "\n"}});
+    EXPECT_EQ(keys.status, 0) << keys.out;
+    EXPECT_TRUE(
+        hasContent(box.node("system") / "Service" / "Screenshots" / "big.bin", std::string(2 << 20, 'b')));
+
+    RunResult esc = box.runOnTerminal({"--add-index", "big.bin"}, {{"(press c to cancel)", "\x1b"}});
+    EXPECT_EQ(esc.status, 66) << esc.out;
+}
+
+// Ctrl-D at a prompt closes the dialog: nothing is saved under the offered name.
+TEST_F(Terminal, EndOfInputAtTheNamePromptClosesTheDialog) {
+    RunResult r =
+        box.runOnTerminal({"--allow-rename", "--dont-force-boot", "x.txt"},
+                          {{"Drive number (Enter to cancel): ", "2\n"}, {"File name [x.txt]: ", "\x04"}});
+    EXPECT_EQ(r.status, 7) << r.out;
+    EXPECT_TRUE(listFiles(box.node("stick")).empty());
+}
+
+// A name longer than a filesystem takes is refused where it is typed, and asked again.
+TEST_F(Terminal, ATooLongNameIsAskedAgain) {
+    RunResult r = box.runOnTerminal({"--allow-rename", "--dont-force-boot", "x.txt"},
+                                    {{"Drive number (Enter to cancel): ", "2\n"},
+                                     {"File name [x.txt]: ", std::string(304, 'n') + "\n"},
+                                     {"at most 255 bytes", ""},
+                                     {"File name [x.txt]: ", "short.txt\n"},
+                                     {"Press Enter to continue.", "\n"}});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(listFiles(box.node("stick")), std::vector<std::string>{"short.txt"});
+}
+
+} // namespace
