@@ -5,6 +5,7 @@
 #include <cstring>
 #include <future>
 #include <libdeflate.h>
+#include <optional>
 #include <random>
 #include <system_error>
 #include <thread>
@@ -24,6 +25,7 @@ constexpr const char* userAgent = "scrivletv2/" SCRIVLET_VERSION;
 // Below 1 KiB/s for the stall time the connection counts as dropped.
 constexpr long stallBytesPerSecond = 1024;
 constexpr long defaultStallSeconds = 30;
+constexpr std::chrono::seconds joiningPartsLimit{15 * 60};
 // The store's answers are short XML documents. What a server sends beyond the first 64 KiB is read
 // and dropped, so that memory stays bounded; a server still sending after 1 MiB is not answering
 // as a store does, and the transfer ends there.
@@ -140,11 +142,30 @@ size_t collectHeader(char* data, size_t size, size_t count, void* context) {
 struct ProgressContext {
     TransferObserver* observer;
     uint64_t base, total;
+    std::chrono::seconds answerLimit;
     bool cancelled = false;
+    bool answerTooSlow = false;
+    // When the first byte of the answer's body came.
+    std::optional<std::chrono::steady_clock::time_point> answerBegan;
 };
 
-int onProgress(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded) {
+// Once the answer has begun, all of it must come within the limit: a store that trickles an endless
+// answer faster than the low-speed limit would otherwise hold the attempt until the answer's size
+// bound. (The wait before the answer begins is the low-speed limit's: a store may take its time
+// to read a body that the kernel has taken in full.)
+bool answerOverdue(ProgressContext& progress, curl_off_t received) {
+    if (received == 0) return false;
+    auto now = std::chrono::steady_clock::now();
+    if (!progress.answerBegan) progress.answerBegan = now;
+    return now - *progress.answerBegan > progress.answerLimit;
+}
+
+int onProgress(void* context, curl_off_t, curl_off_t received, curl_off_t, curl_off_t uploaded) {
     auto* progress = static_cast<ProgressContext*>(context);
+    if (answerOverdue(*progress, received)) {
+        progress->answerTooSlow = true;
+        return 1;
+    }
     if (!progress->observer) return 0;
     progress->observer->sent(progress->base + static_cast<uint64_t>(uploaded), progress->total);
     if (progress->observer->cancelled()) {
@@ -301,6 +322,8 @@ struct S3Client::Request {
     std::string checksumCrc32;
     long timeoutMs = 0; // a limit on the whole request (the reachability check)
     uint64_t progressTotal = 0;
+    // How long the answer may take once it has begun; none: the stall limit.
+    std::optional<std::chrono::seconds> answerLimit;
 
     std::string what() const {
         std::string subject = key.empty() ? "bucket" : key;
@@ -461,7 +484,10 @@ Response S3Client::attempt(const Request& request, TransferObserver* observer, u
     body.remaining = request.length;
     if (!request.file) body.text = &request.text;
     if (request.file) request.file->setPosition(request.offset);
-    ProgressContext progress{observer, progressBase, request.progressTotal};
+    auto stallSeconds = std::chrono::seconds(
+        m_settings.stallSeconds ? static_cast<long>(m_settings.stallSeconds) : defaultStallSeconds);
+    ProgressContext progress{observer, progressBase, request.progressTotal,
+                             request.answerLimit.value_or(stallSeconds)};
 
     Options options(m_curl, m_handle);
     options.set(CURLOPT_URL, url.c_str());
@@ -473,8 +499,7 @@ Response S3Client::attempt(const Request& request, TransferObserver* observer, u
     options.set(CURLOPT_ERRORBUFFER, errorText);
     options.set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(m_connectTimeoutMs));
     options.set(CURLOPT_LOW_SPEED_LIMIT, stallBytesPerSecond);
-    options.set(CURLOPT_LOW_SPEED_TIME,
-                m_settings.stallSeconds ? static_cast<long>(m_settings.stallSeconds) : defaultStallSeconds);
+    options.set(CURLOPT_LOW_SPEED_TIME, static_cast<long>(stallSeconds.count()));
     if (request.timeoutMs) options.set(CURLOPT_TIMEOUT_MS, request.timeoutMs);
     if (!m_settings.caBundle.empty()) options.set(CURLOPT_CAINFO, m_settings.caBundle.c_str());
     options.set(CURLOPT_WRITEFUNCTION, collectAnswer);
@@ -511,6 +536,12 @@ Response S3Client::attempt(const Request& request, TransferObserver* observer, u
             response.retryAfterSeconds =
                 static_cast<long>(std::min<curl_off_t>(retryAfter, longestRetryAfterSeconds));
         response.curlError = errorText[0] ? errorText : m_curl.easyStrerror(response.code);
+        if (progress.answerTooSlow) {
+            // A time-out like a stall: the attempt is over, and may be made again.
+            response.code = CURLE_OPERATION_TIMEDOUT;
+            response.curlError = "the answer did not end within " +
+                                 std::to_string(progress.answerLimit.count()) + " s of its beginning";
+        }
     }
     m_curl.slistFreeAll(headers);
     response.cancelled = progress.cancelled;
@@ -567,7 +598,7 @@ bool S3Client::reachable(unsigned timeoutMs) {
         auto wait = backoff(made, randomFraction());
         bool timeLeft = std::chrono::steady_clock::now() + wait < deadline;
         if (judge(response) != Verdict::Retry || made >= m_settings.maxAttempts || !timeLeft) {
-            SysLogStream::writeLine(4, "Remote store at " + m_settings.endpoint +
+            SysLogStream::writeLine(4, "Remote store at " + shownEndpoint(m_settings.endpoint) +
                                            " does not answer: " + describe(response));
             m_error = Errors::Unavailable;
             return false;
@@ -687,6 +718,9 @@ bool S3Client::putInParts(const std::string& key, File& file, uint64_t size, con
 
     Request complete;
     complete.method = "POST";
+    // A store joins the parts before it answers, keeping the connection alive with blanks meanwhile;
+    // for a large object that may take minutes.
+    complete.answerLimit = joiningPartsLimit;
     complete.key = key;
     complete.query = {{"uploadId", uploadId}};
     complete.contentType = "application/xml";

@@ -1,5 +1,6 @@
 #include "StoreSettings.h"
 #include "Host.h"
+#include <array>
 #include <cstdlib>
 #include <fstream>
 #include <pwd.h>
@@ -86,6 +87,19 @@ Profile readProfile() {
     return profile;
 }
 
+// A value holding a control character (CR and LF above all) would end a request's header early and
+// let the rest forge another. It is refused by the setting's name; the value is never shown.
+bool hasControlCharacter(const std::string& value) {
+    for (unsigned char c : value)
+        if (c < 0x20 || c == 0x7F) return true;
+    return false;
+}
+
+void refuseControlCharacters(StoreSettings& s, const std::string& value, const std::string& name) {
+    if (hasControlCharacter(value))
+        s.problem = name + " holds a control character (a line break, perhaps): set it again without";
+}
+
 // Credentials come whole from one place: a key of one source is never paired with another's secret.
 void chooseCredentials(StoreSettings& s, const Profile& profile) {
     Credentials own{firstOf({environment("ORVANE_REMOTE_ACCESS_KEY"), configured("accessKey")}),
@@ -95,16 +109,28 @@ void chooseCredentials(StoreSettings& s, const Profile& profile) {
                     environment("AWS_SESSION_TOKEN")};
     Credentials fromProfile{profile.get("aws_access_key_id"), profile.get("aws_secret_access_key"),
                             profile.get("aws_session_token")};
+    // Where each of the three comes from, to name it.
+    std::array<std::string, 3> names;
     if (!own.accessKey.empty()) {
         s.credentials = own;
         s.credentialSource = "ORVANE_REMOTE_ACCESS_KEY / remote.accessKey";
+        names = {"ORVANE_REMOTE_ACCESS_KEY (or remote.accessKey)",
+                 "ORVANE_REMOTE_SECRET_KEY (or remote.secretKey)",
+                 "ORVANE_REMOTE_SESSION_TOKEN (or remote.sessionToken)"};
     } else if (!aws.accessKey.empty()) {
         s.credentials = aws;
         s.credentialSource = "AWS_ACCESS_KEY_ID";
+        names = {"AWS_ACCESS_KEY_ID", "AWS_SECRET_ACCESS_KEY", "AWS_SESSION_TOKEN"};
     } else if (!fromProfile.accessKey.empty()) {
         s.credentials = fromProfile;
         s.credentialSource = "profile " + profile.name;
+        names = {"aws_access_key_id of profile " + profile.name,
+                 "aws_secret_access_key of profile " + profile.name,
+                 "aws_session_token of profile " + profile.name};
     }
+    refuseControlCharacters(s, s.credentials.accessKey, names[0]);
+    refuseControlCharacters(s, s.credentials.secretKey, names[1]);
+    refuseControlCharacters(s, s.credentials.sessionToken, names[2]);
     if (!s.credentials.accessKey.empty() && s.credentials.secretKey.empty())
         s.problem = "the remote store's access key has no secret key: set it where the access key is set (" +
                     s.credentialSource + ")";
@@ -115,8 +141,8 @@ uint64_t byteSetting(const char* variable, const char* key, uint64_t fallback, S
     if (text.empty()) return fallback;
     uint64_t value = parseByteSize(text);
     if (value == 0 && text != "0")
-        s.problem =
-            std::string(variable) + " (or remote." + key + ") is not a size in bytes: \"" + text + "\"";
+        s.problem = std::string(variable) + " (or remote." + key + ") is not a size in bytes: \"" +
+                    maskedValue(text) + "\"";
     return value;
 }
 
@@ -127,7 +153,7 @@ unsigned countSetting(const std::string& text, const char* name, unsigned fallba
     unsigned long value = std::strtoul(text.c_str(), &end, 10);
     if (*end != '\0' || value == 0 || value > most) {
         s.problem = std::string(name) + " is not a whole number from 1 to " + std::to_string(most) + ": \"" +
-                    text + "\"";
+                    maskedValue(text) + "\"";
         return fallback;
     }
     return static_cast<unsigned>(value);
@@ -141,10 +167,30 @@ void chooseAddressing(StoreSettings& s, const Profile& profile) {
     else if (style == "virtual")
         s.addressing = Addressing::Virtual;
     else
-        s.problem = "remote.addressingStyle must be \"path\" or \"virtual\", not \"" + style + "\"";
+        s.problem =
+            "remote.addressingStyle must be \"path\" or \"virtual\", not \"" + maskedValue(style) + "\"";
 }
 
 } // namespace
+
+std::string maskedValue(const std::string& value) {
+    // Enough of each end to recognise a typing mistake, never enough of a pasted secret to use it.
+    constexpr size_t longValue = 12, shortValue = 6;
+    size_t kept = value.size() >= longValue ? 3 : value.size() >= shortValue ? 1 : 0;
+    std::string shown = value.substr(0, kept) + "***" + value.substr(value.size() - kept);
+    for (char& c : shown)
+        if (hasControlCharacter(std::string(1, c))) c = '?';
+    return shown;
+}
+
+std::string shownEndpoint(const std::string& endpoint) {
+    size_t scheme = endpoint.find("://");
+    size_t start = scheme == std::string::npos ? 0 : scheme + 3;
+    size_t end = endpoint.find_first_of("/?#", start);
+    size_t at = endpoint.rfind('@', end == std::string::npos ? endpoint.size() : end);
+    if (at == std::string::npos || at < start) return endpoint;
+    return endpoint.substr(0, start) + "***" + endpoint.substr(at);
+}
 
 ProfileFile parseProfileFile(const std::string& text) {
     ProfileFile file;
@@ -210,9 +256,21 @@ StoreSettings readStoreSettings() {
                                  "ORVANE_REMOTE_MAX_ATTEMPTS", defaultMaxAttempts, mostAttempts, s);
     s.stallSeconds = countSetting(own("ORVANE_REMOTE_STALL_SECONDS", "stallSeconds"),
                                   "ORVANE_REMOTE_STALL_SECONDS", 0, longestStallSeconds, s);
+    refuseControlCharacters(s, s.endpoint,
+                            "the remote store's endpoint (ORVANE_REMOTE_ENDPOINT or remote.endpoint, "
+                            "AWS_ENDPOINT_URL_S3, AWS_ENDPOINT_URL or the AWS profile)");
+    refuseControlCharacters(s, s.bucket, "ORVANE_REMOTE_BUCKET (or remote.bucket)");
+    refuseControlCharacters(s, s.prefix, "ORVANE_REMOTE_PREFIX (or remote.prefix)");
+    refuseControlCharacters(s, s.region,
+                            "the remote store's region (ORVANE_REMOTE_REGION or remote.region, "
+                            "AWS_REGION, AWS_DEFAULT_REGION or the AWS profile)");
+    refuseControlCharacters(s, s.caBundle,
+                            "the CA bundle (ORVANE_REMOTE_CA_BUNDLE or remote.caBundle, "
+                            "AWS_CA_BUNDLE or the AWS profile)");
     bool web = s.endpoint.rfind("http://", 0) == 0 || s.endpoint.rfind("https://", 0) == 0;
     if (!s.endpoint.empty() && !web)
-        s.problem = "the remote store's endpoint must begin with http:// or https://: \"" + s.endpoint + "\"";
+        s.problem = "the remote store's endpoint must begin with http:// or https://: \"" +
+                    maskedValue(s.endpoint) + "\"";
     return s;
 }
 

@@ -43,4 +43,10 @@ uint64_t parseByteSize(const std::string& text);
 
 StoreSettings readStoreSettings();
 
+// A setting's value as an error may show it: its middle masked ("abc***xyz"), so that a secret
+// pasted into the wrong setting is never printed whole.
+std::string maskedValue(const std::string& value);
+// An endpoint as a log line may show it: a user and password in it become "***".
+std::string shownEndpoint(const std::string& endpoint);
+
 } // namespace Libraries::Tarnhold::Remote

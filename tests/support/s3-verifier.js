@@ -301,6 +301,17 @@ function handle(req, res, headerVerdict) {
     const bodyVerdict = checkBody(req, body);
     if (bodyVerdict) return refuse(bodyVerdict);
     if (req.method === 'DELETE' && t.query.some(([name]) => name === 'uploadId')) return abortUpload(res, t, entry);
+    if (fault && fault.trickleAnswer) {
+      // An answer that never ends: a few bytes at a time, trickleAnswer bytes a second, for as long
+      // as the client listens.
+      entry.status = 200;
+      entry.trickled = true;
+      record(entry);
+      res.writeHead(200, { 'Content-Type': 'application/xml' });
+      const timer = setInterval(() => res.write(' '.repeat(Math.max(1, fault.trickleAnswer / 10))), 100);
+      res.on('close', () => clearInterval(timer));
+      return;
+    }
     if (fault && fault.status) {
       entry.status = fault.status;
       record(entry);
