@@ -1,4 +1,5 @@
 #include "Journal.h"
+#include "JournalText.h"
 #include "LoadedLibrary.h"
 #include <cerrno>
 #include <cstdlib>
@@ -32,6 +33,7 @@ struct Systemd {
     decltype(&::sd_journal_seek_head) journal_seek_head;
     decltype(&::sd_journal_seek_tail) journal_seek_tail;
     decltype(&::sd_journal_send) journal_send;
+    decltype(&::sd_journal_set_data_threshold) journal_set_data_threshold;
     decltype(&::sd_journal_test_cursor) journal_test_cursor;
     bool ok = false;
     std::string problem;
@@ -51,6 +53,7 @@ struct Systemd {
              library.bind(journal_seek_head, "sd_journal_seek_head") &&
              library.bind(journal_seek_tail, "sd_journal_seek_tail") &&
              library.bind(journal_send, "sd_journal_send") &&
+             library.bind(journal_set_data_threshold, "sd_journal_set_data_threshold") &&
              library.bind(journal_test_cursor, "sd_journal_test_cursor");
         problem = library.problem();
     }
@@ -100,6 +103,8 @@ Handle open(const Selection& s, std::string& problem) {
         return {};
     }
     Handle j(raw);
+    // Fields whole, however long (the library cuts them at 64 KiB unless told otherwise).
+    systemd().journal_set_data_threshold(j.get(), 0);
     std::string boot = s.boot;
     if (boot == "current") {
         sd_id128_t id;
@@ -138,35 +143,18 @@ bool span(sd_journal* j, uint64_t& first, uint64_t& last) {
     return ok;
 }
 
-// "2026-12-07T13:38:25+0000 host ident[pid]: message", as journalctl -o short-iso writes it; the
-// lines of a message after its first are indented under its start.
-std::string line(sd_journal* j, uint64_t usec) {
-    time_t seconds = static_cast<time_t>(usec / 1000000);
-    struct tm local {};
-    localtime_r(&seconds, &local);
-    char stamp[64];
-    std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S%z", &local);
-    std::string out = stamp;
-    if (auto host = field(j, "_HOSTNAME")) out.append(1, ' ').append(*host);
-    auto identifier = field(j, "SYSLOG_IDENTIFIER");
-    if (!identifier) identifier = field(j, "_COMM");
-    auto pid = field(j, "_PID");
-    if (!pid) pid = field(j, "SYSLOG_PID");
-    out += ' ';
-    if (identifier) out += *identifier;
-    if (pid) out.append(1, '[').append(*pid).append(1, ']');
-    out += ": ";
-    size_t indent = out.size();
-    std::string_view message = field(j, "MESSAGE").value_or("");
-    for (size_t start = 0;;) {
-        size_t end = message.find('\n', start);
-        out.append(message.substr(start, end == std::string_view::npos ? end : end - start));
-        if (end == std::string_view::npos || end + 1 == message.size()) break;
-        out.append(1, '\n').append(indent, ' ');
-        start = end + 1;
-    }
-    out += '\n';
-    return out;
+// The entry as journalctl -o short-iso prints it (nothing for an entry it does not show).
+std::optional<std::string> line(sd_journal* j, uint64_t usec) {
+    EntryFields entry;
+    entry.realtimeUsec = usec;
+    entry.message = field(j, "MESSAGE");
+    entry.hostname = field(j, "_HOSTNAME");
+    entry.identifier = field(j, "SYSLOG_IDENTIFIER");
+    entry.command = field(j, "_COMM");
+    entry.pid = field(j, "_PID");
+    entry.syslogPid = field(j, "SYSLOG_PID");
+    entry.sourceRealtime = field(j, "_SOURCE_REALTIME_TIMESTAMP");
+    return shortIsoText(entry);
 }
 
 // sd-journal keeps the windows of the files it has mapped; a long export opens the journal anew
@@ -235,8 +223,9 @@ bool exportText(const Selection& s, const std::function<bool(const char*, size_t
         std::string bootId = boot ? std::string(*boot) : std::string();
         if (!previousBoot.empty() && bootId != previousBoot) text = "-- Boot " + bootId + " --\n";
         previousBoot = bootId;
-        text += line(j.get(), usec);
-        if (!write(text.data(), text.size())) {
+        // An entry journalctl does not show still marks its boot, as there.
+        if (std::optional<std::string> shown = line(j.get(), usec)) text += *shown;
+        if (!text.empty() && !write(text.data(), text.size())) {
             problem = "the text could not be written";
             return false;
         }
