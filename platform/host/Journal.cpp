@@ -5,6 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -12,6 +15,8 @@
 #include <syslog.h>
 #include <systemd/sd-id128.h>
 #include <systemd/sd-journal.h>
+#include <unistd.h>
+#include <vector>
 
 namespace Journal {
 namespace {
@@ -71,10 +76,14 @@ struct Closer {
 };
 using Handle = std::unique_ptr<sd_journal, Closer>;
 
+// What a user who may not read the journal is told to do.
+constexpr const char* groupAdvice =
+    "members of the systemd-journal or adm group may read it: run \"sudo usermod -aG systemd-journal "
+    "$USER\", then log in again";
+
 std::string reason(int negativeErrno, const char* what) {
     std::string text = std::string(what) + ": " + std::strerror(-negativeErrno);
-    if (negativeErrno == -EACCES || negativeErrno == -EPERM)
-        text += " (members of the systemd-journal or adm group may read the journal)";
+    if (negativeErrno == -EACCES || negativeErrno == -EPERM) text += std::string(" (") + groupAdvice + ")";
     return text;
 }
 
@@ -89,10 +98,45 @@ std::optional<std::string_view> field(sd_journal* j, const char* name) {
     return whole.substr(prefix);
 }
 
+// The directories whose files make the selection: its own, or this machine's persistent and
+// volatile journals.
+std::vector<std::string> journalDirectories(const Selection& s) {
+    if (!s.directory.empty()) return {s.directory};
+    std::ifstream idFile("/etc/machine-id");
+    std::string machine;
+    std::getline(idFile, machine);
+    if (machine.empty()) return {};
+    return {"/var/log/journal/" + machine, "/run/log/journal/" + machine};
+}
+
+// A journal whose files exist but may not be read is not an empty journal: the library leaves such
+// files out without a word, and the log would look empty. The first one found is named.
+std::optional<std::string> unreadableFile(const Selection& s) {
+    for (const std::string& directory : journalDirectories(s)) {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
+            std::string name = entry.path().filename().string();
+            bool journalFile = name.size() > 8 && (name.ends_with(".journal") || name.ends_with(".journal~"));
+            if (!journalFile || !entry.is_regular_file(error)) continue;
+            int fd = ::open(entry.path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+            if (fd >= 0) {
+                ::close(fd);
+                continue;
+            }
+            if (errno == EACCES || errno == EPERM) return entry.path().string();
+        }
+    }
+    return std::nullopt;
+}
+
 // Opens the selection and restricts it to its boot.
 Handle open(const Selection& s, std::string& problem) {
     if (!systemd().ok) {
         problem = "libsystemd cannot be loaded: " + systemd().problem;
+        return {};
+    }
+    if (auto file = unreadableFile(s)) {
+        problem = "this user may not read the journal's files (" + *file + "); " + groupAdvice;
         return {};
     }
     sd_journal* raw = nullptr;

@@ -324,7 +324,14 @@ bool compressJournal(GzipWriter& out, const Journal::Position* after, Journal::P
                      const std::function<bool(double)>& progress) {
     std::string problem;
     auto write = [&](const char* data, size_t length) { return out.write(data, length); };
-    return Journal::exportText(journalSelection(), write, progress, problem, after, &reached);
+    bool cancelled = false;
+    auto going = [&](double fraction) { return !(cancelled = !progress(fraction)); };
+    if (Journal::exportText(journalSelection(), write, going, problem, after, &reached)) return true;
+    // The user learns why the log could not be had, as when it is not available at all.
+    if (!cancelled)
+        std::fprintf(stderr, "scrivletv2: the system log (the journal) cannot be read: %s\n",
+                     problem.c_str());
+    return false;
 }
 
 } // namespace

@@ -126,6 +126,55 @@ TEST_F(JournalLog, AJournalThatCannotBeReadIsNotAvailable) {
     EXPECT_TRUE(listFiles(logs()).empty());
 }
 
+// A user who may list the journal's directory but not read its files (not in systemd-journal or
+// adm, on a stock host) is told so and what to do; a log save answers "not available" and a log
+// upload sends nothing: no run reports success for a log it could not read. Run as nobody.
+class UnreadableJournal : public JournalLog {
+  protected:
+    void SetUp() override {
+        JournalLog::SetUp();
+        if (IsSkipped()) return;
+        if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0)
+            GTEST_SKIP() << "needs root and setpriv to run as a user who may not read the journal";
+        // Everything of the sandbox is the user's, but the journal's files stay root's, 0640.
+        for (const auto& entry : fs::recursive_directory_iterator(box.root))
+            if (lchown(entry.path().c_str(), nobody, nobody) != 0) FAIL() << entry.path();
+        ASSERT_EQ(chown(box.root.c_str(), nobody, nobody), 0);
+        for (const auto& entry : fs::directory_iterator(journal())) {
+            ASSERT_EQ(chown(entry.path().c_str(), 0, 0), 0);
+            fs::permissions(entry.path(),
+                            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+        }
+        box.launcher = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+    }
+    static constexpr uid_t nobody = 65534;
+};
+
+TEST_F(UnreadableJournal, ALogSaveSaysNotAvailableAndNamesTheGroup) {
+    box.config["syslog"]["boot"] = "all";
+    RunResult r = box.run({"-m", "log"}, utc);
+    EXPECT_EQ(r.status, 0x83) << r.logText() << r.err;
+    EXPECT_NE(r.err.find("may not read the journal's files"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("sudo usermod -aG systemd-journal $USER"), std::string::npos) << r.err;
+    EXPECT_TRUE(listFiles(logs()).empty());
+}
+
+TEST_F(UnreadableJournal, ALogUploadSendsNothing) {
+    ObjectStore store;
+    if (!store.running()) GTEST_SKIP() << store.problem();
+    box.config["syslog"]["boot"] = "all";
+    std::map<std::string, std::string> env = store.environment();
+    env["TZ"] = "UTC";
+    RunResult r = box.run({"-m", "log-upload"}, env);
+    // A failed collection: 0x8443.
+    EXPECT_EQ(r.status, 67) << r.logText() << r.err;
+    EXPECT_NE(r.err.find("may not read the journal's files"), std::string::npos) << r.err;
+    EXPECT_TRUE(r.calls("Dialog::show").empty() || r.calls("Dialog::show").back()["title"] != "Information")
+        << r.logText();
+    for (const json& request : store.front().requests())
+        EXPECT_NE(request["method"], "PUT") << request;
+}
+
 // A large journal: streamed one entry at a time, so the run's memory stays far below the text it
 // writes; and the cancel key stops it, leaving nothing.
 TEST_F(JournalLog, ALargeJournalIsStreamedAndCanBeCancelled) {
