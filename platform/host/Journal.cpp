@@ -1,4 +1,5 @@
 #include "Journal.h"
+#include "CutShortGuard.h"
 #include "JournalText.h"
 #include "LoadedLibrary.h"
 #include <cerrno>
@@ -228,10 +229,15 @@ bool reopenAtSamePlace(const Selection& s, Handle& j, std::string& problem) {
 } // namespace
 
 bool readable(const Selection& s, std::string& problem) {
+    CutShortGuard guard;
     Handle j = open(s, problem);
     if (!j) return false;
     int rc = systemd().journal_next(j.get());
-    if (rc > 0) return true;
+    if (rc > 0 && !guard.struck()) return true;
+    if (guard.struck()) {
+        problem = "a journal file was cut short while it was read (rotated or vacuumed)";
+        return false;
+    }
     problem =
         rc < 0 ? reason(rc, "the journal cannot be read") : "the journal holds no entries for this boot";
     return false;
@@ -240,6 +246,7 @@ bool readable(const Selection& s, std::string& problem) {
 bool exportText(const Selection& s, const std::function<bool(const char*, size_t)>& write,
                 const std::function<bool(double)>& progress, std::string& problem, const Position* after,
                 Position* reached) {
+    CutShortGuard guard;
     Handle j = open(s, problem);
     if (!j) return false;
     uint64_t first = 0, last = 0;
@@ -256,7 +263,10 @@ bool exportText(const Selection& s, const std::function<bool(const char*, size_t
     }
     int rc;
     int sinceOpened = 0;
+    bool wroteAny = false;
     while ((rc = systemd().journal_next(j.get())) > 0) {
+        // What is read from a file cut short is zeros, not the journal: the export fails.
+        if (guard.struck()) break;
         if (++sinceOpened > entriesPerOpening && !reopenAtSamePlace(s, j, problem)) return false;
         if (sinceOpened > entriesPerOpening) sinceOpened = 1;
         uint64_t usec = 0;
@@ -269,6 +279,7 @@ bool exportText(const Selection& s, const std::function<bool(const char*, size_t
         previousBoot = bootId;
         // An entry journalctl does not show still marks its boot, as there.
         if (std::optional<std::string> shown = line(j.get(), usec)) text += *shown;
+        wroteAny = wroteAny || !text.empty();
         if (!text.empty() && !write(text.data(), text.size())) {
             problem = "the text could not be written";
             return false;
@@ -284,18 +295,30 @@ bool exportText(const Selection& s, const std::function<bool(const char*, size_t
             return false;
         }
     }
+    if (guard.struck()) {
+        problem = "a journal file was cut short while it was read (rotated or vacuumed)";
+        return false;
+    }
     if (rc < 0) {
         problem = reason(rc, "the journal cannot be read");
+        return false;
+    }
+    // A whole export that found nothing read no log: a journal found holding entries lost them (its
+    // files cut short or removed), or holds none for the boot.
+    if (!after && !wroteAny) {
+        problem = "the journal holds no entries for this boot";
         return false;
     }
     return true;
 }
 
 bool holds(const Selection& s, const Position& position) {
+    CutShortGuard guard;
     std::string problem;
     Handle j = open(s, problem);
     const char* cursor = position.cursor.c_str();
-    return j && !position.cursor.empty() && placeAt(j.get(), cursor);
+    bool held = j && !position.cursor.empty() && placeAt(j.get(), cursor);
+    return held && !guard.struck();
 }
 
 bool running() {

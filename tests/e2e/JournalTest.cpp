@@ -3,9 +3,11 @@
 // own lines sent to a journal socket.
 #include "support/ObjectStore.h"
 #include "support/Sandbox.h"
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -214,6 +216,59 @@ TEST_F(JournalLog, ALargeJournalIsStreamedAndCanBeCancelled) {
     EXPECT_EQ(cancelled.status, 66) << cancelled.logText();
     EXPECT_EQ(cancelled.out, "User aborted\n");
     EXPECT_TRUE(listFiles(logs()).empty());
+}
+
+// A journal file cut short while a save or an upload reads it (journald rotating or vacuuming
+// it): the reader survives the missing pages of its mapping, and nothing torn is published.
+class CutShortJournal : public JournalLog {
+  protected:
+    void SetUp() override {
+        JournalLog::SetUp();
+        if (IsSkipped()) return;
+        std::vector<Entry> many;
+        for (int i = 0; i < 150000; i++)
+            many.push_back({secondBoot, "entry " + std::to_string(i) + " "});
+        fs::remove_all(journal());
+        makeJournal(journal(), many, 400);
+        box.config["syslog"]["boot"] = secondBoot;
+        box.config["syslog"]["level"] = 1;
+    }
+    // Cuts the journal's file to its first page once the run has reported progress: the pages the
+    // reader has mapped beyond are gone.
+    std::function<bool()> cutOnceUnderWay() {
+        return [this] {
+            if (readFile(box.root / "transcript.jsonl").find("Progress.setValue") == std::string::npos)
+                return false;
+            for (const auto& entry : fs::directory_iterator(journal()))
+                fs::resize_file(entry.path(), 4096);
+            return true;
+        };
+    }
+    static constexpr int endedBy = 1000, nothing = 0;
+};
+
+TEST_F(CutShortJournal, ASaveSurvivesAndLeavesNoTornFile) {
+    RunResult r = box.runInterrupted({"-m", "log"}, nothing, cutOnceUnderWay(), utc);
+    EXPECT_NE(r.status, endedBy + SIGBUS) << "ended by SIGBUS";
+    EXPECT_TRUE(r.status == 0 || r.status == 67) << r.status << r.logText() << r.err;
+    for (const fs::path& directory : {logs(), box.node("system") / "Service" / "Logs"})
+        for (const std::string& name : listFiles(directory))
+            EXPECT_FALSE(gunzip(readFile(directory / name)).empty()) << name << " is torn";
+}
+
+TEST_F(CutShortJournal, AnUploadSurvivesAndSendsNoTornLog) {
+    ObjectStore store;
+    if (!store.running()) GTEST_SKIP() << store.problem();
+    std::map<std::string, std::string> env = store.environment();
+    env["TZ"] = "UTC";
+    RunResult r = box.runInterrupted({"-m", "log-upload"}, nothing, cutOnceUnderWay(), env);
+    EXPECT_NE(r.status, endedBy + SIGBUS) << "ended by SIGBUS";
+    EXPECT_TRUE(r.status == 0 || r.status == 67) << r.status << r.logText() << r.err;
+    if (r.status == 0) {
+        std::string stored;
+        ASSERT_TRUE(store.object(shownTag(r) + "/Orvane-syslog-user.log.gz", stored));
+        EXPECT_FALSE(gunzip(stored).empty());
+    }
 }
 
 // The log upload sends the same text.
