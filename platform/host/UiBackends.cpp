@@ -540,6 +540,15 @@ class Terminal : public Backend {
             say("     " + mark + text + (e->enabled() ? "" : " (unavailable)"));
         }
         if (e->hint()) wrapped(e->hint()->str(), "        ");
+        // The one choice here that deletes something, said in plain words beside it.
+        if (group && group->checkable())
+            wrapped(std::string(
+                        "When this is checked, the files older than the chosen period are deleted from the "
+                        "boot drive after the export") +
+                        (group->checked()
+                             ? " (checked now: type " + std::to_string(numbered.size()) + " to keep them)."
+                             : "."),
+                    "        ");
     }
 
     using Clock = std::chrono::steady_clock;

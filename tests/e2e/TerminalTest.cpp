@@ -287,3 +287,32 @@ TEST_F(Terminal, ATooLongNameIsAskedAgain) {
 }
 
 } // namespace
+
+namespace {
+
+// The export dialog says beside CLEAR DATA, in plain words, what it deletes and how to keep the
+// files; doing what it says keeps an old log on the boot drive.
+TEST_F(Terminal, TheExportDialogSaysWhatClearingDeletesAndHowToKeepTheFiles) {
+    constexpr long long now = 1767225600000, day = 86400000;
+    box.fixClock(now);
+    fs::path old = box.node("boot") / "Orvane" / "Logs" / "old.log";
+    writeFile(old, "old log\n");
+    setModifiedMs(old, now - 100 * day);
+    box.terminalColumns = 200; // the sentence on one line
+    RunResult shown = box.runOnTerminal(
+        {"-m", "export"},
+        {{"to keep them).", ""}, {"Enter when done: ", "\n"}, {"Drive number (Enter to cancel): ", "\n"}});
+    size_t at = shown.out.find("deleted from the boot drive after the export (checked now: type ");
+    ASSERT_NE(at, std::string::npos) << shown.out;
+    std::string number = shown.out.substr(at + 64, shown.out.find(' ', at + 64) - at - 64);
+
+    RunResult kept = box.runOnTerminal({"-m", "export"}, {{"Enter when done: ", number + "\n"},
+                                                          {"Enter when done: ", "\n"},
+                                                          {"Drive number (Enter to cancel): ", "2\n"},
+                                                          {"Press Enter to continue.", "\n"}});
+    EXPECT_EQ(kept.status, 0) << kept.out;
+    EXPECT_TRUE(fs::exists(old)) << kept.out;
+    EXPECT_TRUE(fs::exists(box.node("stick") / "LogExport.2026-01-01" / "Logs" / "old.log")) << kept.out;
+}
+
+} // namespace
