@@ -87,10 +87,80 @@ std::string defaultCwd(const Config& c) {
 
 void readConfig(Config& c, const json& j);
 
-// A configuration that cannot be used is reported once on standard error and replaced by an
-// empty one, so that the run goes on with the defaults rather than ending in an exception.
-void refuse(const std::string& file, const std::string& reason) {
-    std::fprintf(stderr, "scrivletv2: host configuration %s ignored: %s\n", file.c_str(), reason.c_str());
+// The text of a small regular file: false with the reason when there is none to read (`missing`
+// when the file does not exist).
+bool readSmallFile(const std::string& path, std::string& text, std::string& problem, bool& missing) {
+    constexpr size_t largest = 64 << 20;
+    // Non-blocking, so that a FIFO in its place cannot hold the run up.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    missing = fd < 0 && errno == ENOENT;
+    if (fd < 0) {
+        problem = std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        problem = "not a regular file";
+    } else if (static_cast<size_t>(st.st_size) > largest) {
+        problem = "too large";
+    } else {
+        text.resize(static_cast<size_t>(st.st_size));
+        ssize_t n = pread(fd, text.data(), text.size(), 0);
+        if (n < 0) problem = std::strerror(errno);
+        text.resize(n < 0 ? 0 : static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return problem.empty();
+}
+
+// An exception's text without the library's "[json.exception...] " tag.
+std::string withoutExceptionTag(const std::string& what) {
+    size_t tag = what.find("] ");
+    return tag == std::string::npos ? what : what.substr(tag + 2);
+}
+
+// The parser's own words, where it stopped: "parse error at line 3, column 5: ...".
+std::string parseProblem(const std::string& text) {
+    try {
+        json parsed = json::parse(text, nullptr, true, true);
+        (void)parsed;
+    } catch (const json::exception& e) {
+        return withoutExceptionTag(e.what());
+    }
+    return "not valid JSON";
+}
+
+// A configuration that cannot be used ends the run before anything is done, saying where and why:
+// going on with the defaults would fail later for a reason that has nothing to do with it.
+// The configuration in `file` over `base` (no file: the base and its defaults), or nothing with
+// the reason.
+std::optional<Config> readHostConfiguration(const std::string& file, const Config& base,
+                                            std::string& problem) {
+    std::string text;
+    bool missing = false;
+    json j = json::object();
+    if (!readSmallFile(file, text, problem, missing)) {
+        if (!missing) return std::nullopt;
+        problem.clear();
+    } else {
+        j = json::parse(text, nullptr, false, true);
+        if (j.is_discarded())
+            problem = parseProblem(text);
+        else if (!j.is_object())
+            problem = "not a JSON object";
+        if (!problem.empty()) return std::nullopt;
+    }
+    Config c = base;
+    try {
+        readConfig(c, j);
+    } catch (const json::exception& e) {
+        problem = "a setting has the wrong type: " + withoutExceptionTag(e.what());
+        return std::nullopt;
+    } catch (const std::exception& e) {
+        problem = e.what();
+        return std::nullopt;
+    }
+    return c;
 }
 
 Config load() {
@@ -109,20 +179,17 @@ Config load() {
             std::exit(configurationUnusable);
         }
     }
-    json j = readJsonFile(file, "host configuration").value_or(json::object());
-    if (!j.is_object()) {
-        refuse(file, "not a JSON object");
-        j = json::object();
+    // A configuration that cannot be used ends the run before anything is done, saying where and
+    // why: going on with the defaults would fail later for a reason that seems to have nothing to
+    // do with it.
+    std::string problem;
+    std::optional<Config> c = readHostConfiguration(file, base, problem);
+    if (!c) {
+        std::fprintf(stderr, "scrivletv2: host configuration %s cannot be used: %s\n", file.c_str(),
+                     problem.c_str());
+        std::exit(configurationUnusable);
     }
-    Config c = base;
-    try {
-        readConfig(c, j);
-    } catch (const std::exception& e) {
-        refuse(file, e.what());
-        c = base;
-        readConfig(c, json::object());
-    }
-    return c;
+    return *c;
 }
 
 void readConfig(Config& c, const json& j) {
@@ -165,31 +232,18 @@ bool matches(const FaultRule& rule, std::string_view op, const std::string& subj
 } // namespace
 
 std::optional<json> readJsonFile(const std::string& path, const char* what) {
-    constexpr size_t largest = 64 << 20;
-    auto refuseFile = [&](const char* reason) {
-        std::fprintf(stderr, "scrivletv2: %s %s ignored: %s\n", what, path.c_str(), reason);
+    std::string text, problem;
+    bool missing = false;
+    if (!readSmallFile(path, text, problem, missing)) {
+        if (!missing)
+            std::fprintf(stderr, "scrivletv2: %s %s ignored: %s\n", what, path.c_str(), problem.c_str());
         return std::nullopt;
-    };
-    // Non-blocking, so that a FIFO in its place cannot hold the run up.
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT ? std::nullopt : refuseFile(std::strerror(errno));
-    struct stat st {};
-    std::string text;
-    const char* problem = nullptr;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        problem = "not a regular file";
-    else if (static_cast<size_t>(st.st_size) > largest)
-        problem = "too large";
-    else {
-        text.resize(static_cast<size_t>(st.st_size));
-        ssize_t n = pread(fd, text.data(), text.size(), 0);
-        if (n < 0) problem = std::strerror(errno);
-        text.resize(n < 0 ? 0 : static_cast<size_t>(n));
     }
-    ::close(fd);
-    if (problem) return refuseFile(problem);
     json j = json::parse(text, nullptr, false, true);
-    if (j.is_discarded()) return refuseFile("not valid JSON");
+    if (j.is_discarded()) {
+        std::fprintf(stderr, "scrivletv2: %s %s ignored: not valid JSON\n", what, path.c_str());
+        return std::nullopt;
+    }
     return j;
 }
 
@@ -241,6 +295,12 @@ std::optional<std::pair<long long, unsigned>> FaultRules::byteLimit(std::string_
 
 Config loadConfig() {
     return load();
+}
+
+std::optional<Config> tryLoadConfig(const std::string& file, std::string& problem) {
+    Config base;
+    base.root = environmentOr("ORVANE_ROOT", defaultRoot());
+    return readHostConfiguration(file, base, problem);
 }
 
 const Config& config() {

@@ -86,7 +86,10 @@ class FaultRules {
 std::string environmentOr(const char* name, const std::string& fallback);
 
 // Reads the configuration the environment names (creating the embedded default on a first run).
+// The configuration of the run: one that cannot be used ends the process (status 78) saying why.
 Config loadConfig();
+// The configuration in `file`, or nothing with the reason (for tools that must go on).
+std::optional<Config> tryLoadConfig(const std::string& file, std::string& problem);
 // The run's configuration, loaded once (HostPlatform owns it).
 const Config& config();
 

@@ -48,8 +48,8 @@ TEST_F(Robustness, SavesGoOnWithoutAWaitDialogWhenNoSemaphoreCanBeMade) {
     EXPECT_EQ(listFiles(box.node("system") / "Logs").size(), 1u);
 }
 
-// The platform's own files that cannot be read are reported once each, and the run goes on.
-TEST_F(Robustness, UnreadableConfigurationScriptAndCatalogueAreReportedAndIgnored) {
+// A UI script or catalogue that cannot be read is reported once, and the run goes on.
+TEST_F(Robustness, UnreadableScriptAndCatalogueAreReportedAndIgnored) {
     fs::path directory = box.root / "a-directory";
     fs::create_directories(directory);
     writeFile(box.root / "binary.json", std::string("\x00\xff\x13\x37", 4));
@@ -65,11 +65,28 @@ TEST_F(Robustness, UnreadableConfigurationScriptAndCatalogueAreReportedAndIgnore
     RunResult catalogue = box.run({"--silent", "--add-index", "x.txt"});
     EXPECT_EQ(catalogue.status, 0) << catalogue.logText();
     EXPECT_EQ(count(catalogue.err, "scrivletv2: catalogue "), 1u) << catalogue.err;
+}
 
-    for (const fs::path& config : {directory, box.root / "binary.json"}) {
+// A host configuration that cannot be used ends the run at once with the status of an unusable
+// platform, saying where the parser stopped, instead of going on and failing for another reason.
+TEST_F(Robustness, AnUnusableHostConfigurationEndsTheRunSayingWhy) {
+    fs::path directory = box.root / "a-directory";
+    fs::create_directories(directory);
+    writeFile(box.root / "binary.json", std::string("\x00\xff\x13\x37", 4));
+    writeFile(box.root / "comma.json", "{\n  \"ui\": {\"type\": 2,}\n}\n");
+    writeFile(box.root / "types.json", "{\"nodes\": 5}");
+    const std::vector<std::pair<fs::path, std::string>> cases = {
+        {directory, "not a regular file"},
+        {box.root / "binary.json", "parse error at line 1, column 1"},
+        {box.root / "comma.json", "parse error at line 2, column 20"},
+        {box.root / "types.json", "a setting has the wrong type"}};
+    for (const auto& [config, reason] : cases) {
         RunResult r = box.run({"--silent", "x.txt"}, {{"ORVANE_CONFIG", config.string()}});
-        EXPECT_LT(r.status, 128) << config;
-        EXPECT_EQ(count(r.err, "host configuration " + config.string() + " ignored"), 1u) << r.err;
+        EXPECT_EQ(r.status, 78) << config << r.err;
+        EXPECT_NE(r.err.find("host configuration " + config.string() + " cannot be used: " + reason),
+                  std::string::npos)
+            << r.err;
+        EXPECT_TRUE(listFiles(first()).empty());
     }
 }
 

@@ -15,8 +15,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::ofstream(configFile, std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(data), size);
-    Host::Config config = Host::loadConfig();
-    Host::FaultRules rules(config.faultRules);
+    std::string problem;
+    std::optional<Host::Config> config = Host::tryLoadConfig(configFile, problem);
+    if (!config) return 0;
+    Host::FaultRules rules(config->faultRules);
     (void)rules.fault("File::open", "/x");
     (void)rules.byteLimit("File::read", "/x");
     return 0;
