@@ -4,10 +4,12 @@
 #include "Host.h"
 #include "HostFilesystem.h"
 #include "Namespace.h"
+#include "RunResults.h"
 #include "Signals.h"
 #include "UiBackend.h"
 #include "platform/System.h"
 #include "platform/Text.h"
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -78,6 +80,23 @@ Ref<String> noName(unsigned code) {
     return {};
 }
 
+constexpr unsigned informationSeverity = 1;
+
+// The files the run saved, and the platform paths a message names that exist (the export's
+// directory), as host paths.
+Host::RunResults resultsOf(const std::string& text) {
+    Host::RunResults results = Host::takeRunResults();
+    for (size_t start = text.find('/'); start != std::string::npos; start = text.find('/', start + 1)) {
+        if (start > 0 && text[start - 1] != ' ' && text[start - 1] != '\n') continue;
+        size_t end = text.find_first_of(" \n", start);
+        std::string path = Host::hostPathOf(text.substr(start, end == std::string::npos ? end : end - start));
+        if (!path.empty() &&
+            std::find(results.files.begin(), results.files.end(), path) == results.files.end())
+            results.files.push_back(path);
+    }
+    return results;
+}
+
 class HostDialogs : public DialogService {
   public:
     unsigned type(unsigned) override { return backend().type(); }
@@ -87,7 +106,17 @@ class HostDialogs : public DialogService {
         // What a message says ("saved", "exported") must be true of the medium when the user reads it.
         Host::flushWrittenFiles();
         std::lock_guard lock(m_mutex);
-        return backend().show(severity, stdString(title), stdString(text), buttons, defaultButton);
+        std::string shown = stdString(text);
+        if (severity == informationSeverity && backend().showsResults()) {
+            // A success: where its files are on the host, under the platform's paths.
+            Host::RunResults results = resultsOf(shown);
+            for (const std::string& path : results.files)
+                shown += "\n  on the host: " + Host::shownHostPath(path);
+            unsigned answer = backend().show(severity, stdString(title), shown, buttons, defaultButton);
+            backend().results(results);
+            return answer;
+        }
+        return backend().show(severity, stdString(title), shown, buttons, defaultButton);
     }
 
     bool createDialog(unsigned, const Ref<String>&) override { return true; }

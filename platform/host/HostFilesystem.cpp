@@ -4,6 +4,7 @@
 #include "HostFiles.h"
 #include "HostPlatform.h"
 #include "Namespace.h"
+#include "RunResults.h"
 #include "platform/SysLog.h"
 #include <algorithm>
 #include <atomic>
@@ -332,7 +333,10 @@ Ref<File> HostFilesystem::openFile(const Ref<String>& path, unsigned mode) {
         return {};
     }
     if (exclusive) claimForThisRun(st);
-    if (exclusive && !existed) noteMadeFile(st);
+    if (exclusive && !existed) {
+        noteMadeFile(st);
+        noteSavedFile(fd, resolved->platformPath);
+    }
     Ref<HostFile> file(new HostFile(std::move(platformPath), st, fd));
     if (writing)
         file->markWritten(st, exclusive);

@@ -5,6 +5,7 @@
 #include "Host.h"
 #include "HostFiles.h"
 #include "HostServices.h"
+#include "RunResults.h"
 #include "S3Client.h"
 #include "platform/RemoteService.h"
 #include "platform/SysLog.h"
@@ -128,6 +129,7 @@ class HostRemote : public RemoteService {
             S3Client client(settings, *CurlLibrary::get(), *Crypto::get(), timeLimitMs);
             bool ok = client.put(key, file, contentType, observer);
             Error::set(ok ? 0 : client.error());
+            if (ok) noteStoredKey(settings.prefix, key);
             return ok;
         });
     }

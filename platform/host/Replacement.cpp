@@ -1,6 +1,7 @@
 #include "Replacement.h"
 #include "HostFiles.h"
 #include "HostFilesystem.h"
+#include "RunResults.h"
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -113,6 +114,7 @@ bool Replacement::commit() {
     m_committed = true;
     struct stat st {};
     if (fstat(m_fd, &st) == 0) noteMadeFile(st);
+    noteSavedFile(m_directory->fd(), m_name, m_fd);
     // The new name itself must survive a crash too.
     int directory = ::openat(m_directory->fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (directory >= 0) {

@@ -1,5 +1,6 @@
 #pragma once
 // The backends behind the user-interface service.
+#include "RunResults.h"
 #include "platform/Skarnel.h"
 #include <functional>
 #include <memory>
@@ -50,6 +51,10 @@ class Backend {
     // The drive dialog's typed name exists already: another one, or "" to give up (the dialog then
     // fails with "already exists"). Only a person can answer.
     virtual std::string anotherName(const std::string&) { return {}; }
+    // Whether success messages show where their files are on the host (a person or a script reads
+    // them), and what the backend does with the run's results after the message.
+    virtual bool showsResults() const { return true; }
+    virtual void results(const Host::RunResults&) {}
     // What Service::type answers: ui.type in the host configuration, else the backend's own.
     virtual unsigned type() const;
 

@@ -53,6 +53,17 @@ class Headless : public Backend {
                      visibleText(title, false).c_str(), body.c_str(), buttons == 3 ? " (answered no)" : "");
         return buttons == 3 ? 2 : buttons;
     }
+    // The result a script wants on standard output: the upload's tag alone, or the host path of
+    // each file saved, one per line (names as they are: this is data, not a message).
+    void results(const Host::RunResults& results) override {
+        if (!results.tag.empty()) {
+            std::printf("%s\n", results.tag.c_str());
+        } else {
+            for (const std::string& path : results.files)
+                std::printf("%s\n", path.c_str());
+        }
+        std::fflush(stdout);
+    }
     DriveChoice select(Parameters& parameters, const std::vector<Drive>&, const DriveWatch&) override {
         DriveChoice choice;
         std::string drive = Host::config().ui.value("defaultDrive", "");
@@ -129,6 +140,8 @@ class Script : public Backend {
         if (!m_script.is_object()) m_script = json::object();
     }
     const char* name() const override { return "script"; }
+    // The transcript keeps the texts exactly as the program gave them.
+    bool showsResults() const override { return false; }
     // Scripts stand in for the graphical dialog service unless they say otherwise.
     unsigned defaultType() const override { return graphicalType; }
     unsigned type() const override {

@@ -1,5 +1,7 @@
 // Runs with no person present: dialogs answer by themselves, and what they would have shown goes to
-// standard error, standard output keeping only the tool's own lines.
+// standard error; standard output has the tool's own lines and the run's result (the host paths
+// of the files saved, or the tag of an upload).
+#include "support/ObjectStore.h"
 #include "support/Sandbox.h"
 #include <gtest/gtest.h>
 
@@ -15,10 +17,17 @@ TEST(Headless, MessagesGoToStandardError) {
 
     RunResult saved = box.run({"x.txt"}, headless);
     EXPECT_EQ(saved.status, 0) << saved.err;
-    EXPECT_EQ(saved.out, "");
-    // A console shows paths as plain text, without the display table's invisible breaks.
+    // A console shows paths as plain text, without the display table's invisible breaks, and
+    // under them where the files are on the host; standard output has those paths alone, for a
+    // script.
+    fs::path first = box.node("system") / "Screenshots" / "x.txt",
+             second = box.node("system") / "Service" / "Screenshots" / "x.txt";
     EXPECT_EQ(saved.err, "scrivletv2: [INFO] Information: File saved as SYSTEM:/Screenshots/x.txt\n"
-                         "  and SYSTEM:/Service/Screenshots/x.txt\n");
+                         "  and SYSTEM:/Service/Screenshots/x.txt\n"
+                         "    on the host: " + first.string() + "\n"
+                         "    on the host: " + second.string() + "\n");
+    EXPECT_EQ(saved.out, first.string() + "\n" + second.string() + "\n");
+    EXPECT_TRUE(hasContent(fs::path(saved.out.substr(0, saved.out.find('\n'))), "hello\n"));
 
     RunResult again = box.run({"x.txt"}, headless);
     EXPECT_EQ(again.status, 67);
@@ -102,6 +111,24 @@ TEST(Headless, AnUploadWithoutAStoreNamesTheMissingSetting) {
               std::string::npos)
         << r.err;
     EXPECT_TRUE(r.logged(4, "Remote store not configured: set ORVANE_REMOTE_ENDPOINT")) << r.logText();
+}
+
+// The tag of an upload alone on standard output: `tag=$(scrivletv2 -m file-upload x)` works.
+TEST(Headless, AnUploadPrintsItsTagAloneOnStandardOutput) {
+    ObjectStore store;
+    if (!store.running()) GTEST_SKIP() << store.problem();
+    Sandbox box;
+    writeFile(box.work() / "x.txt", "hello\n");
+    std::map<std::string, std::string> env = store.environment();
+    env["ORVANE_UI"] = "headless";
+    RunResult r = box.run({"-m", "file-upload", "x.txt"}, env);
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(r.out.size(), 9u) << r.out;
+    std::string tag = r.out.substr(0, 8), stored;
+    EXPECT_EQ(r.out[8], '\n');
+    EXPECT_NE(r.err.find(tag), std::string::npos) << r.err;
+    EXPECT_TRUE(store.object(tag + "/x.txt", stored));
+    EXPECT_EQ(stored, "hello\n");
 }
 
 } // namespace
