@@ -80,7 +80,7 @@ Ref<String> noName(unsigned code) {
     return {};
 }
 
-constexpr unsigned informationSeverity = 1;
+constexpr unsigned informationSeverity = 1, continueSeverity = 3, failureSeverity = 4;
 
 // The files the run saved, and the platform paths a message names that exist (the export's
 // directory), as host paths.
@@ -116,6 +116,10 @@ class HostDialogs : public DialogService {
             backend().results(results);
             return answer;
         }
+        // Any message ends what a failure cause was noted for; a failure's shows it.
+        std::string cause = Host::takeFailureCause();
+        bool failure = severity == failureSeverity || severity == continueSeverity;
+        if (failure && !cause.empty() && backend().showsResults()) shown += "\n  cause: " + cause;
         return backend().show(severity, stdString(title), shown, buttons, defaultButton);
     }
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <linux/magic.h>
@@ -136,10 +137,12 @@ int openFor(const Namespace::Resolved& resolved, unsigned mode, bool& existed, s
     }
     if (fd < 0) return failOpen(fd, errno == EISDIR ? Errors::AlreadyExists : errorFromErrno(errno));
     if (fstat(fd, &st) != 0) return failOpen(fd, errorFromErrno(errno));
-    if (S_ISDIR(st.st_mode))
+    if (S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
         return failOpen(fd, mode == OpenMode::Destination || mode == OpenMode::Exclusive
                                 ? Errors::AlreadyExists
                                 : Errors::NotFound);
+    }
     if (!S_ISREG(st.st_mode) || isGenerated(fd, st)) return failOpen(fd, Errors::NotARegularFile);
     // O_NONBLOCK, kept on, changes nothing for a regular file.
     // Truncating makes ext4 flush the file when it is closed (its guard for files replaced by
@@ -149,6 +152,13 @@ int openFor(const Namespace::Resolved& resolved, unsigned mode, bool& existed, s
         st.st_size = 0;
     }
     return fd;
+}
+
+// Why a file could not be opened, in the host's words.
+std::string openFailureText(int err, unsigned code) {
+    if (code == Errors::NotARegularFile)
+        return "not a regular file (a device, a pipe, a socket, or made up by the kernel as it is read)";
+    return std::strerror(err);
 }
 
 // Whether the path's own name is a symbolic link (restoring errno, for the caller's report).
@@ -313,6 +323,10 @@ Ref<File> HostFilesystem::openFile(const Ref<String>& path, unsigned mode) {
             failOpen(fd, errorFromErrno(errno));
             return {};
         }
+        // Found: a save that must not overwrite it fails; say how to save all the same.
+        noteFailureCause(resolved->platformPath +
+                         " is there already: --add-index saves under a new numbered name, --reuse-name "
+                         "writes again the file an earlier --reuse-name run chose");
         return Ref<File>(new HostFile(std::move(platformPath), st, fd));
     }
     bool writing = mode == OpenMode::Destination || mode == OpenMode::Exclusive;
@@ -323,7 +337,10 @@ Ref<File> HostFilesystem::openFile(const Ref<String>& path, unsigned mode) {
     }
     bool existed = false;
     int fd = openFor(*resolved, mode, existed, st);
-    if (fd < 0) return {};
+    if (fd < 0) {
+        if (!writing) noteFailureCause(platformPath->str() + ": " + openFailureText(errno, Error::get()));
+        return {};
+    }
     // A file this open created is ours: whoever else holds it found it by name a moment ago and
     // is about to give it up as claimed, so wait for that instead of abandoning an empty file.
     bool exclusive = mode == OpenMode::Exclusive;

@@ -19,6 +19,7 @@ struct Noted {
     std::mutex mutex;
     std::vector<SavedFile> files;
     std::string tag;
+    std::string cause;
 };
 
 Noted& noted() {
@@ -80,6 +81,18 @@ RunResults takeRunResults() {
         if (!seen && stillThere(file)) results.files.push_back(file.path);
     }
     return results;
+}
+
+void noteFailureCause(const std::string& cause) {
+    std::lock_guard lock(noted().mutex);
+    noted().cause = cause;
+}
+
+std::string takeFailureCause() {
+    std::string cause;
+    std::lock_guard lock(noted().mutex);
+    cause.swap(noted().cause);
+    return cause;
 }
 
 std::string hostPathOf(const std::string& platformPath) {

@@ -1,4 +1,5 @@
 #include "S3Client.h"
+#include "RunResults.h"
 #include "platform/SysLog.h"
 #include <algorithm>
 #include <atomic>
@@ -486,8 +487,9 @@ Response S3Client::attempt(const Request& request, TransferObserver* observer, u
     if (request.file) request.file->setPosition(request.offset);
     auto stallSeconds = std::chrono::seconds(
         m_settings.stallSeconds ? static_cast<long>(m_settings.stallSeconds) : defaultStallSeconds);
-    ProgressContext progress{observer, progressBase, request.progressTotal,
-                             request.answerLimit.value_or(stallSeconds)};
+    ProgressContext progress{
+        observer, progressBase, request.progressTotal, request.answerLimit.value_or(stallSeconds),
+        false,    false,        std::nullopt};
 
     Options options(m_curl, m_handle);
     options.set(CURLOPT_URL, url.c_str());
@@ -572,9 +574,12 @@ Response S3Client::send(const Request& request, TransferObserver* observer, uint
 
 bool S3Client::fail(const Request& request, const Response& response) {
     m_error = errorFor(response);
-    if (!response.cancelled && !response.sourceError)
+    if (!response.cancelled && !response.sourceError) {
         SysLogStream::writeLine(4,
                                 "Remote store request " + request.what() + " failed: " + describe(response));
+        Host::noteFailureCause("the remote store " + std::string(response.status > 0 ? "answered " : "") +
+                               describe(response));
+    }
     return false;
 }
 
@@ -600,6 +605,8 @@ bool S3Client::reachable(unsigned timeoutMs) {
         if (judge(response) != Verdict::Retry || made >= m_settings.maxAttempts || !timeLeft) {
             SysLogStream::writeLine(4, "Remote store at " + shownEndpoint(m_settings.endpoint) +
                                            " does not answer: " + describe(response));
+            Host::noteFailureCause("the remote store at " + shownEndpoint(m_settings.endpoint) +
+                                   " does not answer: " + describe(response));
             m_error = Errors::Unavailable;
             return false;
         }

@@ -63,6 +63,8 @@ std::string trim(const std::string& text) {
 struct Profile {
     std::map<std::string, std::string> credentials, config;
     std::string name;
+    bool missing = false;
+    std::string files; // where it was looked for
     std::string get(const std::string& key) const {
         if (auto it = credentials.find(key); it != credentials.end()) return it->second;
         if (auto it = config.find(key); it != config.end()) return it->second;
@@ -80,10 +82,21 @@ Profile readProfile() {
         firstOf({environment("AWS_CONFIG_FILE"), home.empty() ? "" : home + "/.aws/config"});
     if (!credentialsFile.empty())
         profile.credentials = parseProfileFile(readText(credentialsFile))[profile.name];
+    bool found = false;
+    if (!credentialsFile.empty()) {
+        ProfileFile credentials = parseProfileFile(readText(credentialsFile));
+        found = credentials.count(profile.name) != 0;
+    }
     if (!configFile.empty()) {
         ProfileFile config = parseProfileFile(readText(configFile));
-        profile.config = config[profile.name == "default" ? "default" : "profile " + profile.name];
+        std::string section = profile.name == "default" ? "default" : "profile " + profile.name;
+        found = found || config.count(section) != 0;
+        profile.config = config[section];
     }
+    // A profile asked for by name that is in neither file is a mistake, as aws-cli says; the
+    // default profile may be missing.
+    profile.missing = !found && profile.name != "default";
+    profile.files = credentialsFile + " or " + configFile;
     return profile;
 }
 
@@ -245,6 +258,9 @@ StoreSettings readStoreSettings() {
                         environment("AWS_DEFAULT_REGION"), profile.get("region"), defaultRegion});
     s.caBundle = firstOf(
         {own("ORVANE_REMOTE_CA_BUNDLE", "caBundle"), environment("AWS_CA_BUNDLE"), profile.get("ca_bundle")});
+    if (profile.missing)
+        s.problem = "the config profile (" + profile.name + ") could not be found in " + profile.files +
+                    " (AWS_PROFILE or remote.profile names it)";
     chooseCredentials(s, profile);
     chooseAddressing(s, profile);
     s.maxBytes = byteSetting("ORVANE_REMOTE_MAX_BYTES", "maxBytes", 0, s);

@@ -24,15 +24,21 @@ TEST(Headless, MessagesGoToStandardError) {
              second = box.node("system") / "Service" / "Screenshots" / "x.txt";
     EXPECT_EQ(saved.err, "scrivletv2: [INFO] Information: File saved as SYSTEM:/Screenshots/x.txt\n"
                          "  and SYSTEM:/Service/Screenshots/x.txt\n"
-                         "    on the host: " + first.string() + "\n"
-                         "    on the host: " + second.string() + "\n");
+                         "    on the host: " +
+                             first.string() +
+                             "\n"
+                             "    on the host: " +
+                             second.string() + "\n");
     EXPECT_EQ(saved.out, first.string() + "\n" + second.string() + "\n");
     EXPECT_TRUE(hasContent(fs::path(saved.out.substr(0, saved.out.find('\n'))), "hello\n"));
 
     RunResult again = box.run({"x.txt"}, headless);
     EXPECT_EQ(again.status, 67);
     EXPECT_EQ(again.err,
-              "scrivletv2: [ERROR] Error: File already exists: /system/Service/Screenshots/x.txt\n");
+              "scrivletv2: [ERROR] Error: File already exists: /system/Service/Screenshots/x.txt\n"
+              "    cause: /system/Service/Screenshots/x.txt is there already: --add-index saves under a "
+              "new numbered name, --reuse-name writes again the file an earlier --reuse-name run "
+              "chose\n");
 }
 
 TEST(Headless, QuestionsAreAnsweredNo) {
@@ -129,6 +135,52 @@ TEST(Headless, AnUploadPrintsItsTagAloneOnStandardOutput) {
     EXPECT_NE(r.err.find(tag), std::string::npos) << r.err;
     EXPECT_TRUE(store.object(tag + "/x.txt", stored));
     EXPECT_EQ(stored, "hello\n");
+}
+
+// After a failure message, the cause the platform knows: the host's words for a source that
+// cannot be opened, the way round an existing name, the store's answer or libcurl's, a named AWS
+// profile that does not exist.
+TEST(Headless, AFailureIsFollowedByItsCause) {
+    ObjectStore store;
+    Sandbox box;
+    writeFile(box.work() / "x.txt", "hello\n");
+    fs::create_directories(box.work() / "folder");
+    struct Case {
+        std::vector<std::string> args;
+        std::map<std::string, std::string> env;
+        std::string cause;
+    };
+    std::vector<Case> cases = {
+        {{"nosuch.txt"},
+         {},
+         "cause: /host" + (box.work() / "nosuch.txt").string() + ": No such file or directory"},
+        {{"folder"}, {}, ": Is a directory"},
+        {{"x.txt"}, {}, "is there already: --add-index saves under a new numbered name, --reuse-name"},
+        {{"-m", "file-upload", "x.txt"},
+         {{"ORVANE_REMOTE_ENDPOINT", "http://127.0.0.1:1"}, {"ORVANE_REMOTE_BUCKET", "b"}},
+         "cause: the remote store at http://127.0.0.1:1 does not answer: "},
+        {{"-m", "file-upload", "x.txt"},
+         {{"ORVANE_REMOTE_ENDPOINT", "http://127.0.0.1:1"},
+          {"ORVANE_REMOTE_BUCKET", "b"},
+          {"AWS_PROFILE", "nosuch"}},
+         "the config profile (nosuch) could not be found"}};
+    if (store.running()) {
+        std::map<std::string, std::string> wrongSecret = store.environment(), noBucket = store.environment();
+        wrongSecret["ORVANE_REMOTE_SECRET_KEY"] = "not-the-secret";
+        noBucket["ORVANE_REMOTE_BUCKET"] = "nosuchbucket";
+        cases.push_back({{"-m", "file-upload", "x.txt"},
+                         wrongSecret,
+                         "cause: the remote store answered 403 SignatureDoesNotMatch"});
+        cases.push_back(
+            {{"-m", "file-upload", "x.txt"}, noBucket, "cause: the remote store answered 404 NoSuchBucket"});
+    }
+    ASSERT_EQ(box.run({"x.txt"}, headless).status, 0);
+    for (Case& c : cases) {
+        c.env["ORVANE_UI"] = "headless";
+        RunResult r = box.run(c.args, c.env);
+        EXPECT_NE(r.status, 0) << c.cause;
+        EXPECT_NE(r.err.find(c.cause), std::string::npos) << r.err;
+    }
 }
 
 } // namespace
