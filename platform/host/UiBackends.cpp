@@ -273,6 +273,9 @@ class Terminal : public Backend {
         m_barShown = true;
     }
     bool progressCancelled(unsigned, unsigned) override {
+        // An interruption cancels too (the dialog service says so); what the run says next
+        // ("User aborted") gets a line of its own as after the cancel key.
+        if (m_tty && Signals::received()) endBar();
         if (!m_tty || !due(m_lastKeyCheck, keyCheckInterval)) return false;
         bool cancel = false;
         for (int c; (c = readKey(0)) >= 0;) {

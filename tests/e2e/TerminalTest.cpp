@@ -2,6 +2,7 @@
 // type the answer, and check what it did.
 #include "support/Sandbox.h"
 #include <algorithm>
+#include <csignal>
 #include <gtest/gtest.h>
 
 using namespace Testing;
@@ -313,6 +314,17 @@ TEST_F(Terminal, TheExportDialogSaysWhatClearingDeletesAndHowToKeepTheFiles) {
     EXPECT_EQ(kept.status, 0) << kept.out;
     EXPECT_TRUE(fs::exists(old)) << kept.out;
     EXPECT_TRUE(fs::exists(box.node("stick") / "LogExport.2026-01-01" / "Logs" / "old.log")) << kept.out;
+}
+
+// Ctrl-C during a copy ends the run by SIGINT, and "User aborted" stands on a line of its own, not
+// on the progress line.
+TEST_F(Terminal, AnInterruptionSaysUserAbortedOnItsOwnLine) {
+    writeFile(box.work() / "big.bin", std::string(3 << 20, 'b'));
+    box.addFault({{"op", "File::write"}, {"path", "/system/*"}, {"delayMs", 30}, {"error", 0}});
+    RunResult r = box.runOnTerminal({"big.bin"}, {{"MiB / 6.0 MiB", "\x03"}});
+    EXPECT_EQ(r.status, 1000 + SIGINT) << r.out;
+    std::vector<std::string> lines = screenLines(r.out);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "User aborted"), lines.end()) << r.out;
 }
 
 } // namespace

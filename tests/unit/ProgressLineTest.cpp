@@ -37,6 +37,21 @@ TEST(ProgressLine, IsClippedToTheWidthNeverInsideACharacter) {
     }
 }
 
+// A short line gives up the path first (from its start: the end names the file), then the bar;
+// bytes, rate and time left go last.
+TEST(ProgressLine, NarrowLinesKeepTheFiguresLongest) {
+    constexpr uint64_t mib = 1 << 20;
+    const Ui::ProgressState copy{3 * mib, 8 * mib, 2.0, "Saving file: SYSTEM:/Screenshots/a-long-name.bin"};
+    const std::string figures = " 37%  3.0 MiB / 8.0 MiB  1.5 MiB/s  0:03 left";
+    std::string wide = progressLine(copy, 100);
+    EXPECT_EQ(wide.rfind("[#######             ] " + figures + "  \u2026", 0), 0u) << wide;
+    EXPECT_TRUE(wide.ends_with("/Screenshots/a-long-name.bin")) << wide;
+    EXPECT_EQ(wide.size() - 2, 100u) << "the line fills the width (the ellipsis is three bytes)";
+    EXPECT_EQ(progressLine(copy, 80), "[#######             ] " + figures);
+    EXPECT_EQ(progressLine(copy, 60), "[####        ] " + figures);
+    EXPECT_EQ(progressLine(copy, 50), figures);
+}
+
 TEST(ProgressLine, LongTimesShowHours) {
     EXPECT_NE(progressLine({1, 1000, 10.0, ""}, 200).find("2:46:30 left"), std::string::npos);
 }
