@@ -144,7 +144,7 @@ TEST(HostDriveDevice, ALabelledFilesystemIsOfferedUnderItsLabel) {
     std::string loop = readFile(box.root / "loop");
     loop.erase(loop.find_last_not_of("\n") + 1);
     if (system(("mount " + loop + " " + mountPoint.string()).c_str()) != 0) {
-        system(("losetup -d " + loop).c_str());
+        [[maybe_unused]] int detached = system(("losetup -d " + loop).c_str());
         GTEST_SKIP() << "the loop device could not be mounted here";
     }
     box.config["hostDrives"] = {{"enabled", true},
@@ -154,7 +154,7 @@ TEST(HostDriveDevice, ALabelledFilesystemIsOfferedUnderItsLabel) {
     writeFile(box.work() / "x.txt", "hello\n");
     RunResult r = box.run({"--dont-force-boot", "x.txt"});
     bool written = hasContent(mountPoint / "Orvane" / "Screenshots" / "x.txt", "hello\n");
-    system(("umount " + mountPoint.string() + " && losetup -d " + loop).c_str());
+    EXPECT_EQ(system(("umount " + mountPoint.string() + " && losetup -d " + loop).c_str()), 0);
     EXPECT_EQ(r.status, 0) << r.logText();
     EXPECT_TRUE(written);
     EXPECT_EQ(r.calls("Dialog::show").at(0)["text"],
