@@ -23,6 +23,16 @@ struct Case {
 void PrintTo(const Case& c, std::ostream* os) {
     *os << c.name;
 }
+} // namespace
+
+// The resolver by its name, in test listings.
+namespace Namespace {
+void PrintTo(Resolver resolver, std::ostream* os) {
+    *os << (resolver == Resolver::Openat2 ? "openat2" : "walk");
+}
+} // namespace Namespace
+
+namespace {
 
 std::string readAll(int fd) {
     std::string data;

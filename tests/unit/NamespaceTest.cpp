@@ -14,6 +14,11 @@ struct NormaliseCase {
     const char* normal; // nullptr: refused as an invalid path
 };
 
+// Names the case in test listings by its path instead of dumping its bytes.
+void PrintTo(const NormaliseCase& c, std::ostream* os) {
+    *os << '"' << c.path << '"';
+}
+
 class Normalise : public ::testing::TestWithParam<NormaliseCase> {};
 
 TEST_P(Normalise, GivesTheOneSpellingOfThePath) {

@@ -28,6 +28,11 @@ struct SearchCase {
     std::vector<unsigned> order;
 };
 
+// Names the case in test listings by the name it finds instead of dumping its bytes.
+void PrintTo(const SearchCase& c, std::ostream* os) {
+    *os << c.result;
+}
+
 class UniqueFilenameTest : public ::testing::TestWithParam<SearchCase> {
   protected:
     void SetUp() override {
