@@ -64,7 +64,7 @@ Error Application::run() {
     case Modes::ScreenshotUpload:
         return screenshotUpload();
     default:
-        LogLine(4) << "Invalid operation mode: " << Code{parameters->mode};
+        LogLine(LogLevel::Failure) << "Invalid operation mode: " << Code{parameters->mode};
         return Error(1);
     }
 }

@@ -37,14 +37,14 @@ DeterminePathDialog::DeterminePathDialog(const Ref<String>& title, const Ref<Str
     Ref<Dialog> dialog = m_dialog;
     auto body = [title, text, state, semaphore, dialog] {
         if (semaphore->wait(showDelayMs)) {
-            LogLine(1) << "Not showing wait dialog (semaphore signalled)";
+            LogLine(LogLevel::Trace) << "Not showing wait dialog (semaphore signalled)";
             return;
         }
         if (!Atomic::cas(&state->value, 0, 1)) {
-            LogLine(1) << "Not showing wait dialog (atomic CAS failed)";
+            LogLine(LogLevel::Trace) << "Not showing wait dialog (atomic CAS failed)";
             return;
         }
-        LogLine(1) << "Showing wait dialog";
+        LogLine(LogLevel::Trace) << "Showing wait dialog";
         dialog->showWait(Dialog::Information, title, text, 0, 0);
     };
     Ref<Libraries::STL::FunctionThd> exec(new Libraries::STL::FunctionThd(std::function<void()>(body)));
@@ -56,7 +56,7 @@ DeterminePathDialog::DeterminePathDialog(const Ref<String>& title, const Ref<Str
 DeterminePathDialog::~DeterminePathDialog() {
     // A dialog whose semaphore could not be made was never shown and has no thread to stop.
     if (!m_dialog || !m_semaphore) return;
-    LogLine(1) << "Closing wait dialog";
+    LogLine(LogLevel::Trace) << "Closing wait dialog";
     if (!Atomic::cas(&m_state->value, 0, 1)) Thd::sleep(closePauseMs);
     m_dialog->close(0);
     m_semaphore->signal();

@@ -15,6 +15,14 @@ struct Code {
     uint64_t value;
 };
 
+// The levels in use: trace notes, problems after which the run goes on (fallbacks, retries,
+// removals that failed), and failures.
+namespace LogLevel {
+inline constexpr unsigned Trace = 1;
+inline constexpr unsigned Problem = 3;
+inline constexpr unsigned Failure = 4;
+} // namespace LogLevel
+
 // One log line of a level; it is composed only when the filter admits the level, and ends (is
 // written) when the LogLine goes out of scope.
 class LogLine {

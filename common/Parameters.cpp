@@ -59,8 +59,9 @@ Parameters::~Parameters() {
 
 bool Parameters::selectMode(const Ref<String>& value) {
     if (!value) {
-        LogLine(4) << "ASSERT CONDITION value != 0 FAILED IN LINE " << Code{166} << ", FUNCTION "
-                   << "Applications::Commands::Scrivlet::Parameters::handle";
+        LogLine(LogLevel::Failure) << "ASSERT CONDITION value != 0 FAILED IN LINE " << Code{166}
+                                   << ", FUNCTION "
+                                   << "Applications::Commands::Scrivlet::Parameters::handle";
         return false;
     }
     for (const ModeName& m : modeNames) {

@@ -13,7 +13,7 @@ void clearOldFiles(ExportState& state) {
                            "FILES NEVERTHELESS?",
                            4)))
         return;
-    LogLine(1) << "Files to delete: " << Code{state.removeCount};
+    LogLine(LogLevel::Trace) << "Files to delete: " << Code{state.removeCount};
     if (state.removeCount == 0) return;
     if (state.progress) state.progress->setText(app.text("REMOVING OLD FILES...", 81));
 
@@ -22,8 +22,8 @@ void clearOldFiles(ExportState& state) {
         if (!category.directory) continue;
         for (const Ref<String>& name : category.filesToRemove) {
             if (!category.directory->remove(name))
-                LogLine(4) << "Failed to remove file " << name << " in directory " << category.path
-                           << "; error: " << Code{Error::get()};
+                LogLine(LogLevel::Failure) << "Failed to remove file " << name << " in directory "
+                                           << category.path << "; error: " << Code{Error::get()};
             k++;
             if (state.progress) {
                 if (state.progress->cancelled(true)) return;

@@ -83,7 +83,7 @@ Error listFiles(CopyRun& run) {
 Ref<FileMapping> mapSide(const Ref<File>& file, const Ref<ShMem>& block, const char* what,
                          const Ref<String>& entry) {
     Ref<FileMapping> mapping = file->map(block);
-    if (!mapping) LogLine(3) << what << entry << "; error: " << Code{Error::get()};
+    if (!mapping) LogLine(LogLevel::Problem) << what << entry << "; error: " << Code{Error::get()};
     return mapping;
 }
 
@@ -97,7 +97,8 @@ void chunkLoop(CopyRun& run, const Ref<String>& entry, File& source, TransferMem
         if (last) {
             Error code = Error::get();
             if (code != 0 && code != Errors::EndOfFile) {
-                LogLine(4) << "Failed to read data from " << entry << "; error: " << Code{code};
+                LogLine(LogLevel::Failure)
+                    << "Failed to read data from " << entry << "; error: " << Code{code};
                 run.fail(entry, code | markRead);
                 return;
             }
@@ -105,7 +106,8 @@ void chunkLoop(CopyRun& run, const Ref<String>& entry, File& source, TransferMem
         size_t written = destination.write(out, n, waitForever);
         if (written != n) {
             Error code = Error::get();
-            LogLine(4) << "Failed to write all data to " << entry << "; error: " << Code{code};
+            LogLine(LogLevel::Failure)
+                << "Failed to write all data to " << entry << "; error: " << Code{code};
             run.fail(entry, code | markWrite);
             return;
         }
@@ -129,19 +131,19 @@ void copyEntry(CopyRun& run, const Ref<String>& entry) {
     Ref<File> source = File::open(Service::absolute(entry, state.base), OpenMode::Source);
     if (!source) {
         Error code = Error::get();
-        LogLine(4) << "Failed to open file " << entry << "; error: " << Code{code};
+        LogLine(LogLevel::Failure) << "Failed to open file " << entry << "; error: " << Code{code};
         return run.fail(entry, code | markOpenSource);
     }
     Ref<String> target = Service::absolute(entry, run.exportPath);
     if (!ensureDirectoryHierarchy(target, run.exportPath, true)) {
         Error code = Error::get();
-        LogLine(4) << "Failed to create file " << target << "; error: " << Code{code};
+        LogLine(LogLevel::Failure) << "Failed to create file " << target << "; error: " << Code{code};
         return run.fail(entry, code | markTargetFolder);
     }
     Ref<File> destination = File::open(target, OpenMode::Destination);
     if (!destination) {
         Error code = Error::get();
-        LogLine(4) << "Failed to open file " << target << "; error: " << Code{code};
+        LogLine(LogLevel::Failure) << "Failed to open file " << target << "; error: " << Code{code};
         return run.fail(entry, code | markCreateTarget);
     }
 
@@ -168,7 +170,7 @@ void undoExport(CopyRun& run) {
         if (!parent->equals(lastParent)) {
             parentDirectory = Directory::open(parent, DirectoryMode::ReadWrite);
             if (!parentDirectory) {
-                LogLine(3) << "Failed to open directory for file removal: " << parent;
+                LogLine(LogLevel::Problem) << "Failed to open directory for file removal: " << parent;
                 removalError = true;
                 lastParent.reset();
                 if (stop) break;
@@ -178,7 +180,7 @@ void undoExport(CopyRun& run) {
             directories.push_back(parent);
         }
         if (!parentDirectory->remove(Service::name(target))) {
-            LogLine(3) << "Failed to remove " << target << "; error: " << Code{Error::get()};
+            LogLine(LogLevel::Problem) << "Failed to remove " << target << "; error: " << Code{Error::get()};
             removalError = true;
         }
         if (stop) break;
@@ -191,18 +193,20 @@ void undoExport(CopyRun& run) {
         Ref<String> parent = Service::parent(directory, false);
         Ref<Directory> container = Directory::open(parent, DirectoryMode::ReadWrite);
         if (!container) {
-            LogLine(3) << "Failed to open directory for removal: " << parent
-                       << "; error: " << Code{Error::get()};
+            LogLine(LogLevel::Problem)
+                << "Failed to open directory for removal: " << parent << "; error: " << Code{Error::get()};
             removalError = true;
         } else if (!container->remove(Service::name(directory))) {
-            LogLine(3) << "Failed to remove directory " << directory << "; error: " << Code{Error::get()};
+            LogLine(LogLevel::Problem)
+                << "Failed to remove directory " << directory << "; error: " << Code{Error::get()};
             removalError = true;
         }
     }
 
     run.exportDirectory.reset();
     if (!removalError && !run.driveDirectory->remove(Service::name(run.exportPath)))
-        LogLine(3) << "Failed to remove directory " << run.exportPath << "; error: " << Code{Error::get()};
+        LogLine(LogLevel::Problem) << "Failed to remove directory " << run.exportPath
+                                   << "; error: " << Code{Error::get()};
 }
 
 // Steps that make the export directory; returns 0 or the mode's result.
@@ -212,14 +216,15 @@ Error prepareExportDirectory(CopyRun& run) {
     Ref<String> baseName = String::create("LogExport.")->concat(Date::currtime("Y-m-d"));
     run.exportPath = determineFilename(app, drive, baseName, {}, true);
     if (!run.exportPath) {
-        LogLine(4) << "Failed to determine unique filename for " << baseName << " in path " << drive;
+        LogLine(LogLevel::Failure) << "Failed to determine unique filename for " << baseName << " in path "
+                                   << drive;
         notifyError(app.text("Error", 57),
                     formatMessage(app.text("Could not determine unique filename for {1}", 58), baseName));
         return Error(Errors::Failed | markNoName);
     }
     auto failure = [&](const char* what, const Ref<String>& path, uint32_t mark) {
         Error code = Error::get();
-        LogLine(4) << what << path << "; error: " << Code{code};
+        LogLine(LogLevel::Failure) << what << path << "; error: " << Code{code};
         reportExportFailure(app, run.exportPath, code | mark);
         return code | mark;
     };
@@ -251,7 +256,8 @@ Error copyExport(ExportState& state) {
     const RunContext& app = state.app;
     state.progress = Progress::create(app.text("Exporting...", 80), app.text("Preparing data...", 83),
                                       state.clearing ? 2000 : 1000, true, true);
-    if (!state.progress) LogLine(3) << "Failed to create progress dialog" << Code{Error::get()};
+    if (!state.progress)
+        LogLine(LogLevel::Problem) << "Failed to create progress dialog" << Code{Error::get()};
 
     CopyRun run{state, {}, {}, {}, {}, 0, 0, {}, {}};
     if (Error e = prepareExportDirectory(run); e != 0) return e;
@@ -260,12 +266,12 @@ Error copyExport(ExportState& state) {
     for (const ExportCategory& category : state.categories)
         state.removeCount += category.filesToRemove.size();
     if (state.progress) state.progress->setMaximum(state.removeCount != 0 ? 2000 : 1000);
-    LogLine(1) << "Count of files to export: " << Code{run.exportList.size()};
+    LogLine(LogLevel::Trace) << "Count of files to export: " << Code{run.exportList.size()};
 
     run.block = ShMem::create(exportBlock);
     if (!run.block) {
         Error code = Error::get();
-        LogLine(4) << "Failed to create shared memory; error: " << Code{code};
+        LogLine(LogLevel::Failure) << "Failed to create shared memory; error: " << Code{code};
         reportExportFailure(app, run.exportPath, code | markCopyBuffer);
         return code | markCopyBuffer;
     }

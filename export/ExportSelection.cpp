@@ -51,7 +51,7 @@ Error addCategory(ExportState& state, const char* name, const char* checkBoxId, 
     category.path = Service::absolute(String::create(name), state.base);
     category.directory = Directory::open(category.path, DirectoryMode::ReadWrite);
     if (!category.directory && Error::get() == Errors::NotWritable) {
-        LogLine(3) << "Failed to open as read/write: " << category.path;
+        LogLine(LogLevel::Problem) << "Failed to open as read/write: " << category.path;
         category.writable = false;
         category.directory = Directory::open(category.path, DirectoryMode::ReadOnly);
     }
@@ -60,21 +60,24 @@ Error addCategory(ExportState& state, const char* name, const char* checkBoxId, 
     bool linked =
         category.directory ? category.directory->reachedThroughLink() : Error::get() == Errors::InvalidPath;
     if (linked) {
-        LogLine(3) << "Category directory " << category.path << " is a symbolic link; not used";
+        LogLine(LogLevel::Problem) << "Category directory " << category.path
+                                   << " is a symbolic link; not used";
         category.directory.reset();
     } else if (!category.directory) {
         Error code = Error::get();
         if (code != Errors::NotFound) {
-            LogLine(4) << "Failed to open logs directory " << category.path << "; error: " << Code{code};
+            LogLine(LogLevel::Failure)
+                << "Failed to open logs directory " << category.path << "; error: " << Code{code};
             reportSourceFailure(state.app, code | markCategory);
             return code | markCategory;
         }
-        LogLine(1) << "Directory not found: " << category.path;
+        LogLine(LogLevel::Trace) << "Directory not found: " << category.path;
     } else {
         Ref<Iterator> iterator = category.directory->iterator(0, {});
         if (!iterator) {
             Error code = Error::get();
-            LogLine(4) << "Failed to create iterator for " << category.path << "; error: " << Code{code};
+            LogLine(LogLevel::Failure)
+                << "Failed to create iterator for " << category.path << "; error: " << Code{code};
             reportSourceFailure(state.app, code | markCategory);
             return code | markCategory;
         }
@@ -163,7 +166,7 @@ Error showDialog(ExportState& state, bool offerClearing, ClearGroup& clear) {
     if (state.destination) return Error(0);
     Error code = Error::get();
     if (code == Errors::DialogClosed) return code;
-    LogLine(4) << "Failed to initialize storage location; error: " << Code{code};
+    LogLine(LogLevel::Failure) << "Failed to initialize storage location; error: " << Code{code};
     code = code | markDialog;
     notifyError(
         app.text("Export failed", 29),
@@ -188,8 +191,8 @@ Error chooseCutoff(ExportState& state, const ClearGroup& clear) {
         return Error(periodBeforeClock);
     }
     state.cutoff = now - period;
-    LogLine(1) << "Removing files after export that are older than "
-               << Date::currtime("Y-m-d", Time::create(state.cutoff, 0));
+    LogLine(LogLevel::Trace) << "Removing files after export that are older than "
+                             << Date::currtime("Y-m-d", Time::create(state.cutoff, 0));
     return Error(0);
 }
 
@@ -210,13 +213,13 @@ Error exportLogs(const RunContext& app) {
     if (Sys::info(Sys::Key::HostKind) == Sys::windowsHost) return Error(0);
     Ref<String> bootNode = findBootNode();
     if (!bootNode) {
-        LogLine(3) << "No boot drive parameter found";
+        LogLine(LogLevel::Problem) << "No boot drive parameter found";
         return Error(0);
     }
     Ref<Entry> bootMount = Entry::create(bootNode, 0, 0, Entry::Parameters::create());
     if (!bootMount) {
         Error code = Error::get();
-        LogLine(4) << "Failed to ensure that boot drive is mounted; error: " << Code{code};
+        LogLine(LogLevel::Failure) << "Failed to ensure that boot drive is mounted; error: " << Code{code};
         reportSourceFailure(app, code | markBootMount);
         return code | markBootMount;
     }
@@ -236,7 +239,8 @@ Error exportLogs(const RunContext& app) {
         return Error(0);
     }
     if (!offerClearing)
-        LogLine(3) << "None of the directories can be written to; not showing option to clear old files";
+        LogLine(LogLevel::Problem)
+            << "None of the directories can be written to; not showing option to clear old files";
 
     ClearGroup clear;
     if (Error e = showDialog(state, offerClearing, clear); e != 0) return e;

@@ -18,11 +18,6 @@ std::map<unsigned, MemoryDialogs::ProgressState> MemoryDialogs::progress() const
     return m_progress;
 }
 
-std::vector<unsigned> MemoryDialogs::openDialogs() const {
-    std::lock_guard lock(m_mutex);
-    return m_open;
-}
-
 std::vector<unsigned> MemoryDialogs::driveFlags() const {
     std::lock_guard lock(m_mutex);
     return m_driveFlags;
@@ -52,17 +47,15 @@ bool MemoryDialogs::createDialog(unsigned, const Ref<String>&) {
     return true;
 }
 
-void MemoryDialogs::showDialog(unsigned id, unsigned, const Ref<String>&, const Ref<String>&, unsigned,
+void MemoryDialogs::showDialog(unsigned, unsigned, const Ref<String>&, const Ref<String>&, unsigned,
                                unsigned) {
     std::lock_guard lock(m_mutex);
     note("Dialog.show");
-    m_open.push_back(id);
 }
 
-void MemoryDialogs::closeDialog(unsigned id, unsigned) {
+void MemoryDialogs::closeDialog(unsigned, unsigned) {
     std::lock_guard lock(m_mutex);
     note("Dialog.close");
-    std::erase(m_open, id);
 }
 
 bool MemoryDialogs::createProgress(unsigned id, const Ref<String>& title, const Ref<String>& text,

@@ -39,7 +39,6 @@ class MemoryDialogs : public DialogService {
     std::vector<Message> messages() const;
     std::vector<std::string> calls() const;
     std::map<unsigned, ProgressState> progress() const;
-    std::vector<unsigned> openDialogs() const;
     // The flags of each drive-selection dialog.
     std::vector<unsigned> driveFlags() const;
 
@@ -66,7 +65,6 @@ class MemoryDialogs : public DialogService {
     std::vector<std::string> m_calls;
     std::vector<Message> m_messages;
     std::map<unsigned, ProgressState> m_progress;
-    std::vector<unsigned> m_open;
     std::vector<unsigned> m_driveFlags;
 };
 

@@ -16,7 +16,6 @@ class RefCount {
     void release() const {
         if (m_count.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
     }
-    long refCount() const { return m_count.load(std::memory_order_relaxed); }
 
   private:
     mutable std::atomic<long> m_count{0};

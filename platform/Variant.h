@@ -12,7 +12,6 @@ class Variant : public Object {
     };
     static Ref<Variant> create() { return Ref<Variant>(new Variant); }
     static Ref<Variant> ofInteger(long long value);
-    static Ref<Variant> ofString(const Ref<String>& value);
 
     size_t count() const { return m_entries.size(); }
     const Entry& entry(size_t index) const { return m_entries.at(index); }
@@ -25,11 +24,5 @@ class Variant : public Object {
 inline Ref<Variant> Variant::ofInteger(long long value) {
     Ref<Variant> v = create();
     v->append({1, value, {}});
-    return v;
-}
-
-inline Ref<Variant> Variant::ofString(const Ref<String>& value) {
-    Ref<Variant> v = create();
-    v->append({2, 0, value});
     return v;
 }

@@ -16,7 +16,8 @@ bool ensureDirectoryHierarchy(const Ref<String>& path, const Ref<String>& bounda
 
     Ref<Directory> directory = Directory::open(parent, DirectoryMode::ReadWrite);
     if (!directory) {
-        LogLine(4) << "Failed to open directory " << parent << "; error: " << Code{Error::get()};
+        LogLine(LogLevel::Failure) << "Failed to open directory " << parent
+                                   << "; error: " << Code{Error::get()};
         return false;
     }
     Ref<String> name = Service::name(path);
@@ -29,7 +30,7 @@ bool ensureDirectoryHierarchy(const Ref<String>& path, const Ref<String>& bounda
         if (made && made->isDirectory()) return true;
         Error::set(Errors::AlreadyExists);
     }
-    LogLine(4) << "Failed to create directory " << path << "; error: " << Code{Error::get()};
+    LogLine(LogLevel::Failure) << "Failed to create directory " << path << "; error: " << Code{Error::get()};
     return false;
 }
 
@@ -44,15 +45,15 @@ Ref<Directory> openOrCreateSubfolder(const Ref<Directory>& parentDirectory, cons
         path = candidate;
         return Directory::open(candidate, DirectoryMode::ReadWrite);
     }
-    LogLine(3) << "Failed to create subfolder '" << name << "' in '" << path
-               << "'; error: " << Code{Error::get()};
+    LogLine(LogLevel::Problem) << "Failed to create subfolder '" << name << "' in '" << path
+                               << "'; error: " << Code{Error::get()};
     return {};
 }
 
 Ref<String> productSubdirectory(const Ref<String>& base, bool forLogs) {
     Ref<Directory> baseDirectory = Directory::open(base, DirectoryMode::ReadWrite);
     if (!baseDirectory) {
-        LogLine(3) << "Could not open path " << base;
+        LogLine(LogLevel::Problem) << "Could not open path " << base;
         return base;
     }
     Ref<String> current = base;

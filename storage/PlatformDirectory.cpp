@@ -18,6 +18,8 @@ constexpr unsigned markNotMounted = 0x50000000;
 constexpr unsigned logDirectoryId = 7;
 constexpr unsigned fileDirectoryId = 8;
 constexpr unsigned alternateOffset = 2;
+// How the platform directory's node is mounted (the mount service's flag bits 1 and 2).
+constexpr unsigned mountFlags = 3;
 } // namespace
 
 Error accessPlatformDirectory(unsigned pathId, bool logNodeFailure, Ref<MountEntry>& mountEntry,
@@ -30,9 +32,9 @@ Error accessPlatformDirectory(unsigned pathId, bool logNodeFailure, Ref<MountEnt
     if (!node) {
         Error code = Error::get();
         if (logNodeFailure) {
-            LogLine(3) << "Failed to determine node of main platform path " << Code{pathId}
-                       << "; error: " << Code{code};
-            LogLine(4) << "Main directory not available";
+            LogLine(LogLevel::Problem) << "Failed to determine node of main platform path " << Code{pathId}
+                                       << "; error: " << Code{code};
+            LogLine(LogLevel::Failure) << "Main directory not available";
         }
         return Error(Errors::Failed | markNoNode);
     }
@@ -42,20 +44,21 @@ Error accessPlatformDirectory(unsigned pathId, bool logNodeFailure, Ref<MountEnt
     if (Sys::info(Sys::Key::HostKind) == Sys::windowsHost)
         parameters->options().push_back(String::create("win"));
 
-    mountEntry = Entry::create(node, 0, 3, parameters);
+    mountEntry = Entry::create(node, 0, mountFlags, parameters);
     if (!mountEntry) {
-        LogLine(3) << "Failed to mount main platform directory node " << node
-                   << "; error: " << Code{Error::get()};
+        LogLine(LogLevel::Problem) << "Failed to mount main platform directory node " << node
+                                   << "; error: " << Code{Error::get()};
     } else {
         path = PlatformEnvironment::getPath(pathId);
         if (!path) {
-            LogLine(3) << "Failed to determine path to main platform directory from node " << node
-                       << " mounted as " << mountEntry->mountPoint() << "; error: " << Code{Error::get()};
+            LogLine(LogLevel::Problem)
+                << "Failed to determine path to main platform directory from node " << node << " mounted as "
+                << mountEntry->mountPoint() << "; error: " << Code{Error::get()};
             mountEntry.reset();
         }
     }
     if (!mountEntry || !path) {
-        LogLine(4) << "Failed to access platform directory for " << Code{pathId};
+        LogLine(LogLevel::Failure) << "Failed to access platform directory for " << Code{pathId};
         mountEntry.reset();
         path.reset();
         return Error(Errors::Failed | markNotMounted);
@@ -64,7 +67,7 @@ Error accessPlatformDirectory(unsigned pathId, bool logNodeFailure, Ref<MountEnt
     if (Sys::info(Sys::Key::HostPaths) == 0) {
         Error::set(0);
         if (!PlatformEnvironment::ensureHostPathHierarchy(path, true) && Error::get() != Errors::Unavailable)
-            LogLine(3) << "Failed to ensure accessibility of host path " << path;
+            LogLine(LogLevel::Problem) << "Failed to ensure accessibility of host path " << path;
     }
     return Error(0);
 }

@@ -44,7 +44,8 @@ Ref<String> lookup(const Ref<File>& registry, const Ref<String>& key) {
         if (parts.size() < 2) continue;
         if (!parts[0]->equals(key)) continue;
         if (isBareFileName(parts[1])) return parts[1];
-        LogLine(3) << "Ignoring recorded name " << parts[1] << " for " << key << ": not a file name";
+        LogLine(LogLevel::Problem) << "Ignoring recorded name " << parts[1] << " for " << key
+                                   << ": not a file name";
     }
     return {};
 }
@@ -53,7 +54,8 @@ Ref<String> lookup(const Ref<File>& registry, const Ref<String>& key) {
 // never tear each other's lines; a write that comes up short (a full disk) is cut back off again.
 void record(const Ref<File>& registry, const Ref<String>& key, const Ref<String>& name) {
     if (breaksEntryLine(key) || breaksEntryLine(name) || !isBareFileName(name)) {
-        LogLine(3) << "Not recording name " << name << " for " << key << ": it cannot be written as an entry";
+        LogLine(LogLevel::Problem) << "Not recording name " << name << " for " << key
+                                   << ": it cannot be written as an entry";
         return;
     }
     Ref<StringFormatter> f = StringFormatter::create(String::create("\"{1}\"=\"{2}\"\n"));
@@ -70,9 +72,10 @@ void record(const Ref<File>& registry, const Ref<String>& key, const Ref<String>
     if (written == entry.size()) return;
     Error code = Error::get();
     if (written > 0 && !registry->truncate(size))
-        LogLine(3) << "Failed to remove the incomplete registry entry for " << key
-                   << "; error: " << Code{Error::get()};
-    LogLine(3) << "Failed to record name " << name << " for " << key << "; error: " << Code{code};
+        LogLine(LogLevel::Problem) << "Failed to remove the incomplete registry entry for " << key
+                                   << "; error: " << Code{Error::get()};
+    LogLine(LogLevel::Problem) << "Failed to record name " << name << " for " << key
+                               << "; error: " << Code{code};
 }
 
 } // namespace
@@ -86,7 +89,7 @@ Ref<String> determineFilename(const RunContext& run, const Ref<String>& director
 
     if (registry) {
         if (Ref<String> reused = lookup(registry, key)) {
-            LogLine(1) << "Reusing filename " << reused;
+            LogLine(LogLevel::Trace) << "Reusing filename " << reused;
             return Service::absolute(reused, directory);
         }
     }

@@ -48,14 +48,14 @@ Ref<ZEZUvedaze> connect(const RunContext& app, FailureReport report, const char*
     Ref<Capabilities> capabilities = Capabilities::create(false, capabilityLimitMs, false);
     if (!capabilities) {
         Error code = Error::get();
-        LogLine(4) << "Capability query for ZEZ-Uvedaze failed; error: " << Code{code};
+        LogLine(LogLevel::Failure) << "Capability query for ZEZ-Uvedaze failed; error: " << Code{code};
         report(app, code | markCapabilities, {});
         return {};
     }
     Ref<ZEZUvedaze> client = ZEZUvedaze::create(capabilities->zezUvedaze());
     if (!client) {
         Error code = Error::get();
-        LogLine(4) << clientFailure << Code{code};
+        LogLine(LogLevel::Failure) << clientFailure << Code{code};
         report(app, code | markClient, {});
     }
     return client;
@@ -63,7 +63,8 @@ Ref<ZEZUvedaze> connect(const RunContext& app, FailureReport report, const char*
 
 Ref<Progress> createProgress(const Ref<String>& title, const Ref<String>& text, uint64_t maximum) {
     Ref<Progress> progress = Progress::create(title, text, maximum, false, true);
-    if (!progress) LogLine(3) << "Failed to create progress dialog; error: " << Code{Error::get()};
+    if (!progress)
+        LogLine(LogLevel::Problem) << "Failed to create progress dialog; error: " << Code{Error::get()};
     return progress;
 }
 
@@ -79,7 +80,7 @@ Error screenshotUpload(const RunContext& app) {
     const Parameters& parameters = *app.parameters;
     if (!isEmpty(parameters.destination())) return uploadFile(app, parameters.destination());
     if (isEmpty(parameters.source())) {
-        LogLine(4) << "Filename is invalid";
+        LogLine(LogLevel::Failure) << "Filename is invalid";
         return Error(Errors::Failed);
     }
     return uploadFile(app, predeterminedFilename(app, extensionOf(parameters.source())));
@@ -94,7 +95,8 @@ Error uploadFile(const RunContext& app, const Ref<String>& uploadName) {
     Ref<File> file = File::open(parameters.source(), 3);
     if (!file) {
         Error code = Error::get();
-        LogLine(4) << "Failed to open file " << parameters.source() << "; error: " << Code{code};
+        LogLine(LogLevel::Failure) << "Failed to open file " << parameters.source()
+                                   << "; error: " << Code{code};
         reportFileUploadFailure(app, code | markOpenFile, {});
         return Error(Errors::Failed);
     }
@@ -104,16 +106,16 @@ Error uploadFile(const RunContext& app, const Ref<String>& uploadName) {
 
     Ref<String> tag = client->uploadFile(file->stream(), uploadName, notifier, transferLimitMs);
     if (tag) {
-        LogLine(1) << "File upload ok; tag: " << tag;
+        LogLine(LogLevel::Trace) << "File upload ok; tag: " << tag;
         showSuccess(app.text("UPLOAD FILE SUCCESSFUL", 75), app.text("UPLOADED LOG AS #%1", 76), tag);
         return Error(0);
     }
     Error code = Error::get();
     if (code == Errors::Cancelled) {
-        LogLine(1) << "User aborted file upload";
+        LogLine(LogLevel::Trace) << "User aborted file upload";
         return code;
     }
-    LogLine(4) << "File upload failed; error: " << Code{code};
+    LogLine(LogLevel::Failure) << "File upload failed; error: " << Code{code};
     progress.reset();
     notifier.reset();
     reportFileUploadFailure(app, code | markFileTransfer,
@@ -140,7 +142,7 @@ Error logUpload(const RunContext& app) {
 
     Ref<String> tag = client->uploadSyslog(suffix, notifier, transferLimitMs);
     if (tag) {
-        LogLine(1) << "System log upload ok; tag: " << tag;
+        LogLine(LogLevel::Trace) << "System log upload ok; tag: " << tag;
         progress.reset();
         notifier.reset();
         showSuccess(app.text("UPLOAD LOG SUCCESSFUL", 77), app.text("UPLOADED LOG AS #%1", 78), tag);
@@ -148,10 +150,10 @@ Error logUpload(const RunContext& app) {
     }
     Error code = Error::get();
     if (code == Errors::Cancelled) {
-        LogLine(1) << "User aborted system log upload";
+        LogLine(LogLevel::Trace) << "User aborted system log upload";
         return code;
     }
-    LogLine(4) << "System log upload failed; error: " << Code{code};
+    LogLine(LogLevel::Failure) << "System log upload failed; error: " << Code{code};
     reportLogUploadFailure(app, code | markLogTransfer,
                            code == Errors::TooLarge ? app.text("SIZE OF DATA TO UPLOAD IS TOO LARGE", 63)
                                                     : Ref<String>());

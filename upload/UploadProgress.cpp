@@ -5,7 +5,7 @@ namespace Applications::Commands::Scrivlet {
 
 namespace {
 void logPercentage(double fraction) {
-    LogLine(1) << "Upload progress: " << Code{static_cast<uint64_t>(fraction * 100)};
+    LogLine(LogLevel::Trace) << "Upload progress: " << Code{static_cast<uint64_t>(fraction * 100)};
 }
 } // namespace
 

@@ -18,7 +18,7 @@ void screenshotMode(const RunContext& application, Error& result) {
     if (!isEmpty(p.destination())) {
         filename = p.destination();
     } else if (isEmpty(p.source())) {
-        LogLine(4) << "Filename is invalid";
+        LogLine(LogLevel::Failure) << "Filename is invalid";
         result = Error(Errors::Failed);
         return;
     } else {

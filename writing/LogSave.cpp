@@ -68,8 +68,8 @@ bool settlePaths(const RunContext& app, std::vector<TargetLocation>& locations, 
     for (TargetLocation& l : locations) {
         Ref<String> dir = targetDirectory(l, true);
         if (!dir) {
-            LogLine(4) << "Failed to ensure folder hierarchy " << l.directory << " on "
-                       << l.mount->mountPoint();
+            LogLine(LogLevel::Failure)
+                << "Failed to ensure folder hierarchy " << l.directory << " on " << l.mount->mountPoint();
             l.failed = true;
             SaveEnding ending{45,
                               formatMessage(app.text("Could not store file: {1}; error: 0x{2} ({3})", 46),
@@ -81,7 +81,8 @@ bool settlePaths(const RunContext& app, std::vector<TargetLocation>& locations, 
         Ref<String> full = Service::absolute(filename, dir);
         l.path = determineFilename(app, dir, filename, l.mount, false);
         if (!l.path) {
-            LogLine(4) << "Could not determine unique filename for " << filename << " in path " << dir;
+            LogLine(LogLevel::Failure)
+                << "Could not determine unique filename for " << filename << " in path " << dir;
             l.failed = true;
             SaveEnding ending{
                 57, formatMessage(app.text("Could not determine unique filename for {1}", 58), full),
@@ -153,7 +154,7 @@ void logMode(const RunContext& app, Error& result) {
             progress->setText(formatMessage(app.text("Saving {1}", 88), displayPath(app, l.path, l.mount)));
         Ref<SysLogExport> job = SysLog::exportLog(l.path);
         if (!job) {
-            LogLine(4) << "Failed to initiate export to " << l.path;
+            LogLine(LogLevel::Failure) << "Failed to initiate export to " << l.path;
             l.failed = true;
         } else if (!follow(job, l, progress, base)) {
             job->cancel();
@@ -205,7 +206,8 @@ void logMode(const RunContext& app, Error& result) {
                         : notifyInformation(app.text("Information", 99), app.text("Log saved as {1}", 100),
                                             app.text("and {2}", 101), first, second);
         if (shown == 0)
-            LogLine(4) << "Failed to show success information dialog; error: " << Code{Error::get()};
+            LogLine(LogLevel::Failure)
+                << "Failed to show success information dialog; error: " << Code{Error::get()};
     }
     result = Error(0);
 }

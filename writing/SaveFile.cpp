@@ -40,8 +40,9 @@ struct SaveRun {
 // The markers a failed save sets in the top four bits of the code it reports, naming the step.
 constexpr unsigned markIndexedCreate = 0x10000000;
 constexpr unsigned markCreate = 0x60000000;
+// No location and no copy buffer are one marker: both leave the save with nowhere to copy.
 constexpr unsigned markNoLocation = 0x80000000;
-constexpr unsigned markCopyBuffer = 0x80000000;
+constexpr unsigned markCopyBuffer = markNoLocation;
 constexpr unsigned markWrite = 0xA0000000;
 constexpr unsigned markRead = 0xC0000000;
 // How many times one location searches a new name after its candidate was opened elsewhere.
@@ -76,7 +77,8 @@ bool createIndexed(SaveRun& run, TargetLocation& l, const Ref<String>& filename,
     for (;;) {
         Ref<String> name = uniqueFilename(filename, dir, false);
         if (!name) {
-            LogLine(4) << "Could not determine unique filename for " << filename << " in path " << dir;
+            LogLine(LogLevel::Failure)
+                << "Could not determine unique filename for " << filename << " in path " << dir;
             if (!tally.dropOut(
                     {57,
                      formatMessage(run.app.text("Could not determine unique filename for {1}", 58), l.path),
@@ -92,7 +94,8 @@ bool createIndexed(SaveRun& run, TargetLocation& l, const Ref<String>& filename,
         }
         Error code = Error::get();
         if (code == Errors::AlreadyOpened && retries < nameRetries) {
-            LogLine(3) << "Determining filename again, because file is already opened: " << l.path;
+            LogLine(LogLevel::Problem)
+                << "Determining filename again, because file is already opened: " << l.path;
             retries++;
             continue;
         }
@@ -142,8 +145,8 @@ bool settleTargets(SaveRun& run, const Ref<String>& filename, Error& result) {
                                    : createPlain(run, l, tally, result);
         if (!goOn) return false;
     }
-    LogLine(1) << "Usable entries of " << Code{tally.locations()}
-               << " available: " << Code{tally.locations() - tally.failures()};
+    LogLine(LogLevel::Trace) << "Usable entries of " << Code{tally.locations()}
+                             << " available: " << Code{tally.locations() - tally.failures()};
     return true;
 }
 
@@ -160,8 +163,8 @@ CopyOutcome copyAll(SaveRun& run, const Ref<File>& source, const Ref<ShMem>& blo
                 formatMessage(run.app.text("Saving file: {1}", 85), displayPath(run.app, l.path, l.mount)));
         Ref<FileMapping> destination = l.file->map(block);
         if (!destination)
-            LogLine(3) << "Could not map destination file, using non mapped write; error: "
-                       << Code{Error::get()};
+            LogLine(LogLevel::Problem)
+                << "Could not map destination file, using non mapped write; error: " << Code{Error::get()};
         TransferMemory& destinationBuffer = destination ? static_cast<TransferMemory&>(*destination) : *block;
         uint64_t remaining = size, done = 0;
         while (remaining != 0) {
@@ -226,7 +229,7 @@ void saveFile(const RunContext& app, Error& result, const Ref<String>& filename,
     Ref<ShMem> block = ShMem::create(copyBlock);
     if (!block) {
         Error code = Error::get();
-        LogLine(4) << "Could not create shared memory; error: " << Code{code};
+        LogLine(LogLevel::Failure) << "Could not create shared memory; error: " << Code{code};
         run.error(45, formatMessage(app.text("Could not create file: {1}; error: 0x{2} ({3})", 46),
                                     run.locations.empty() ? filename : run.locations[0].path,
                                     code | markCopyBuffer));
@@ -235,7 +238,8 @@ void saveFile(const RunContext& app, Error& result, const Ref<String>& filename,
     }
     Ref<FileMapping> sourceMapping = source->map(block);
     if (!sourceMapping)
-        LogLine(3) << "Could not map source file, using non mapped read; error: " << Code{Error::get()};
+        LogLine(LogLevel::Problem) << "Could not map source file, using non mapped read; error: "
+                                   << Code{Error::get()};
     TransferMemory& sourceBuffer = sourceMapping ? static_cast<TransferMemory&>(*sourceMapping) : *block;
 
     Ref<Progress> progress;
@@ -275,7 +279,8 @@ void saveFile(const RunContext& app, Error& result, const Ref<String>& filename,
     Error::set(0);
     if (notifyInformation(app.text("Information", 96), app.text("File saved as {1}", 97),
                           app.text("and {2}", 98), first, second) == 0)
-        LogLine(4) << "Failed to show success information dialog; error: " << Code{Error::get()};
+        LogLine(LogLevel::Failure) << "Failed to show success information dialog; error: "
+                                   << Code{Error::get()};
     result = Error(0);
 }
 
@@ -287,11 +292,13 @@ void removeIncompleteFiles(std::vector<TargetLocation>& locations, bool onlyFail
         Ref<String> name = Service::name(l.path);
         Ref<Directory> directory = Directory::open(parent, DirectoryMode::ReadWrite);
         if (!directory) {
-            LogLine(3) << "Failed to open directory " << parent << "; error: " << Code{Error::get()};
+            LogLine(LogLevel::Problem)
+                << "Failed to open directory " << parent << "; error: " << Code{Error::get()};
             continue;
         }
         if (!directory->remove(name) && Error::get() != Errors::NothingToRemove)
-            LogLine(3) << "Failed to remove incomplete file " << l.path << "; error: " << Code{Error::get()};
+            LogLine(LogLevel::Problem)
+                << "Failed to remove incomplete file " << l.path << "; error: " << Code{Error::get()};
     }
 }
 

@@ -31,7 +31,7 @@ Error chooseDrive(const RunContext& app, const DriveRequest& request, const Ref<
     if (item) return Error(0);
     Error code = Error::get();
     if (code == Errors::DialogClosed) return code;
-    LogLine(4) << "Could not initialize storage location; error: " << Code{code};
+    LogLine(LogLevel::Failure) << "Could not initialize storage location; error: " << Code{code};
     code = code | markDriveDialog;
     if (request.showFailure)
         notifyError(app.text("Error", 45), formatMessage(request.failureMessage, filename, code));

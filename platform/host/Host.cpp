@@ -1,6 +1,7 @@
 #include "Host.h"
 #include "HostPlatform.h"
 #include "platform/Error.h"
+#include "platform/System.h"
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -53,8 +54,12 @@ void readNodes(Config& c, const json& j) {
 }
 
 void readSystem(Config& c, const json& j) {
-    // The defaults describe a Linux host with host-path handling.
-    c.sysInfo = {{0x20001, 1}, {0x20002, 0}, {0x20003, 2}, {0x20012, 1}};
+    // The defaults describe a Linux host with host-path handling: hosted (not standalone), not
+    // Windows, a host whose root is a node of its own, host paths reached directly.
+    c.sysInfo = {{Sys::Key::Standalone, 1},
+                 {Sys::Key::HostKind, 0},
+                 {Sys::Key::HostFamily, Sys::hostWithRootNode},
+                 {Sys::Key::HostPaths, 1}};
     const json sysInfo = j.value("sysInfo", json::object());
     for (const auto& [key, value] : sysInfo.items())
         c.sysInfo[std::stoul(key, nullptr, 0)] = value.get<long long>();

@@ -104,7 +104,6 @@ class CopyOffload : public ShMem::Attachment {
         m_copied = {};
         return copied;
     }
-    void forgetCopied() { m_copied = {}; }
 
   private:
     static constexpr uint64_t aheadBytes = 1 << 20;

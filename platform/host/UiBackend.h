@@ -1,6 +1,7 @@
 #pragma once
 // The backends behind the user-interface service.
 #include "RunResults.h"
+#include "platform/Error.h"
 #include "platform/Skarnel.h"
 #include <functional>
 #include <memory>
@@ -22,7 +23,7 @@ struct Drive {
 
 struct DriveChoice {
     bool chosen = false;
-    unsigned error = 0x2007;
+    unsigned error = Errors::DialogClosed;
     std::string drive; // node name or label of a drive to mount, or empty
     std::string path;  // a platform path, used as it is
     std::string name;  // the name typed when renaming is allowed

@@ -175,7 +175,7 @@ class Script : public Backend {
             return choice;
         }
         if (answer.contains("error")) {
-            choice.error = Host::parseNumber(answer["error"], 0x2007);
+            choice.error = Host::parseNumber(answer["error"], Errors::DialogClosed);
             return choice;
         }
         applyStates(parameters.elements(), answer.value("elements", json::object()));
