@@ -2,7 +2,7 @@
 // chooses), on a file service held in memory with the drives of the embedded default mounted: the
 // system node, the boot and demo drives with their names, and the host's own root.
 #include "FuzzSupport.h"
-#include "platform/MemoryFilesystem.h"
+#include "support/memory/MemoryFilesystem.h"
 #include "storage/Storage.h"
 
 using namespace Applications::Commands::Scrivlet;

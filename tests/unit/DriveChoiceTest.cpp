@@ -2,7 +2,7 @@
 // in-memory dialog service: what the dialog is asked, and what the save says and returns when the
 // dialog fails or is closed.
 #include "common/Notifications.h"
-#include "platform/MemoryDialogs.h"
+#include "support/memory/MemoryDialogs.h"
 #include "writing/TargetLocation.h"
 #include <gtest/gtest.h>
 

@@ -2,10 +2,10 @@
 // drive, under which directory, with which times, and what the user is told.
 #include "InMemoryRun.h"
 #include "export/Export.h"
-#include "platform/MemoryCatalogue.h"
-#include "platform/MemoryClock.h"
-#include "platform/MemorySysLog.h"
-#include "platform/MemorySystem.h"
+#include "support/memory/MemoryCatalogue.h"
+#include "support/memory/MemoryClock.h"
+#include "support/memory/MemorySysLog.h"
+#include "support/memory/MemorySystem.h"
 #include "platform/host/HostServices.h"
 
 using namespace Applications::Commands::Scrivlet;

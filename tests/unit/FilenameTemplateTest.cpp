@@ -1,8 +1,8 @@
 // Predetermined names from the options and the installation's product description, the
 // description given by an in-memory environment.
-#include "platform/MemoryClock.h"
-#include "platform/MemoryEnvironment.h"
-#include "platform/MemorySystem.h"
+#include "support/memory/MemoryClock.h"
+#include "support/memory/MemoryEnvironment.h"
+#include "support/memory/MemorySystem.h"
 #include "platform/host/HostEnvironment.h"
 #include "platform/host/HostServices.h"
 #include "storage/Storage.h"

@@ -1,7 +1,7 @@
 // The help lines as the terminal printer receives them, attribute markers included.
 #include "app/HelpScreen.h"
 #include "common/Parameters.h"
-#include "platform/MemoryConsole.h"
+#include "support/memory/MemoryConsole.h"
 #include "platform/SysLog.h"
 #include "platform/host/HostServices.h"
 #include <filesystem>

@@ -1,7 +1,7 @@
 #pragma once
 // A test whose file service is a tree in memory, installed for the test alone: the program's logic
 // runs against it without a disk, and the tree shows afterwards what the logic did.
-#include "platform/MemoryFilesystem.h"
+#include "support/memory/MemoryFilesystem.h"
 #include "platform/host/HostFilesystem.h"
 #include <gtest/gtest.h>
 

@@ -4,8 +4,8 @@
 // rest of what its mode needs and reads `dialogs` and the file tree afterwards.
 #include "InMemoryFiles.h"
 #include "common/RunContext.h"
-#include "platform/MemoryDialogs.h"
-#include "platform/MemoryEnvironment.h"
+#include "support/memory/MemoryDialogs.h"
+#include "support/memory/MemoryEnvironment.h"
 #include "platform/System.h"
 #include "platform/host/HostEnvironment.h"
 

@@ -1,7 +1,7 @@
 // The log save run in process, on a system log, files, an environment and dialogs held in memory:
 // where the log goes and what a failed export leaves.
 #include "InMemoryRun.h"
-#include "platform/MemorySysLog.h"
+#include "support/memory/MemorySysLog.h"
 #include "platform/host/HostServices.h"
 #include "writing/Writing.h"
 

@@ -1,6 +1,6 @@
 // The installed services outlive the process's own teardown: a thread still running when the
 // process ends keeps reaching them.
-#include "platform/MemoryClock.h"
+#include "support/memory/MemoryClock.h"
 #include "platform/Time.h"
 #include <chrono>
 #include <cstdlib>

@@ -3,7 +3,7 @@
 #include "common/StringFormatter.h"
 #include "platform/Filesystem.h"
 #include "platform/Formatter.h"
-#include "platform/MemoryFilesystem.h"
+#include "support/memory/MemoryFilesystem.h"
 #include <gtest/gtest.h>
 
 using namespace Applications::Commands::Scrivlet;

@@ -1,7 +1,7 @@
 // The galloping search and bisection of indexed names, observed through the existence probes: a
 // decorator around a file service in memory records every item it is asked to open.
 #include "storage/UniqueFilename.h"
-#include "platform/MemoryFilesystem.h"
+#include "support/memory/MemoryFilesystem.h"
 #include "platform/host/HostFilesystem.h"
 #include <gtest/gtest.h>
 #include <set>

@@ -1,7 +1,7 @@
 // The uploads run in process, on a store, files and dialogs held in memory: where the object goes,
 // which tag is shown, and what each failure tells the user.
 #include "InMemoryRun.h"
-#include "platform/MemoryRemote.h"
+#include "support/memory/MemoryRemote.h"
 #include "platform/System.h"
 #include "platform/host/HostServices.h"
 #include "upload/Upload.h"

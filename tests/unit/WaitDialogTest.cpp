@@ -4,7 +4,7 @@
 #include "common/DeterminePathDialog.h"
 #include "common/Parameters.h"
 #include "platform/Catalogue.h"
-#include "platform/MemoryDialogs.h"
+#include "support/memory/MemoryDialogs.h"
 #include "platform/host/Host.h"
 #include "platform/host/HostDialogs.h"
 #include "support/Sandbox.h"

@@ -1,6 +1,6 @@
 // Unit tests run against a platform root of their own, made before the platform is first used, and
 // with dialogs that only ever exist in memory.
-#include "platform/MemoryDialogs.h"
+#include "support/memory/MemoryDialogs.h"
 #include "platform/host/Host.h"
 #include "platform/host/HostServices.h"
 #include <cstdlib>

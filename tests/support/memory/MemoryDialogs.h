@@ -1,7 +1,7 @@
 #pragma once
 // A dialog service that shows nothing: it keeps what it was asked in memory and answers as told,
 // so that tests drive the program's dialogs without a terminal, a script file or a process.
-#include "DialogService.h"
+#include "platform/DialogService.h"
 #include <map>
 #include <mutex>
 #include <string>

@@ -1,6 +1,6 @@
 #pragma once
 // A clock that shows the time and the time-zone offset a test gives it.
-#include "TimeService.h"
+#include "platform/TimeService.h"
 
 class MemoryClock : public TimeService {
   public:

@@ -1,6 +1,6 @@
 #pragma once
 // A console that keeps what is written, and shows colours when a test says it does.
-#include "ConsoleService.h"
+#include "platform/ConsoleService.h"
 #include <string>
 
 class MemoryConsole : public ConsoleService {

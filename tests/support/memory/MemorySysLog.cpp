@@ -1,5 +1,5 @@
 #include "MemorySysLog.h"
-#include "Filesystem.h"
+#include "platform/Filesystem.h"
 
 namespace {
 

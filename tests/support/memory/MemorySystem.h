@@ -1,7 +1,7 @@
 #pragma once
 // A system whose information and boot parameters a test gives; threads, semaphores and memory come
 // from the service it wraps.
-#include "SystemService.h"
+#include "platform/SystemService.h"
 #include <map>
 
 class MemorySystem : public SystemServiceProxy {

@@ -1,6 +1,6 @@
 #pragma once
 // A catalogue whose language and translations a test gives.
-#include "CatalogueService.h"
+#include "platform/CatalogueService.h"
 
 class MemoryCatalogue : public CatalogueService {
   public:

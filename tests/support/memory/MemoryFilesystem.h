@@ -3,7 +3,7 @@
 // mounted at their mount points when asked. It lets tests drive the program's logic (paths shown,
 // names, directory hierarchies, the name registry) without a disk, a root or a process, and see
 // what it did to the tree afterwards.
-#include "FilesystemService.h"
+#include "platform/FilesystemService.h"
 #include <map>
 #include <memory>
 #include <optional>

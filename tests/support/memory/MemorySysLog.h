@@ -1,7 +1,7 @@
 #pragma once
 // A system log kept in memory: the lines the program logs, and exports that write them, as plain
 // text, through the installed file service at once.
-#include "SysLogService.h"
+#include "platform/SysLogService.h"
 #include <mutex>
 #include <vector>
 

@@ -1,7 +1,7 @@
 #pragma once
 // A remote store held in memory: it answers or not as a test says, keeps what is sent to it whole
 // or not at all, and reports its progress in steps from a transfer thread, as the host's does.
-#include "RemoteService.h"
+#include "platform/RemoteService.h"
 #include <map>
 #include <mutex>
 

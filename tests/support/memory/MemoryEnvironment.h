@@ -1,7 +1,7 @@
 #pragma once
 // An environment kept in memory: the well-known paths and the product description a test gives it.
-#include "EnvironmentService.h"
-#include "Error.h"
+#include "platform/EnvironmentService.h"
+#include "platform/Error.h"
 #include <map>
 #include <optional>
 #include <string>
