@@ -74,6 +74,12 @@ inline bool isFileName(const std::string& name) {
            name != "." && name != "..";
 }
 
+// The dialog parameters' elements, group boxes' children included, in order.
+void collectElements(const std::vector<Ref<Services::Skarnel::Client::Elements::Element>>& elements,
+                     std::vector<Services::Skarnel::Client::Elements::Element*>& out);
+// "INFO", "QUESTION", "FAILED", "ERROR".
+const char* severityName(unsigned severity);
+
 std::unique_ptr<Backend> makeHeadless();
 std::unique_ptr<Backend> makeScript(const std::string& path);
 // Nothing when no terminal (/dev/tty) can be opened.
