@@ -37,6 +37,10 @@ StdIO::Printer& StdIO::Printer::endl() {
     return *this;
 }
 
+void StdIO::note(const Ref<String>& line) {
+    if (line) consoleService().note(line->str());
+}
+
 StdIO::Printer& StdIO::stdOutPrinter() {
     static Printer printer;
     return printer;

@@ -12,4 +12,7 @@ class StdIO {
         Printer& endl();
     };
     static Printer& stdOutPrinter();
+    // One line for the person running the program, beside what standard output carries (on the
+    // host: standard error).
+    static void note(const Ref<String>& line);
 };

@@ -14,6 +14,8 @@ class ConsoleService {
     virtual void flush() = 0;
     // Whether colours are shown: a terminal whose user has not asked for none.
     virtual bool colour() = 0;
+    // A line for the person, apart from standard output.
+    virtual void note(std::string_view line) = 0;
 };
 
 using ConsoleServiceFactory = std::function<std::unique_ptr<ConsoleService>()>;

@@ -1,6 +1,7 @@
 // Modes "file" and "screenshot": choose the target name, then hand over to the file save engine.
 #include "Writing.h"
 #include "common/Log.h"
+#include "platform/Console.h"
 
 namespace Applications::Commands::Scrivlet {
 
@@ -9,6 +10,14 @@ using Services::Filesystem::Client::Service;
 void fileMode(const RunContext& application, Error& result) {
     const Parameters& p = *application.parameters;
     Ref<String> name = !isEmpty(p.destination()) ? p.destination() : p.source();
+    // The copy takes only the destination's name, in the platform's directories (or on the drive
+    // chosen): a directory typed with it would otherwise be dropped without a word.
+    if (!isEmpty(p.destination()) && p.destination()->findLast('/') >= 0)
+        StdIO::note(String::create("only the name of ")
+                        ->concat(p.destination())
+                        ->concat(" is used: the copies are named ")
+                        ->concat(Service::name(name))
+                        ->concat(" in the platform's directories (or on the drive chosen)"));
     saveFile(application, result, Service::name(name), {});
 }
 

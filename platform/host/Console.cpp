@@ -1,5 +1,6 @@
 // The host's console: the process's standard output.
 #include "HostServices.h"
+#include "VisibleText.h"
 #include "platform/ConsoleService.h"
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,10 @@ class HostConsole : public ConsoleService {
     bool colour() override {
         const char* noColour = std::getenv("NO_COLOR");
         return isatty(STDOUT_FILENO) && !(noColour && *noColour);
+    }
+    // On standard error, its control characters made visible (a name in it is anybody's).
+    void note(std::string_view line) override {
+        std::fprintf(stderr, "scrivletv2: %s\n", Ui::visibleText(line, false).c_str());
     }
 };
 

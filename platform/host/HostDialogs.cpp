@@ -82,18 +82,26 @@ Ref<String> noName(unsigned code) {
 
 constexpr unsigned informationSeverity = 1, continueSeverity = 3, failureSeverity = 4;
 
-// The files the run saved, and the platform paths a message names that exist (the export's
-// directory), as host paths.
-Host::RunResults resultsOf(const std::string& text) {
-    Host::RunResults results = Host::takeRunResults();
+// The platform paths a message names that exist (the export's directory, a file that is in the
+// way), as host paths.
+std::vector<std::string> hostPathsNamedIn(const std::string& text) {
+    std::vector<std::string> paths;
     for (size_t start = text.find('/'); start != std::string::npos; start = text.find('/', start + 1)) {
         if (start > 0 && text[start - 1] != ' ' && text[start - 1] != '\n') continue;
         size_t end = text.find_first_of(" \n", start);
         std::string path = Host::hostPathOf(text.substr(start, end == std::string::npos ? end : end - start));
-        if (!path.empty() &&
-            std::find(results.files.begin(), results.files.end(), path) == results.files.end())
-            results.files.push_back(path);
+        if (!path.empty() && std::find(paths.begin(), paths.end(), path) == paths.end())
+            paths.push_back(path);
     }
+    return paths;
+}
+
+// The files the run saved, and the paths the message names.
+Host::RunResults resultsOf(const std::string& text) {
+    Host::RunResults results = Host::takeRunResults();
+    for (const std::string& path : hostPathsNamedIn(text))
+        if (std::find(results.files.begin(), results.files.end(), path) == results.files.end())
+            results.files.push_back(path);
     return results;
 }
 
@@ -119,7 +127,11 @@ class HostDialogs : public DialogService {
         // Any message ends what a failure cause was noted for; a failure's shows it.
         std::string cause = Host::takeFailureCause();
         bool failure = severity == failureSeverity || severity == continueSeverity;
-        if (failure && !cause.empty() && backend().showsResults()) shown += "\n  cause: " + cause;
+        if (failure && backend().showsResults()) {
+            for (const std::string& path : hostPathsNamedIn(shown))
+                shown += "\n  on the host: " + Host::shownHostPath(path);
+            if (!cause.empty()) shown += "\n  cause: " + cause;
+        }
         return backend().show(severity, stdString(title), shown, buttons, defaultButton);
     }
 

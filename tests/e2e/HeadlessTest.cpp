@@ -36,9 +36,12 @@ TEST(Headless, MessagesGoToStandardError) {
     EXPECT_EQ(again.status, 67);
     EXPECT_EQ(again.err,
               "scrivletv2: [ERROR] Error: File already exists: /system/Service/Screenshots/x.txt\n"
-              "    cause: /system/Service/Screenshots/x.txt is there already: --add-index saves under a "
-              "new numbered name, --reuse-name writes again the file an earlier --reuse-name run "
-              "chose\n");
+              "    on the host: " +
+                  second.string() +
+                  "\n"
+                  "    cause: /system/Service/Screenshots/x.txt is there already: --add-index saves under a "
+                  "new numbered name, --reuse-name writes again the file an earlier --reuse-name run "
+                  "chose\n");
 }
 
 TEST(Headless, QuestionsAreAnsweredNo) {
@@ -181,6 +184,23 @@ TEST(Headless, AFailureIsFollowedByItsCause) {
         EXPECT_NE(r.status, 0) << c.cause;
         EXPECT_NE(r.err.find(c.cause), std::string::npos) << r.err;
     }
+}
+
+// A destination typed with a directory: the copy takes its name only, and the run says so on
+// standard error, with where the copies went under the message.
+TEST(Headless, ADestinationsDirectoryIsNotDroppedWithoutAWord) {
+    Sandbox box;
+    writeFile(box.work() / "x.bin", "data");
+    RunResult r = box.run({"x.bin", "/tmp/elsewhere/dest.bin"}, headless);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("scrivletv2: only the name of /tmp/elsewhere/dest.bin is used: the copies are named "
+                         "dest.bin in the platform's directories"),
+              std::string::npos)
+        << r.err;
+    EXPECT_TRUE(hasContent(box.node("system") / "Screenshots" / "dest.bin", "data"));
+    EXPECT_NE(r.err.find("on the host: " + (box.node("system") / "Screenshots" / "dest.bin").string()),
+              std::string::npos)
+        << r.err;
 }
 
 } // namespace
