@@ -1,4 +1,5 @@
 #include "JournalText.h"
+#include "Utf8.h"
 #include <charconv>
 #include <cstring>
 #include <ctime>
@@ -14,25 +15,6 @@ constexpr char escape = '\x1b', bell = '\a';
 constexpr const char* unknownName = " unknown";
 // Times from this one on cannot be written with a four-digit year.
 constexpr uint64_t latestFormattableUsec = 253402300799999999ULL;
-
-// The code point of the well-formed UTF-8 sequence at `at` and its length, or length 0.
-size_t decode(std::string_view text, size_t at, char32_t& code) {
-    auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-    unsigned char lead = byte(at);
-    if (lead < 0x80) {
-        code = lead;
-        return 1;
-    }
-    size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
-    if (length == 0 || lead > 0xF4 || at + length > text.size()) return 0;
-    code = lead & (0x7F >> length);
-    for (size_t i = 1; i < length; i++) {
-        if ((byte(at + i) & 0xC0) != 0x80) return 0;
-        code = (code << 6) | (byte(at + i) & 0x3F);
-    }
-    static constexpr char32_t shortest[] = {0, 0, 0x80, 0x800, 0x10000};
-    return code < shortest[length] ? 0 : length;
-}
 
 // Surrogates and the noncharacters (U+FDD0 to U+FDEF, and the last two of every plane) are not
 // characters one may show.
@@ -86,7 +68,7 @@ void appendMessage(std::string& out, std::string_view message, size_t indent) {
 bool isPrintableUtf8(std::string_view text) {
     for (size_t at = 0; at < text.size();) {
         char32_t code = 0;
-        size_t length = decode(text, at, code);
+        size_t length = Utf8::decode(text, at, code);
         if (length == 0 || !isPrintableCharacter(code)) return false;
         at += length;
     }

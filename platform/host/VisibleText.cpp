@@ -1,4 +1,5 @@
 #include "VisibleText.h"
+#include "Utf8.h"
 #include <cstdio>
 
 namespace Ui {
@@ -36,23 +37,6 @@ std::string controlEscape(unsigned char c) {
     }
 }
 
-// The length of the well-formed UTF-8 sequence at `at` (its code point in `code`), or 0.
-size_t sequenceAt(std::string_view text, size_t at, char32_t& code) {
-    auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-    unsigned char lead = byte(at);
-    size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
-    if (length == 0 || lead > 0xF4 || at + length > text.size()) return 0;
-    code = lead & (0x7F >> length);
-    for (size_t i = 1; i < length; i++) {
-        if ((byte(at + i) & 0xC0) != 0x80) return 0;
-        code = (code << 6) | (byte(at + i) & 0x3F);
-    }
-    static constexpr char32_t shortest[] = {0, 0, 0x80, 0x800, 0x10000};
-    bool surrogate = code >= 0xD800 && code <= 0xDFFF;
-    if (code < shortest[length] || code > 0x10FFFF || surrogate) return 0;
-    return length;
-}
-
 } // namespace
 
 std::string visibleText(std::string_view text, bool keepLineFeeds) {
@@ -71,7 +55,7 @@ std::string visibleText(std::string_view text, bool keepLineFeeds) {
             at++;
         } else {
             char32_t code = 0;
-            size_t length = sequenceAt(text, at, code);
+            size_t length = Utf8::decode(text, at, code);
             if (length == 0) {
                 out += hexEscape(c, "\\x%02x");
                 at++;
