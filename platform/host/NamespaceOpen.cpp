@@ -1,0 +1,256 @@
+// Opening beneath a mount: by the kernel's openat2, or by a walk of one component at a time where
+// it is missing; and the directories held open for the next paths below them.
+#include "NamespaceState.h"
+#include <cerrno>
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace Namespace {
+namespace {
+
+// openat2 with the kernel keeping the walk beneath `root`. EAGAIN means a rename elsewhere raced the
+// walk and the kernel could not prove it stayed beneath: the walk is simply made again.
+int openat2Beneath(int root, const char* below, int flags, mode_t mode, bool confined) {
+    struct open_how how {};
+    how.flags = static_cast<uint64_t>(flags);
+    how.mode = (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? mode : 0;
+    how.resolve = RESOLVE_NO_MAGICLINKS | (confined ? RESOLVE_BENEATH : 0);
+    constexpr int maxRetries = 16;
+    long fd = -1;
+    for (int attempt = 0; attempt < maxRetries; attempt++) {
+        fd = syscall(SYS_openat2, root, below, &how, sizeof how);
+        if (fd >= 0 || errno != EAGAIN) break;
+    }
+    return static_cast<int>(fd);
+}
+
+// The same guarantee without openat2: one component at a time, none of them a link.
+int walkBeneath(int root, std::string_view below, int flags, mode_t mode, bool confined) {
+    if (!confined) return ::openat(root, below.empty() ? "." : std::string(below).c_str(), flags, mode);
+    std::vector<std::string_view> parts;
+    forEachComponent(below, [&](std::string_view part) { parts.push_back(part); });
+    if (parts.empty()) return ::openat(root, ".", flags, mode);
+    int dir = root;
+    auto release = [&] {
+        if (dir != root) ::close(dir);
+    };
+    for (size_t i = 0; i + 1 < parts.size(); i++) {
+        int next =
+            ::openat(dir, std::string(parts[i]).c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        int err = errno;
+        release();
+        if (next < 0) {
+            errno = err;
+            return -1;
+        }
+        dir = next;
+    }
+    int fd = ::openat(dir, std::string(parts.back()).c_str(), flags | O_NOFOLLOW, mode);
+    int err = errno;
+    release();
+    errno = err;
+    return fd;
+}
+
+// Opens `below` relative to `base` with the resolver in use.
+// `below` ends where its string does (a whole path below a root, or the last name of one), so its
+// text is a C string as it is.
+int openFrom(int base, std::string_view below, int flags, mode_t mode, bool confined) {
+    State& s = state();
+    if (s.activeResolver.load() == Resolver::Openat2) {
+        int fd = openat2Beneath(base, below.empty() ? "." : below.data(), flags, mode, confined);
+        if (fd >= 0 || errno != ENOSYS) return fd;
+        s.activeResolver = Resolver::Walk;
+    }
+    return walkBeneath(base, below, flags, mode, confined);
+}
+
+// The held directory at `below` of `root`, the newest first; called with heldMutex held.
+HeldDirectory* findHeld(const Handle& root, std::string_view below) {
+    State& s = state();
+    for (auto it = s.held.rbegin(); it != s.held.rend(); ++it)
+        if (it->root == root && it->below == below) return &*it;
+    return nullptr;
+}
+
+// A path below its mount as its parent and its name; false when the parent is the root itself.
+bool splitParent(std::string_view below, std::string_view& parent, std::string_view& name) {
+    size_t slash = below.rfind('/');
+    if (slash == std::string_view::npos) return false;
+    parent = below.substr(0, slash);
+    name = below.substr(slash + 1);
+    return true;
+}
+
+// The held directory of a path's parent, and the path's last name (a view into `resolved`).
+Handle heldParent(const Resolved& resolved, std::string_view& name) {
+    std::string_view parent, last;
+    if (!splitParent(resolved.below, parent, last)) return {};
+    std::lock_guard lock(state().heldMutex);
+    HeldDirectory* entry = findHeld(resolved.root, parent);
+    if (!entry) return {};
+    name = last;
+    return entry->directory;
+}
+
+HeldDirectory* heldEntryOf(const Handle& directory) {
+    for (HeldDirectory& h : state().held)
+        if (h.directory == directory) return &h;
+    return nullptr;
+}
+
+void hold(const Resolved& resolved, int fd) {
+    State& s = state();
+    std::lock_guard lock(s.heldMutex);
+    if (findHeld(resolved.root, resolved.below)) return;
+    struct stat st {};
+    if (fstat(fd, &st) != 0) return;
+    int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0) return;
+    s.held.push_back({resolved.root,
+                      resolved.below,
+                      std::make_shared<DirectoryHandle>(copy),
+                      st.st_dev,
+                      st.st_ino,
+                      false,
+                      {},
+                      {}});
+    if (s.held.size() > mostHeld) s.held.pop_front();
+}
+
+void forget(const Handle& directory) {
+    State& s = state();
+    std::lock_guard lock(s.heldMutex);
+    std::erase_if(s.held, [&](const HeldDirectory& h) { return h.directory == directory; });
+}
+
+// A directory removed while held can hold nothing any more: a lookup in it finds nothing.
+bool removed(const Handle& directory) {
+    struct stat st {};
+    return fstat(directory->fd(), &st) != 0 || st.st_nlink == 0;
+}
+
+} // namespace
+
+void forgetBelow(const Handle& root) {
+    State& s = state();
+    std::lock_guard lock(s.heldMutex);
+    std::erase_if(s.held, [&](const HeldDirectory& h) { return h.root == root; });
+}
+
+int openBeneath(const Resolved& resolved, int flags, mode_t mode) {
+    flags |= O_CLOEXEC;
+    // Only directories reached without following a link are held: one reached through a link must
+    // be known as such whenever it is opened again.
+    bool directory = (flags & O_DIRECTORY) && (flags & O_NOFOLLOW) && !resolved.below.empty();
+    std::string_view name;
+    if (Handle parent = heldParent(resolved, name)) {
+        int fd = openFrom(parent->fd(), name, flags, mode, resolved.confined);
+        if (fd >= 0 && directory) hold(resolved, fd);
+        if (fd >= 0) return fd;
+        int err = errno;
+        // A name the held directory lacks is missing, unless the directory itself was removed; a
+        // link leading out of it may still stay beneath the mount. The mount's root decides those.
+        bool askTheRoot = err == EXDEV || err == ELOOP || (err == ENOENT && removed(parent));
+        if (!askTheRoot) {
+            errno = err;
+            return -1;
+        }
+        if (err == ENOENT) forget(parent);
+    }
+    int fd = openFrom(resolved.root->fd(), resolved.below, flags, mode, resolved.confined);
+    if (fd >= 0 && directory) hold(resolved, fd);
+    return fd;
+}
+
+void keepCreated(const Handle& directory, const std::string& name, int fd) {
+    std::lock_guard lock(state().heldMutex);
+    HeldDirectory* entry = heldEntryOf(directory);
+    if (!entry) {
+        ::close(fd);
+        return;
+    }
+    entry->createdName = name;
+    entry->created.reset(fd);
+}
+
+Created takeCreated(const Resolved& resolved) {
+    std::string_view parent, name;
+    if (!splitParent(resolved.below, parent, name)) return {};
+    std::lock_guard lock(state().heldMutex);
+    HeldDirectory* entry = findHeld(resolved.root, parent);
+    if (!entry || entry->createdName != name) return {};
+    entry->createdName.clear();
+    return {entry->created.release(), entry->device};
+}
+
+Handle heldDirectory(const Resolved& resolved) {
+    Handle found;
+    {
+        std::lock_guard lock(state().heldMutex);
+        HeldDirectory* entry = findHeld(resolved.root, resolved.below);
+        if (!entry) return {};
+        found = entry->directory;
+        if (std::exchange(entry->seenLinked, false)) return found;
+    }
+    if (!removed(found)) return found;
+    forget(found);
+    return {};
+}
+
+HeldLookup statInHeldParent(const Resolved& resolved, struct stat& st, Handle& parent, std::string& name) {
+    std::string_view last;
+    parent = heldParent(resolved, last);
+    if (!parent) return HeldLookup::NotHeld;
+    if (fstatat(parent->fd(), last.data(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        name = last;
+        // A directory held itself that its name still leads to is not removed; asking whether a
+        // directory is there before opening it (as making a path does) then costs one look.
+        if (S_ISDIR(st.st_mode)) {
+            std::lock_guard lock(state().heldMutex);
+            HeldDirectory* self = findHeld(resolved.root, resolved.below);
+            if (self && self->device == st.st_dev && self->inode == st.st_ino) self->seenLinked = true;
+        }
+        return HeldLookup::Found;
+    }
+    // A parent removed since it was held answers "missing" too; whatever is made there next is
+    // made through heldDirectory or openBeneath, which look at the directory again.
+    return errno == ENOENT ? HeldLookup::Missing : HeldLookup::NotHeld;
+}
+
+bool makeDirectories(const Resolved& resolved, int& err) {
+    Resolved step = resolved;
+    step.below.clear();
+    bool ok = true;
+    forEachComponent(resolved.below, [&](std::string_view part) {
+        if (!ok) return;
+        int parent = openBeneath(step, O_PATH | O_DIRECTORY);
+        if (parent < 0) {
+            err = errno, ok = false;
+            return;
+        }
+        std::string name(part);
+        if (mkdirat(parent, name.c_str(), 0755) != 0 && errno != EEXIST) err = errno, ok = false;
+        ::close(parent);
+        if (!step.below.empty()) step.below += '/';
+        step.below += name;
+    });
+    if (!ok) return false;
+    // What exists at the path now must be a directory beneath the root.
+    int fd = openBeneath(resolved, O_PATH | O_DIRECTORY);
+    if (fd < 0) {
+        err = errno;
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
+void setResolver(Resolver resolver) {
+    state().activeResolver = resolver;
+}
+
+} // namespace Namespace
