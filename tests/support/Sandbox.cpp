@@ -166,12 +166,26 @@ std::vector<json> readTranscript(const fs::path& file) {
 
 namespace {
 
-// Waits for a child and maps its end to a status: the exit status, or 1000 + the signal.
+// Returns once the clock file times are stamped with has moved on from now. A run takes a file
+// changed in the very tick it started in for another run's (it cannot tell the order within a
+// tick); a person never starts the next run within those few milliseconds, a test would.
+void waitForTheNextTick() {
+    timespec start{}, now{};
+    clock_gettime(CLOCK_REALTIME_COARSE, &start);
+    do {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        clock_gettime(CLOCK_REALTIME_COARSE, &now);
+    } while (now.tv_sec == start.tv_sec && now.tv_nsec == start.tv_nsec);
+}
+
+// Waits for a child and maps its end to a status: the exit status, or 1000 + the signal. The next
+// run starts in a later tick of the file clock than this one's last change.
 int waitFor(pid_t child, long* peakKiB = nullptr) {
     int status = 0;
     struct rusage usage {};
     wait4(child, &status, 0, &usage);
     if (peakKiB) *peakKiB = usage.ru_maxrss;
+    waitForTheNextTick();
     return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
 }
 
