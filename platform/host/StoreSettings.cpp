@@ -1,10 +1,13 @@
 #include "StoreSettings.h"
 #include "Host.h"
 #include <array>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <pwd.h>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace Libraries::Tarnhold::Remote {
@@ -46,8 +49,17 @@ std::string homeDirectory() {
     return {};
 }
 
-std::string readText(const std::string& path) {
+// The text of an AWS file; one that is there but cannot be read is named in `unreadable`, as a
+// missing profile would be: the run would otherwise go on without its credentials.
+std::string readText(const std::string& path, std::string& unreadable) {
     std::ifstream in(path);
+    if (!in) {
+        struct stat st {};
+        int err = errno;
+        if (stat(path.c_str(), &st) == 0 && unreadable.empty())
+            unreadable = path + " cannot be read: " + std::strerror(err);
+        return {};
+    }
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
@@ -64,7 +76,8 @@ struct Profile {
     std::map<std::string, std::string> credentials, config;
     std::string name;
     bool missing = false;
-    std::string files; // where it was looked for
+    std::string files;      // where it was looked for
+    std::string unreadable; // a file of them that is there but cannot be read
     std::string get(const std::string& key) const {
         if (auto it = credentials.find(key); it != credentials.end()) return it->second;
         if (auto it = config.find(key); it != config.end()) return it->second;
@@ -81,14 +94,14 @@ Profile readProfile() {
     std::string configFile =
         firstOf({environment("AWS_CONFIG_FILE"), home.empty() ? "" : home + "/.aws/config"});
     if (!credentialsFile.empty())
-        profile.credentials = parseProfileFile(readText(credentialsFile))[profile.name];
+        profile.credentials = parseProfileFile(readText(credentialsFile, profile.unreadable))[profile.name];
     bool found = false;
     if (!credentialsFile.empty()) {
-        ProfileFile credentials = parseProfileFile(readText(credentialsFile));
+        ProfileFile credentials = parseProfileFile(readText(credentialsFile, profile.unreadable));
         found = credentials.count(profile.name) != 0;
     }
     if (!configFile.empty()) {
-        ProfileFile config = parseProfileFile(readText(configFile));
+        ProfileFile config = parseProfileFile(readText(configFile, profile.unreadable));
         std::string section = profile.name == "default" ? "default" : "profile " + profile.name;
         found = found || config.count(section) != 0;
         profile.config = config[section];
@@ -261,6 +274,7 @@ StoreSettings readStoreSettings() {
     if (profile.missing)
         s.problem = "the config profile (" + profile.name + ") could not be found in " + profile.files +
                     " (AWS_PROFILE or remote.profile names it)";
+    if (!profile.unreadable.empty()) s.problem = "the AWS file " + profile.unreadable;
     chooseCredentials(s, profile);
     chooseAddressing(s, profile);
     s.maxBytes = byteSetting("ORVANE_REMOTE_MAX_BYTES", "maxBytes", 0, s);

@@ -4,6 +4,7 @@
 #include "support/ObjectStore.h"
 #include "support/Sandbox.h"
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 using namespace Testing;
 
@@ -200,6 +201,31 @@ TEST(Headless, ADestinationsDirectoryIsNotDroppedWithoutAWord) {
     EXPECT_TRUE(hasContent(box.node("system") / "Screenshots" / "dest.bin", "data"));
     EXPECT_NE(r.err.find("on the host: " + (box.node("system") / "Screenshots" / "dest.bin").string()),
               std::string::npos)
+        << r.err;
+}
+
+// An AWS credentials file that is there but cannot be read is named, as a missing profile is,
+// instead of going on without its credentials. Run as nobody (root reads every file).
+TEST(Headless, AnUnreadableAwsFileIsNamed) {
+    if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0)
+        GTEST_SKIP() << "needs root and setpriv to run as a user who may not read the file";
+    constexpr uid_t nobody = 65534;
+    Sandbox box;
+    writeFile(box.work() / "x.txt", "hello\n");
+    for (const auto& entry : fs::recursive_directory_iterator(box.root))
+        ASSERT_EQ(lchown(entry.path().c_str(), nobody, nobody), 0) << entry.path();
+    ASSERT_EQ(chown(box.root.c_str(), nobody, nobody), 0);
+    fs::path credentials = box.root / "aws-credentials";
+    writeFile(credentials, "[default]\naws_access_key_id = AKID\n");
+    fs::permissions(credentials, fs::perms::owner_read | fs::perms::owner_write);
+    box.launcher = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+    RunResult r =
+        box.run({"-m", "file-upload", "x.txt"}, {{"ORVANE_UI", "headless"},
+                                                 {"ORVANE_REMOTE_ENDPOINT", "http://127.0.0.1:1"},
+                                                 {"ORVANE_REMOTE_BUCKET", "b"},
+                                                 {"AWS_SHARED_CREDENTIALS_FILE", credentials.string()}});
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find(credentials.string() + " cannot be read: Permission denied"), std::string::npos)
         << r.err;
 }
 
