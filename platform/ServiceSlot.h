@@ -2,11 +2,13 @@
 // Where a platform service is installed: a factory given once at start-up, called at the service's
 // first use (so that a run that never uses it never sets it up), or a service already made. The
 // handles of each service reach it through its slot.
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 template <typename Service> class ServiceSlot {
   public:
@@ -14,23 +16,25 @@ template <typename Service> class ServiceSlot {
 
     explicit ServiceSlot(const char* name) : m_name(name) {}
 
-    // Replaces what was installed before (the service it made must no longer be in use).
-    void install(Factory factory) { m_installed = std::make_unique<Installed>(std::move(factory), nullptr); }
+    // Puts a service in place of what was installed before. The one replaced is kept, not
+    // destroyed: a thread still running with it (a mode's dialog thread, a transfer) goes on using
+    // it safely, so that whoever replaces a service never has to wait for threads it did not start.
+    void install(Factory factory) { keep(std::make_unique<Installed>(std::move(factory), nullptr)); }
     void install(std::unique_ptr<Service> service) {
-        m_installed = std::make_unique<Installed>(nullptr, std::move(service));
+        keep(std::make_unique<Installed>(nullptr, std::move(service)));
     }
 
     // The installed service; the process stops with a message when none is.
     Service& get() {
-        if (!m_installed || (!m_installed->factory && !m_installed->service)) {
+        Installed* installed = m_current.load(std::memory_order_acquire);
+        if (!installed || (!installed->factory && !installed->service)) {
             std::fprintf(stderr, "scrivletv2: no %s was installed before its first use\n", m_name);
             std::abort();
         }
-        Installed& installed = *m_installed;
-        std::call_once(installed.made, [&installed] {
-            if (!installed.service) installed.service = installed.factory();
+        std::call_once(installed->made, [installed] {
+            if (!installed->service) installed->service = installed->factory();
         });
-        return *installed.service;
+        return *installed->service;
     }
 
   private:
@@ -40,8 +44,17 @@ template <typename Service> class ServiceSlot {
         std::unique_ptr<Service> service;
         std::once_flag made;
     };
+    void keep(std::unique_ptr<Installed> installed) {
+        std::lock_guard lock(m_mutex);
+        m_every.push_back(std::move(installed));
+        m_current.store(m_every.back().get(), std::memory_order_release);
+    }
     const char* m_name;
-    std::unique_ptr<Installed> m_installed;
+    std::atomic<Installed*> m_current{nullptr};
+    std::mutex m_mutex; // guards m_every
+    // Every service installed in the process, the current one last; a program installs each once,
+    // tests a few times over.
+    std::vector<std::unique_ptr<Installed>> m_every;
 };
 
 // The slot of a service, made at its first use and never destroyed: a thread still running while the

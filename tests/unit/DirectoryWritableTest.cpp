@@ -4,6 +4,7 @@
 // read-only; skipped with a message otherwise.
 #include "platform/Filesystem.h"
 #include "platform/host/Host.h"
+#include "platform/host/HostFilesystem.h"
 #include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -20,7 +21,11 @@ class DirectoryWritable : public ::testing::Test {
     void SetUp() override {
         if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a tmpfs and make it read-only";
         Host::config();
-        directory = fs::path(std::getenv("ORVANE_ROOT")) / "fs" / "turns-read-only";
+        // The host's own file service, whatever an earlier test of this process installed, and a
+        // directory below one of the platform tree's own names (which are fixed when the
+        // namespace is first used, perhaps by an earlier test).
+        Host::installFilesystem();
+        directory = fs::path(std::getenv("ORVANE_ROOT")) / "fs" / "users" / "turns-read-only";
         fs::create_directories(directory);
         if (mount("tmpfs", directory.c_str(), "tmpfs", 0, "size=64k") != 0)
             GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
@@ -39,7 +44,7 @@ class DirectoryWritable : public ::testing::Test {
 };
 
 TEST_F(DirectoryWritable, AskedOnceThenTheKernelRefusesWithTheSameError) {
-    Ref<String> path = String::create("/turns-read-only");
+    Ref<String> path = String::create("/users/turns-read-only");
     Ref<Directory> first = Directory::open(path, DirectoryMode::ReadWrite);
     ASSERT_TRUE(first);
     first.reset();
