@@ -149,8 +149,6 @@ class Directory : public Object {
     // Whether the path named a symbolic link (that stays on its drive) rather than the directory
     // itself; a caller that removes what it lists there may want to leave such a directory alone.
     bool reachedThroughLink() const { return m_reachedThroughLink; }
-    // The backend's own directory under any decorators around it.
-    virtual const Directory& backing() const { return *this; }
 
   protected:
     Directory(Ref<String> path, bool reachedThroughLink)

@@ -157,7 +157,6 @@ class FaultyDirectory : public Directory {
         Ref<Iterator> inner = m_inner->iterator(filter, pattern);
         return inner ? Ref<Iterator>(new FaultyIterator(inner)) : inner;
     }
-    const Directory& backing() const override { return m_inner->backing(); }
 
   private:
     // A name that cannot be an entry fails in the directory itself, as without rules.

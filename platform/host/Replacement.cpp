@@ -30,15 +30,13 @@ bool mayTake(int at, const std::string& name, bool onlyIfFree) {
 
 } // namespace
 
-std::unique_ptr<Replacement>
-Replacement::create(const Ref<Services::Filesystem::Client::Directory>& directory, std::string name,
-                    bool onlyIfFree) {
-    const auto* host = directory ? dynamic_cast<const HostDirectory*>(&directory->backing()) : nullptr;
-    if (!host || !host->writable() || !isEntryName(String::create(name))) {
-        Error::set(directory ? Errors::InvalidPath : Errors::NotFound);
+std::unique_ptr<Replacement> Replacement::create(const HostDirectory& directory, std::string name,
+                                                 bool onlyIfFree) {
+    if (!directory.writable() || !isEntryName(String::create(name))) {
+        Error::set(Errors::InvalidPath);
         return {};
     }
-    int at = host->handle()->fd();
+    int at = directory.handle()->fd();
     // Whatever happens to this write, even if it never begins, the name is one the run aimed at:
     // a removal of what it wrote there never removes anything else.
     noteTargetName(at, name);
@@ -57,7 +55,7 @@ Replacement::create(const Ref<Services::Filesystem::Client::Directory>& director
         return {};
     }
     return std::unique_ptr<Replacement>(
-        new Replacement(host->handle(), std::move(name), fd, std::move(hidden), onlyIfFree));
+        new Replacement(directory.handle(), std::move(name), fd, std::move(hidden), onlyIfFree));
 }
 
 bool Replacement::isIn(const std::string& hostDirectory) const {

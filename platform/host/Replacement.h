@@ -15,13 +15,15 @@
 
 namespace Host {
 
+class HostDirectory;
+
 class Replacement {
   public:
-    // In a directory the host's file service opened for writing (under any decorators). Fails with
+    // In a directory the host's file service opened for writing. Fails with
     // AlreadyExists when the name holds something that is not a file, or anything at all when it
     // is to be taken only if free.
-    static std::unique_ptr<Replacement> create(const Ref<Services::Filesystem::Client::Directory>& directory,
-                                               std::string name, bool onlyIfFree);
+    static std::unique_ptr<Replacement> create(const HostDirectory& directory, std::string name,
+                                               bool onlyIfFree);
     ~Replacement();
     Replacement(const Replacement&) = delete;
     Replacement& operator=(const Replacement&) = delete;

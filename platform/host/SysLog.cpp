@@ -1,5 +1,6 @@
 #include "GzipWriter.h"
 #include "Host.h"
+#include "HostFiles.h"
 #include "HostFilesystem.h"
 #include "HostPlatform.h"
 #include "HostServices.h"
@@ -392,10 +393,13 @@ Ref<SysLog::SysLogExport> startExport(const Ref<String>& path) {
     // A name found free is taken only if still free: of runs that found the same free name, the
     // first to finish keeps it and the others' exports fail. A name chosen again on purpose (a
     // reused or a given name) is replaced.
-    Ref<Directory> directory = Directory::open(Service::parent(path, false), 0x33);
-    if (!directory) return {};
-    auto replacement =
-        Host::Replacement::create(directory, stdString(Service::name(path)), Host::foundFree(path));
+    // The host's own file service opens the directory (the export writes through its descriptor),
+    // under none of the decorators a run may have around the installed one.
+    Ref<Directory> opened =
+        Host::HostFilesystem().openDirectory(Service::parent(path, false), DirectoryMode::ReadWrite);
+    if (!opened) return {};
+    auto replacement = Host::Replacement::create(static_cast<const Host::HostDirectory&>(*opened),
+                                                 stdString(Service::name(path)), Host::foundFree(path));
     if (!replacement) return {};
     // A directory or a mount point is never replaced by a file (nor written beneath its mount).
     if (Directory::open(path, DirectoryMode::ReadOnly)) {
