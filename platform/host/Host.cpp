@@ -13,6 +13,7 @@
 #include <fnmatch.h>
 #include <fstream>
 #include <mutex>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -28,6 +29,18 @@ std::string environmentOr(const char* name, const std::string& fallback) {
 }
 
 namespace {
+
+// A whole number of the configuration. A fraction, or a number too large to be one, is refused as
+// a value of another type is: converting it would be undefined.
+long long wholeNumber(const json& value, const char* key) {
+    if (value.is_number_integer()) return value.get<long long>();
+    throw std::invalid_argument(std::string(key) + " must be a whole number, not " + value.dump());
+}
+
+long long wholeSetting(const json& object, const char* key, long long fallback) {
+    auto found = object.find(key);
+    return found == object.end() ? fallback : wholeNumber(*found, key);
+}
 
 std::string defaultRoot() {
     std::string data = environmentOr("XDG_DATA_HOME", environmentOr("HOME", "/tmp") + "/.local/share");
@@ -62,7 +75,7 @@ void readSystem(Config& c, const json& j) {
                  {Sys::Key::HostPaths, 1}};
     const json sysInfo = j.value("sysInfo", json::object());
     for (const auto& [key, value] : sysInfo.items())
-        c.sysInfo[std::stoul(key, nullptr, 0)] = value.get<long long>();
+        c.sysInfo[std::stoul(key, nullptr, 0)] = wholeNumber(value, "sysInfo");
     c.bootParameters = j.value("bootParameters", "");
     if (j.contains("product") && j["product"].is_object()) {
         std::map<std::string, std::string> product;
@@ -71,8 +84,8 @@ void readSystem(Config& c, const json& j) {
         c.product = product;
     }
     json clock = j.value("clock", json::object());
-    if (clock.contains("fixedMs")) c.fixedClockMs = clock["fixedMs"].get<long long>();
-    c.tzOffsetMs = clock.value("tzOffsetMs", 0LL);
+    if (clock.contains("fixedMs")) c.fixedClockMs = wholeNumber(clock["fixedMs"], "clock.fixedMs");
+    c.tzOffsetMs = wholeSetting(clock, "tzOffsetMs", 0);
     const json paths = j.value("paths", json::object());
     for (const auto& [key, value] : paths.items())
         c.paths[std::stoul(key, nullptr, 0)] = {value.value("node", ""), value.value("path", "")};
@@ -205,6 +218,10 @@ void readConfig(Config& c, const json& j) {
     c.catalogueDir = hostPath(c.root, j.value("catalogues", "catalogues"));
     c.ui = j.value("ui", json::object());
     c.syslog = j.value("syslog", json::object());
+    // Numbers read later, when they are used, are checked now.
+    wholeSetting(c.syslog, "maxBytes", 0);
+    wholeSetting(c.syslog, "level", 0);
+    if (c.ui.contains("type") && c.ui["type"].is_number()) wholeNumber(c.ui["type"], "ui.type");
     // The characters Sys::info 0x20023 answers, one per index.
     c.redirectText = c.syslog.value("infoText", "");
     c.remote = j.value("remote", json::object());
@@ -221,10 +238,10 @@ void readConfig(Config& c, const json& j) {
         rule.op = f.value("op", "");
         rule.path = f.value("path", "");
         rule.error = parseNumber(f.value("error", json(0x25)), 0x25);
-        rule.skip = f.value("skip", 0L);
-        rule.times = f.value("times", -1L);
-        rule.delayMs = f.value("delayMs", 0L);
-        rule.bytes = f.value("bytes", -1LL);
+        rule.skip = wholeSetting(f, "skip", 0);
+        rule.times = wholeSetting(f, "times", -1);
+        rule.delayMs = wholeSetting(f, "delayMs", 0);
+        rule.bytes = wholeSetting(f, "bytes", -1);
         c.faultRules.push_back(rule);
     }
 }
