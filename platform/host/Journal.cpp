@@ -130,14 +130,17 @@ std::optional<std::string> unreadableFile(const Selection& s) {
     return std::nullopt;
 }
 
+// False, saying why, when journal files of the selection are there but this user may not read them.
+bool mayReadFiles(const Selection& s, std::string& problem) {
+    auto file = unreadableFile(s);
+    if (file) problem = "this user may not read the journal's files (" + *file + "); " + groupAdvice;
+    return !file;
+}
+
 // Opens the selection and restricts it to its boot.
 Handle open(const Selection& s, std::string& problem) {
     if (!systemd().ok) {
         problem = "libsystemd cannot be loaded: " + systemd().problem;
-        return {};
-    }
-    if (auto file = unreadableFile(s)) {
-        problem = "this user may not read the journal's files (" + *file + "); " + groupAdvice;
         return {};
     }
     sd_journal* raw = nullptr;
@@ -229,6 +232,7 @@ bool reopenAtSamePlace(const Selection& s, Handle& j, std::string& problem) {
 } // namespace
 
 bool readable(const Selection& s, std::string& problem) {
+    if (!mayReadFiles(s, problem)) return false;
     CutShortGuard guard;
     Handle j = open(s, problem);
     if (!j) return false;
@@ -246,6 +250,8 @@ bool readable(const Selection& s, std::string& problem) {
 bool exportText(const Selection& s, const std::function<bool(const char*, size_t)>& write,
                 const std::function<bool(double)>& progress, std::string& problem, const Position* after,
                 Position* reached) {
+    // Asked once: the reopenings of a long export look at the same files.
+    if (!mayReadFiles(s, problem)) return false;
     CutShortGuard guard;
     Handle j = open(s, problem);
     if (!j) return false;

@@ -93,12 +93,11 @@ Profile readProfile() {
         firstOf({environment("AWS_SHARED_CREDENTIALS_FILE"), home.empty() ? "" : home + "/.aws/credentials"});
     std::string configFile =
         firstOf({environment("AWS_CONFIG_FILE"), home.empty() ? "" : home + "/.aws/config"});
-    if (!credentialsFile.empty())
-        profile.credentials = parseProfileFile(readText(credentialsFile, profile.unreadable))[profile.name];
     bool found = false;
     if (!credentialsFile.empty()) {
         ProfileFile credentials = parseProfileFile(readText(credentialsFile, profile.unreadable));
         found = credentials.count(profile.name) != 0;
+        profile.credentials = credentials[profile.name];
     }
     if (!configFile.empty()) {
         ProfileFile config = parseProfileFile(readText(configFile, profile.unreadable));
