@@ -91,6 +91,40 @@ void readSystem(Config& c, const json& j) {
         c.paths[std::stoul(key, nullptr, 0)] = {value.value("node", ""), value.value("path", "")};
 }
 
+// A yes-or-no of the environment: true or false, or nothing when it is not set.
+std::optional<bool> environmentSwitch(const char* name) {
+    std::string value = environmentOr(name, "");
+    if (value.empty()) return std::nullopt;
+    if (value == "1" || value == "yes" || value == "true" || value == "on") return true;
+    if (value == "0" || value == "no" || value == "false" || value == "off") return false;
+    throw std::invalid_argument(std::string(name) + " must be 1 or 0 (yes or no), not \"" + value + "\"");
+}
+
+std::vector<std::string> strings(const json& object, const char* key) {
+    return object.value(key, std::vector<std::string>{});
+}
+
+// "privacy": {"redact": true, "patterns": [{"kind": "ticket", "regex": "TCK-[0-9]+"}], "words": [...],
+// "keep": [...], "users": [...]}; ORVANE_REDACT switches redaction on or off over it.
+void readPrivacy(Config& c, const json& j) {
+    const json privacy = j.value("privacy", json::object());
+    PrivacyConfig& p = c.privacy;
+    p.redact = environmentSwitch("ORVANE_REDACT").value_or(privacy.value("redact", false));
+    for (const json& pattern : privacy.value("patterns", json::array())) {
+        Redaction::Rules::Pattern added{pattern.value("kind", ""), pattern.value("regex", "")};
+        std::string problem;
+        if (!Redaction::kindUsable(added.kind))
+            throw std::invalid_argument("privacy.patterns: the kind \"" + added.kind +
+                                        "\" must be lowercase letters and digits");
+        if (!Redaction::patternUsable(added.regex, problem))
+            throw std::invalid_argument("privacy.patterns: " + added.regex + ": " + problem);
+        p.rules.patterns.push_back(added);
+    }
+    p.rules.words = strings(privacy, "words");
+    p.rules.keep = strings(privacy, "keep");
+    p.rules.userNames = strings(privacy, "users");
+}
+
 std::string defaultCwd(const Config& c) {
     for (const NodeConfig& node : c.nodes) {
         if (node.name != "/devices/linux/root" || !node.mountedAtStart) continue;
@@ -225,6 +259,7 @@ void readConfig(Config& c, const json& j) {
     // The characters Sys::info 0x20023 answers, one per index.
     c.redirectText = c.syslog.value("infoText", "");
     c.remote = j.value("remote", json::object());
+    readPrivacy(c, j);
     json drives = j.value("hostDrives", json::object());
     c.hostDrives = drives.value("enabled", true);
     c.hostMountTable =

@@ -1,6 +1,7 @@
 #pragma once
 // The host configuration of the hosted platform: where the platform namespace lives on the host,
 // which nodes (drives) exist, what the system answers, and which calls fail on purpose.
+#include "Redaction.h"
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -37,6 +38,14 @@ struct FaultRule {
     long long bytes = -1; // for reads and writes: the transfer becomes short after this many bytes
 };
 
+// Whether the system log is redacted before it is saved or sent, and what beyond the built-in shapes.
+struct PrivacyConfig {
+    bool redact = false;
+    // The configured patterns and words; the host's own names and people are added when a log is
+    // first redacted.
+    Redaction::Rules rules;
+};
+
 struct Config {
     std::string root;    // ORVANE_ROOT
     std::string fsRoot;  // host directory behind the namespace "/"
@@ -54,6 +63,7 @@ struct Config {
     nlohmann::json ui = nlohmann::json::object();
     nlohmann::json syslog = nlohmann::json::object();
     nlohmann::json remote = nlohmann::json::object();
+    PrivacyConfig privacy;
     bool hostDrives = true;
     std::string hostMountTable;
     std::vector<std::string> hostDriveRoots;

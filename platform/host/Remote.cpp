@@ -7,11 +7,10 @@
 #include "HostServices.h"
 #include "RunResults.h"
 #include "S3Client.h"
+#include "TemporaryFile.h"
 #include "platform/RemoteService.h"
 #include "platform/SysLog.h"
 #include <cstdio>
-#include <cstdlib>
-#include <fcntl.h>
 #include <thread>
 #include <unistd.h>
 
@@ -51,18 +50,6 @@ template <typename Work> auto onTransferThread(Work work) {
 void notConfigured(const std::string& said, const std::string& logged) {
     std::fprintf(stderr, "scrivletv2: %s\n", said.c_str());
     SysLogStream::writeLine(4, logged);
-}
-
-// A temporary file without a name: O_TMPFILE where the filesystem has it, else one unlinked at once.
-int anonymousTemporaryFile() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string dir = tmp && *tmp ? tmp : "/tmp";
-    int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd >= 0) return fd;
-    std::string pattern = dir + "/scrivlet-syslog-XXXXXX";
-    fd = mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd >= 0) ::unlink(pattern.c_str());
-    return fd;
 }
 
 // A store that answered, with the settings it was reached by.

@@ -6,6 +6,7 @@
 #include "HostServices.h"
 #include "Journal.h"
 #include "Namespace.h"
+#include "RedactedLog.h"
 #include "Replacement.h"
 #include "Signals.h"
 #include "platform/Filesystem.h"
@@ -245,6 +246,7 @@ struct LogRunState {
     // The last complete export, guarded by the mutex (runs of the export thread and the caller's).
     std::mutex previousMutex;
     PreviousExport previous;
+    RedactionState redaction; // guarded by the same mutex
 };
 
 void LogRunStateDeleter::operator()(LogRunState* state) const {
@@ -290,7 +292,7 @@ bool copyPrevious(const PreviousExport& previous, int target) {
 
 // Compresses the store from `from` (none: from the start) to what `to` says it held, oldest
 // generation first; it grows while we log, and is never read past that.
-bool compressStore(GzipWriter& out, const StoreCoverage* from, const StoreCoverage& to,
+bool compressStore(const Host::TextSink& write, const StoreCoverage* from, const StoreCoverage& to,
                    const std::function<bool(double)>& progress) {
     struct Part {
         std::string path;
@@ -312,7 +314,7 @@ bool compressStore(GzipWriter& out, const StoreCoverage* from, const StoreCovera
             if (n <= 0) break;
             at += static_cast<uint64_t>(n);
             done += static_cast<uint64_t>(n);
-            ok = out.write(buffer.data(), static_cast<size_t>(n)) &&
+            ok = write(buffer.data(), static_cast<size_t>(n)) &&
                  progress(total ? static_cast<double>(done) / static_cast<double>(total) : 1.0);
         }
         ::close(in);
@@ -321,10 +323,9 @@ bool compressStore(GzipWriter& out, const StoreCoverage* from, const StoreCovera
     return true;
 }
 
-bool compressJournal(GzipWriter& out, const Journal::Position* after, Journal::Position& reached,
+bool compressJournal(const Host::TextSink& write, const Journal::Position* after, Journal::Position& reached,
                      const std::function<bool(double)>& progress) {
     std::string problem;
-    auto write = [&](const char* data, size_t length) { return out.write(data, length); };
     bool cancelled = false;
     auto going = [&](double fraction) { return !(cancelled = !progress(fraction)); };
     if (Journal::exportText(journalSelection(), write, going, problem, after, &reached)) return true;
@@ -345,8 +346,15 @@ namespace {
 bool compressInto(int target, const std::function<bool(double)>& progress) {
     Host::LogRunState& state = logState();
     std::lock_guard lock(state.previousMutex);
-    PreviousExport& previous = state.previous;
     bool journal = sourceChoice().source == Source::Journal;
+    // A redacted log is made whole each time: its first line counts what this one replaced.
+    if (redactingLogs())
+        return compressRedacted(state.redaction, target, [&](const TextSink& write) {
+            Journal::Position reached;
+            return journal ? compressJournal(write, nullptr, reached, progress)
+                           : compressStore(write, nullptr, storeNow(), progress);
+        });
+    PreviousExport& previous = state.previous;
     StoreCoverage now = journal ? StoreCoverage{} : storeNow();
     bool resumable = journal ? previous.fd >= 0 && previous.journal &&
                                    Journal::holds(journalSelection(), previous.position)
@@ -358,9 +366,10 @@ bool compressInto(int target, const std::function<bool(double)>& progress) {
     }
     int kept = readableCopy(target);
     GzipWriter out(target);
+    auto write = [&out](const char* data, size_t length) { return out.write(data, length); };
     Journal::Position reached;
-    bool ok = journal ? compressJournal(out, reuse ? &previous.position : nullptr, reached, progress)
-                      : compressStore(out, reuse ? &previous.covered : nullptr, now, progress);
+    bool ok = journal ? compressJournal(write, reuse ? &previous.position : nullptr, reached, progress)
+                      : compressStore(write, reuse ? &previous.covered : nullptr, now, progress);
     ok = out.finish(reuse) && ok;
     struct stat st {};
     if (!ok || kept < 0 || fstat(kept, &st) != 0 || st.st_size == 0) {

@@ -77,12 +77,15 @@ TEST_F(Robustness, AnUnusableHostConfigurationEndsTheRunSayingWhy) {
     writeFile(box.root / "types.json", "{\"nodes\": 5}");
     // A number no whole number type holds (converting it was undefined behaviour; found by fuzzing).
     writeFile(box.root / "huge.json", "{\"clock\": {\"fixedMs\": 444444444444444446000000}}");
+    writeFile(box.root / "pattern.json",
+              R"({"privacy": {"patterns": [{"kind": "ticket", "regex": "TCK-("}]}})");
     const std::vector<std::pair<fs::path, std::string>> cases = {
         {directory, "not a regular file"},
         {box.root / "binary.json", "parse error at line 1, column 1"},
         {box.root / "comma.json", "parse error at line 2, column 20"},
         {box.root / "types.json", "a setting has the wrong type"},
-        {box.root / "huge.json", "clock.fixedMs must be a whole number"}};
+        {box.root / "huge.json", "clock.fixedMs must be a whole number"},
+        {box.root / "pattern.json", "privacy.patterns: TCK-(: missing )"}};
     for (const auto& [config, reason] : cases) {
         RunResult r = box.run({"--silent", "x.txt"}, {{"ORVANE_CONFIG", config.string()}});
         EXPECT_EQ(r.status, 78) << config << r.err;

@@ -1,0 +1,155 @@
+#include "RedactedLog.h"
+#include "GzipWriter.h"
+#include "Host.h"
+#include "TemporaryFile.h"
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Host {
+namespace {
+
+using SysLog::GzipWriter;
+
+constexpr mode_t userOnlyDirectory = 0700, userOnlyFile = 0600;
+
+// A value on one line of the mapping: backslashes, tabs and line feeds escaped.
+std::string escaped(const std::string& value) {
+    std::string out;
+    for (char c : value) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\t')
+            out += "\\t";
+        else if (c == '\n')
+            out += "\\n";
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string mappingText(const Redaction::Redactor& redactor) {
+    std::string text =
+        "# placeholder\tvalue: what the placeholders of the logs this run redacted stand for.\n"
+        "# Kept on this machine; never saved with a log nor sent.\n";
+    for (const Redaction::Redactor::Mapping& mapping : redactor.mappings())
+        text += mapping.placeholder + "\t" + escaped(mapping.value) + "\n";
+    return text;
+}
+
+// The run's mapping file: "<root>/privacy/redaction-<UTC time>-<pid>.tsv".
+std::string mappingFileName() {
+    std::time_t now = std::time(nullptr);
+    std::tm parts{};
+    gmtime_r(&now, &parts);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &parts);
+    return config().root + "/privacy/redaction-" + stamp + "-" + std::to_string(getpid()) + ".tsv";
+}
+
+bool writeAll(int fd, const std::string& text) {
+    for (size_t done = 0; done < text.size();) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// The mapping written whole beside the last one and then put in its place, readable by the user
+// alone from the moment it exists, and on the medium.
+bool keepMapping(RedactionState& state, std::string& problem) {
+    if (state.mappingFile.empty()) state.mappingFile = mappingFileName();
+    std::string directory = state.mappingFile.substr(0, state.mappingFile.rfind('/'));
+    if (::mkdir(directory.c_str(), userOnlyDirectory) != 0 && errno != EEXIST) {
+        problem = directory + ": " + std::strerror(errno);
+        return false;
+    }
+    std::string partial = state.mappingFile + ".partial";
+    int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, userOnlyFile);
+    bool ok = fd >= 0 && fchmod(fd, userOnlyFile) == 0 && writeAll(fd, mappingText(*state.redactor)) &&
+              fsync(fd) == 0;
+    int error = errno;
+    if (fd >= 0) ::close(fd);
+    if (ok && std::rename(partial.c_str(), state.mappingFile.c_str()) == 0) return true;
+    error = ok ? errno : error;
+    ::unlink(partial.c_str());
+    problem = state.mappingFile + ": " + std::strerror(error);
+    return false;
+}
+
+bool makeRedactor(RedactionState& state) {
+    if (state.redactor) return true;
+    Redaction::Rules rules = config().privacy.rules;
+    Redaction::addHostFacts(rules);
+    std::string problem;
+    state.redactor = Redaction::Redactor::create(rules, problem);
+    if (!state.redactor)
+        std::fprintf(stderr, "scrivletv2: the log cannot be redacted: %s\n", problem.c_str());
+    return state.redactor != nullptr;
+}
+
+// Copies the whole of `from` to the current position of `to`.
+bool appendFile(int from, int to) {
+    off_t at = 0;
+    for (;;) {
+        constexpr size_t mostAtOnce = 1 << 30;
+        ssize_t n = copy_file_range(from, &at, to, nullptr, mostAtOnce, 0);
+        if (n == 0) return true;
+        if (n < 0) return false;
+    }
+}
+
+} // namespace
+
+bool redactingLogs() {
+    return config().privacy.redact;
+}
+
+bool compressRedacted(RedactionState& state, int target,
+                      const std::function<bool(const TextSink&)>& produce) {
+    // The body first, into a file of its own: the first line counts what it replaced.
+    int body = anonymousTemporaryFile();
+    int bodyForWriter = body >= 0 ? fcntl(body, F_DUPFD_CLOEXEC, 0) : -1;
+    int head = fcntl(target, F_DUPFD_CLOEXEC, 0);
+    bool ok = bodyForWriter >= 0 && head >= 0 && makeRedactor(state);
+    if (ok) {
+        state.redactor->resetCounts();
+        GzipWriter out(bodyForWriter);
+        bodyForWriter = -1;
+        Redaction::RedactingWriter redacting(
+            *state.redactor, [&out](const char* data, size_t length) { return out.write(data, length); });
+        ok = produce([&redacting](const char* data, size_t length) { return redacting.write(data, length); });
+        ok = redacting.finish() && out.finish() && ok;
+    }
+    std::string problem;
+    if (ok && !keepMapping(state, problem)) {
+        std::fprintf(stderr, "scrivletv2: the mapping of the redacted log cannot be kept: %s\n",
+                     problem.c_str());
+        ok = false;
+    }
+    if (ok) {
+        GzipWriter first(head);
+        head = -1;
+        std::string line = Redaction::summaryLine(state.redactor->counts());
+        ok = first.write(line.data(), line.size()) && first.finish() && appendFile(body, target);
+    }
+    if (ok && !state.toldWhere) {
+        state.toldWhere = true;
+        std::fprintf(stderr,
+                     "scrivletv2: the log was redacted; what its placeholders stand for is in %s (yours "
+                     "alone to read, never sent)\n",
+                     state.mappingFile.c_str());
+    }
+    for (int fd : {body, bodyForWriter, head, target})
+        if (fd >= 0) ::close(fd);
+    return ok;
+}
+
+} // namespace Host
