@@ -2,6 +2,7 @@
 // files; requests made by the S3 client on a transfer thread of their own.
 #include "CryptoLibrary.h"
 #include "CurlLibrary.h"
+#include "Encryption.h"
 #include "Host.h"
 #include "HostFiles.h"
 #include "HostServices.h"
@@ -103,7 +104,19 @@ class HostRemote : public RemoteService {
         return std::make_shared<const HostStore>(std::move(s));
     }
 
-    bool connect(const Store&) override { return true; }
+    // An upload to be encrypted has its recipients' keys found and checked here, when its client is
+    // made: a key that cannot be used ends the upload before anything is read or sent.
+    bool connect(const Store& store) override {
+        const StoreSettings& settings = static_cast<const HostStore&>(store).settings;
+        if (settings.encryptTo.empty()) return true;
+        std::string problem;
+        m_encryption = Encryption::forRecipients(settings.encryptTo, problem);
+        if (m_encryption) return true;
+        notConfigured("the upload cannot be encrypted, so nothing is sent: " + problem,
+                      "Upload encryption unavailable: " + problem);
+        Error::set(Errors::Failed);
+        return false;
+    }
 
     bool put(const Store& store, const std::string& key, File& file, const char* contentType,
              TransferObserver& observer, unsigned timeLimitMs) override {
@@ -112,9 +125,16 @@ class HostRemote : public RemoteService {
             return false;
         }
         const StoreSettings& settings = static_cast<const HostStore&>(store).settings;
+        Ref<File> encrypted;
+        if (!settings.encryptTo.empty()) {
+            encrypted = encryptedCopy(file);
+            if (!encrypted) return false;
+            contentType = Encryption::contentType;
+        }
+        File& sent = encrypted ? *encrypted : file;
         return onTransferThread([&] {
             S3Client client(settings, *CurlLibrary::get(), *Crypto::get(), timeLimitMs);
-            bool ok = client.put(key, file, contentType, observer);
+            bool ok = client.put(key, sent, contentType, observer);
             Error::set(ok ? 0 : client.error());
             if (ok) noteStoredKey(settings.prefix, key);
             return ok;
@@ -137,6 +157,27 @@ class HostRemote : public RemoteService {
         }
         return HostFile::adopt(fd, "compressed system log");
     }
+
+  private:
+    // The file encrypted into a file without a name, which is what is sent.
+    Ref<File> encryptedCopy(File& file) {
+        int fd = anonymousTemporaryFile();
+        int forGpg = fd >= 0 ? ::dup(fd) : -1;
+        std::string problem = "no temporary file can be made";
+        if (!m_encryption) problem = "the recipients' keys were not checked";
+        bool ok = forGpg >= 0 && m_encryption && file.setPosition(0) &&
+                  m_encryption->encrypt(file, forGpg, problem);
+        if (forGpg >= 0) ::close(forGpg);
+        if (!ok) {
+            if (fd >= 0) ::close(fd);
+            notConfigured("the upload cannot be encrypted, so nothing is sent: " + problem,
+                          "Upload encryption failed: " + problem);
+            Error::set(Errors::IoError);
+            return {};
+        }
+        return HostFile::adopt(fd, "encrypted upload");
+    }
+    std::unique_ptr<Encryption> m_encryption;
 };
 
 } // namespace

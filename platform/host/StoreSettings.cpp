@@ -256,6 +256,31 @@ uint64_t parseByteSize(const std::string& text) {
     return static_cast<uint64_t>(value) << shift->second;
 }
 
+namespace {
+
+// ORVANE_REMOTE_ENCRYPT_TO (separated by commas), else remote.encryptTo (a list, or one text).
+std::vector<std::string> recipients() {
+    std::vector<std::string> list;
+    std::string variable = environment("ORVANE_REMOTE_ENCRYPT_TO");
+    if (!variable.empty()) {
+        std::istringstream in(variable);
+        for (std::string item; std::getline(in, item, ',');) {
+            size_t first = item.find_first_not_of(' '), last = item.find_last_not_of(' ');
+            if (first != std::string::npos) list.push_back(item.substr(first, last - first + 1));
+        }
+        return list;
+    }
+    const auto& remote = Host::config().remote;
+    auto configured = remote.find("encryptTo");
+    if (configured == remote.end()) return list;
+    if (configured->is_string()) return {configured->get<std::string>()};
+    for (const auto& item : *configured)
+        if (item.is_string()) list.push_back(item.get<std::string>());
+    return list;
+}
+
+} // namespace
+
 StoreSettings readStoreSettings() {
     StoreSettings s;
     Profile profile = readProfile();
@@ -285,6 +310,7 @@ StoreSettings readStoreSettings() {
                                  "ORVANE_REMOTE_MAX_ATTEMPTS", defaultMaxAttempts, mostAttempts, s);
     s.stallSeconds = countSetting(own("ORVANE_REMOTE_STALL_SECONDS", "stallSeconds"),
                                   "ORVANE_REMOTE_STALL_SECONDS", 0, longestStallSeconds, s);
+    s.encryptTo = recipients();
     refuseControlCharacters(s, s.endpoint,
                             "the remote store's endpoint (ORVANE_REMOTE_ENDPOINT or remote.endpoint, "
                             "AWS_ENDPOINT_URL_S3, AWS_ENDPOINT_URL or the AWS profile)");

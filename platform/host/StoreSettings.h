@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace Libraries::Tarnhold::Remote {
 
@@ -22,6 +23,8 @@ struct StoreSettings {
     uint64_t partSize = 0;
     unsigned maxAttempts = 0;
     unsigned stallSeconds = 0; // 0: taken from the caller's time limit
+    // OpenPGP recipients every upload is encrypted to (fingerprints or key files); none: sent as is.
+    std::vector<std::string> encryptTo;
     // What is missing or wrong, said so that the user knows what to set; empty when usable.
     std::string problem;
 };

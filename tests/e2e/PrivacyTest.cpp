@@ -2,7 +2,9 @@
 // each kind of private value in its usual spellings and the look-alikes that must survive.
 #include "support/ObjectStore.h"
 #include "support/Sandbox.h"
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -167,6 +169,140 @@ TEST(PrivacyUpload, AnUploadedLogIsRedactedAndTheMappingIsNotSent) {
     expectRedacted(log, box.root);
     for (const auto& [placeholder, value] : mapping(box.root))
         EXPECT_EQ(occurrences(log, value), 0u) << value;
+}
+
+} // namespace
+
+namespace {
+
+// A throw-away GnuPG home with one key pair, made with gpg itself.
+class GnupgHome {
+  public:
+    GnupgHome() {
+        std::string pattern = (fs::temp_directory_path() / "scrivlet-gpg-XXXXXX").string();
+        if (!mkdtemp(pattern.data())) return;
+        home = pattern;
+        usable = gpg("--quick-gen-key 'Support <support@example.org>' future-default default never") &&
+                 gpg("--armor --export support@example.org > " + (home / "support.asc").string());
+        fingerprint = firstFingerprint();
+    }
+    ~GnupgHome() {
+        gpg("--no-autostart --kill-agent >/dev/null 2>&1 || gpgconf --homedir " + home.string() +
+            " --kill all");
+        std::error_code ec;
+        fs::remove_all(home, ec);
+    }
+    bool gpg(const std::string& arguments) const {
+        std::string command =
+            "gpg --batch --quiet --homedir '" + home.string() + "' --passphrase '' " + arguments;
+        return std::system((command + " 2>>'" + (home / "gpg.err").string() + "'").c_str()) == 0;
+    }
+    std::string firstFingerprint() const {
+        fs::path listing = home / "keys.txt";
+        if (!gpg("--with-colons --list-keys > " + listing.string())) return {};
+        std::istringstream in(readFile(listing));
+        for (std::string line; std::getline(in, line);)
+            if (line.rfind("fpr:", 0) == 0) return line.substr(12, line.find(':', 12) - 12);
+        return {};
+    }
+    fs::path home;
+    std::string fingerprint;
+    bool usable = false;
+};
+
+class Encrypted : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        store = std::make_unique<ObjectStore>();
+        gnupg = std::make_unique<GnupgHome>();
+    }
+    static void TearDownTestSuite() {
+        store.reset();
+        gnupg.reset();
+    }
+    void SetUp() override {
+        if (!store->running()) GTEST_SKIP() << store->problem();
+        if (!gnupg->usable) GTEST_SKIP() << "gpg cannot make a key here (install gpg)";
+    }
+    RunResult upload(const std::vector<std::string>& args, const std::string& recipients) {
+        std::map<std::string, std::string> env = store->environment();
+        env["GNUPGHOME"] = gnupg->home.string();
+        env["ORVANE_REMOTE_ENCRYPT_TO"] = recipients;
+        return box.run(args, env);
+    }
+    // The stored object decrypted with the key's secret half.
+    std::string decrypted(const std::string& key) {
+        std::string stored;
+        EXPECT_TRUE(store->object(key, stored)) << key;
+        writeFile(box.root / "object.gpg", stored);
+        fs::path plain = box.root / "object.plain";
+        fs::remove(plain);
+        EXPECT_TRUE(gnupg->gpg("--decrypt -o " + plain.string() + " " + (box.root / "object.gpg").string()));
+        return fs::exists(plain) ? readFile(plain) : std::string();
+    }
+    static inline std::unique_ptr<ObjectStore> store;
+    static inline std::unique_ptr<GnupgHome> gnupg;
+    Sandbox box;
+};
+
+TEST_F(Encrypted, AFileIsStoredAsAnOpenPgpMessageThatGpgOpens) {
+    std::string data(3 * 1024 * 1024 + 17, '\0');
+    for (size_t i = 0; i < data.size(); i++)
+        data[i] = static_cast<char>(i * 131 + i / 4096);
+    writeFile(box.work() / "report.bin", data);
+    // By fingerprint (from the keyring), and by key file (a keyring of its own is not needed).
+    for (const std::string& recipient : {gnupg->fingerprint, (gnupg->home / "support.asc").string()}) {
+        store->front().clearRequests();
+        RunResult r = upload({"-m", "file-upload", "report.bin"}, recipient);
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::string key = shownTag(r) + "/report.bin";
+        std::string stored;
+        ASSERT_TRUE(store->object(key, stored));
+        EXPECT_EQ(stored.find(data.substr(0, 4096)), std::string::npos) << "the object is not encrypted";
+        EXPECT_TRUE(decrypted(key) == data) << "the decrypted object differs from the file";
+        auto requests = store->front().requests();
+        ASSERT_FALSE(requests.empty());
+        EXPECT_EQ(requests.back()["contentType"], "application/pgp-encrypted");
+    }
+}
+
+TEST_F(Encrypted, ALogIsRedactedThenEncrypted) {
+    writeFile(box.root / "syslog" / "system.log.1", corpus());
+    box.config["privacy"] = {{"redact", true}, {"users", {"alice"}}};
+    RunResult r = upload({"-m", "log-upload", "--silent"}, gnupg->fingerprint);
+    ASSERT_EQ(r.status, 0) << r.err;
+    expectRedacted(gunzip(decrypted(shownTag(r) + "/Orvane-syslog-user.log.gz")), box.root);
+}
+
+// A recipient whose key is missing, expired or not a key at all: nothing is read or sent, and the
+// client's creation fails saying why.
+TEST_F(Encrypted, AnUnusableRecipientStopsTheUploadBeforeAnythingIsSent) {
+    ASSERT_TRUE(gnupg->gpg("--faked-system-time 20200101T000000 --quick-gen-key 'Old <old@example.org>' "
+                           "future-default default 1d"));
+    writeFile(box.root / "old.asc", "");
+    ASSERT_TRUE(gnupg->gpg("--armor --export old@example.org > " + (box.root / "old.asc").string()));
+    writeFile(box.work() / "a.txt", "secret report");
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"0123456789ABCDEF0123456789ABCDEF01234567", "No public key"},
+        {(box.root / "old.asc").string(), "cannot be used"},
+        {"support@example.org", "neither a key's fingerprint"},
+        {gnupg->fingerprint + "," + (box.work() / "a.txt").string(), "cannot be used"}};
+    for (const auto& [recipients, cause] : cases) {
+        store->front().clearRequests();
+        for (const std::vector<std::string>& args : {std::vector<std::string>{"-m", "file-upload", "a.txt"},
+                                                     std::vector<std::string>{"-m", "log-upload"}}) {
+            RunResult r = upload(args, recipients);
+            EXPECT_EQ(r.status, 2) << recipients << r.err;
+            ASSERT_EQ(r.calls("Dialog::show").size(), 1u);
+            EXPECT_NE(r.calls("Dialog::show")[0]["text"].get<std::string>().find("ERROR: 0x20008443"),
+                      std::string::npos);
+            EXPECT_NE(r.err.find("the upload cannot be encrypted, so nothing is sent: "), std::string::npos)
+                << r.err;
+            EXPECT_NE(r.err.find(cause), std::string::npos) << r.err;
+        }
+        for (const auto& request : store->front().requests())
+            EXPECT_NE(request["method"], "PUT") << recipients;
+    }
 }
 
 } // namespace
