@@ -6,6 +6,7 @@
 #include <cstring>
 #include <re2/re2.h>
 #include <set>
+#include <unordered_map>
 
 namespace Redaction {
 namespace {
@@ -187,6 +188,9 @@ struct Redactor::Compiled {
     };
     std::vector<Rule> rules;
     std::unique_ptr<RE2> anyRule;
+    // Whether what a match is depends on its text alone: the built-in shapes have no anchors or
+    // word boundaries; a configured pattern may.
+    bool cacheable = true;
     std::vector<re2::StringPiece> groups; // as many as the rule with the most has, and the whole
 };
 
@@ -210,6 +214,7 @@ std::unique_ptr<Redactor> Redactor::create(const Rules& rules, std::string& prob
     // The configuration's own patterns first: they say what the built-in shapes would miss.
     for (const Rules::Pattern& pattern : rules.patterns)
         add({nullptr, pattern.regex}, pattern.kind);
+    compiled->cacheable = rules.patterns.empty();
     for (Shape& shape : builtInShapes()) {
         // The names of the host and its people go before addresses, after secrets and e-mail.
         if (std::string_view(shape.kind) == "mac") {
@@ -254,66 +259,109 @@ Redactor::Redactor(std::unique_ptr<Compiled> compiled, std::vector<std::string> 
 
 Redactor::~Redactor() = default;
 
-const std::string& Redactor::placeholder(const std::string& kind, const std::string& value) {
-    std::map<std::string, std::string>& values = m_byKind[kind];
+size_t Redactor::assign(const std::string& kind, const std::string& value) {
+    std::unordered_map<std::string, size_t>& values = m_byKind[kind];
     auto found = values.find(value);
     if (found == values.end()) {
         char name[64];
         std::snprintf(name, sizeof name, "%s-%04zu", kind.c_str(), values.size() + 1);
-        found = values.emplace(value, name).first;
+        found = values.emplace(value, m_mappings.size()).first;
         m_mappings.push_back({name, value});
+        m_assigned.push_back({kind, false});
     }
-    // Numbered from 1 in the order met, so the number tells which values this export replaced.
-    size_t number = std::stoul(found->second.substr(kind.size() + 1));
-    std::vector<bool>& seen = m_seen[kind];
-    if (seen.size() <= number) seen.resize(number + 1);
-    seen[number] = true;
     return found->second;
+}
+
+const std::string& Redactor::placeholder(size_t assigned) {
+    m_assigned[assigned].seen = true;
+    return m_mappings[assigned].placeholder;
+}
+
+const std::string& Redactor::placeholder(const std::string& kind, const std::string& value) {
+    return placeholder(assign(kind, value));
 }
 
 std::map<std::string, size_t> Redactor::counts() const {
     std::map<std::string, size_t> counts;
-    for (const auto& [kind, seen] : m_seen)
-        counts[kind] = static_cast<size_t>(std::count(seen.begin(), seen.end(), true));
+    for (const Assigned& assigned : m_assigned)
+        if (assigned.seen) counts[assigned.kind]++;
     return counts;
 }
 
 void Redactor::resetCounts() {
-    m_seen.clear();
+    for (Assigned& assigned : m_assigned)
+        assigned.seen = false;
+}
+
+// What the search found at a place: the rule, the part replaced and its placeholder (none when the
+// value is one to keep). A log says the same things again and again; each is worked out once.
+struct Redactor::Found {
+    const Compiled::Rule* rule = nullptr;
+    size_t valueOffset = 0, valueLength = 0; // within the match
+    bool replaced = false;                   // a value, and not one to keep
+    size_t assigned = unassigned;            // its placeholder, once it stood apart somewhere
+    static constexpr size_t unassigned = ~size_t(0);
+};
+
+Redactor::Found Redactor::identify(std::string_view text, size_t start) {
+    Compiled& c = *m_compiled;
+    re2::StringPiece subject(text.data(), text.size());
+    re2::StringPiece* groups = c.groups.data();
+    Found found;
+    // The first shape that matches where the search stopped is the one that stopped it.
+    for (const Compiled::Rule& candidate : c.rules)
+        if (candidate.mayBeginWith(text[start]) &&
+            candidate.pattern->Match(subject, start, text.size(), RE2::ANCHOR_START, groups,
+                                     candidate.value + 1)) {
+            found.rule = &candidate;
+            break;
+        }
+    if (!found.rule) return found;
+    re2::StringPiece part =
+        found.rule->value && groups[found.rule->value].data() ? groups[found.rule->value] : groups[0];
+    found.valueOffset = static_cast<size_t>(part.data() - (text.data() + start));
+    found.valueLength = part.size();
+    std::string value(part.data(), part.size());
+    found.replaced = !value.empty() && passes(found.rule->shape.check, value) &&
+                     !std::binary_search(m_keep.begin(), m_keep.end(), value);
+    return found;
 }
 
 void Redactor::redactText(std::string_view text, std::string& out) {
     Compiled& c = *m_compiled;
     re2::StringPiece subject(text.data(), text.size());
-    re2::StringPiece* groups = c.groups.data();
+    re2::StringPiece whole;
     size_t at = 0, copied = 0;
-    while (at < text.size() && c.anyRule->Match(subject, at, text.size(), RE2::UNANCHORED, groups, 1)) {
-        size_t start = static_cast<size_t>(groups[0].data() - text.data());
-        // The first shape that matches where the search stopped is the one that stopped it.
-        const Compiled::Rule* rule = nullptr;
-        for (const Compiled::Rule& candidate : c.rules)
-            if (candidate.mayBeginWith(text[start]) &&
-                candidate.pattern->Match(subject, start, text.size(), RE2::ANCHOR_START, groups,
-                                         candidate.value + 1)) {
-                rule = &candidate;
-                break;
+    while (at < text.size() && c.anyRule->Match(subject, at, text.size(), RE2::UNANCHORED, &whole, 1)) {
+        size_t start = static_cast<size_t>(whole.data() - text.data());
+        size_t end = start + whole.size();
+        std::string_view matched(whole.data(), whole.size());
+        Found uncached;
+        Found* known = &uncached;
+        if (c.cacheable) {
+            auto cached = m_known.find(matched);
+            if (cached == m_known.end()) {
+                constexpr size_t mostKnown = 1 << 16;
+                if (m_known.size() >= mostKnown) m_known.clear();
+                cached = m_known.emplace(std::string(matched), identify(text, start)).first;
             }
-        size_t end = start + groups[0].size();
-        re2::StringPiece part =
-            rule && rule->value && groups[rule->value].data() ? groups[rule->value] : groups[0];
-        std::string value(part.data(), part.size());
-        bool replace = rule && !value.empty() && standsApart(rule->shape, text, start, end) &&
-                       passes(rule->shape.check, value) &&
-                       !std::binary_search(m_keep.begin(), m_keep.end(), value);
-        if (!replace) {
+            known = &cached->second;
+        } else {
+            uncached = identify(text, start);
+        }
+        Found& found = *known;
+        if (!found.rule || !found.replaced || !standsApart(found.rule->shape, text, start, end)) {
             // Not this value; a shorter or later one may start just after its first character.
             at = start + 1;
             continue;
         }
-        size_t valueStart = static_cast<size_t>(part.data() - text.data());
+        size_t valueStart = start + found.valueOffset;
+        if (found.assigned == Found::unassigned)
+            found.assigned =
+                assign(found.rule->kind, std::string(text.substr(valueStart, found.valueLength)));
         out.append(text.substr(copied, valueStart - copied));
-        out += placeholder(rule->kind, value);
-        copied = valueStart + part.size();
+        out += placeholder(found.assigned);
+        copied = valueStart + found.valueLength;
         at = std::max(end, start + 1);
     }
     out.append(text.substr(copied));

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace Redaction {
@@ -66,16 +67,30 @@ class Redactor {
 
   private:
     struct Compiled;
+    struct Found;
+    struct Assigned {
+        std::string kind;
+        bool seen = false; // since the last resetCounts
+    };
+    // Hashes a text or a view of one, so that a match is looked up without a copy.
+    struct TextHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+    };
     explicit Redactor(std::unique_ptr<Compiled> compiled, std::vector<std::string> keep);
+    size_t assign(const std::string& kind, const std::string& value);
+    const std::string& placeholder(size_t assigned);
     const std::string& placeholder(const std::string& kind, const std::string& value);
+    Found identify(std::string_view text, size_t start);
     void redactText(std::string_view text, std::string& out);
     bool continueKeyBlock(std::string_view line, std::string& out);
 
     std::unique_ptr<Compiled> m_compiled;
     std::vector<std::string> m_keep;
-    std::map<std::string, std::map<std::string, std::string>> m_byKind; // kind -> value -> placeholder
+    std::map<std::string, std::unordered_map<std::string, size_t>> m_byKind; // kind -> value -> mapping
     std::vector<Mapping> m_mappings;
-    std::map<std::string, std::vector<bool>> m_seen; // kind -> placeholder numbers met since reset
+    std::vector<Assigned> m_assigned;                                          // beside each mapping
+    std::unordered_map<std::string, Found, TextHash, std::equal_to<>> m_known; // match -> what it is
     bool m_inKeyBlock = false;
     std::string m_keyBlock;     // the block's lines so far
     std::string m_keyBlockLead; // its first line's text before the block, redacted

@@ -1,0 +1,62 @@
+#!/bin/sh
+# The system log uploaded (mode "log-upload") redacted and encrypted for an OpenPGP key, against
+# the same upload sent as it is, from a store of two generations of the same size, to the
+# S3-protocol test server (s3rver from node_modules, on loopback), in the same run; which goes
+# first alternates by round. Every line of the store holds an address, as a busy server's log does.
+# Usage: bench/privacy.sh [MiB of each of the two generations, default 16]
+. "$(dirname "$0")/lib.sh"
+SIZE_MIB=${1:-16}
+SERVER=$HERE/../node_modules/s3rver/bin/s3rver.js
+[ -f "$SERVER" ] || { echo "install the test server first: npm ci" >&2; exit 2; }
+command -v gpg >/dev/null || { echo "needs gpg (apt-get install gpg gpg-agent)" >&2; exit 2; }
+new_root
+PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+mkdir -p "$ROOT/store"
+node "$SERVER" --directory "$ROOT/store" --address 127.0.0.1 --port "$PORT" --configure-bucket bench --silent &
+SERVER_PID=$!
+export GNUPGHOME=$ROOT/gnupg
+trap 'kill $SERVER_PID 2>/dev/null; gpgconf --kill all 2>/dev/null; rm -rf "$ROOT"' EXIT
+for _ in $(seq 50); do curl -s -o /dev/null "http://127.0.0.1:$PORT/" && break; sleep 0.1; done
+export ORVANE_REMOTE_ENDPOINT=http://127.0.0.1:$PORT ORVANE_REMOTE_BUCKET=bench \
+    ORVANE_REMOTE_ACCESS_KEY=S3RVER ORVANE_REMOTE_SECRET_KEY=S3RVER ORVANE_REMOTE_REGION=us-east-1
+
+mkdir -m 700 "$GNUPGHOME"
+gpg --batch --quiet --passphrase '' --quick-gen-key 'Support <support@example.org>' future-default default never 2>/dev/null
+RECIPIENT=$(gpg --with-colons --list-keys | awk -F: '$1 == "fpr" {print $10; exit}')
+
+python3 - "$ROOT/host.json" <<'PY'
+import json, sys
+config = json.load(open(sys.argv[1]))
+config.setdefault("syslog", {}).update({"source": "store", "maxBytes": 1 << 40})
+json.dump(config, open(sys.argv[1], "w"), indent=2)
+PY
+store=$ROOT/syslog
+mkdir -p "$store"
+python3 - "$store" "$SIZE_MIB" <<'PY'
+import sys
+store, size = sys.argv[1], int(sys.argv[2]) << 20
+for name, start in (("system.log.1", 0), ("system.log", 10 ** 7)):
+    with open("%s/%s" % (store, name), "w") as f:
+        i, written = start, 0
+        while written < size:
+            line = "2026-12-07T10:%02d:%02d.%03dZ L1 server[%d]: request %d served in %d ms for 10.0.%d.%d\n" % (
+                i // 60000 % 60, i // 1000 % 60, i % 1000, 1000 + i % 50, i, i % 997, i % 250, i % 200)
+            f.write(line)
+            written += len(line)
+            i += 1
+PY
+# The run's own lines go to a store of their own, so that every upload sends the same log.
+cp "$store/system.log" "$ROOT/current.log"
+clear_store() { rm -rf "$ROOT/store/bench"/*; cp "$ROOT/current.log" "$store/system.log"; }
+plain() { clear_store; measure "$RESULT-peer" env ORVANE_REDACT=0 ORVANE_REMOTE_ENCRYPT_TO= "$BIN" -m log-upload --silent; }
+ours() { clear_store; measure "$RESULT-ours" env ORVANE_REDACT="$1" ORVANE_REMOTE_ENCRYPT_TO="${2:-}" "$BIN" -m log-upload --silent; }
+
+# Both, then each alone: what each part costs.
+for part in "1:$RECIPIENT:redacted_and_encrypted" "1::redacted" "0:$RECIPIENT:encrypted"; do
+    redact=${part%%:*} rest=${part#*:}
+    recipients=${rest%%:*} name=$(echo "${rest#*:}" | tr _ ' ')
+    RESULT=$ROOT/result-$redact-${recipients:+gpg}
+    rm -f "$RESULT-ours" "$RESULT-peer"
+    for i in $(seq "$ROUNDS"); do alternate "$i" "ours $redact $recipients" plain; done
+    report "log upload of 2 x $SIZE_MIB MiB, $name" "$RESULT-ours" "$RESULT-peer" "the same sent as it is"
+done
