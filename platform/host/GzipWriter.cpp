@@ -43,6 +43,10 @@ bool compress(const std::string& input, std::vector<uint8_t>& output) {
 GzipWriter::GzipWriter(int fd)
     : GzipWriter(fd, std::clamp(std::thread::hardware_concurrency(), 1u, mostWorkers)) {}
 
+GzipWriter::GzipWriter(int fd, ChunkFilter filter) : GzipWriter(fd) {
+    m_filter = std::move(filter);
+}
+
 GzipWriter::GzipWriter(int fd, unsigned mostThreads) : m_fd(fd), m_filling(std::make_shared<Chunk>()) {
     m_filling->input.reserve(chunkBytes);
     for (unsigned i = 0; i < mostThreads; i++) {
@@ -74,8 +78,7 @@ void GzipWriter::work() {
         std::shared_ptr<Chunk> chunk = m_waiting.front();
         m_waiting.pop_front();
         lock.unlock();
-        bool ok = compress(chunk->input, chunk->output);
-        std::string().swap(chunk->input);
+        bool ok = prepare(*chunk);
         lock.lock();
         chunk->failed = !ok;
         chunk->compressed = true;
@@ -103,7 +106,7 @@ bool GzipWriter::writeOldest() {
         oldest = m_inOrder.front();
         m_inOrder.pop_front();
         m_waiting.pop_front();
-        oldest->failed = !compress(oldest->input, oldest->output);
+        oldest->failed = !prepare(*oldest);
         oldest->compressed = true;
     } else {
         std::unique_lock lock(m_mutex);
@@ -116,7 +119,35 @@ bool GzipWriter::writeOldest() {
     return !m_failed;
 }
 
+// A chunk's text filtered and compressed, and then let go.
+bool GzipWriter::prepare(Chunk& chunk) {
+    if (m_filter.transform) m_filter.transform(chunk.input);
+    bool ok = compress(chunk.input, chunk.output);
+    std::string().swap(chunk.input);
+    return ok;
+}
+
+// Chunks end where the filter lets them, and grow until it does (a line with no end is cut at
+// four chunks, so that memory stays bounded).
+bool GzipWriter::writeFiltered(const char* data, size_t length) {
+    m_filling->input.append(data, length);
+    while (!m_failed && m_filling->input.size() >= chunkBytes) {
+        size_t end = m_filter.chunkEnd(m_filling->input);
+        constexpr size_t longestChunk = 4 * chunkBytes;
+        if (end == 0 && m_filling->input.size() < longestChunk) break;
+        if (end == 0) end = m_filling->input.size();
+        std::string rest = m_filling->input.substr(end);
+        m_filling->input.resize(end);
+        submit();
+        m_filling->input = std::move(rest);
+        while (m_inOrder.size() >= m_mostInFlight && writeOldest()) {
+        }
+    }
+    return !m_failed;
+}
+
 bool GzipWriter::write(const void* data, size_t length) {
+    if (m_filter.chunkEnd) return writeFiltered(static_cast<const char*>(data), length);
     const char* bytes = static_cast<const char*>(data);
     while (length > 0 && !m_failed) {
         size_t n = std::min(length, chunkBytes - m_filling->input.size());

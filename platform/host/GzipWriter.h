@@ -5,9 +5,11 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -16,11 +18,19 @@ namespace SysLog {
 
 class GzipWriter {
   public:
+    // Work done on each chunk's text on the compressing threads, before it is compressed (several
+    // chunks at once): `transform` rewrites a chunk; `chunkEnd` says where the text written so far
+    // may end one (0: not yet), so that no chunk ends where the transform must see more.
+    struct ChunkFilter {
+        std::function<void(std::string&)> transform;
+        std::function<size_t(std::string_view)> chunkEnd;
+    };
     // Writes to `fd`, which it closes when it finishes or is destroyed, compressing on up to
     // `mostThreads` threads of its own (every core by default); with none, or when no thread can be
     // started, it compresses on the caller's thread.
     explicit GzipWriter(int fd);
     GzipWriter(int fd, unsigned mostThreads);
+    GzipWriter(int fd, ChunkFilter filter);
     ~GzipWriter();
     GzipWriter(const GzipWriter&) = delete;
     GzipWriter& operator=(const GzipWriter&) = delete;
@@ -41,10 +51,13 @@ class GzipWriter {
         bool failed = false;
     };
     void submit();
+    bool writeFiltered(const char* data, size_t length);
+    bool prepare(Chunk& chunk);
     bool writeOldest();
     void work();
 
     int m_fd;
+    ChunkFilter m_filter;
     std::shared_ptr<Chunk> m_filling;
     std::deque<std::shared_ptr<Chunk>> m_inOrder; // submitted, written out in this order
     std::deque<std::shared_ptr<Chunk>> m_waiting; // submitted, not yet taken by a worker

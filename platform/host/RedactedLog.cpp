@@ -121,12 +121,13 @@ bool compressRedacted(RedactionState& state, int target,
     bool ok = bodyForWriter >= 0 && head >= 0 && makeRedactor(state);
     if (ok) {
         state.redactor->resetCounts();
-        GzipWriter out(bodyForWriter);
+        // Redacted in chunks of whole lines on the compressing threads, several at once.
+        Redaction::Redactor& redactor = *state.redactor;
+        GzipWriter out(bodyForWriter, {[&redactor](std::string& text) { redactor.redactChunk(text); },
+                                       Redaction::Redactor::chunkEnd});
         bodyForWriter = -1;
-        Redaction::RedactingWriter redacting(
-            *state.redactor, [&out](const char* data, size_t length) { return out.write(data, length); });
-        ok = produce([&redacting](const char* data, size_t length) { return redacting.write(data, length); });
-        ok = redacting.finish() && out.finish() && ok;
+        ok = produce([&out](const char* data, size_t length) { return out.write(data, length); });
+        ok = out.finish() && ok;
     }
     std::string problem;
     if (ok && !keepMapping(state, problem)) {

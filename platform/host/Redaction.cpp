@@ -164,6 +164,12 @@ size_t keyBlockBegins(std::string_view line) {
     return line.rfind(keyBlockStart, label);
 }
 
+// Hashes a text or a view of one, so that a match is looked up without a copy.
+struct TextHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+};
+
 std::string trimmed(std::string_view text) {
     size_t first = text.find_first_not_of(" \t");
     return first == std::string_view::npos ? std::string() : std::string(text.substr(first));
@@ -191,7 +197,7 @@ struct Redactor::Compiled {
     // Whether what a match is depends on its text alone: the built-in shapes have no anchors or
     // word boundaries; a configured pattern may.
     bool cacheable = true;
-    std::vector<re2::StringPiece> groups; // as many as the rule with the most has, and the whole
+    size_t mostGroups = 1; // as many as the rule with the most has, and the whole
 };
 
 bool patternUsable(const std::string& regex, std::string& problem) {
@@ -241,7 +247,7 @@ std::unique_ptr<Redactor> Redactor::create(const Rules& rules, std::string& prob
             rule.first = static_cast<unsigned char>(lowest[0]);
             rule.last = static_cast<unsigned char>(highest[0]);
         }
-        compiled->groups.resize(std::max<size_t>(compiled->groups.size(), rule.value + 1));
+        compiled->mostGroups = std::max<size_t>(compiled->mostGroups, rule.value + 1);
         combined += (combined.empty() ? "(?:" : "|(?:") + rule.shape.regex + ")";
     }
     compiled->anyRule = std::make_unique<RE2>(combined, patternOptions());
@@ -259,6 +265,32 @@ Redactor::Redactor(std::unique_ptr<Compiled> compiled, std::vector<std::string> 
 
 Redactor::~Redactor() = default;
 
+// What the search found at a place: the rule, the part replaced, and its placeholder once it was
+// replaced somewhere. A log says the same things again and again; each is worked out once.
+struct Redactor::Found {
+    const Compiled::Rule* rule = nullptr;
+    size_t valueOffset = 0, valueLength = 0; // within the match
+    bool replaced = false;                   // a value, and not one to keep
+    size_t assigned = unassigned;
+    std::string placeholder;
+    unsigned counted = 0; // the count generation it was last counted in
+    static constexpr size_t unassigned = ~size_t(0);
+};
+
+// What one thread's redaction keeps to itself.
+struct Redactor::Scratch {
+    std::unordered_map<std::string, Found, TextHash, std::equal_to<>> known; // match -> what it is
+    std::vector<re2::StringPiece> groups;
+};
+
+// A private-key block met in a chunk: its text so far, and where and after what it began.
+struct Redactor::KeyBlock {
+    bool open = false;
+    size_t began = 0; // offset of its first line in the chunk
+    std::string lead; // the first line's text before the block, redacted
+    std::string text;
+};
+
 size_t Redactor::assign(const std::string& kind, const std::string& value) {
     std::unordered_map<std::string, size_t>& values = m_byKind[kind];
     auto found = values.find(value);
@@ -272,16 +304,25 @@ size_t Redactor::assign(const std::string& kind, const std::string& value) {
     return found->second;
 }
 
-const std::string& Redactor::placeholder(size_t assigned) {
+void Redactor::count(Found& found, const std::string& value) {
+    std::lock_guard lock(m_mutex);
+    if (found.assigned == Found::unassigned) {
+        found.assigned = assign(found.rule->kind, value);
+        found.placeholder = m_mappings[found.assigned].placeholder;
+    }
+    m_assigned[found.assigned].seen = true;
+    found.counted = m_generation.load();
+}
+
+std::string Redactor::placeholderOf(const std::string& kind, const std::string& value) {
+    std::lock_guard lock(m_mutex);
+    size_t assigned = assign(kind, value);
     m_assigned[assigned].seen = true;
     return m_mappings[assigned].placeholder;
 }
 
-const std::string& Redactor::placeholder(const std::string& kind, const std::string& value) {
-    return placeholder(assign(kind, value));
-}
-
 std::map<std::string, size_t> Redactor::counts() const {
+    std::lock_guard lock(m_mutex);
     std::map<std::string, size_t> counts;
     for (const Assigned& assigned : m_assigned)
         if (assigned.seen) counts[assigned.kind]++;
@@ -289,27 +330,18 @@ std::map<std::string, size_t> Redactor::counts() const {
 }
 
 void Redactor::resetCounts() {
+    std::lock_guard lock(m_mutex);
     for (Assigned& assigned : m_assigned)
         assigned.seen = false;
+    m_generation++;
 }
 
-// What the search found at a place: the rule, the part replaced and its placeholder (none when the
-// value is one to keep). A log says the same things again and again; each is worked out once.
-struct Redactor::Found {
-    const Compiled::Rule* rule = nullptr;
-    size_t valueOffset = 0, valueLength = 0; // within the match
-    bool replaced = false;                   // a value, and not one to keep
-    size_t assigned = unassigned;            // its placeholder, once it stood apart somewhere
-    static constexpr size_t unassigned = ~size_t(0);
-};
-
-Redactor::Found Redactor::identify(std::string_view text, size_t start) {
-    Compiled& c = *m_compiled;
+Redactor::Found Redactor::identify(std::string_view text, size_t start, Scratch& scratch) const {
     re2::StringPiece subject(text.data(), text.size());
-    re2::StringPiece* groups = c.groups.data();
+    re2::StringPiece* groups = scratch.groups.data();
     Found found;
     // The first shape that matches where the search stopped is the one that stopped it.
-    for (const Compiled::Rule& candidate : c.rules)
+    for (const Compiled::Rule& candidate : m_compiled->rules)
         if (candidate.mayBeginWith(text[start]) &&
             candidate.pattern->Match(subject, start, text.size(), RE2::ANCHOR_START, groups,
                                      candidate.value + 1)) {
@@ -327,8 +359,8 @@ Redactor::Found Redactor::identify(std::string_view text, size_t start) {
     return found;
 }
 
-void Redactor::redactText(std::string_view text, std::string& out) {
-    Compiled& c = *m_compiled;
+void Redactor::redactText(std::string_view text, std::string& out, Scratch& scratch) {
+    const Compiled& c = *m_compiled;
     re2::StringPiece subject(text.data(), text.size());
     re2::StringPiece whole;
     size_t at = 0, copied = 0;
@@ -339,15 +371,15 @@ void Redactor::redactText(std::string_view text, std::string& out) {
         Found uncached;
         Found* known = &uncached;
         if (c.cacheable) {
-            auto cached = m_known.find(matched);
-            if (cached == m_known.end()) {
+            auto cached = scratch.known.find(matched);
+            if (cached == scratch.known.end()) {
                 constexpr size_t mostKnown = 1 << 16;
-                if (m_known.size() >= mostKnown) m_known.clear();
-                cached = m_known.emplace(std::string(matched), identify(text, start)).first;
+                if (scratch.known.size() >= mostKnown) scratch.known.clear();
+                cached = scratch.known.emplace(std::string(matched), identify(text, start, scratch)).first;
             }
             known = &cached->second;
         } else {
-            uncached = identify(text, start);
+            uncached = identify(text, start, scratch);
         }
         Found& found = *known;
         if (!found.rule || !found.replaced || !standsApart(found.rule->shape, text, start, end)) {
@@ -356,46 +388,47 @@ void Redactor::redactText(std::string_view text, std::string& out) {
             continue;
         }
         size_t valueStart = start + found.valueOffset;
-        if (found.assigned == Found::unassigned)
-            found.assigned =
-                assign(found.rule->kind, std::string(text.substr(valueStart, found.valueLength)));
+        if (found.assigned == Found::unassigned || found.counted != m_generation.load())
+            count(found, std::string(text.substr(valueStart, found.valueLength)));
         out.append(text.substr(copied, valueStart - copied));
-        out += placeholder(found.assigned);
+        out += found.placeholder;
         copied = valueStart + found.valueLength;
         at = std::max(end, start + 1);
     }
     out.append(text.substr(copied));
 }
 
-// A line inside a private-key block: held back, until the block's last line gives the placeholder.
-bool Redactor::continueKeyBlock(std::string_view line, std::string& out) {
+// The end of a private-key block: on a line of its own ("-----END ... PRIVATE KEY-----"), or where
+// it has grown past largestKeyBlock (it is no key, and is not held whole).
+bool Redactor::continueKeyBlock(KeyBlock& block, std::string_view line, size_t lineEnd, std::string& out,
+                                Scratch& scratch) {
     size_t end = line.find(keyBlockEnd);
     size_t label = end == std::string_view::npos ? end : line.find(keyBlockLabel, end);
-    if (label == std::string_view::npos) {
-        constexpr size_t largestBlock = 1 << 20;
-        if (m_keyBlock.size() < largestBlock) m_keyBlock += "\n" + trimmed(line);
+    bool tooLong = lineEnd - block.began >= largestKeyBlock;
+    if (label == std::string_view::npos && !tooLong) {
+        block.text += "\n" + trimmed(line);
         return false;
     }
-    size_t after = label + std::string_view(keyBlockLabel).size();
-    m_keyBlock += "\n" + trimmed(line.substr(0, after));
-    m_inKeyBlock = false;
-    out += m_keyBlockLead;
-    out += placeholder("secret", m_keyBlock);
-    m_keyBlock.clear();
-    m_keyBlockLead.clear();
-    redactText(line.substr(after), out);
+    size_t after = label == std::string_view::npos ? 0 : label + std::string_view(keyBlockLabel).size();
+    if (after) block.text += "\n" + trimmed(line.substr(0, after));
+    block.open = false;
+    out += block.lead;
+    out += placeholderOf("secret", block.text);
+    redactText(line.substr(after), out, scratch);
     return true;
 }
 
-bool Redactor::redactLine(std::string_view line, std::string& out) {
-    if (m_inKeyBlock) return continueKeyBlock(line, out);
+// One line of a chunk; false when it is held back (inside a private-key block).
+bool Redactor::redactLine(KeyBlock& block, std::string_view line, size_t lineStart, std::string& out,
+                          Scratch& scratch) {
+    if (block.open) return continueKeyBlock(block, line, lineStart + line.size(), out, scratch);
     size_t begin = keyBlockBegins(line);
     if (begin == std::string_view::npos) {
-        redactText(line, out);
+        redactText(line, out, scratch);
         return true;
     }
     std::string lead;
-    redactText(line.substr(0, begin), lead);
+    redactText(line.substr(0, begin), lead, scratch);
     std::string_view rest = line.substr(begin);
     size_t end = rest.find(keyBlockEnd);
     size_t label = end == std::string_view::npos ? end : rest.find(keyBlockLabel, end);
@@ -403,63 +436,75 @@ bool Redactor::redactLine(std::string_view line, std::string& out) {
         // The whole block on one line (the store keeps a message's line feeds as spaces).
         size_t after = label + std::string_view(keyBlockLabel).size();
         out += lead;
-        out += placeholder("secret", std::string(rest.substr(0, after)));
-        redactText(rest.substr(after), out);
+        out += placeholderOf("secret", std::string(rest.substr(0, after)));
+        redactText(rest.substr(after), out, scratch);
         return true;
     }
     // The block's first line is held back with the others, and given its placeholder at the last.
-    m_inKeyBlock = true;
-    m_keyBlockLead = std::move(lead);
-    m_keyBlock = std::string(rest);
+    block = {true, lineStart, std::move(lead), std::string(rest)};
     return false;
 }
 
-void Redactor::endStream(std::string& out) {
-    if (!m_inKeyBlock) return;
-    // A block the log cut off: what it held is still a secret.
-    m_inKeyBlock = false;
-    out += m_keyBlockLead;
-    out += placeholder("secret", m_keyBlock);
-    out += '\n';
-    m_keyBlock.clear();
-    m_keyBlockLead.clear();
-}
-
-void Redactor::redactLines(std::string_view lines, std::string& out) {
-    // Most text holds no private key: searched whole, not line by line.
-    if (!m_inKeyBlock && lines.find(keyBlockLabel) == std::string_view::npos) {
-        redactText(lines, out);
-        return;
+std::unique_ptr<Redactor::Scratch> Redactor::takeScratch() {
+    std::lock_guard lock(m_mutex);
+    if (m_scratches.empty()) {
+        auto scratch = std::make_unique<Scratch>();
+        scratch->groups.resize(m_compiled->mostGroups);
+        return scratch;
     }
-    while (!lines.empty()) {
-        size_t feed = lines.find('\n');
-        std::string_view line = lines.substr(0, feed);
-        if (redactLine(line, out) && feed != std::string_view::npos) out += '\n';
-        lines.remove_prefix(feed == std::string_view::npos ? lines.size() : feed + 1);
+    std::unique_ptr<Scratch> scratch = std::move(m_scratches.back());
+    m_scratches.pop_back();
+    return scratch;
+}
+
+void Redactor::giveBack(std::unique_ptr<Scratch> scratch) {
+    std::lock_guard lock(m_mutex);
+    m_scratches.push_back(std::move(scratch));
+}
+
+void Redactor::redactChunk(std::string& text) {
+    std::unique_ptr<Scratch> scratch = takeScratch();
+    std::string out;
+    out.reserve(text.size() + text.size() / 8);
+    if (text.find(keyBlockLabel) == std::string::npos) {
+        // Most text holds no private key: searched whole, not line by line.
+        redactText(text, out, *scratch);
+    } else {
+        KeyBlock block;
+        for (size_t at = 0; at < text.size();) {
+            size_t feed = text.find('\n', at);
+            size_t next = feed == std::string::npos ? text.size() : feed + 1;
+            std::string_view line(text.data() + at, (feed == std::string::npos ? text.size() : feed) - at);
+            if (redactLine(block, line, at, out, *scratch) && feed != std::string::npos) out += '\n';
+            at = next;
+        }
+        // A block the chunk ends in (the log ended, or it grew too long): what it held is a secret.
+        if (block.open) out += block.lead + placeholderOf("secret", block.text) + "\n";
     }
+    giveBack(std::move(scratch));
+    text.swap(out);
 }
 
-bool RedactingWriter::write(const char* data, size_t length) {
-    m_pending.append(data, length);
-    return m_pending.size() < batchBytes || pass(false);
+std::string Redactor::redacted(std::string_view text) {
+    std::string copy(text);
+    redactChunk(copy);
+    return copy;
 }
 
-bool RedactingWriter::pass(bool everything) {
-    size_t lastFeed = m_pending.rfind('\n');
-    size_t upTo = lastFeed == std::string::npos ? 0 : lastFeed + 1;
-    // A line too long to hold is redacted in pieces.
-    if (everything || (upTo == 0 && m_pending.size() >= longestLine)) upTo = m_pending.size();
-    m_out.clear();
-    m_redactor.redactLines(std::string_view(m_pending).substr(0, upTo), m_out);
-    m_pending.erase(0, upTo);
-    return m_out.empty() || m_sink(m_out.data(), m_out.size());
-}
-
-bool RedactingWriter::finish() {
-    bool ok = pass(true);
-    m_out.clear();
-    m_redactor.endStream(m_out);
-    return ok && (m_out.empty() || m_sink(m_out.data(), m_out.size()));
+size_t Redactor::chunkEnd(std::string_view text) {
+    size_t lastFeed = text.rfind('\n');
+    if (lastFeed == std::string_view::npos) return 0;
+    size_t candidate = lastFeed + 1;
+    // The last private-key label before the end: a block left open there moves to the next chunk.
+    size_t label = text.rfind(keyBlockLabel, lastFeed);
+    if (label == std::string_view::npos) return candidate;
+    size_t lineStart = text.rfind('\n', label);
+    lineStart = lineStart == std::string_view::npos ? 0 : lineStart + 1;
+    std::string_view line = text.substr(lineStart, label - lineStart);
+    bool opens = line.find(keyBlockEnd) == std::string_view::npos &&
+                 line.find(keyBlockStart) != std::string_view::npos;
+    if (!opens || candidate - lineStart >= largestKeyBlock) return candidate;
+    return lineStart;
 }
 
 std::string summaryLine(const std::map<std::string, size_t>& counts) {

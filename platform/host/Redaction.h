@@ -3,10 +3,11 @@
 // secrets replaced, line by line, by placeholders that stay the same for the same value within the
 // run ("ipv4-0001", "host-0001", "secret-0001"), so that the log stays readable. The mapping back
 // is kept by the caller, on this machine only.
+#include <atomic>
 #include <cstddef>
-#include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -39,6 +40,8 @@ bool kindUsable(const std::string& kind);
 // user running the program, and their home directories), added to `rules`.
 void addHostFacts(Rules& rules);
 
+// Redacts text. Several threads may redact chunks of one log at once: the placeholders are shared,
+// what each thread has worked out is its own.
 class Redactor {
   public:
     // Null, with the reason, when a pattern cannot be compiled.
@@ -47,19 +50,21 @@ class Redactor {
     Redactor(const Redactor&) = delete;
     Redactor& operator=(const Redactor&) = delete;
 
-    // Appends the line (without its line feed) to `out`, redacted; false when the line is held
-    // back. A private-key block spans lines: from its first line to its last they are one
-    // placeholder, on the line the block began.
-    bool redactLine(std::string_view line, std::string& out);
-    // Appends whole lines, each ending in a line feed (the last may not), redacted.
-    void redactLines(std::string_view lines, std::string& out);
-    // Ends a stream: a private-key block left open gives its line, appended to `out`.
-    void endStream(std::string& out);
+    // Redacts whole lines (each ending in a line feed; the last may not) in place. A private-key
+    // block is one placeholder, on the line it began; a chunk begins outside one (see chunkEnd).
+    void redactChunk(std::string& text);
+    // The text redacted, as a copy.
+    std::string redacted(std::string_view text);
+    // Where a chunk of `text` may end: after its last line feed, or before a private-key block still
+    // open there; 0 when neither is possible yet.
+    static size_t chunkEnd(std::string_view text);
+    // A block is at most this long: past it, it is no key, and it ends.
+    static constexpr size_t largestKeyBlock = 1 << 20;
 
     struct Mapping {
         std::string placeholder, value;
     };
-    // Every value replaced so far in the run, in the order first met.
+    // Every value replaced so far in the run, as first met (asked when no chunk is being redacted).
     const std::vector<Mapping>& mappings() const { return m_mappings; }
     // How many distinct values of each kind were replaced since the last resetCounts.
     std::map<std::string, size_t> counts() const;
@@ -68,51 +73,33 @@ class Redactor {
   private:
     struct Compiled;
     struct Found;
+    struct Scratch;
+    struct KeyBlock;
     struct Assigned {
         std::string kind;
         bool seen = false; // since the last resetCounts
     };
-    // Hashes a text or a view of one, so that a match is looked up without a copy.
-    struct TextHash {
-        using is_transparent = void;
-        size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
-    };
     explicit Redactor(std::unique_ptr<Compiled> compiled, std::vector<std::string> keep);
     size_t assign(const std::string& kind, const std::string& value);
-    const std::string& placeholder(size_t assigned);
-    const std::string& placeholder(const std::string& kind, const std::string& value);
-    Found identify(std::string_view text, size_t start);
-    void redactText(std::string_view text, std::string& out);
-    bool continueKeyBlock(std::string_view line, std::string& out);
+    void count(Found& found, const std::string& value);
+    std::string placeholderOf(const std::string& kind, const std::string& value);
+    Found identify(std::string_view text, size_t start, Scratch& scratch) const;
+    void redactText(std::string_view text, std::string& out, Scratch& scratch);
+    bool redactLine(KeyBlock& block, std::string_view line, size_t lineStart, std::string& out,
+                    Scratch& scratch);
+    bool continueKeyBlock(KeyBlock& block, std::string_view line, size_t lineEnd, std::string& out,
+                          Scratch& scratch);
+    std::unique_ptr<Scratch> takeScratch();
+    void giveBack(std::unique_ptr<Scratch> scratch);
 
-    std::unique_ptr<Compiled> m_compiled;
-    std::vector<std::string> m_keep;
+    const std::unique_ptr<const Compiled> m_compiled;
+    const std::vector<std::string> m_keep;
+    mutable std::mutex m_mutex;                                              // guards what follows
     std::map<std::string, std::unordered_map<std::string, size_t>> m_byKind; // kind -> value -> mapping
     std::vector<Mapping> m_mappings;
-    std::vector<Assigned> m_assigned;                                          // beside each mapping
-    std::unordered_map<std::string, Found, TextHash, std::equal_to<>> m_known; // match -> what it is
-    bool m_inKeyBlock = false;
-    std::string m_keyBlock;     // the block's lines so far
-    std::string m_keyBlockLead; // its first line's text before the block, redacted
-};
-
-// Redacts what is written through it, whole lines at a time, and passes it on. A line longer than
-// `longestLine` is redacted in pieces of that length.
-class RedactingWriter {
-  public:
-    using Sink = std::function<bool(const char*, size_t)>;
-    RedactingWriter(Redactor& redactor, Sink sink) : m_redactor(redactor), m_sink(std::move(sink)) {}
-    bool write(const char* data, size_t length);
-    // Passes on what is left, the last line also when it had no line feed.
-    bool finish();
-    static constexpr size_t longestLine = 1 << 20;
-    static constexpr size_t batchBytes = 256 << 10;
-
-  private:
-    bool pass(bool everything);
-    Redactor& m_redactor;
-    Sink m_sink;
-    std::string m_pending, m_out;
+    std::vector<Assigned> m_assigned; // beside each mapping
+    std::atomic<unsigned> m_generation{0};
+    std::vector<std::unique_ptr<Scratch>> m_scratches;
 };
 
 // The first line of a redacted log: that it was redacted, and how many values of each kind.

@@ -1,6 +1,8 @@
 // The parallel gzip writer: whatever the input's size, its members read back as the input.
 #include "platform/host/GzipWriter.h"
 #include "support/Sandbox.h"
+#include <atomic>
+#include <cctype>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <memory>
@@ -35,6 +37,33 @@ std::string text(size_t size) {
                std::to_string(i) + "\n";
     out.resize(size);
     return out;
+}
+
+// A filter sees chunks that end where it says, several at once, and its output is what is written.
+TEST(GzipWriter, AFilterRewritesChunksThatEndWhereItSays) {
+    std::string input = text(3 * SysLog::GzipWriter::chunkBytes + 999) + "\nlast line without its end";
+    std::atomic<bool> cutInsideALine{false};
+    SysLog::GzipWriter::ChunkFilter upper{
+        [&](std::string& chunk) {
+            if (chunk.back() != '\n' && chunk.find("without") == std::string::npos) cutInsideALine = true;
+            for (char& c : chunk)
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        },
+        [](std::string_view text) {
+            size_t feed = text.rfind('\n');
+            return feed == std::string_view::npos ? 0 : feed + 1;
+        }};
+    char name[] = "/tmp/scrivlet-gzip-XXXXXX";
+    SysLog::GzipWriter writer(mkstemp(name), upper);
+    for (size_t at = 0; at < input.size(); at += 4099)
+        ASSERT_TRUE(writer.write(input.data() + at, std::min<size_t>(4099, input.size() - at)));
+    ASSERT_TRUE(writer.finish());
+    std::string expected = input;
+    for (char& c : expected)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    EXPECT_TRUE(gunzip(readFile(name)) == expected);
+    EXPECT_FALSE(cutInsideALine);
+    unlink(name);
 }
 
 TEST(GzipWriter, ReadsBackAsTheInputAcrossChunkBoundaries) {
