@@ -70,11 +70,17 @@ bool recipientLines(const std::vector<std::string>& recipients, std::string& lin
 // A platform file read for GPGME, from where it stands; a failed read is an error, not its end.
 struct Reading {
     File& file;
-    bool failed = false;
+    const std::function<bool()>& cancelled;
+    bool failed = false, stopped = false;
 };
 
 ssize_t readFromFile(void* handle, void* buffer, size_t size) {
     auto& reading = *static_cast<Reading*>(handle);
+    if (reading.cancelled()) {
+        reading.stopped = true;
+        errno = ECANCELED;
+        return -1;
+    }
     Error::set(0);
     size_t n = reading.file.readBytes(buffer, size);
     unsigned code = Error::get();
@@ -143,22 +149,24 @@ std::unique_ptr<Encryption> Encryption::forRecipients(const std::vector<std::str
     return std::unique_ptr<Encryption>(new Encryption(std::move(keys)));
 }
 
-bool Encryption::encrypt(File& from, int to, std::string& problem) {
+bool Encryption::encrypt(File& from, int to, const std::function<bool()>& cancelled, std::string& problem) {
     gpgme_data_cbs callbacks{readFromFile, nullptr, nullptr, nullptr};
-    Reading reading{from};
+    Reading reading{from, cancelled};
     gpgme_data_t plain = nullptr, cipher = nullptr;
     gpgme_error_t error = gpgme_data_new_from_cbs(&plain, &callbacks, &reading);
     if (!error) error = gpgme_data_new_from_fd(&cipher, to);
     if (!error)
         error = gpgme_op_encrypt_ext(m_keys->context, nullptr, m_keys->recipients.c_str(), encryptFlags,
                                      plain, cipher);
-    if (reading.failed)
+    if (reading.stopped)
+        problem = "cancelled";
+    else if (reading.failed)
         problem = "the file to send could not be read";
     else if (error)
         problem = refusedRecipients(m_keys->context, error);
     gpgme_data_release(plain);
     gpgme_data_release(cipher);
-    return error == 0 && !reading.failed;
+    return error == 0 && !reading.failed && !reading.stopped;
 }
 
 } // namespace Host

@@ -2,6 +2,7 @@
 // Uploads encrypted for the support team: an OpenPGP message (what `gpg --decrypt` opens) to one
 // or more recipients, made with GPGME, so that whoever runs the store cannot read what it holds.
 #include "platform/Filesystem.h"
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,8 +20,10 @@ class Encryption {
     Encryption(const Encryption&) = delete;
     Encryption& operator=(const Encryption&) = delete;
 
-    // Writes the whole of `from`, encrypted, to the descriptor `to`; false with the reason.
-    bool encrypt(Services::Filesystem::Client::File& from, int to, std::string& problem);
+    // Writes the whole of `from`, encrypted, to the descriptor `to`; false with the reason. Asks
+    // `cancelled` as it reads, and stops when it answers true.
+    bool encrypt(Services::Filesystem::Client::File& from, int to, const std::function<bool()>& cancelled,
+                 std::string& problem);
 
     static constexpr const char* contentType = "application/pgp-encrypted";
 

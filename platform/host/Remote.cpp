@@ -125,16 +125,14 @@ class HostRemote : public RemoteService {
             return false;
         }
         const StoreSettings& settings = static_cast<const HostStore&>(store).settings;
-        Ref<File> encrypted;
-        if (!settings.encryptTo.empty()) {
-            encrypted = encryptedCopy(file);
-            if (!encrypted) return false;
-            contentType = Encryption::contentType;
-        }
-        File& sent = encrypted ? *encrypted : file;
         return onTransferThread([&] {
+            // Encrypted on the transfer thread too: the observer is asked whether to cancel as it goes.
+            bool encrypting = !settings.encryptTo.empty();
+            Ref<File> encrypted = encrypting ? encryptedCopy(file, observer) : Ref<File>();
+            if (encrypting && !encrypted) return false;
             S3Client client(settings, *CurlLibrary::get(), *Crypto::get(), timeLimitMs);
-            bool ok = client.put(key, sent, contentType, observer);
+            bool ok = encrypted ? client.put(key, *encrypted, Encryption::contentType, observer)
+                                : client.put(key, file, contentType, observer);
             Error::set(ok ? 0 : client.error());
             if (ok) noteStoredKey(settings.prefix, key);
             return ok;
@@ -160,18 +158,21 @@ class HostRemote : public RemoteService {
 
   private:
     // The file encrypted into a file without a name, which is what is sent.
-    Ref<File> encryptedCopy(File& file) {
+    Ref<File> encryptedCopy(File& file, TransferObserver& observer) {
         int fd = anonymousTemporaryFile();
         int forGpg = fd >= 0 ? ::dup(fd) : -1;
         std::string problem = "no temporary file can be made";
         if (!m_encryption) problem = "the recipients' keys were not checked";
         bool ok = forGpg >= 0 && m_encryption && file.setPosition(0) &&
-                  m_encryption->encrypt(file, forGpg, problem);
+                  m_encryption->encrypt(
+                      file, forGpg, [&observer] { return observer.cancelled(); }, problem);
         if (forGpg >= 0) ::close(forGpg);
         if (!ok) {
             if (fd >= 0) ::close(fd);
-            notConfigured("the upload cannot be encrypted, so nothing is sent: " + problem,
-                          "Upload encryption failed: " + problem);
+            // A cancel is the user's own doing: nothing to explain.
+            if (!observer.cancelled())
+                notConfigured("the upload cannot be encrypted, so nothing is sent: " + problem,
+                              "Upload encryption failed: " + problem);
             Error::set(Errors::IoError);
             return {};
         }
