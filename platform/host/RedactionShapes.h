@@ -1,0 +1,40 @@
+#pragma once
+// The shapes the redaction searches a log for: each a pattern (RE2 syntax), what may not stand
+// right before or after a match, and what a match must also be before it is replaced.
+#include <re2/re2.h>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace Redaction::Shapes {
+
+enum class Check { None, Ipv4, Ipv6, Email, MixedKey };
+
+// The characters that may not stand right before or right after a match, so that a value is
+// found whole and not inside a longer word, number or name. `dotThen` also refuses a dot followed
+// by a digit ('d') or by a letter, digit or underscore ('w') after the match.
+struct Edge {
+    bool word = false; // letters, digits and '_'
+    const char* also = "";
+    char dotThen = 0;
+};
+
+struct Shape {
+    const char* kind;
+    std::string regex; // "(?P<v>...)" marks the part replaced; otherwise the whole match
+    Edge before, after;
+    Check check = Check::None;
+};
+
+// The built-in shapes, in the order they are tried at each position.
+std::vector<Shape> builtInShapes();
+// Words standing alone: not inside a longer name, a path component or a host name's label.
+Shape wordsShape(const char* kind, const std::vector<std::string>& words, bool ignoreCase);
+// Whether the match [start, end) of `text` stands apart as the shape's edges ask.
+bool standsApart(const Shape& shape, std::string_view text, size_t start, size_t end);
+// Whether a value passes the shape's check.
+bool passes(Check check, const std::string& value);
+// How every pattern is compiled: bytes, a line at a time, errors not printed.
+RE2::Options patternOptions();
+
+} // namespace Redaction::Shapes
