@@ -2,33 +2,17 @@
 // CatalogueService.
 #include "Catalogue.h"
 #include "CatalogueService.h"
-#include "ServiceSlot.h"
 
 namespace {
-ServiceSlot<CatalogueService>& installed() {
-    return slotFor<CatalogueService>("catalogue service");
-}
 constexpr const char* builtInLanguage = "en";
 } // namespace
 
-void installCatalogueService(CatalogueServiceFactory factory) {
-    installed().install(std::move(factory));
-}
-
-void installCatalogueService(std::unique_ptr<CatalogueService> service) {
-    installed().install(std::move(service));
-}
-
-CatalogueService& catalogueService() {
-    return installed().get();
-}
-
 namespace Libraries::Environment {
 Ref<String> Locale::currentLanguage() {
-    return String::create(catalogueService().language());
+    return String::create(service<CatalogueService>().language());
 }
 unsigned Release::stage() {
-    return catalogueService().releaseStage();
+    return service<CatalogueService>().releaseStage();
 }
 } // namespace Libraries::Environment
 
@@ -36,7 +20,7 @@ Ref<I18N> I18N::create(const char* name, const char*, const char*, const char* l
     Ref<I18N> catalogue(new I18N);
     std::string lang = language ? language : builtInLanguage;
     if (lang.empty() || lang == builtInLanguage) return catalogue;
-    catalogue->m_texts = catalogueService().texts(name, lang);
+    catalogue->m_texts = service<CatalogueService>().texts(name, lang);
     return catalogue;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // What the catalogue library's calls reach: one CatalogueService installed when the process starts
 // (the host's configured language and catalogue files, or texts a unit test gives).
+#include "ServiceSlot.h"
 #include <functional>
 #include <map>
 #include <memory>
@@ -19,8 +20,5 @@ class CatalogueService {
                                                      const std::string& language) = 0;
 };
 
-using CatalogueServiceFactory = std::function<std::unique_ptr<CatalogueService>()>;
-// Installs the service (made at its first use), or one already made.
-void installCatalogueService(CatalogueServiceFactory factory);
-void installCatalogueService(std::unique_ptr<CatalogueService> service);
-CatalogueService& catalogueService();
+// The name a use before the service is installed is reported with.
+template <> inline constexpr const char* serviceName<CatalogueService> = "catalogue service";

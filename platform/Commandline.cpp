@@ -152,13 +152,13 @@ static std::string renderMarkers(const std::u16string& text, bool colour) {
 }
 
 CharPrinter& colorPrn(const std::u16string& text) {
-    consoleService().write(renderMarkers(text, consoleService().colour()));
+    service<ConsoleService>().write(renderMarkers(text, service<ConsoleService>().colour()));
     return printer;
 }
 
 CharPrinter& CharPrinter::endl() {
-    if (consoleService().colour()) consoleService().write(ansiReset);
-    consoleService().write("\n");
+    if (service<ConsoleService>().colour()) service<ConsoleService>().write(ansiReset);
+    service<ConsoleService>().write("\n");
     return *this;
 }
 

@@ -2,6 +2,7 @@
 // What the console's calls (the standard-output printer and the help screen's colour printer)
 // reach: one ConsoleService installed when the process starts (the process's standard output, or
 // text kept in memory in unit tests).
+#include "ServiceSlot.h"
 #include <functional>
 #include <memory>
 #include <string_view>
@@ -18,8 +19,5 @@ class ConsoleService {
     virtual void note(std::string_view line) = 0;
 };
 
-using ConsoleServiceFactory = std::function<std::unique_ptr<ConsoleService>()>;
-// Installs the service (made at its first use), or one already made.
-void installConsoleService(ConsoleServiceFactory factory);
-void installConsoleService(std::unique_ptr<ConsoleService> service);
-ConsoleService& consoleService();
+// The name a use before the service is installed is reported with.
+template <> inline constexpr const char* serviceName<ConsoleService> = "console service";

@@ -4,6 +4,7 @@
 // an in-memory one in unit tests. Decorators (DialogServiceProxy) wrap a service to record or to
 // fail its calls without the service knowing.
 #include "Error.h"
+#include "ServiceSlot.h"
 #include "Skarnel.h"
 #include <atomic>
 #include <cstdint>
@@ -106,14 +107,7 @@ class DialogServiceProxy : public DialogService {
     std::unique_ptr<DialogService> m_inner;
 };
 
-// Installs what makes the service every dialog call reaches, replacing the one before (which must
-// have no dialog open). The program installs the host's once at start-up; the service is made at
-// the first dialog call, so that a run that shows none (--help) never sets one up.
-using DialogServiceFactory = std::function<std::unique_ptr<DialogService>()>;
-void installDialogService(DialogServiceFactory factory);
-// Installs a service already made (a test that keeps a pointer to it to tell it what to answer).
-void installDialogService(std::unique_ptr<DialogService> service);
-// The installed service; the process stops with a message when none is.
-DialogService& dialogService();
-
 } // namespace Services::Skarnel
+
+// The name a use before the service is installed is reported with.
+template <> inline constexpr const char* serviceName<Services::Skarnel::DialogService> = "dialog service";

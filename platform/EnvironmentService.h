@@ -2,6 +2,7 @@
 // What the environment's calls reach: one EnvironmentService installed when the process starts
 // (the host's, or an in-memory one in unit tests), possibly wrapped by decorators
 // (EnvironmentServiceProxy) that fail its calls on purpose.
+#include "ServiceSlot.h"
 #include "String.h"
 #include <functional>
 #include <memory>
@@ -40,10 +41,8 @@ class EnvironmentServiceProxy : public EnvironmentService {
     std::unique_ptr<EnvironmentService> m_inner;
 };
 
-using EnvironmentServiceFactory = std::function<std::unique_ptr<EnvironmentService>()>;
-// Installs the service (made at its first use), or one already made.
-void installEnvironmentService(EnvironmentServiceFactory factory);
-void installEnvironmentService(std::unique_ptr<EnvironmentService> service);
-EnvironmentService& environmentService();
-
 } // namespace PlatformEnvironment
+
+// The name a use before the service is installed is reported with.
+template <>
+inline constexpr const char* serviceName<PlatformEnvironment::EnvironmentService> = "environment service";

@@ -2,7 +2,6 @@
 // and the opening calls, which go to the installed service.
 #include "Filesystem.h"
 #include "FilesystemService.h"
-#include "ServiceSlot.h"
 #include <string>
 
 namespace Services::Filesystem::Client {
@@ -56,34 +55,17 @@ bool isEntryName(const Ref<String>& name) {
 // The opening calls, each to the installed FilesystemService.
 
 namespace Services::Filesystem::Client {
-namespace {
-ServiceSlot<FilesystemService>& installed() {
-    return slotFor<FilesystemService>("file service");
-}
-} // namespace
-
-void installFilesystemService(FilesystemServiceFactory factory) {
-    installed().install(std::move(factory));
-}
-
-void installFilesystemService(std::unique_ptr<FilesystemService> service) {
-    installed().install(std::move(service));
-}
-
-FilesystemService& filesystemService() {
-    return installed().get();
-}
 
 Ref<FSItem> FSItem::open(const Ref<String>& path, unsigned, unsigned) {
-    return filesystemService().openItem(path);
+    return service<FilesystemService>().openItem(path);
 }
 
 Ref<File> File::open(const Ref<String>& path, unsigned mode) {
-    return filesystemService().openFile(path, mode);
+    return service<FilesystemService>().openFile(path, mode);
 }
 
 Ref<Directory> Directory::open(const Ref<String>& path, unsigned mode) {
-    return filesystemService().openDirectory(path, mode);
+    return service<FilesystemService>().openDirectory(path, mode);
 }
 
 Ref<String> FSItem::name() const {
@@ -99,7 +81,7 @@ Ref<Node> Nodes::open(const Ref<String>& nodeName) {
         Error::set(Errors::NotFound);
         return {};
     }
-    if (!filesystemService().openNode(nodeName)) return {};
+    if (!service<FilesystemService>().openNode(nodeName)) return {};
     return Ref<Node>(new Node(nodeName));
 }
 
@@ -107,14 +89,14 @@ Ref<Node> Nodes::open(const Ref<String>& nodeName) {
 
 namespace Services::Nodes {
 
-using Services::Filesystem::Client::filesystemService;
+using Services::Filesystem::Client::FilesystemService;
 
 Ref<Provider> Provider::create(const Ref<Services::Filesystem::Client::Node>& node, unsigned) {
     if (!node) {
         Error::set(Errors::NotFound);
         return {};
     }
-    if (!filesystemService().openProvider(node->path())) return {};
+    if (!service<FilesystemService>().openProvider(node->path())) return {};
     return Ref<Provider>(new Provider(node->path()));
 }
 
@@ -123,12 +105,12 @@ Ref<Providers::Generic> Providers::Generic::create(const Ref<Provider>& provider
         Error::set(Errors::NotFound);
         return {};
     }
-    if (!filesystemService().openGenericProvider(provider->nodeName())) return {};
+    if (!service<FilesystemService>().openGenericProvider(provider->nodeName())) return {};
     return Ref<Generic>(new Generic(provider->nodeName()));
 }
 
 Ref<Variant> Providers::Generic::attribute(const char* name) const {
-    Ref<Variant> value = filesystemService().nodeAttribute(m_node, name);
+    Ref<Variant> value = service<FilesystemService>().nodeAttribute(m_node, name);
     return value ? value : Variant::create();
 }
 
@@ -137,7 +119,7 @@ Ref<Variant> Providers::Generic::attribute(const char* name) const {
 namespace Services::Mount::Client {
 
 bool info(std::vector<MountNode>& list) {
-    return Services::Filesystem::Client::filesystemService().mountInfo(list);
+    return service<Services::Filesystem::Client::FilesystemService>().mountInfo(list);
 }
 
 Ref<Entry> Entry::create(const Ref<String>& node, unsigned, unsigned, const Ref<Parameters>&) {
@@ -145,7 +127,7 @@ Ref<Entry> Entry::create(const Ref<String>& node, unsigned, unsigned, const Ref<
         Error::set(Errors::NotFound);
         return {};
     }
-    return Services::Filesystem::Client::filesystemService().mount(node);
+    return service<Services::Filesystem::Client::FilesystemService>().mount(node);
 }
 
 } // namespace Services::Mount::Client

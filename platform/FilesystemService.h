@@ -3,6 +3,7 @@
 // starts, possibly wrapped by decorators (FilesystemServiceProxy) that fail or count its calls.
 // The handles it returns (FSItem, File, Directory, Entry) are its own.
 #include "Filesystem.h"
+#include "ServiceSlot.h"
 #include <functional>
 #include <memory>
 #include <vector>
@@ -58,10 +59,8 @@ class FilesystemServiceProxy : public FilesystemService {
     std::unique_ptr<FilesystemService> m_inner;
 };
 
-using FilesystemServiceFactory = std::function<std::unique_ptr<FilesystemService>()>;
-// Installs the service (made at its first use), or one already made.
-void installFilesystemService(FilesystemServiceFactory factory);
-void installFilesystemService(std::unique_ptr<FilesystemService> service);
-FilesystemService& filesystemService();
-
 } // namespace Services::Filesystem::Client
+
+// The name a use before the service is installed is reported with.
+template <>
+inline constexpr const char* serviceName<Services::Filesystem::Client::FilesystemService> = "file service";

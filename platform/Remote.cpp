@@ -2,15 +2,10 @@
 // store is reached, and each file sent, by the installed RemoteService.
 #include "Remote.h"
 #include "RemoteService.h"
-#include "ServiceSlot.h"
 #include <random>
 
 namespace Libraries::Tarnhold::Remote {
 namespace {
-
-ServiceSlot<RemoteService>& installed() {
-    return slotFor<RemoteService>("remote store service");
-}
 
 constexpr const char* fileContentType = "application/octet-stream";
 constexpr const char* logContentType = "application/gzip";
@@ -61,7 +56,7 @@ Ref<String> store(const Store& target, const std::string& tag, const std::string
         Error::set(Errors::TooLarge);
         return {};
     }
-    bool stored = remoteService().put(target, key, file, contentType, transfer, timeLimitMs);
+    bool stored = service<RemoteService>().put(target, key, file, contentType, transfer, timeLimitMs);
     if (transfer.abandoned() && !stored) Error::set(Errors::Cancelled);
     if (!stored) return {};
     transfer.report(1.0);
@@ -69,18 +64,6 @@ Ref<String> store(const Store& target, const std::string& tag, const std::string
 }
 
 } // namespace
-
-void installRemoteService(RemoteServiceFactory factory) {
-    installed().install(std::move(factory));
-}
-
-void installRemoteService(std::unique_ptr<RemoteService> service) {
-    installed().install(std::move(service));
-}
-
-RemoteService& remoteService() {
-    return installed().get();
-}
 
 std::string newTag() {
     std::random_device device;
@@ -91,7 +74,7 @@ std::string newTag() {
 }
 
 Ref<Capabilities> Capabilities::create(bool, unsigned timeoutMs, bool) {
-    std::shared_ptr<const Store> store = remoteService().reach(timeoutMs);
+    std::shared_ptr<const Store> store = service<RemoteService>().reach(timeoutMs);
     if (!store) return {};
     Ref<Capabilities> caps(new Capabilities);
     caps->m_capability = Ref<ZEZUvedaze>(new ZEZUvedaze(std::move(store)));
@@ -103,7 +86,7 @@ Ref<ZEZUvedaze> ZEZUvedaze::create(const Ref<Capabilities::ZEZUvedaze>& capabili
         Error::set(Errors::Unavailable);
         return {};
     }
-    if (!remoteService().connect(*capability->store())) return {};
+    if (!service<RemoteService>().connect(*capability->store())) return {};
     return Ref<ZEZUvedaze>(new ZEZUvedaze(capability->store()));
 }
 
@@ -121,7 +104,7 @@ Ref<String> ZEZUvedaze::uploadFile(const Ref<Services::Filesystem::Client::File>
 Ref<String> ZEZUvedaze::uploadSyslog(const Ref<String>& suffix, const Ref<Progress>& notifier,
                                      unsigned timeLimitMs) {
     Transfer transfer(notifier.get(), 0, 0.5);
-    Ref<Services::Filesystem::Client::File> file = remoteService().compressedLog([&](double f) {
+    Ref<Services::Filesystem::Client::File> file = service<RemoteService>().compressedLog([&](double f) {
         transfer.report(f);
         return !transfer.cancelled();
     });

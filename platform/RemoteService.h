@@ -2,6 +2,7 @@
 // What the remote-storage client library's calls reach: one RemoteService installed when the
 // process starts (the host's S3 client, or a store held in memory in unit tests).
 #include "Filesystem.h"
+#include "ServiceSlot.h"
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -63,10 +64,8 @@ class RemoteServiceProxy : public RemoteService {
     std::unique_ptr<RemoteService> m_inner;
 };
 
-using RemoteServiceFactory = std::function<std::unique_ptr<RemoteService>()>;
-// Installs the service (made at its first use), or one already made.
-void installRemoteService(RemoteServiceFactory factory);
-void installRemoteService(std::unique_ptr<RemoteService> service);
-RemoteService& remoteService();
-
 } // namespace Libraries::Tarnhold::Remote
+
+// The name a use before the service is installed is reported with.
+template <>
+inline constexpr const char* serviceName<Libraries::Tarnhold::Remote::RemoteService> = "remote store service";

@@ -1,7 +1,7 @@
 #pragma once
-// Where a platform service is installed: a factory given once at start-up, called at the service's
-// first use (so that a run that never uses it never sets it up), or a service already made. The
-// handles of each service reach it through its slot.
+// Where the platform's services are installed, one of each kind: a factory given once at start-up,
+// called at the service's first use (so that a run that never uses it never sets it up), or a
+// service already made. Every facade reaches its service through service<Kind>().
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -57,9 +57,26 @@ template <typename Service> class ServiceSlot {
     std::vector<std::unique_ptr<Installed>> m_every;
 };
 
+// What each service is called in the message of a use before it was installed: every service's
+// header names its own.
+template <typename Service> inline constexpr const char* serviceName = "service";
+
 // The slot of a service, made at its first use and never destroyed: a thread still running while the
 // process ends reaches its service to the last, instead of a slot already torn down.
-template <typename Service> ServiceSlot<Service>& slotFor(const char* name) {
-    static auto* slot = new ServiceSlot<Service>(name);
+template <typename Service> ServiceSlot<Service>& slotFor() {
+    static auto* slot = new ServiceSlot<Service>(serviceName<Service>);
     return *slot;
+}
+
+// Installs a service behind its facade (made at its first use), in place of the one before.
+template <typename Service> void installService(typename ServiceSlot<Service>::Factory factory) {
+    slotFor<Service>().install(std::move(factory));
+}
+// Installs a service already made (a test that keeps a pointer to it to tell it what to answer).
+template <typename Service> void installService(std::unique_ptr<Service> service) {
+    slotFor<Service>().install(std::move(service));
+}
+// The installed service; the process stops with a message when none is.
+template <typename Service> Service& service() {
+    return slotFor<Service>().get();
 }

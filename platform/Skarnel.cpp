@@ -1,54 +1,36 @@
 // The dialog service's handles: each call goes to the installed DialogService.
 #include "DialogService.h"
-#include "ServiceSlot.h"
 #include <mutex>
 #include <vector>
 
 namespace Services::Skarnel {
-namespace {
-ServiceSlot<DialogService>& installed() {
-    return slotFor<DialogService>("dialog service");
-}
-} // namespace
-
-void installDialogService(DialogServiceFactory factory) {
-    installed().install(std::move(factory));
-}
-
-void installDialogService(std::unique_ptr<DialogService> service) {
-    installed().install(std::move(service));
-}
-
-DialogService& dialogService() {
-    return installed().get();
-}
 
 namespace Client {
 
 unsigned Service::type(unsigned query) {
-    return dialogService().type(query);
+    return service<DialogService>().type(query);
 }
 
 unsigned Dialog::show(unsigned severity, const Ref<String>& title, const Ref<String>& message,
                       unsigned buttons, unsigned defaultButton) {
-    return dialogService().show(severity, title, message, buttons, defaultButton);
+    return service<DialogService>().show(severity, title, message, buttons, defaultButton);
 }
 
 Ref<Dialog> Dialog::create(const Ref<String>& name) {
-    unsigned id = dialogService().newDialogId();
-    if (!dialogService().createDialog(id, name)) return {};
+    unsigned id = service<DialogService>().newDialogId();
+    if (!service<DialogService>().createDialog(id, name)) return {};
     return Ref<Dialog>(new Dialog(id));
 }
 
 void Dialog::showWait(unsigned severity, const Ref<String>& title, const Ref<String>& message,
                       unsigned buttons, unsigned defaultButton) const {
-    dialogService().showDialog(m_id, severity, title, message, buttons, defaultButton);
+    service<DialogService>().showDialog(m_id, severity, title, message, buttons, defaultButton);
     std::unique_lock lock(m_mutex);
     m_closedCv.wait(lock, [this] { return m_closed; });
 }
 
 void Dialog::close(unsigned result) const {
-    dialogService().closeDialog(m_id, result);
+    service<DialogService>().closeDialog(m_id, result);
     std::lock_guard lock(m_mutex);
     m_closed = true;
     m_closedCv.notify_all();
@@ -56,26 +38,26 @@ void Dialog::close(unsigned result) const {
 
 Ref<Progress> Progress::create(const Ref<String>& title, const Ref<String>& message, uint64_t maximum,
                                bool flag1, bool flag2) {
-    unsigned id = dialogService().newProgressId();
-    if (!dialogService().createProgress(id, title, message, maximum, flag1, flag2)) return {};
+    unsigned id = service<DialogService>().newProgressId();
+    if (!service<DialogService>().createProgress(id, title, message, maximum, flag1, flag2)) return {};
     return Ref<Progress>(new Progress(id, maximum));
 }
 
 Progress::~Progress() {
-    dialogService().closeProgress(m_id);
+    service<DialogService>().closeProgress(m_id);
 }
 
 void Progress::setText(const Ref<String>& message) {
-    dialogService().progressText(m_id, message);
+    service<DialogService>().progressText(m_id, message);
 }
 
 void Progress::setMaximum(uint64_t maximum) {
     m_maximum = maximum;
-    dialogService().progressMaximum(m_id, maximum);
+    service<DialogService>().progressMaximum(m_id, maximum);
 }
 
 void Progress::setValue(uint64_t value) {
-    dialogService().progressValue(m_id, value, m_maximum);
+    service<DialogService>().progressValue(m_id, value, m_maximum);
 }
 
 bool Progress::cancelled(bool flag) {
@@ -84,28 +66,28 @@ bool Progress::cancelled(bool flag) {
         std::lock_guard lock(m_mutex);
         query = ++m_queries;
     }
-    return dialogService().progressCancelled(m_id, flag, query);
+    return service<DialogService>().progressCancelled(m_id, flag, query);
 }
 
 void Progress::beginUpdate() {
-    dialogService().progressEvent(m_id, ProgressEvent::BeginUpdate, 0);
+    service<DialogService>().progressEvent(m_id, ProgressEvent::BeginUpdate, 0);
 }
 void Progress::endUpdate() {
-    dialogService().progressEvent(m_id, ProgressEvent::EndUpdate, 0);
+    service<DialogService>().progressEvent(m_id, ProgressEvent::EndUpdate, 0);
 }
 void Progress::restart() {
-    dialogService().progressEvent(m_id, ProgressEvent::Restart, 0);
+    service<DialogService>().progressEvent(m_id, ProgressEvent::Restart, 0);
 }
 void Progress::setStep(uint64_t step) {
-    dialogService().progressEvent(m_id, ProgressEvent::Step, step);
+    service<DialogService>().progressEvent(m_id, ProgressEvent::Step, step);
 }
 void Progress::redraw() {
-    dialogService().progressEvent(m_id, ProgressEvent::Redraw, 0);
+    service<DialogService>().progressEvent(m_id, ProgressEvent::Redraw, 0);
 }
 
 Ref<FSItem> FSItem::create(const Ref<Parameters>& parameters) {
     Selection selection;
-    if (!dialogService().selectDrive(*parameters, selection)) return {};
+    if (!service<DialogService>().selectDrive(*parameters, selection)) return {};
     Ref<FSItem> item(new FSItem);
     item->m_path = selection.path;
     item->m_file = selection.file;

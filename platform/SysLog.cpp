@@ -1,49 +1,33 @@
 // The system log's calls: lines are composed here and kept, filtered and exported by the installed
 // SysLogService.
 #include "SysLog.h"
-#include "ServiceSlot.h"
 #include "SysLogService.h"
 #include <cstdio>
 #include <utility>
 
 namespace {
-ServiceSlot<SysLogService>& installed() {
-    return slotFor<SysLogService>("system log service");
-}
 // The tag the program's lines carry.
 constexpr unsigned programTag = 0x5C71;
 } // namespace
 
-void installSysLogService(SysLogServiceFactory factory) {
-    installed().install(std::move(factory));
-}
-
-void installSysLogService(std::unique_ptr<SysLogService> service) {
-    installed().install(std::move(service));
-}
-
-SysLogService& sysLogService() {
-    return installed().get();
-}
-
 namespace SysLog {
 void procName(const Ref<String>& name) {
-    sysLogService().setProcessName(stdString(name));
+    service<SysLogService>().setProcessName(stdString(name));
 }
 unsigned options() {
-    return sysLogService().options();
+    return service<SysLogService>().options();
 }
 Ref<SysLogExport> exportLog(const Ref<String>& path) {
-    return sysLogService().exportLog(path);
+    return service<SysLogService>().exportLog(path);
 }
 } // namespace SysLog
 
 namespace SysLogFilter {
 unsigned level() {
-    return sysLogService().level();
+    return service<SysLogService>().level();
 }
 bool state(unsigned) {
-    return sysLogService().enabled();
+    return service<SysLogService>().enabled();
 }
 unsigned id(unsigned) {
     return programTag;
@@ -92,5 +76,5 @@ SysLogStream& SysLogStream::writeHex(uint64_t value) {
 void SysLogStream::end() {
     std::string text = std::move(m_text);
     m_text.clear();
-    sysLogService().write(m_level, text, std::exchange(m_code, -1));
+    service<SysLogService>().write(m_level, text, std::exchange(m_code, -1));
 }

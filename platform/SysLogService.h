@@ -1,6 +1,7 @@
 #pragma once
 // What the system log's calls reach: one SysLogService installed when the process starts (the
 // host's journal or store of lines, or lines kept in memory in unit tests).
+#include "ServiceSlot.h"
 #include "SysLog.h"
 #include <functional>
 #include <memory>
@@ -21,8 +22,5 @@ class SysLogService {
     virtual Ref<SysLog::SysLogExport> exportLog(const Ref<String>& path) = 0;
 };
 
-using SysLogServiceFactory = std::function<std::unique_ptr<SysLogService>()>;
-// Installs the service (made at its first use), or one already made.
-void installSysLogService(SysLogServiceFactory factory);
-void installSysLogService(std::unique_ptr<SysLogService> service);
-SysLogService& sysLogService();
+// The name a use before the service is installed is reported with.
+template <> inline constexpr const char* serviceName<SysLogService> = "system log service";

@@ -2,37 +2,18 @@
 // SystemService; semaphores and atomics are the same on every host.
 #include "System.h"
 #include "Commandline.h"
-#include "ServiceSlot.h"
 #include "SystemService.h"
 #include <chrono>
 #include <cstdlib>
 #include <thread>
 
-namespace {
-ServiceSlot<SystemService>& installed() {
-    return slotFor<SystemService>("system service");
-}
-} // namespace
-
-void installSystemService(SystemServiceFactory factory) {
-    installed().install(std::move(factory));
-}
-
-void installSystemService(std::unique_ptr<SystemService> service) {
-    installed().install(std::move(service));
-}
-
-SystemService& systemService() {
-    return installed().get();
-}
-
 namespace Sys {
 long long info(unsigned key, unsigned index) {
-    return systemService().info(key, index);
+    return service<SystemService>().info(key, index);
 }
 
 Ref<String> bootParameter() {
-    return String::create(systemService().bootParameters());
+    return String::create(service<SystemService>().bootParameters());
 }
 } // namespace Sys
 
@@ -41,7 +22,7 @@ Ref<Thd> Thd::create(const Ref<Exec>& exec, unsigned, unsigned, unsigned, const 
         Error::set(Errors::InvalidPath);
         return {};
     }
-    return systemService().createThread(exec, name ? name : "");
+    return service<SystemService>().createThread(exec, name ? name : "");
 }
 
 void Thd::sleep(unsigned milliseconds) {
@@ -49,7 +30,7 @@ void Thd::sleep(unsigned milliseconds) {
 }
 
 Ref<Sem> Sem::create(unsigned count) {
-    return systemService().createSemaphore(count);
+    return service<SystemService>().createSemaphore(count);
 }
 
 bool Sem::wait(unsigned timeoutMs) {
@@ -73,7 +54,7 @@ bool Atomic::cas(volatile uint64_t* word, uint64_t expected, uint64_t desired) {
 }
 
 Ref<ShMem> ShMem::create(size_t bytes) {
-    return systemService().createSharedMemory(bytes);
+    return service<SystemService>().createSharedMemory(bytes);
 }
 
 ShMem::~ShMem() {
@@ -82,5 +63,5 @@ ShMem::~ShMem() {
 
 bool Libraries::Commandline::initCommandline(unsigned, const Ref<Object>&, const Ref<Object>&, Callback,
                                              void*) {
-    return systemService().initCommandline();
+    return service<SystemService>().initCommandline();
 }

@@ -1,6 +1,7 @@
 #pragma once
 // What the system core's calls reach: one SystemService installed when the process starts (the
 // host's), which a unit test may wrap to give system information and boot parameters of its own.
+#include "ServiceSlot.h"
 #include "System.h"
 #include <functional>
 #include <memory>
@@ -38,8 +39,5 @@ class SystemServiceProxy : public SystemService {
     std::unique_ptr<SystemService> m_inner;
 };
 
-using SystemServiceFactory = std::function<std::unique_ptr<SystemService>()>;
-// Installs the service (made at its first use), or one already made.
-void installSystemService(SystemServiceFactory factory);
-void installSystemService(std::unique_ptr<SystemService> service);
-SystemService& systemService();
+// The name a use before the service is installed is reported with.
+template <> inline constexpr const char* serviceName<SystemService> = "system service";

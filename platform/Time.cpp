@@ -1,31 +1,12 @@
 // The time library's calls: the clock and the offset come from the installed TimeService; dates
 // are formatted the same on every host.
 #include "Time.h"
-#include "ServiceSlot.h"
 #include "TimeService.h"
 #include <ctime>
 #include <string>
 
-namespace {
-ServiceSlot<TimeService>& installed() {
-    return slotFor<TimeService>("time service");
-}
-} // namespace
-
-void installTimeService(TimeServiceFactory factory) {
-    installed().install(std::move(factory));
-}
-
-void installTimeService(std::unique_ptr<TimeService> service) {
-    installed().install(std::move(service));
-}
-
-TimeService& timeService() {
-    return installed().get();
-}
-
 Ref<Time> Time::current(long long offsetMs, unsigned) {
-    return Ref<Time>(new Time(timeService().nowMs() + offsetMs));
+    return Ref<Time>(new Time(service<TimeService>().nowMs() + offsetMs));
 }
 
 Ref<Time> Time::create(long long milliseconds, unsigned) {
@@ -33,7 +14,7 @@ Ref<Time> Time::create(long long milliseconds, unsigned) {
 }
 
 long long Time::tzOffsetMs() {
-    return timeService().tzOffsetMs();
+    return service<TimeService>().tzOffsetMs();
 }
 
 long long TimeServer::tzOffset(bool) {

@@ -1,6 +1,7 @@
 #pragma once
 // What the time library's calls reach: one TimeService installed when the process starts (the
 // host's clock, or a clock held still in unit tests).
+#include "ServiceSlot.h"
 #include <functional>
 #include <memory>
 
@@ -13,8 +14,5 @@ class TimeService {
     virtual long long tzOffsetMs() = 0;
 };
 
-using TimeServiceFactory = std::function<std::unique_ptr<TimeService>()>;
-// Installs the service (made at its first use), or one already made.
-void installTimeService(TimeServiceFactory factory);
-void installTimeService(std::unique_ptr<TimeService> service);
-TimeService& timeService();
+// The name a use before the service is installed is reported with.
+template <> inline constexpr const char* serviceName<TimeService> = "time service";

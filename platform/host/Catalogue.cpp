@@ -30,7 +30,7 @@ class HostCatalogue : public CatalogueService {
 } // namespace
 
 void installCatalogue() {
-    installCatalogueService([] { return std::make_unique<HostCatalogue>(); });
+    installService<CatalogueService>([] { return std::make_unique<HostCatalogue>(); });
 }
 
 } // namespace Host

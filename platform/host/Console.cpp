@@ -27,7 +27,7 @@ class HostConsole : public ConsoleService {
 } // namespace
 
 void installConsole() {
-    installConsoleService([] { return std::make_unique<HostConsole>(); });
+    installService<ConsoleService>([] { return std::make_unique<HostConsole>(); });
 }
 
 } // namespace Host

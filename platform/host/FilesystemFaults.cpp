@@ -217,7 +217,7 @@ std::unique_ptr<FilesystemService> withFilesystemFaults(std::unique_ptr<Filesyst
 }
 
 void installFilesystem() {
-    installFilesystemService([] {
+    installService<FilesystemService>([] {
         std::unique_ptr<FilesystemService> service = std::make_unique<HostFilesystem>();
         if (hasFaultRules()) service = withFilesystemFaults(std::move(service));
         return service;

@@ -259,7 +259,7 @@ std::unique_ptr<DialogService> makeConfiguredDialogs() {
 }
 
 void installDialogs() {
-    installDialogService(makeConfiguredDialogs);
+    installService<DialogService>(makeConfiguredDialogs);
 }
 
 } // namespace Host

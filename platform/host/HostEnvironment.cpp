@@ -105,7 +105,7 @@ std::unique_ptr<EnvironmentService> withEnvironmentFaults(std::unique_ptr<Enviro
 }
 
 void installEnvironment() {
-    PlatformEnvironment::installEnvironmentService([] {
+    installService<PlatformEnvironment::EnvironmentService>([] {
         std::unique_ptr<EnvironmentService> service = makeHostEnvironment();
         if (hasFaultRules()) service = withEnvironmentFaults(std::move(service));
         return service;

@@ -184,7 +184,7 @@ class HostRemote : public RemoteService {
 } // namespace
 
 void installRemote() {
-    installRemoteService([] {
+    installService<RemoteService>([] {
         std::unique_ptr<RemoteService> service = std::make_unique<HostRemote>();
         if (hasFaultRules()) service = withStoreFaults(std::move(service));
         return service;

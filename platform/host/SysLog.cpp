@@ -482,7 +482,7 @@ class HostSysLog : public SysLogService {
 } // namespace
 
 void installSysLog() {
-    installSysLogService([] { return std::make_unique<HostSysLog>(); });
+    installService<SysLogService>([] { return std::make_unique<HostSysLog>(); });
 }
 
 } // namespace Host

@@ -119,7 +119,7 @@ std::unique_ptr<SystemService> makeHostSystem() {
 }
 
 void installSystem() {
-    installSystemService([] {
+    installService<SystemService>([] {
         std::unique_ptr<SystemService> service = makeHostSystem();
         if (hasFaultRules()) service = withCoreFaults(std::move(service));
         return service;

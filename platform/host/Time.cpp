@@ -22,7 +22,7 @@ class HostClock : public TimeService {
 } // namespace
 
 void installClock() {
-    installTimeService([] { return std::make_unique<HostClock>(); });
+    installService<TimeService>([] { return std::make_unique<HostClock>(); });
 }
 
 } // namespace Host

@@ -2,8 +2,8 @@
 // chooses), on a file service held in memory with the drives of the embedded default mounted: the
 // system node, the boot and demo drives with their names, and the host's own root.
 #include "FuzzSupport.h"
-#include "support/memory/MemoryFilesystem.h"
 #include "storage/Storage.h"
+#include "support/memory/MemoryFilesystem.h"
 
 using namespace Applications::Commands::Scrivlet;
 using Services::Filesystem::Client::MemoryFilesystem;
@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     files->addNode("/devices/usb/stick", "/media/STICK", {{"SUBST_NAME", "STICK"}});
     files->addNode("/devices/linux/root", "/host");
     files->addNode("chn://fuzz", "/channel", {{"SUBST_NAME", "CHANNEL"}});
-    Services::Filesystem::Client::installFilesystemService(std::move(files));
+    installService<Services::Filesystem::Client::FilesystemService>(std::move(files));
     return 0;
 }
 

@@ -63,7 +63,7 @@ TEST(HierarchyRace, ALevelAnotherRunMadeMeanwhileIsAsGoodAsMade) {
     auto memory = std::make_unique<MemoryFilesystem>();
     MemoryFilesystem& files = *memory;
     files.addDirectory("/drive/export");
-    installFilesystemService(std::make_unique<RacingRun>(std::move(memory), files));
+    installService<FilesystemService>(std::make_unique<RacingRun>(std::move(memory), files));
     EXPECT_TRUE(ensureDirectoryHierarchy(text("/drive/export/a/b.txt"), text("/drive/export"), true));
     EXPECT_EQ(files.contents("/drive/export/a/b.txt"), "");
     Host::installFilesystem(); // and the tree with the proxy goes

@@ -16,14 +16,14 @@ struct DriveChoiceTest : ::testing::Test {
     void SetUp() override {
         auto service = std::make_unique<MemoryDialogs>();
         dialogs = service.get();
-        Services::Skarnel::installDialogService(std::move(service));
+        installService<Services::Skarnel::DialogService>(std::move(service));
         run.parameters = Ref<Parameters>(new Parameters);
         run.catalogue = I18N::create("orvane.tool.scrivlet", "31", "3120", "en", 0);
         request.prompt = String::create("Select drive");
         request.failureMessage = String::create("Could not create file: {1}; error: 0x{2} ({3})");
     }
     void TearDown() override {
-        Services::Skarnel::installDialogService([] { return std::make_unique<MemoryDialogs>(); });
+        installService<Services::Skarnel::DialogService>([] { return std::make_unique<MemoryDialogs>(); });
     }
     Error choose() {
         Ref<Services::Skarnel::Client::FSItem> item;

@@ -2,11 +2,11 @@
 // drive, under which directory, with which times, and what the user is told.
 #include "InMemoryRun.h"
 #include "export/Export.h"
+#include "platform/host/HostServices.h"
 #include "support/memory/MemoryCatalogue.h"
 #include "support/memory/MemoryClock.h"
 #include "support/memory/MemorySysLog.h"
 #include "support/memory/MemorySystem.h"
-#include "platform/host/HostServices.h"
 
 using namespace Applications::Commands::Scrivlet;
 
@@ -16,15 +16,15 @@ class ExportInMemory : public InMemoryRun {
   protected:
     void SetUp() override {
         InMemoryRun::SetUp();
-        installTimeService(std::make_unique<MemoryClock>(nowMs, tzOffsetMs));
+        installService<TimeService>(std::make_unique<MemoryClock>(nowMs, tzOffsetMs));
         auto log = std::make_unique<MemorySysLog>();
         sysLog = log.get();
-        installSysLogService(std::move(log));
+        installService<SysLogService>(std::move(log));
         // The boot drive the boot parameters name, and a stick.
         auto system = std::make_unique<MemorySystem>(Host::makeHostSystem());
         system->boot = "quiet boot.node=/devices/orvane/boot";
         bootParameters = &system->boot;
-        installSystemService(std::move(system));
+        installService<SystemService>(std::move(system));
         files->addNode("/devices/orvane/boot", "/boot", {{"SUBST_NAME", "BOOT"}}, false);
         files->addNode("/devices/usb/stick", "/media/STICK", {{"SUBST_NAME", "STICK"}});
         files->addFile("/boot/Orvane/Logs/a.log", "first", modifiedMs);
@@ -84,7 +84,7 @@ TEST_F(ExportInMemory, TheLogsComeFromTheNodeTheBootParametersName) {
 TEST_F(ExportInMemory, TheUserIsToldInTheLanguageOfTheCatalogue) {
     auto catalogue = std::make_unique<MemoryCatalogue>();
     catalogue->catalogues["orvane.tool.scrivlet"]["de"] = {{"Export successful", "Export erfolgreich"}};
-    installCatalogueService(std::move(catalogue));
+    installService<CatalogueService>(std::move(catalogue));
     run.catalogue = I18N::create("orvane.tool.scrivlet", "31", "3120", "de", 0);
     EXPECT_EQ(exportLogs(run), 0u);
     ASSERT_FALSE(dialogs->messages().empty());

@@ -1,11 +1,11 @@
 // Predetermined names from the options and the installation's product description, the
 // description given by an in-memory environment.
-#include "support/memory/MemoryClock.h"
-#include "support/memory/MemoryEnvironment.h"
-#include "support/memory/MemorySystem.h"
 #include "platform/host/HostEnvironment.h"
 #include "platform/host/HostServices.h"
 #include "storage/Storage.h"
+#include "support/memory/MemoryClock.h"
+#include "support/memory/MemoryEnvironment.h"
+#include "support/memory/MemorySystem.h"
 #include <gtest/gtest.h>
 
 using namespace Applications::Commands::Scrivlet;
@@ -17,7 +17,7 @@ struct FilenameTemplateTest : ::testing::Test {
     void SetUp() override {
         auto service = std::make_unique<MemoryEnvironment>();
         environment = service.get();
-        PlatformEnvironment::installEnvironmentService(std::move(service));
+        installService<PlatformEnvironment::EnvironmentService>(std::move(service));
         run.parameters = Ref<Parameters>(new Parameters);
         run.parameters->date = String::create("20261207");
     }
@@ -53,7 +53,7 @@ struct PlatformLetter : FilenameTemplateTest {
         environment->product = std::map<std::string, std::string>{{"shortname", "orv"}};
         auto service = std::make_unique<MemorySystem>(Host::makeHostSystem());
         system = service.get();
-        installSystemService(std::move(service));
+        installService<SystemService>(std::move(service));
     }
     void TearDown() override {
         FilenameTemplateTest::TearDown();
@@ -80,7 +80,7 @@ TEST_F(PlatformLetter, FollowsTheSystemInformationInItsOrder) {
 // Without a date option the name is dated by the platform's clock in its time zone.
 TEST_F(FilenameTemplateTest, WithoutADateOptionTheDayIsThePlatformsOwn) {
     constexpr long long lateOn31December2026 = 1798759800000, hourAhead = 3600 * 1000;
-    installTimeService(std::make_unique<MemoryClock>(lateOn31December2026, hourAhead));
+    installService<TimeService>(std::make_unique<MemoryClock>(lateOn31December2026, hourAhead));
     run.parameters->date = {};
     EXPECT_EQ(name("png"), "Orvane-20270101-user.png");
     Host::installClock();

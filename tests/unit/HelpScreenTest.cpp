@@ -1,9 +1,9 @@
 // The help lines as the terminal printer receives them, attribute markers included.
 #include "app/HelpScreen.h"
 #include "common/Parameters.h"
-#include "support/memory/MemoryConsole.h"
 #include "platform/SysLog.h"
 #include "platform/host/HostServices.h"
+#include "support/memory/MemoryConsole.h"
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -72,7 +72,7 @@ TEST_P(PrintedHelp, ColoursOnlyWhereTheConsoleShowsThem) {
     bool colour = GetParam();
     auto console = std::make_unique<MemoryConsole>(colour);
     MemoryConsole* printed = console.get();
-    installConsoleService(std::move(console));
+    installService<ConsoleService>(std::move(console));
     Applications::Commands::Scrivlet::printHelpScreen();
     const std::string& text = printed->text();
     std::string firstLine = text.substr(0, text.find('\n'));

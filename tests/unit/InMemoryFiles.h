@@ -1,8 +1,8 @@
 #pragma once
 // A test whose file service is a tree in memory, installed for the test alone: the program's logic
 // runs against it without a disk, and the tree shows afterwards what the logic did.
-#include "support/memory/MemoryFilesystem.h"
 #include "platform/host/HostFilesystem.h"
+#include "support/memory/MemoryFilesystem.h"
 #include <gtest/gtest.h>
 
 class InMemoryFiles : public ::testing::Test {
@@ -10,7 +10,7 @@ class InMemoryFiles : public ::testing::Test {
     void SetUp() override {
         auto service = std::make_unique<Services::Filesystem::Client::MemoryFilesystem>();
         files = service.get();
-        Services::Filesystem::Client::installFilesystemService(std::move(service));
+        installService<Services::Filesystem::Client::FilesystemService>(std::move(service));
     }
     void TearDown() override { Host::installFilesystem(); }
 

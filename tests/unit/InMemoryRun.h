@@ -4,10 +4,10 @@
 // rest of what its mode needs and reads `dialogs` and the file tree afterwards.
 #include "InMemoryFiles.h"
 #include "common/RunContext.h"
-#include "support/memory/MemoryDialogs.h"
-#include "support/memory/MemoryEnvironment.h"
 #include "platform/System.h"
 #include "platform/host/HostEnvironment.h"
+#include "support/memory/MemoryDialogs.h"
+#include "support/memory/MemoryEnvironment.h"
 
 class InMemoryRun : public InMemoryFiles {
   protected:
@@ -15,7 +15,7 @@ class InMemoryRun : public InMemoryFiles {
         InMemoryFiles::SetUp();
         auto service = std::make_unique<Services::Skarnel::MemoryDialogs>();
         dialogs = service.get();
-        Services::Skarnel::installDialogService(std::move(service));
+        installService<Services::Skarnel::DialogService>(std::move(service));
         run.parameters = Ref<Applications::Commands::Scrivlet::Parameters>(
             new Applications::Commands::Scrivlet::Parameters);
         run.catalogue = I18N::create("orvane.tool.scrivlet", "31", "3120", "en", 0);
@@ -29,7 +29,7 @@ class InMemoryRun : public InMemoryFiles {
         files->addDirectory(alternate);
         auto environment = std::make_unique<PlatformEnvironment::MemoryEnvironment>();
         environment->paths = {{id, {systemNode, directory}}, {alternateId, {systemNode, alternate}}};
-        PlatformEnvironment::installEnvironmentService(std::move(environment));
+        installService<PlatformEnvironment::EnvironmentService>(std::move(environment));
         m_environmentInstalled = true;
     }
 
@@ -40,7 +40,7 @@ class InMemoryRun : public InMemoryFiles {
         // see them.
         EXPECT_TRUE(Thd::waitForAll(5000));
         if (m_environmentInstalled) Host::installEnvironment();
-        Services::Skarnel::installDialogService(
+        installService<Services::Skarnel::DialogService>(
             [] { return std::make_unique<Services::Skarnel::MemoryDialogs>(); });
         InMemoryFiles::TearDown();
     }

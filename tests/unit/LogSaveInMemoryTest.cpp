@@ -1,8 +1,8 @@
 // The log save run in process, on a system log, files, an environment and dialogs held in memory:
 // where the log goes and what a failed export leaves.
 #include "InMemoryRun.h"
-#include "support/memory/MemorySysLog.h"
 #include "platform/host/HostServices.h"
+#include "support/memory/MemorySysLog.h"
 #include "writing/Writing.h"
 
 using namespace Applications::Commands::Scrivlet;
@@ -18,7 +18,7 @@ class LogSaveInMemory : public InMemoryRun {
         addPlatformDirectories(logDirectory, "/system/Logs", alternateLogDirectory, "/system/Service/Logs");
         auto log = std::make_unique<MemorySysLog>();
         sysLog = log.get();
-        installSysLogService(std::move(log));
+        installService<SysLogService>(std::move(log));
         SysLogStream::writeLine(2, "a line before the save");
 
         run.parameters->mode = Modes::Log;

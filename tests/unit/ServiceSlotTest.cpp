@@ -1,7 +1,7 @@
 // The installed services outlive the process's own teardown: a thread still running when the
 // process ends keeps reaching them.
-#include "support/memory/MemoryClock.h"
 #include "platform/Time.h"
+#include "support/memory/MemoryClock.h"
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -15,7 +15,7 @@ TEST(ServiceSlots, AThreadStillRunningWhenTheProcessEndsKeepsItsService) {
     // The child runs this alone, in a platform root of its own, which it removes before it ends.
     EXPECT_EXIT(
         {
-            installTimeService(std::make_unique<MemoryClock>(0, 0));
+            installService<TimeService>(std::make_unique<MemoryClock>(0, 0));
             constexpr int threads = 4;
             for (int i = 0; i < threads; i++)
                 std::thread([] {

@@ -1,8 +1,8 @@
 // The galloping search and bisection of indexed names, observed through the existence probes: a
 // decorator around a file service in memory records every item it is asked to open.
 #include "storage/UniqueFilename.h"
-#include "support/memory/MemoryFilesystem.h"
 #include "platform/host/HostFilesystem.h"
+#include "support/memory/MemoryFilesystem.h"
 #include <gtest/gtest.h>
 #include <set>
 
@@ -40,7 +40,7 @@ class UniqueFilenameTest : public ::testing::TestWithParam<SearchCase> {
         files = memory.get();
         files->addDirectory("/probe");
         probes.clear();
-        Services::Filesystem::Client::installFilesystemService(
+        installService<Services::Filesystem::Client::FilesystemService>(
             std::make_unique<ProbeRecorder>(std::move(memory)));
     }
     void TearDown() override { Host::installFilesystem(); }

@@ -1,9 +1,9 @@
 // The uploads run in process, on a store, files and dialogs held in memory: where the object goes,
 // which tag is shown, and what each failure tells the user.
 #include "InMemoryRun.h"
-#include "support/memory/MemoryRemote.h"
 #include "platform/System.h"
 #include "platform/host/HostServices.h"
+#include "support/memory/MemoryRemote.h"
 #include "upload/Upload.h"
 
 using namespace Applications::Commands::Scrivlet;
@@ -20,7 +20,7 @@ class UploadInMemory : public InMemoryRun {
         files->addFile("/work/notes.txt", data);
         auto store = std::make_unique<MemoryRemote>();
         remote = store.get();
-        Libraries::Tarnhold::Remote::installRemoteService(std::move(store));
+        installService<Libraries::Tarnhold::Remote::RemoteService>(std::move(store));
         run.parameters->mode = Modes::FileUpload;
         run.parameters->m_source = String::create("/work/notes.txt");
     }

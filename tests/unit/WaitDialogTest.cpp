@@ -4,10 +4,10 @@
 #include "common/DeterminePathDialog.h"
 #include "common/Parameters.h"
 #include "platform/Catalogue.h"
-#include "support/memory/MemoryDialogs.h"
 #include "platform/host/Host.h"
 #include "platform/host/HostDialogs.h"
 #include "support/Sandbox.h"
+#include "support/memory/MemoryDialogs.h"
 #include <gtest/gtest.h>
 
 using namespace Applications::Commands::Scrivlet;
@@ -44,7 +44,7 @@ class WaitDialogTest : public ::testing::Test {
         catalogue = I18N::create("orvane.tool.scrivlet", "31", "3120", "en", 0);
         root = std::getenv("ORVANE_ROOT");
         transcript = std::getenv("ORVANE_UI_TRANSCRIPT");
-        Services::Skarnel::installDialogService([path = transcript.string()] {
+        installService<Services::Skarnel::DialogService>([path = transcript.string()] {
             return Host::withDialogTranscript(std::make_unique<Services::Skarnel::MemoryDialogs>(), path);
         });
     }

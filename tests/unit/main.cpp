@@ -1,8 +1,8 @@
 // Unit tests run against a platform root of their own, made before the platform is first used, and
 // with dialogs that only ever exist in memory.
-#include "support/memory/MemoryDialogs.h"
 #include "platform/host/Host.h"
 #include "platform/host/HostServices.h"
+#include "support/memory/MemoryDialogs.h"
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
     setenv("ORVANE_UI", "headless", 1);
     setenv("ORVANE_UI_TRANSCRIPT", (root + "/transcript.jsonl").c_str(), 1);
     Host::installServices();
-    Services::Skarnel::installDialogService(
+    installService<Services::Skarnel::DialogService>(
         [] { return std::make_unique<Services::Skarnel::MemoryDialogs>(); });
     ::testing::InitGoogleTest(&argc, argv);
     int result = RUN_ALL_TESTS();
