@@ -16,6 +16,31 @@ new_root() {
     trap 'rm -rf "$ROOT"' EXIT
 }
 
+# A system-log store of two generations of $1 MiB each in the root, the source of the root's log:
+# a busy server's lines, an address on every one.
+make_store() {
+    python3 - "$ROOT/host.json" <<'PY'
+import json, sys
+config = json.load(open(sys.argv[1]))
+config.setdefault("syslog", {}).update({"source": "store", "maxBytes": 1 << 40})
+json.dump(config, open(sys.argv[1], "w"), indent=2)
+PY
+    mkdir -p "$ROOT/syslog"
+    python3 - "$ROOT/syslog" "$1" <<'PY'
+import sys
+store, size = sys.argv[1], int(sys.argv[2]) << 20
+for name, start in (("system.log.1", 0), ("system.log", 10 ** 7)):
+    with open("%s/%s" % (store, name), "w") as f:
+        i, written = start, 0
+        while written < size:
+            line = "2026-12-07T10:%02d:%02d.%03dZ L1 server[%d]: request %d served in %d ms for 10.0.%d.%d\n" % (
+                i // 60000 % 60, i // 1000 % 60, i % 1000, 1000 + i % 50, i, i % 997, i % 250, i % 200)
+            f.write(line)
+            written += len(line)
+            i += 1
+PY
+}
+
 # Takes a platform path identifier (7 to 10) out of the root's host configuration, so that a save
 # has one location fewer. (Not a fault rule: rules put a decorator around every file the run opens,
 # which a real run never has, and the benchmark would measure that.)

@@ -6,27 +6,8 @@
 . "$(dirname "$0")/lib.sh"
 SIZE_MIB=${1:-16}
 new_root
-python3 - "$ROOT/host.json" <<'PY'
-import json, sys
-config = json.load(open(sys.argv[1]))
-config.setdefault("syslog", {}).update({"source": "store", "maxBytes": 1 << 40})
-json.dump(config, open(sys.argv[1], "w"), indent=2)
-PY
+make_store "$SIZE_MIB"
 store=$ROOT/syslog
-mkdir -p "$store"
-python3 - "$store" "$SIZE_MIB" <<'PY'
-import sys
-store, size = sys.argv[1], int(sys.argv[2]) << 20
-for name, start in (("system.log.1", 0), ("system.log", 10 ** 7)):
-    with open("%s/%s" % (store, name), "w") as f:
-        i, written = start, 0
-        while written < size:
-            line = "2026-12-07T10:%02d:%02d.%03dZ L1 server[%d]: request %d served in %d ms for 10.0.%d.%d\n" % (
-                i // 60000 % 60, i // 1000 % 60, i % 1000, 1000 + i % 50, i, i % 997, i % 250, i % 200)
-            f.write(line)
-            written += len(line)
-            i += 1
-PY
 cat "$store"/* >/dev/null
 logs1=$ROOT/nodes/system/Logs logs2=$ROOT/nodes/system/Service/Logs
 ours() {

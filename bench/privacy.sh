@@ -24,28 +24,10 @@ mkdir -m 700 "$GNUPGHOME"
 gpg --batch --quiet --passphrase '' --quick-gen-key 'Support <support@example.org>' future-default default never 2>/dev/null
 RECIPIENT=$(gpg --with-colons --list-keys | awk -F: '$1 == "fpr" {print $10; exit}')
 
-python3 - "$ROOT/host.json" <<'PY'
-import json, sys
-config = json.load(open(sys.argv[1]))
-config.setdefault("syslog", {}).update({"source": "store", "maxBytes": 1 << 40})
-json.dump(config, open(sys.argv[1], "w"), indent=2)
-PY
+make_store "$SIZE_MIB"
 store=$ROOT/syslog
-mkdir -p "$store"
-python3 - "$store" "$SIZE_MIB" <<'PY'
-import sys
-store, size = sys.argv[1], int(sys.argv[2]) << 20
-for name, start in (("system.log.1", 0), ("system.log", 10 ** 7)):
-    with open("%s/%s" % (store, name), "w") as f:
-        i, written = start, 0
-        while written < size:
-            line = "2026-12-07T10:%02d:%02d.%03dZ L1 server[%d]: request %d served in %d ms for 10.0.%d.%d\n" % (
-                i // 60000 % 60, i // 1000 % 60, i % 1000, 1000 + i % 50, i, i % 997, i % 250, i % 200)
-            f.write(line)
-            written += len(line)
-            i += 1
-PY
-# The run's own lines go to a store of their own, so that every upload sends the same log.
+# Each run adds its own lines to the store: it is put back before every upload, so that each sends
+# the same log.
 cp "$store/system.log" "$ROOT/current.log"
 clear_store() { rm -rf "$ROOT/store/bench"/*; cp "$ROOT/current.log" "$store/system.log"; }
 plain() { clear_store; measure "$RESULT-peer" env ORVANE_REDACT=0 ORVANE_REMOTE_ENCRYPT_TO= "$BIN" -m log-upload --silent; }
