@@ -16,6 +16,24 @@ new_root() {
     trap 'rm -rf "$ROOT"' EXIT
 }
 
+# The S3-protocol test server (s3rver from node_modules) on a free loopback port with a bucket
+# "bench", keeping its objects below $ROOT/store, and the run pointed at it: ENDPOINT and SERVER_PID
+# are set; the server stops when the script ends ($ON_EXIT runs then too).
+start_test_store() {
+    SERVER=$HERE/../node_modules/s3rver/bin/s3rver.js
+    [ -f "$SERVER" ] || { echo "install the test server first: npm ci" >&2; exit 2; }
+    command -v curl >/dev/null || { echo "needs curl" >&2; exit 2; }
+    PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    mkdir -p "$ROOT/store"
+    node "$SERVER" --directory "$ROOT/store" --address 127.0.0.1 --port "$PORT" --configure-bucket bench --silent &
+    SERVER_PID=$!
+    trap 'kill $SERVER_PID 2>/dev/null; eval "${ON_EXIT:-true}"; rm -rf "$ROOT"' EXIT
+    for _ in $(seq 50); do curl -s -o /dev/null "http://127.0.0.1:$PORT/" && break; sleep 0.1; done
+    ENDPOINT=http://127.0.0.1:$PORT
+    export ORVANE_REMOTE_ENDPOINT=$ENDPOINT ORVANE_REMOTE_BUCKET=bench \
+        ORVANE_REMOTE_ACCESS_KEY=S3RVER ORVANE_REMOTE_SECRET_KEY=S3RVER ORVANE_REMOTE_REGION=us-east-1
+}
+
 # A system-log store of two generations of $1 MiB each in the root, the source of the root's log:
 # a busy server's lines, an address on every one.
 make_store() {

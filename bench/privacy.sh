@@ -6,19 +6,11 @@
 # Usage: bench/privacy.sh [MiB of each of the two generations, default 16]
 . "$(dirname "$0")/lib.sh"
 SIZE_MIB=${1:-16}
-SERVER=$HERE/../node_modules/s3rver/bin/s3rver.js
-[ -f "$SERVER" ] || { echo "install the test server first: npm ci" >&2; exit 2; }
 command -v gpg >/dev/null || { echo "needs gpg (apt-get install gpg gpg-agent)" >&2; exit 2; }
 new_root
-PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-mkdir -p "$ROOT/store"
-node "$SERVER" --directory "$ROOT/store" --address 127.0.0.1 --port "$PORT" --configure-bucket bench --silent &
-SERVER_PID=$!
 export GNUPGHOME=$ROOT/gnupg
-trap 'kill $SERVER_PID 2>/dev/null; gpgconf --kill all 2>/dev/null; rm -rf "$ROOT"' EXIT
-for _ in $(seq 50); do curl -s -o /dev/null "http://127.0.0.1:$PORT/" && break; sleep 0.1; done
-export ORVANE_REMOTE_ENDPOINT=http://127.0.0.1:$PORT ORVANE_REMOTE_BUCKET=bench \
-    ORVANE_REMOTE_ACCESS_KEY=S3RVER ORVANE_REMOTE_SECRET_KEY=S3RVER ORVANE_REMOTE_REGION=us-east-1
+ON_EXIT='gpgconf --kill all 2>/dev/null'
+start_test_store
 
 mkdir -m 700 "$GNUPGHOME"
 gpg --batch --quiet --passphrase '' --quick-gen-key 'Support <support@example.org>' future-default default never 2>/dev/null

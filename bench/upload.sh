@@ -4,20 +4,8 @@
 # same file to the same server, in the same run. Rounds alternate which tool goes first.
 # Usage: bench/upload.sh [size in MiB ...] (default 256)
 . "$(dirname "$0")/lib.sh"
-SERVER=$HERE/../node_modules/s3rver/bin/s3rver.js
-[ -f "$SERVER" ] || { echo "install the test server first: npm ci" >&2; exit 2; }
-command -v curl >/dev/null || { echo "needs curl" >&2; exit 2; }
 new_root
-PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-mkdir -p "$ROOT/store"
-node "$SERVER" --directory "$ROOT/store" --address 127.0.0.1 --port "$PORT" --configure-bucket bench --silent &
-SERVER_PID=$!
-trap 'kill $SERVER_PID 2>/dev/null; rm -rf "$ROOT"' EXIT
-for _ in $(seq 50); do curl -s -o /dev/null "http://127.0.0.1:$PORT/" && break; sleep 0.1; done
-
-ENDPOINT=http://127.0.0.1:$PORT
-export ORVANE_REMOTE_ENDPOINT=$ENDPOINT ORVANE_REMOTE_BUCKET=bench \
-    ORVANE_REMOTE_ACCESS_KEY=S3RVER ORVANE_REMOTE_SECRET_KEY=S3RVER ORVANE_REMOTE_REGION=us-east-1
+start_test_store
 export AWS_ACCESS_KEY_ID=S3RVER AWS_SECRET_ACCESS_KEY=S3RVER AWS_DEFAULT_REGION=us-east-1
 
 # What each upload leaves in the store is removed before the next, so that every tool writes to a
