@@ -77,7 +77,16 @@ bool keepMapping(RedactionState& state, std::string& problem) {
               fsync(fd) == 0;
     int error = errno;
     if (fd >= 0) ::close(fd);
-    if (ok && std::rename(partial.c_str(), state.mappingFile.c_str()) == 0) return true;
+    if (ok && std::rename(partial.c_str(), state.mappingFile.c_str()) == 0) {
+        // The new name on the medium too.
+        int dir = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        bool synced = dir >= 0 && fsync(dir) == 0;
+        error = errno;
+        if (dir >= 0) ::close(dir);
+        if (synced) return true;
+        problem = directory + ": " + std::strerror(error);
+        return false;
+    }
     error = ok ? errno : error;
     ::unlink(partial.c_str());
     problem = state.mappingFile + ": " + std::strerror(error);
