@@ -1,4 +1,5 @@
 #include "GzipWriter.h"
+#include "WholeTransfers.h"
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -11,17 +12,6 @@ namespace {
 constexpr unsigned mostWorkers = 8;
 // Chunks submitted per worker before the producer waits: enough to keep every core busy.
 constexpr size_t chunksPerWorker = 2;
-
-bool writeAll(int fd, const uint8_t* data, size_t length) {
-    while (length > 0) {
-        ssize_t n = ::write(fd, data, length);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        length -= static_cast<size_t>(n);
-    }
-    return true;
-}
 
 // One compressor per worker thread, kept for the thread's life.
 bool compress(const std::string& input, std::vector<uint8_t>& output) {
@@ -114,7 +104,8 @@ bool GzipWriter::writeOldest() {
         m_changed.wait(lock, [&] { return oldest->compressed; });
         m_inOrder.pop_front();
     }
-    if (oldest->failed || !writeAll(m_fd, oldest->output.data(), oldest->output.size())) m_failed = true;
+    if (oldest->failed || !Host::writeAll(m_fd, oldest->output.data(), oldest->output.size()))
+        m_failed = true;
     m_wroteAny = true;
     return !m_failed;
 }
@@ -165,7 +156,7 @@ bool GzipWriter::write(const void* data, size_t length) {
 bool GzipWriter::finish(bool continues) {
     if (!m_wroteAny && !continues) {
         std::vector<uint8_t> empty;
-        if (!compress({}, empty) || !writeAll(m_fd, empty.data(), empty.size())) m_failed = true;
+        if (!compress({}, empty) || !Host::writeAll(m_fd, empty.data(), empty.size())) m_failed = true;
     }
     submit();
     while (!m_inOrder.empty())

@@ -2,6 +2,7 @@
 #include "GzipWriter.h"
 #include "Host.h"
 #include "TemporaryFile.h"
+#include "WholeTransfers.h"
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -52,16 +53,6 @@ std::string mappingFileName() {
     return config().root + "/privacy/redaction-" + stamp + "-" + std::to_string(getpid()) + ".tsv";
 }
 
-bool writeAll(int fd, const std::string& text) {
-    for (size_t done = 0; done < text.size();) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // The mapping written whole beside the last one and then put in its place, readable by the user
 // alone from the moment it exists, and on the medium.
 bool keepMapping(RedactionState& state, std::string& problem) {
@@ -72,9 +63,10 @@ bool keepMapping(RedactionState& state, std::string& problem) {
         return false;
     }
     std::string partial = state.mappingFile + ".partial";
+    std::string text = mappingText(*state.redactor);
     int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, userOnlyFile);
-    bool ok = fd >= 0 && fchmod(fd, userOnlyFile) == 0 && writeAll(fd, mappingText(*state.redactor)) &&
-              fsync(fd) == 0;
+    bool ok =
+        fd >= 0 && fchmod(fd, userOnlyFile) == 0 && writeAll(fd, text.data(), text.size()) && fsync(fd) == 0;
     int error = errno;
     if (fd >= 0) ::close(fd);
     if (ok && std::rename(partial.c_str(), state.mappingFile.c_str()) == 0) {
@@ -102,17 +94,6 @@ bool makeRedactor(RedactionState& state) {
     if (!state.redactor)
         std::fprintf(stderr, "scrivletv2: the log cannot be redacted: %s\n", problem.c_str());
     return state.redactor != nullptr;
-}
-
-// Copies the whole of `from` to the current position of `to`.
-bool appendFile(int from, int to) {
-    off_t at = 0;
-    for (;;) {
-        constexpr size_t mostAtOnce = 1 << 30;
-        ssize_t n = copy_file_range(from, &at, to, nullptr, mostAtOnce, 0);
-        if (n == 0) return true;
-        if (n < 0) return false;
-    }
 }
 
 } // namespace
@@ -148,7 +129,9 @@ bool compressRedacted(RedactionState& state, int target,
         GzipWriter first(head);
         head = -1;
         std::string line = Redaction::summaryLine(state.redactor->counts());
-        ok = first.write(line.data(), line.size()) && first.finish() && appendFile(body, target);
+        struct stat st {};
+        ok = first.write(line.data(), line.size()) && first.finish() && fstat(body, &st) == 0 &&
+             copyAll(body, target, static_cast<uint64_t>(st.st_size));
     }
     if (ok && !state.toldWhere) {
         state.toldWhere = true;

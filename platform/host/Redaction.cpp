@@ -29,6 +29,13 @@ struct TextHash {
     size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
 };
 
+// Where a private key block's last line ("-----END ... PRIVATE KEY-----") ends in `text`, or npos.
+size_t keyBlockEnds(std::string_view text) {
+    size_t end = text.find(keyBlockEnd);
+    size_t label = end == std::string_view::npos ? end : text.find(keyBlockLabel, end);
+    return label == std::string_view::npos ? label : label + std::string_view(keyBlockLabel).size();
+}
+
 std::string trimmed(std::string_view text) {
     size_t first = text.find_first_not_of(" \t");
     return first == std::string_view::npos ? std::string() : std::string(text.substr(first));
@@ -261,14 +268,13 @@ void Redactor::redactText(std::string_view text, std::string& out, Scratch& scra
 // it has grown past largestKeyBlock (it is no key, and is not held whole).
 bool Redactor::continueKeyBlock(KeyBlock& block, std::string_view line, size_t lineEnd, std::string& out,
                                 Scratch& scratch) {
-    size_t end = line.find(keyBlockEnd);
-    size_t label = end == std::string_view::npos ? end : line.find(keyBlockLabel, end);
+    size_t ends = keyBlockEnds(line);
     bool tooLong = lineEnd - block.began >= largestKeyBlock;
-    if (label == std::string_view::npos && !tooLong) {
+    if (ends == std::string_view::npos && !tooLong) {
         block.text += "\n" + trimmed(line);
         return false;
     }
-    size_t after = label == std::string_view::npos ? 0 : label + std::string_view(keyBlockLabel).size();
+    size_t after = ends == std::string_view::npos ? 0 : ends;
     if (after) block.text += "\n" + trimmed(line.substr(0, after));
     block.open = false;
     out += block.lead;
@@ -289,11 +295,9 @@ bool Redactor::redactLine(KeyBlock& block, std::string_view line, size_t lineSta
     std::string lead;
     redactText(line.substr(0, begin), lead, scratch);
     std::string_view rest = line.substr(begin);
-    size_t end = rest.find(keyBlockEnd);
-    size_t label = end == std::string_view::npos ? end : rest.find(keyBlockLabel, end);
-    if (label != std::string_view::npos) {
+    size_t after = keyBlockEnds(rest);
+    if (after != std::string_view::npos) {
         // The whole block on one line (the store keeps a message's line feeds as spaces).
-        size_t after = label + std::string_view(keyBlockLabel).size();
         out += lead;
         out += placeholderOf("secret", std::string(rest.substr(0, after)));
         redactText(rest.substr(after), out, scratch);

@@ -9,6 +9,7 @@
 #include "RedactedLog.h"
 #include "Replacement.h"
 #include "Signals.h"
+#include "WholeTransfers.h"
 #include "platform/Filesystem.h"
 #include "platform/SysLogService.h"
 #include "platform/System.h"
@@ -278,18 +279,6 @@ int readableCopy(int target) {
     return ::open(self.c_str(), O_RDONLY | O_CLOEXEC);
 }
 
-// Copies the previous export's bytes to the target's current position.
-bool copyPrevious(const PreviousExport& previous, int target) {
-    off_t from = 0;
-    auto left = static_cast<size_t>(previous.length);
-    while (left > 0) {
-        ssize_t n = copy_file_range(previous.fd, &from, target, nullptr, left, 0);
-        if (n <= 0) return false;
-        left -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // Compresses the store from `from` (none: from the start) to what `to` says it held, oldest
 // generation first; it grows while we log, and is never read past that.
 bool compressStore(const Host::TextSink& write, const StoreCoverage* from, const StoreCoverage& to,
@@ -359,7 +348,7 @@ bool compressInto(int target, const std::function<bool(double)>& progress) {
     bool resumable = journal ? previous.fd >= 0 && previous.journal &&
                                    Journal::holds(journalSelection(), previous.position)
                              : continues(previous, now);
-    bool reuse = resumable && copyPrevious(previous, target);
+    bool reuse = resumable && copyAll(previous.fd, target, previous.length);
     if (!reuse && (ftruncate(target, 0) != 0 || lseek(target, 0, SEEK_SET) != 0)) {
         ::close(target);
         return false;
