@@ -75,6 +75,7 @@ class Redactor {
     struct Found;
     struct Scratch;
     struct KeyBlock;
+    struct Ahead;
     struct Assigned {
         std::string kind;
         bool seen = false; // since the last resetCounts
@@ -84,6 +85,10 @@ class Redactor {
     void count(Found& found, const std::string& value);
     std::string placeholderOf(const std::string& kind, const std::string& value);
     Found identify(std::string_view text, size_t start, Scratch& scratch) const;
+    Found& lookUp(std::string_view text, size_t start, std::string_view matched, Found& uncached,
+                  Scratch& scratch) const;
+    std::string_view nextMatch(std::string_view text, size_t at, std::vector<Ahead>& ahead,
+                               Scratch& scratch) const;
     void redactText(std::string_view text, std::string& out, Scratch& scratch);
     bool redactLine(KeyBlock& block, std::string_view line, size_t lineStart, std::string& out,
                     Scratch& scratch);

@@ -19,17 +19,29 @@ struct Edge {
     char dotThen = 0;
 };
 
+// A hand-written search for where a shape's pattern next matches in `text` at or after `from`:
+// the start (npos when nowhere) and, through `length`, how long the match is; the same matches as
+// the pattern's, found without an automaton's per-match cost.
+using Finder = size_t (*)(std::string_view text, size_t from, size_t& length);
+
 struct Shape {
     const char* kind;
     std::string regex; // "(?P<v>...)" marks the part replaced; otherwise the whole match
     Edge before, after;
     Check check = Check::None;
+    // How a match begins, when the pattern's end can run far (to the end of the line): the search
+    // for where the next value may be looks for this alone, so that it never scans a line twice.
+    std::string lead = {};
+    // When set, finds the shape's matches instead of the pattern (which still tells the value).
+    Finder finder = nullptr;
 };
 
 // The built-in shapes, in the order they are tried at each position.
 std::vector<Shape> builtInShapes();
 // Words standing alone: not inside a longer name, a path component or a host name's label.
 Shape wordsShape(const char* kind, const std::vector<std::string>& words, bool ignoreCase);
+// Where "\d{1,3}(?:\.\d{1,3}){3}" next matches: an IPv4 address's shape, the commonest value in a log.
+size_t nextDottedQuad(std::string_view text, size_t from, size_t& length);
 // Whether the match [start, end) of `text` stands apart as the shape's edges ask.
 bool standsApart(const Shape& shape, std::string_view text, size_t start, size_t end);
 // Whether a value passes the shape's check.

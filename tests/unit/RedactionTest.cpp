@@ -1,7 +1,9 @@
 // The redaction of log lines: each kind of private value in its usual spellings replaced by a
 // placeholder that is the same for the same value, and the look-alikes a log is full of left alone.
 #include "platform/host/Redaction.h"
+#include "platform/host/RedactionShapes.h"
 #include <gtest/gtest.h>
+#include <random>
 #include <thread>
 
 namespace {
@@ -141,6 +143,33 @@ TEST(Redaction, ChunksRedactedAtOnceShareThePlaceholders) {
     EXPECT_EQ(r->counts()["ipv4"], 350u);
     EXPECT_EQ(r->counts()["email"], 13u);
     EXPECT_EQ(r->mappings().size(), 363u);
+}
+
+// A shape found by hand, not by its pattern, must find exactly the pattern's matches: every text of
+// digits, dots and a few others up to a length, from every place in it.
+TEST(Redaction, TheDottedQuadFinderFindsWhatItsPatternFinds) {
+    const Shapes::Shape* quad = nullptr;
+    std::vector<Shapes::Shape> shapes = Shapes::builtInShapes();
+    for (const Shapes::Shape& shape : shapes)
+        if (shape.finder == Shapes::nextDottedQuad) quad = &shape;
+    ASSERT_NE(quad, nullptr);
+    RE2 pattern(quad->regex, Shapes::patternOptions());
+    std::mt19937 random(7);
+    const std::string alphabet = "0123456789....a :";
+    for (int round = 0; round < 20000; round++) {
+        std::string text(random() % 24, ' ');
+        for (char& c : text)
+            c = alphabet[random() % alphabet.size()];
+        for (size_t from = 0; from <= text.size(); from++) {
+            re2::StringPiece match;
+            bool found = pattern.Match(text, from, text.size(), RE2::UNANCHORED, &match, 1);
+            size_t length = 0;
+            size_t start = Shapes::nextDottedQuad(text, from, length);
+            ASSERT_EQ(start, found ? static_cast<size_t>(match.data() - text.data()) : std::string::npos)
+                << "'" << text << "' from " << from;
+            ASSERT_EQ(length, found ? match.size() : 0) << "'" << text << "' from " << from;
+        }
+    }
 }
 
 } // namespace
