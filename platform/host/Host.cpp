@@ -91,13 +91,19 @@ void readSystem(Config& c, const json& j) {
         c.paths[std::stoul(key, nullptr, 0)] = {value.value("node", ""), value.value("path", "")};
 }
 
+// An environment variable that cannot be used: the run ends naming the variable, not the file.
+struct EnvironmentProblem : std::invalid_argument {
+    using std::invalid_argument::invalid_argument;
+};
+
 // A yes-or-no of the environment: true or false, or nothing when it is not set.
 std::optional<bool> environmentSwitch(const char* name) {
     std::string value = environmentOr(name, "");
     if (value.empty()) return std::nullopt;
     if (value == "1" || value == "yes" || value == "true" || value == "on") return true;
     if (value == "0" || value == "no" || value == "false" || value == "off") return false;
-    throw std::invalid_argument(std::string(name) + " must be 1 or 0 (yes or no), not \"" + value + "\"");
+    throw EnvironmentProblem("the environment variable " + std::string(name) + " is \"" + value +
+                             "\"; set it to 1 or 0 (yes or no), or unset it");
 }
 
 std::vector<std::string> strings(const json& object, const char* key) {
@@ -208,6 +214,8 @@ std::optional<Config> readHostConfiguration(const std::string& file, const Confi
     } catch (const json::exception& e) {
         problem = "a setting has the wrong type: " + withoutExceptionTag(e.what());
         return std::nullopt;
+    } catch (const EnvironmentProblem&) {
+        throw; // not the file's fault
     } catch (const std::exception& e) {
         problem = e.what();
         return std::nullopt;
@@ -235,7 +243,13 @@ Config load() {
     // why: going on with the defaults would fail later for a reason that seems to have nothing to
     // do with it.
     std::string problem;
-    std::optional<Config> c = readHostConfiguration(file, base, problem);
+    std::optional<Config> c;
+    try {
+        c = readHostConfiguration(file, base, problem);
+    } catch (const EnvironmentProblem& e) {
+        std::fprintf(stderr, "scrivletv2: %s\n", e.what());
+        std::exit(configurationUnusable);
+    }
     if (!c) {
         std::fprintf(stderr, "scrivletv2: host configuration %s cannot be used: %s\n", file.c_str(),
                      problem.c_str());
@@ -357,7 +371,12 @@ Config loadConfig() {
 std::optional<Config> tryLoadConfig(const std::string& file, std::string& problem) {
     Config base;
     base.root = environmentOr("ORVANE_ROOT", defaultRoot());
-    return readHostConfiguration(file, base, problem);
+    try {
+        return readHostConfiguration(file, base, problem);
+    } catch (const EnvironmentProblem& e) {
+        problem = e.what();
+        return std::nullopt;
+    }
 }
 
 const Config& config() {

@@ -96,6 +96,18 @@ TEST_F(Robustness, AnUnusableHostConfigurationEndsTheRunSayingWhy) {
     }
 }
 
+// A switch in the environment that is neither yes nor no is the environment's fault, and is named
+// as such: the configuration file is fine.
+TEST_F(Robustness, AnUnusableEnvironmentSwitchIsNamedNotTheFile) {
+    RunResult r = box.run({"--silent", "x.txt"}, {{"ORVANE_REDACT", "maybe"}});
+    EXPECT_EQ(r.status, 78) << r.err;
+    EXPECT_NE(r.err.find("the environment variable ORVANE_REDACT is \"maybe\"; set it to 1 or 0"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("host configuration"), std::string::npos) << r.err;
+    EXPECT_TRUE(listFiles(first()).empty());
+}
+
 TEST_F(Robustness, AnUnusablePlatformRootIsNamedWithItsOwnStatus) {
     writeFile(box.root / "plain-file", "not a directory");
     std::string unusable = (box.root / "plain-file" / "root").string();
