@@ -101,11 +101,17 @@ bool kindUsable(const std::string& kind) {
 std::unique_ptr<Redactor> Redactor::create(const Rules& rules, std::string& problem) {
     auto compiled = std::make_unique<Compiled>();
     auto add = [&](Shape shape, std::string kind) {
-        compiled->rules.push_back({std::move(shape), std::move(kind)});
+        Compiled::Rule rule;
+        rule.shape = std::move(shape);
+        rule.kind = std::move(kind);
+        compiled->rules.push_back(std::move(rule));
     };
     // The configuration's own patterns first: they say what the built-in shapes would miss.
-    for (const Rules::Pattern& pattern : rules.patterns)
-        add({nullptr, pattern.regex}, pattern.kind);
+    for (const Rules::Pattern& pattern : rules.patterns) {
+        Shape own;
+        own.regex = pattern.regex;
+        add(std::move(own), pattern.kind);
+    }
     compiled->cacheable = rules.patterns.empty();
     for (Shape& shape : builtInShapes()) {
         // The names of the host and its people go before addresses, after secrets and e-mail.

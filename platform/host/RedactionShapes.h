@@ -25,7 +25,7 @@ struct Edge {
 using Finder = size_t (*)(std::string_view text, size_t from, size_t& length);
 
 struct Shape {
-    const char* kind;
+    const char* kind = nullptr;
     std::string regex; // "(?P<v>...)" marks the part replaced; otherwise the whole match
     Edge before, after;
     Check check = Check::None;
