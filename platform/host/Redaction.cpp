@@ -262,10 +262,12 @@ Redactor::Found Redactor::identify(std::string_view text, size_t start, Scratch&
 }
 
 // What the search found at `start`, from what this thread already knows when the text found tells
-// it all (`uncached` otherwise): a shape searched for by its lead alone depends on what follows.
+// it all (`uncached` otherwise): a shape searched for by its lead alone depends on what follows,
+// and where several searches found the same place (`contested`), the text one of them found may be
+// only the start of what an earlier shape matches there.
 Redactor::Found& Redactor::lookUp(std::string_view text, size_t start, std::string_view matched,
-                                  Found& uncached, Scratch& scratch) const {
-    if (!m_compiled->cacheable) return uncached = identify(text, start, scratch);
+                                  bool contested, Found& uncached, Scratch& scratch) const {
+    if (!m_compiled->cacheable || contested) return uncached = identify(text, start, scratch);
     auto cached = scratch.known.find(matched);
     if (cached != scratch.known.end()) return cached->second;
     uncached = identify(text, start, scratch);
@@ -287,12 +289,13 @@ struct Redactor::Ahead {
 
 // The leftmost place at or after `at` where some shape matches, and the text it matched there: the
 // combined pattern's and each finder's next match, whichever begins first (at the same place, the
-// shapes are told apart in their order all the same).
+// shapes are told apart in their order all the same); `contested` when more than one begins there.
 std::string_view Redactor::nextMatch(std::string_view text, size_t at, std::vector<Ahead>& ahead,
-                                     Scratch& scratch) const {
+                                     bool& contested, Scratch& scratch) const {
     const Compiled& c = *m_compiled;
     std::string_view nearest;
     size_t nearestStart = std::string_view::npos;
+    contested = false;
     for (size_t i = 0; i < ahead.size(); i++) {
         Ahead& next = ahead[i];
         if (next.stale(at)) {
@@ -307,9 +310,11 @@ std::string_view Redactor::nextMatch(std::string_view text, size_t at, std::vect
                 next.length = whole.size();
             }
         }
+        if (next.start != std::string_view::npos && next.start == nearestStart) contested = true;
         if (next.start < nearestStart) {
             nearestStart = next.start;
             nearest = text.substr(next.start, next.length);
+            contested = false;
         }
     }
     return nearest;
@@ -319,11 +324,12 @@ void Redactor::redactText(std::string_view text, std::string& out, Scratch& scra
     std::vector<Ahead> ahead(m_compiled->finders.size() + 1);
     size_t at = 0, copied = 0;
     while (at < text.size()) {
-        std::string_view matched = nextMatch(text, at, ahead, scratch);
+        bool contested = false;
+        std::string_view matched = nextMatch(text, at, ahead, contested, scratch);
         if (!matched.data()) break;
         size_t start = static_cast<size_t>(matched.data() - text.data());
         Found uncached;
-        Found& found = lookUp(text, start, matched, uncached, scratch);
+        Found& found = lookUp(text, start, matched, contested, uncached, scratch);
         size_t end = start + found.matchLength;
         if (!found.rule || !found.replaced || !standsApart(found.rule->shape, text, start, end)) {
             // Not this value; a shorter or later one may start just after its first character.

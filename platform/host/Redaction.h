@@ -85,9 +85,9 @@ class Redactor {
     void count(Found& found, const std::string& value);
     std::string placeholderOf(const std::string& kind, const std::string& value);
     Found identify(std::string_view text, size_t start, Scratch& scratch) const;
-    Found& lookUp(std::string_view text, size_t start, std::string_view matched, Found& uncached,
-                  Scratch& scratch) const;
-    std::string_view nextMatch(std::string_view text, size_t at, std::vector<Ahead>& ahead,
+    Found& lookUp(std::string_view text, size_t start, std::string_view matched, bool contested,
+                  Found& uncached, Scratch& scratch) const;
+    std::string_view nextMatch(std::string_view text, size_t at, std::vector<Ahead>& ahead, bool& contested,
                                Scratch& scratch) const;
     void redactText(std::string_view text, std::string& out, Scratch& scratch);
     bool redactLine(KeyBlock& block, std::string_view line, size_t lineStart, std::string& out,

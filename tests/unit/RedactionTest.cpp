@@ -69,6 +69,14 @@ TEST(Redaction, LookAlikesSurvive) {
     EXPECT_TRUE(r->mappings().empty());
 }
 
+// Where two shapes begin at the same place, the first in order takes it, whatever was met before:
+// an address seen alone, then as the start of an e-mail address, is the e-mail address there.
+TEST(Redaction, AnAddressThatBeginsAnEmailAddressIsTheEmailAddress) {
+    auto r = redactor();
+    EXPECT_EQ(redacted(*r, "from 10.1.2.3 then 10.1.2.3@example.com and 10.1.2.3"),
+              "from ipv4-0001 then email-0001 and ipv4-0001");
+}
+
 TEST(Redaction, NamesOfTheHostAndItsPeopleAndConfiguredWords) {
     Rules rules;
     rules.hostNames = {"atlas", "atlas.lab.example", "lab.example"};
