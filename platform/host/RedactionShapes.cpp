@@ -89,6 +89,9 @@ std::vector<Shape> builtInShapes() {
 
 namespace {
 
+// A dotted quad: four groups of one to three digits.
+constexpr size_t quadGroups = 4, mostGroupDigits = 3;
+
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
@@ -104,14 +107,13 @@ size_t digitsAt(std::string_view text, size_t at, size_t most) {
 // The length of the dotted quad beginning at `start`, or 0. Each group takes all the digits it can
 // (at most three): fewer would leave a digit where the dot must be, so the pattern has no other way.
 size_t dottedQuadAt(std::string_view text, size_t start) {
-    constexpr size_t groups = 4, mostDigits = 3;
     size_t at = start;
-    for (size_t group = 0; group < groups; group++) {
+    for (size_t group = 0; group < quadGroups; group++) {
         if (group > 0) {
             if (at >= text.size() || text[at] != '.') return 0;
             at++;
         }
-        size_t digits = digitsAt(text, at, mostDigits);
+        size_t digits = digitsAt(text, at, mostGroupDigits);
         if (digits == 0) return 0;
         at += digits;
     }
@@ -123,12 +125,11 @@ size_t dottedQuadAt(std::string_view text, size_t start) {
 size_t nextDottedQuad(std::string_view text, size_t from, size_t& length) {
     // Every match has a dot one to three digits after its start: the dots are looked for (memchr),
     // and the places before each tried leftmost first.
-    constexpr size_t mostDigits = 3;
     for (size_t dot = from; dot < text.size(); dot++) {
         const void* found = std::memchr(text.data() + dot, '.', text.size() - dot);
         if (!found) break;
         dot = static_cast<size_t>(static_cast<const char*>(found) - text.data());
-        size_t earliest = dot >= from + mostDigits ? dot - mostDigits : from;
+        size_t earliest = dot >= from + mostGroupDigits ? dot - mostGroupDigits : from;
         for (size_t start = earliest; start < dot; start++)
             if ((length = dottedQuadAt(text, start)) != 0) return start;
     }
