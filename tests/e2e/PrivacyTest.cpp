@@ -303,6 +303,18 @@ TEST_F(Encrypted, AnUnusableRecipientStopsTheUploadBeforeAnythingIsSent) {
         for (const auto& request : store->front().requests())
             EXPECT_NE(request["method"], "PUT") << recipients;
     }
+    // No gpg where the program looks for it (the PATH): the same end, saying what to install.
+    std::map<std::string, std::string> env = store->environment();
+    env["GNUPGHOME"] = gnupg->home.string();
+    env["ORVANE_REMOTE_ENCRYPT_TO"] = gnupg->fingerprint;
+    env["PATH"] = (box.root / "no-programs-here").string();
+    store->front().clearRequests();
+    RunResult r = box.run({"-m", "file-upload", "a.txt"}, env);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("GnuPG, which encrypts the uploads, cannot be used"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("apt-get install gpg"), std::string::npos) << r.err;
+    for (const auto& request : store->front().requests())
+        EXPECT_NE(request["method"], "PUT");
 }
 
 } // namespace
