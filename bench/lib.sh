@@ -34,8 +34,9 @@ start_test_store() {
         ORVANE_REMOTE_ACCESS_KEY=S3RVER ORVANE_REMOTE_SECRET_KEY=S3RVER ORVANE_REMOTE_REGION=us-east-1
 }
 
-# A system-log store of two generations of $1 MiB each in the root, the source of the root's log:
-# a busy server's lines, an address on every one.
+# A system-log store of two generations of $1 MiB each in the root, the source of the root's log.
+# $2 says what its lines are: "busy" (the default), a busy server's, an address on every one; or
+# "journal", a machine's mix of services, an address on one line in four.
 make_store() {
     python3 - "$ROOT/host.json" <<'PY'
 import json, sys
@@ -44,15 +45,31 @@ config.setdefault("syslog", {}).update({"source": "store", "maxBytes": 1 << 40})
 json.dump(config, open(sys.argv[1], "w"), indent=2)
 PY
     mkdir -p "$ROOT/syslog"
-    python3 - "$ROOT/syslog" "$1" <<'PY'
+    python3 - "$ROOT/syslog" "$1" "${2:-busy}" <<'PY'
 import sys
-store, size = sys.argv[1], int(sys.argv[2]) << 20
+store, size, kind = sys.argv[1], int(sys.argv[2]) << 20, sys.argv[3]
+busy = ["L1 server[%(pid)d]: request %(i)d served in %(ms)d ms for 10.0.%(a)d.%(b)d"]
+journal = [
+    "L1 systemd[1]: Started session-%(i)d.scope - Session %(i)d of User operator.",
+    "L2 sshd[%(pid)d]: Accepted publickey for deploy from 10.0.%(a)d.%(b)d port %(port)d ssh2: ED25519 SHA256:q3Jx",
+    "L1 kernel: [%(ms)d.%(i)06d] eth0: Link is Up - 1Gbps/Full - flow control rx/tx",
+    "L1 CRON[%(pid)d]: (root) CMD (command -v debian-sa1 > /dev/null && debian-sa1 1 1)",
+    "L1 app[%(pid)d]: GET /api/v2/items/%(i)d 200 %(ms)dms",
+    "L3 dockerd[%(pid)d]: time=\"2026-12-07T10:00:00Z\" level=warning msg=\"container %(i)x restarted\"",
+    "L1 NetworkManager[812]: <info> dhcp4 (eth0): state changed new lease, address=192.168.%(a)d.%(b)d",
+    "L1 postgres[%(pid)d]: LOG:  checkpoint complete: wrote %(ms)d buffers (0.%(a)d%%); 0 WAL file(s) added",
+    "L2 smartd[%(pid)d]: Device: /dev/sda [SAT], SMART Usage Attribute: 194 Temperature_Celsius changed from %(a)d to %(b)d",
+    "L1 app[%(pid)d]: job %(i)d finished in %(ms)d ms, 0 errors",
+    "L1 systemd-resolved[%(pid)d]: Using degraded feature set UDP instead of UDP+EDNS0 for DNS server 10.0.0.%(b)d.",
+    "L1 app[%(pid)d]: cache hit ratio 0.%(a)d over the last %(ms)d requests",
+]
+lines = journal if kind == "journal" else busy
 for name, start in (("system.log.1", 0), ("system.log", 10 ** 7)):
     with open("%s/%s" % (store, name), "w") as f:
         i, written = start, 0
         while written < size:
-            line = "2026-12-07T10:%02d:%02d.%03dZ L1 server[%d]: request %d served in %d ms for 10.0.%d.%d\n" % (
-                i // 60000 % 60, i // 1000 % 60, i % 1000, 1000 + i % 50, i, i % 997, i % 250, i % 200)
+            values = {"i": i, "pid": 1000 + i % 50, "ms": i % 997, "a": i % 250, "b": i % 200, "port": 40000 + i % 20000}
+            line = "2026-12-07T10:%02d:%02d.%03dZ " % (i // 60000 % 60, i // 1000 % 60, i % 1000) + lines[i % len(lines)] % values + "\n"
             f.write(line)
             written += len(line)
             i += 1

@@ -2,7 +2,8 @@
 # The system log uploaded (mode "log-upload") redacted and encrypted for an OpenPGP key, against
 # the same upload sent as it is, from a store of two generations of the same size, to the
 # S3-protocol test server (s3rver from node_modules, on loopback), in the same run; which goes
-# first alternates by round. Every line of the store holds an address, as a busy server's log does.
+# first alternates by round. Every line of the store holds an address, as a busy server's log does;
+# CORPUS=journal makes it a machine's mix of services instead (an address on one line in four).
 # Usage: bench/privacy.sh [MiB of each of the two generations, default 16]
 . "$(dirname "$0")/lib.sh"
 SIZE_MIB=${1:-16}
@@ -16,7 +17,7 @@ mkdir -m 700 "$GNUPGHOME"
 gpg --batch --quiet --passphrase '' --quick-gen-key 'Support <support@example.org>' future-default default never 2>/dev/null
 RECIPIENT=$(gpg --with-colons --list-keys | awk -F: '$1 == "fpr" {print $10; exit}')
 
-make_store "$SIZE_MIB"
+make_store "$SIZE_MIB" "${CORPUS:-busy}"
 store=$ROOT/syslog
 # Each run adds its own lines to the store: it is put back before every upload, so that each sends
 # the same log.
