@@ -4,6 +4,8 @@
 #include "Export.h"
 #include "common/Log.h"
 #include "common/Notifications.h"
+#include "common/PlatformNames.h"
+#include "common/StepMarkers.h"
 #include "common/StringFormatter.h"
 #include "platform/System.h"
 #include "platform/Time.h"
@@ -12,25 +14,9 @@
 
 namespace Applications::Commands::Scrivlet {
 
-using namespace Services::Filesystem::Client;
-using Services::Skarnel::Client::Dialog;
-using Services::Skarnel::Client::Progress;
-
 namespace {
 
 constexpr size_t exportBlock = 0x100000;
-
-// The markers a failed export sets in the top four bits of the code it reports, naming the step.
-constexpr unsigned markNoName = 0x40000000;
-constexpr unsigned markDriveFolder = 0x50000000;
-constexpr unsigned markCreateExport = 0x60000000;
-constexpr unsigned markOpenExport = 0x70000000;
-constexpr unsigned markCopyBuffer = 0x80000000;
-constexpr unsigned markOpenSource = 0x90000000;
-constexpr unsigned markTargetFolder = 0xA0000000;
-constexpr unsigned markCreateTarget = 0xB0000000;
-constexpr unsigned markRead = 0xC0000000;
-constexpr unsigned markWrite = 0xD0000000;
 
 struct CopyRun {
     ExportState& state;
@@ -99,7 +85,7 @@ void chunkLoop(CopyRun& run, const Ref<String>& entry, File& source, TransferMem
             if (code != 0 && code != Errors::EndOfFile) {
                 LogLine(LogLevel::Failure)
                     << "Failed to read data from " << entry << "; error: " << Code{code};
-                run.fail(entry, code | markRead);
+                run.fail(entry, code | marker(ExportStep::Read));
                 return;
             }
         }
@@ -108,7 +94,7 @@ void chunkLoop(CopyRun& run, const Ref<String>& entry, File& source, TransferMem
             Error code = Error::get();
             LogLine(LogLevel::Failure)
                 << "Failed to write all data to " << entry << "; error: " << Code{code};
-            run.fail(entry, code | markWrite);
+            run.fail(entry, code | marker(ExportStep::Write));
             return;
         }
         run.copied += n;
@@ -132,19 +118,19 @@ void copyEntry(CopyRun& run, const Ref<String>& entry) {
     if (!source) {
         Error code = Error::get();
         LogLine(LogLevel::Failure) << "Failed to open file " << entry << "; error: " << Code{code};
-        return run.fail(entry, code | markOpenSource);
+        return run.fail(entry, code | marker(ExportStep::OpenSource));
     }
     Ref<String> target = Service::absolute(entry, run.exportPath);
     if (!ensureDirectoryHierarchy(target, run.exportPath, true)) {
         Error code = Error::get();
         LogLine(LogLevel::Failure) << "Failed to create file " << target << "; error: " << Code{code};
-        return run.fail(entry, code | markTargetFolder);
+        return run.fail(entry, code | marker(ExportStep::TargetFolder));
     }
     Ref<File> destination = File::open(target, OpenMode::Destination);
     if (!destination) {
         Error code = Error::get();
         LogLine(LogLevel::Failure) << "Failed to open file " << target << "; error: " << Code{code};
-        return run.fail(entry, code | markCreateTarget);
+        return run.fail(entry, code | marker(ExportStep::CreateTarget));
     }
 
     Ref<FileMapping> in = mapSide(source, run.block, "Failed to map source file ", entry);
@@ -220,7 +206,7 @@ Error prepareExportDirectory(CopyRun& run) {
                                    << drive;
         notifyError(app.text("Error", 57),
                     formatMessage(app.text("Could not determine unique filename for {1}", 58), baseName));
-        return Error(Errors::Failed | markNoName);
+        return Error(Errors::Failed | marker(ExportStep::NoName));
     }
     auto failure = [&](const char* what, const Ref<String>& path, uint32_t mark) {
         Error code = Error::get();
@@ -229,11 +215,13 @@ Error prepareExportDirectory(CopyRun& run) {
         return code | mark;
     };
     run.driveDirectory = Directory::open(drive, DirectoryMode::ReadWrite);
-    if (!run.driveDirectory) return failure("Failed to open directory ", drive, markDriveFolder);
+    if (!run.driveDirectory)
+        return failure("Failed to open directory ", drive, marker(ExportStep::DriveFolder));
     if (!run.driveDirectory->createDirectory(Service::name(run.exportPath)))
-        return failure("Failed to create directory ", run.exportPath, markCreateExport);
+        return failure("Failed to create directory ", run.exportPath, marker(ExportStep::CreateExport));
     run.exportDirectory = Directory::open(run.exportPath, DirectoryMode::ReadWrite);
-    if (!run.exportDirectory) return failure("Failed to open directory ", run.exportPath, markOpenExport);
+    if (!run.exportDirectory)
+        return failure("Failed to open directory ", run.exportPath, marker(ExportStep::OpenExport));
     return Error(0);
 }
 
@@ -272,8 +260,8 @@ Error copyExport(ExportState& state) {
     if (!run.block) {
         Error code = Error::get();
         LogLine(LogLevel::Failure) << "Failed to create shared memory; error: " << Code{code};
-        reportExportFailure(app, run.exportPath, code | markCopyBuffer);
-        return code | markCopyBuffer;
+        reportExportFailure(app, run.exportPath, code | marker(ExportStep::CopyBuffer));
+        return code | marker(ExportStep::CopyBuffer);
     }
     if (state.progress) {
         state.progress->restart();

@@ -2,6 +2,8 @@
 #include "Export.h"
 #include "common/Log.h"
 #include "common/Notifications.h"
+#include "common/PlatformNames.h"
+#include "common/StepMarkers.h"
 #include "common/StringFormatter.h"
 #include "platform/System.h"
 #include "platform/Text.h"
@@ -9,12 +11,6 @@
 
 namespace Applications::Commands::Scrivlet {
 
-namespace DirectoryMode = Services::Filesystem::Client::DirectoryMode;
-using Services::Filesystem::Client::Directory;
-using Services::Filesystem::Client::Iterator;
-using Services::Filesystem::Client::Service;
-using Services::Mount::Client::Entry;
-using Services::Skarnel::Client::Dialog;
 using Services::Skarnel::Client::FSItem;
 namespace Elements = Services::Skarnel::Client::Elements;
 using DialogParameters = Services::Skarnel::Client::Parameters;
@@ -35,11 +31,6 @@ constexpr ClearPeriod clearPeriods[] = {
     {1, "1 DAY", 12, false},    {7, "1 WEEK", 14, false},   {30, "1 MONTH", 13, false},
     {90, "3 MONTHS", 16, true}, {365, "1 YEAR", 15, false},
 };
-
-// The markers a failed selection sets in the top four bits of the code it reports, naming the step.
-constexpr unsigned markBootMount = 0x10000000;
-constexpr unsigned markCategory = 0x20000000;
-constexpr unsigned markDialog = 0x30000000;
 
 Ref<String> findBootNode() {
     return StringUtil::valueOf(Sys::bootParameter(), "boot.node");
@@ -68,8 +59,8 @@ Error addCategory(ExportState& state, const char* name, const char* checkBoxId, 
         if (code != Errors::NotFound) {
             LogLine(LogLevel::Failure)
                 << "Failed to open logs directory " << category.path << "; error: " << Code{code};
-            reportSourceFailure(state.app, code | markCategory);
-            return code | markCategory;
+            reportSourceFailure(state.app, code | marker(ExportStep::Category));
+            return code | marker(ExportStep::Category);
         }
         LogLine(LogLevel::Trace) << "Directory not found: " << category.path;
     } else {
@@ -78,8 +69,8 @@ Error addCategory(ExportState& state, const char* name, const char* checkBoxId, 
             Error code = Error::get();
             LogLine(LogLevel::Failure)
                 << "Failed to create iterator for " << category.path << "; error: " << Code{code};
-            reportSourceFailure(state.app, code | markCategory);
-            return code | markCategory;
+            reportSourceFailure(state.app, code | marker(ExportStep::Category));
+            return code | marker(ExportStep::Category);
         }
         if (!iterator->next()) category.directory.reset();
     }
@@ -167,7 +158,7 @@ Error showDialog(ExportState& state, bool offerClearing, ClearGroup& clear) {
     Error code = Error::get();
     if (code == Errors::DialogClosed) return code;
     LogLine(LogLevel::Failure) << "Failed to initialize storage location; error: " << Code{code};
-    code = code | markDialog;
+    code = code | marker(ExportStep::Dialog);
     notifyError(
         app.text("Export failed", 29),
         formatCode(app.text("Failed to access destination drive.\nErrorcode: 0x{1} ({2})", 30), code));
@@ -220,8 +211,8 @@ Error exportLogs(const RunContext& app) {
     if (!bootMount) {
         Error code = Error::get();
         LogLine(LogLevel::Failure) << "Failed to ensure that boot drive is mounted; error: " << Code{code};
-        reportSourceFailure(app, code | markBootMount);
-        return code | markBootMount;
+        reportSourceFailure(app, code | marker(ExportStep::BootMount));
+        return code | marker(ExportStep::BootMount);
     }
 
     ExportState state(app, Service::absolute(String::create("./Orvane"), bootMount->path()));

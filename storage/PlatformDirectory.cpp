@@ -2,18 +2,15 @@
 // directory's path in the mounted tree.
 #include "Storage.h"
 #include "common/Log.h"
+#include "common/PlatformNames.h"
+#include "common/StepMarkers.h"
 #include "platform/Environment.h"
 #include "platform/System.h"
 #include "platform/Time.h"
 
 namespace Applications::Commands::Scrivlet {
 
-using Services::Mount::Client::Entry;
-
 namespace {
-// The markers of a platform directory that is not available, naming the step that failed.
-constexpr unsigned markNoNode = 0x70000000;
-constexpr unsigned markNotMounted = 0x50000000;
 // The platform path identifiers of the log and file directories; each alternate is two further.
 constexpr unsigned logDirectoryId = 7;
 constexpr unsigned fileDirectoryId = 8;
@@ -36,7 +33,7 @@ Error accessPlatformDirectory(unsigned pathId, bool logNodeFailure, Ref<MountEnt
                                        << "; error: " << Code{code};
             LogLine(LogLevel::Failure) << "Main directory not available";
         }
-        return Error(Errors::Failed | markNoNode);
+        return Error(Errors::Failed | marker(PlatformDirectoryStep::NoNode));
     }
 
     Ref<Entry::Parameters> parameters = Entry::Parameters::create();
@@ -61,7 +58,7 @@ Error accessPlatformDirectory(unsigned pathId, bool logNodeFailure, Ref<MountEnt
         LogLine(LogLevel::Failure) << "Failed to access platform directory for " << Code{pathId};
         mountEntry.reset();
         path.reset();
-        return Error(Errors::Failed | markNotMounted);
+        return Error(Errors::Failed | marker(PlatformDirectoryStep::NotMounted));
     }
 
     if (Sys::info(Sys::Key::HostPaths) == 0) {

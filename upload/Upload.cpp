@@ -3,6 +3,8 @@
 #include "Upload.h"
 #include "UploadProgress.h"
 #include "common/Log.h"
+#include "common/PlatformNames.h"
+#include "common/StepMarkers.h"
 #include "platform/Formatter.h"
 #include "storage/Storage.h"
 
@@ -11,22 +13,11 @@ namespace Applications::Commands::Scrivlet {
 using Libraries::IO::Characters::StringFormatter;
 using Libraries::Tarnhold::Remote::Capabilities;
 using Libraries::Tarnhold::Remote::ZEZUvedaze;
-using Services::Filesystem::Client::File;
-using Services::Filesystem::Client::Service;
-using Services::Skarnel::Client::Dialog;
-using Services::Skarnel::Client::Progress;
 
 namespace {
 
 constexpr unsigned transferLimitMs = 30000;
 constexpr unsigned capabilityLimitMs = 5000;
-
-// The markers a failed upload sets in the top four bits of the code it reports, naming the step.
-constexpr unsigned markCapabilities = 0x10000000;
-constexpr unsigned markClient = 0x20000000;
-constexpr unsigned markLogTransfer = 0x30000000;
-constexpr unsigned markOpenFile = 0x40000000;
-constexpr unsigned markFileTransfer = 0x50000000;
 
 void showFailure(const RunContext& app, const Ref<String>& title, Ref<String> text, uint32_t code) {
     Ref<StringFormatter> line = StringFormatter::create(app.text("ERROR: 0x{1} ({2})", 56), 1);
@@ -49,14 +40,14 @@ Ref<ZEZUvedaze> connect(const RunContext& app, FailureReport report, const char*
     if (!capabilities) {
         Error code = Error::get();
         LogLine(LogLevel::Failure) << "Capability query for ZEZ-Uvedaze failed; error: " << Code{code};
-        report(app, code | markCapabilities, {});
+        report(app, code | marker(UploadStep::Capabilities), {});
         return {};
     }
     Ref<ZEZUvedaze> client = ZEZUvedaze::create(capabilities->zezUvedaze());
     if (!client) {
         Error code = Error::get();
         LogLine(LogLevel::Failure) << clientFailure << Code{code};
-        report(app, code | markClient, {});
+        report(app, code | marker(UploadStep::Client), {});
     }
     return client;
 }
@@ -97,7 +88,7 @@ Error uploadFile(const RunContext& app, const Ref<String>& uploadName) {
         Error code = Error::get();
         LogLine(LogLevel::Failure) << "Failed to open file " << parameters.source()
                                    << "; error: " << Code{code};
-        reportFileUploadFailure(app, code | markOpenFile, {});
+        reportFileUploadFailure(app, code | marker(UploadStep::OpenFile), {});
         return Error(Errors::Failed);
     }
     Ref<Progress> progress =
@@ -118,7 +109,7 @@ Error uploadFile(const RunContext& app, const Ref<String>& uploadName) {
     LogLine(LogLevel::Failure) << "File upload failed; error: " << Code{code};
     progress.reset();
     notifier.reset();
-    reportFileUploadFailure(app, code | markFileTransfer,
+    reportFileUploadFailure(app, code | marker(UploadStep::FileTransfer),
                             code == Errors::TooLarge ? app.text("SIZE OF DATA TO UPLOAD IS TOO LARGE", 63)
                                                      : Ref<String>());
     return Error(Errors::Failed);
@@ -154,7 +145,7 @@ Error logUpload(const RunContext& app) {
         return code;
     }
     LogLine(LogLevel::Failure) << "System log upload failed; error: " << Code{code};
-    reportLogUploadFailure(app, code | markLogTransfer,
+    reportLogUploadFailure(app, code | marker(UploadStep::LogTransfer),
                            code == Errors::TooLarge ? app.text("SIZE OF DATA TO UPLOAD IS TOO LARGE", 63)
                                                     : Ref<String>());
     return Error(Errors::Failed);

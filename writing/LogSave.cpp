@@ -3,6 +3,8 @@
 #include "common/DeterminePathDialog.h"
 #include "common/Log.h"
 #include "common/Notifications.h"
+#include "common/PlatformNames.h"
+#include "common/StepMarkers.h"
 #include "common/StringFormatter.h"
 #include "platform/Console.h"
 #include "platform/SysLog.h"
@@ -11,16 +13,10 @@
 
 namespace Applications::Commands::Scrivlet {
 
-using namespace Services::Filesystem::Client;
 using Services::Skarnel::Client::FSItem;
-using Services::Skarnel::Client::Progress;
-
 namespace {
 
 constexpr unsigned pollMs = 200;
-// The markers a failed log save sets in the top four bits of its code, naming the step.
-constexpr unsigned markNoLocation = 0x80000000;
-constexpr unsigned markNothingSaved = 0x20000000;
 // The states of an export the status query reports.
 constexpr unsigned exportRunning = 0;
 constexpr unsigned exportFailed = 3;
@@ -64,7 +60,7 @@ bool settlePaths(const RunContext& app, std::vector<TargetLocation>& locations, 
                  Error& result) {
     const Parameters& p = *app.parameters;
     LocationTally tally(app, locations.size(), nullptr);
-    const Error noLocation(Errors::Failed | markNoLocation);
+    const Error noLocation(Errors::Failed | marker(LogSaveStep::NoLocation));
     for (TargetLocation& l : locations) {
         Ref<String> dir = targetDirectory(l, true);
         if (!dir) {
@@ -194,7 +190,7 @@ void logMode(const RunContext& app, Error& result) {
         if (errorRule(p))
             notifyError(app.text("Error", 45),
                         formatMessage(app.text("Could not store file {1}: 0x{2} ({3})", 46), filename,
-                                      Errors::Failed | markNothingSaved));
+                                      Errors::Failed | marker(LogSaveStep::NothingSaved)));
         result = Error(Errors::Failed);
         return;
     }

@@ -3,6 +3,8 @@
 #include "common/DeterminePathDialog.h"
 #include "common/Log.h"
 #include "common/Notifications.h"
+#include "common/PlatformNames.h"
+#include "common/StepMarkers.h"
 #include "common/StringFormatter.h"
 #include "platform/Console.h"
 #include "platform/System.h"
@@ -11,10 +13,7 @@
 
 namespace Applications::Commands::Scrivlet {
 
-using namespace Services::Filesystem::Client;
 using Services::Skarnel::Client::FSItem;
-using Services::Skarnel::Client::Progress;
-
 namespace {
 
 constexpr size_t copyBlock = 0x10000;
@@ -37,14 +36,6 @@ struct SaveRun {
     }
 };
 
-// The markers a failed save sets in the top four bits of the code it reports, naming the step.
-constexpr unsigned markIndexedCreate = 0x10000000;
-constexpr unsigned markCreate = 0x60000000;
-// No location and no copy buffer are one marker: both leave the save with nowhere to copy.
-constexpr unsigned markNoLocation = 0x80000000;
-constexpr unsigned markCopyBuffer = markNoLocation;
-constexpr unsigned markWrite = 0xA0000000;
-constexpr unsigned markRead = 0xC0000000;
 // How many times one location searches a new name after its candidate was opened elsewhere.
 constexpr unsigned nameRetries = 5;
 
@@ -99,7 +90,7 @@ bool createIndexed(SaveRun& run, TargetLocation& l, const Ref<String>& filename,
             retries++;
             continue;
         }
-        code = code | markIndexedCreate;
+        code = code | marker(SaveStep::IndexedCreate);
         return tally.dropOut(
             {45,
              formatMessage(run.app.text("Could not create file: {1}; error: 0x{2} ({3})", 46), l.path, code),
@@ -119,7 +110,7 @@ bool createPlain(SaveRun& run, TargetLocation& l, LocationTally& tally, Error& r
         l.file = file->stream();
         return true;
     }
-    Error code = Error::get() | markCreate;
+    Error code = Error::get() | marker(SaveStep::Create);
     return tally.dropOut(
         {45, formatMessage(run.app.text("Could not create file: {1}; error: 0x{2} ({3})", 46), l.path, code),
          code},
@@ -129,7 +120,7 @@ bool createPlain(SaveRun& run, TargetLocation& l, LocationTally& tally, Error& r
 // Step 4: a directory and a free target on every location.
 bool settleTargets(SaveRun& run, const Ref<String>& filename, Error& result) {
     LocationTally tally(run.app, run.locations.size(), &run.waitDialog);
-    const Error noLocation(Errors::Failed | markNoLocation);
+    const Error noLocation(Errors::Failed | marker(SaveStep::NoLocation));
     for (TargetLocation& l : run.locations) {
         Ref<String> dir = targetDirectory(l, false);
         if (!dir) {
@@ -171,14 +162,14 @@ CopyOutcome copyAll(SaveRun& run, const Ref<File>& source, const Ref<ShMem>& blo
             size_t n = source->read(
                 sourceBuffer, static_cast<size_t>(std::min<uint64_t>(remaining, copyBlock)), waitForever);
             if (n == 0) {
-                Error code = Error::get() | markRead;
+                Error code = Error::get() | marker(SaveStep::Read);
                 run.error(45, formatMessage(run.app.text("Error reading from file {1}: 0x{2}h ({3})", 46),
                                             displayPath(run.app, run.p.source(), {}), code));
                 return CopyOutcome::Failed;
             }
             size_t m = l.file->write(destinationBuffer, n, waitForever);
             if (m != n) {
-                Error code = Error::get() | markWrite;
+                Error code = Error::get() | marker(SaveStep::Write);
                 run.error(45, formatMessage(run.app.text("Error writing to file {1}: 0x{2}h ({3})", 46),
                                             displayPath(run.app, l.path, l.mount), code));
                 return CopyOutcome::Failed;
@@ -232,7 +223,7 @@ void saveFile(const RunContext& app, Error& result, const Ref<String>& filename,
         LogLine(LogLevel::Failure) << "Could not create shared memory; error: " << Code{code};
         run.error(45, formatMessage(app.text("Could not create file: {1}; error: 0x{2} ({3})", 46),
                                     run.locations.empty() ? filename : run.locations[0].path,
-                                    code | markCopyBuffer));
+                                    code | marker(SaveStep::CopyBuffer)));
         result = Error(Errors::Failed);
         return;
     }

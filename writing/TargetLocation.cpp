@@ -1,6 +1,7 @@
 #include "TargetLocation.h"
 #include "common/Log.h"
 #include "common/Notifications.h"
+#include "common/StepMarkers.h"
 #include "common/StringFormatter.h"
 #include "platform/System.h"
 
@@ -8,11 +9,6 @@ namespace Applications::Commands::Scrivlet {
 
 using Services::Skarnel::Client::FSItem;
 namespace Flags = Services::Skarnel::Client::Flags;
-
-namespace {
-// The step marker of a failed drive-selection dialog.
-constexpr unsigned markDriveDialog = 0x40000000;
-} // namespace
 
 unsigned driveDialogFlags(const Parameters& p, unsigned hostFlags) {
     unsigned flags = p.allowRename ? Flags::AllowRename : Flags::DriveOnly | Flags::NoNewFolder;
@@ -32,7 +28,7 @@ Error chooseDrive(const RunContext& app, const DriveRequest& request, const Ref<
     Error code = Error::get();
     if (code == Errors::DialogClosed) return code;
     LogLine(LogLevel::Failure) << "Could not initialize storage location; error: " << Code{code};
-    code = code | markDriveDialog;
+    code = code | marker(SaveStep::DriveDialog);
     if (request.showFailure)
         notifyError(app.text("Error", 45), formatMessage(request.failureMessage, filename, code));
     return code;
