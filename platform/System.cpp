@@ -25,6 +25,10 @@ Ref<Thd> Thd::create(const Ref<Exec>& exec, unsigned, unsigned, unsigned, const 
     return service<SystemService>().createThread(exec, name ? name : "");
 }
 
+bool Thd::waitForAll(unsigned timeoutMs) {
+    return service<SystemService>().waitForThreads(timeoutMs);
+}
+
 void Thd::sleep(unsigned milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }

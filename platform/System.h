@@ -39,12 +39,18 @@ class Thd : public Object {
     static constexpr unsigned defaultPriority = 0xFFFFFFFF;
     static Ref<Thd> create(const Ref<Exec>& exec, unsigned priority, unsigned stackSize, unsigned flags,
                            const char* name);
-    bool start();
+    // Runs the thread's Exec on a thread of its own; the backend that made it counts it until it
+    // returns.
+    virtual bool start() = 0;
     static void sleep(unsigned milliseconds);
-    // Waits until every started thread has returned; false when the time ran out.
+    // Waits until every thread the installed system service started has returned; false when the
+    // time ran out.
     static bool waitForAll(unsigned timeoutMs);
     const std::string& name() const { return m_name; }
-    // The backend's own thread object (create() is what the program calls).
+    const Ref<Exec>& exec() const { return m_exec; }
+
+  protected:
+    // A backend's own thread object (create() is what the program calls).
     Thd(Ref<Exec> exec, std::string name) : m_exec(std::move(exec)), m_name(std::move(name)) {}
 
   private:

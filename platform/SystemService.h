@@ -16,6 +16,9 @@ class SystemService {
     virtual std::string bootParameters() = 0;
     // null with the reason in Error::get.
     virtual Ref<Thd> createThread(const Ref<Exec>& exec, const std::string& name) = 0;
+    // Waits until every thread this service made and started has returned; false when the time ran
+    // out.
+    virtual bool waitForThreads(unsigned timeoutMs) = 0;
     virtual Ref<Sem> createSemaphore(unsigned count) = 0;
     virtual Ref<ShMem> createSharedMemory(size_t bytes) = 0;
     // The command-line library's start; false when it cannot print.
@@ -31,6 +34,7 @@ class SystemServiceProxy : public SystemService {
     Ref<Thd> createThread(const Ref<Exec>& exec, const std::string& name) override {
         return m_inner->createThread(exec, name);
     }
+    bool waitForThreads(unsigned timeoutMs) override { return m_inner->waitForThreads(timeoutMs); }
     Ref<Sem> createSemaphore(unsigned count) override { return m_inner->createSemaphore(count); }
     Ref<ShMem> createSharedMemory(size_t bytes) override { return m_inner->createSharedMemory(bytes); }
     bool initCommandline() override { return m_inner->initCommandline(); }

@@ -5,7 +5,6 @@
 // Each part's type belongs to the module that uses it; this object only holds and releases them.
 #include "Host.h"
 #include "HostServices.h"
-#include <condition_variable>
 #include <memory>
 #include <mutex>
 
@@ -44,14 +43,6 @@ class HostPlatform {
     // The log exporter, made at its first use (with the fault rules around it when there are any).
     LogExporter& logs();
 
-    // The threads started and not yet returned, for Thd::waitForAll.
-    struct LiveThreads {
-        std::mutex mutex;
-        std::condition_variable changed;
-        unsigned count = 0;
-    };
-    LiveThreads& threads() { return m_threads; }
-
   private:
     HostPlatform();
     const Config m_config;
@@ -61,7 +52,6 @@ class HostPlatform {
     std::unique_ptr<LogRunState, LogRunStateDeleter> m_logState;
     std::once_flag m_logsMade;
     std::unique_ptr<LogExporter> m_logs;
-    LiveThreads m_threads;
 };
 
 } // namespace Host

@@ -56,36 +56,46 @@ unsigned errorFromErrno(int err) {
     }
 }
 
-bool Thd::start() {
-    Ref<Exec> exec = m_exec;
-    std::string name = m_name;
-    Host::HostPlatform::LiveThreads& live = Host::HostPlatform::instance().threads();
-    {
-        std::lock_guard lock(live.mutex);
-        live.count++;
-    }
-    std::thread([exec, name, &live] {
-        pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
-        exec->run();
-        std::lock_guard lock(live.mutex);
-        live.count--;
-        live.changed.notify_all();
-    }).detach();
-    return true;
-}
-
-bool Thd::waitForAll(unsigned timeoutMs) {
-    Host::HostPlatform::LiveThreads& live = Host::HostPlatform::instance().threads();
-    std::unique_lock lock(live.mutex);
-    return live.changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                 [&live] { return live.count == 0; });
-}
-
 namespace Host {
 namespace {
 
+// The threads a system service started and that have not returned yet.
+struct LiveThreads {
+    std::mutex mutex;
+    std::condition_variable changed;
+    unsigned count = 0;
+};
+
+// A thread of the process, named after its Exec's purpose, counted while it runs.
+class HostThread : public Thd {
+  public:
+    HostThread(const Ref<Exec>& exec, const std::string& name, LiveThreads& live)
+        : Thd(exec, name), m_live(live) {}
+
+    bool start() override {
+        {
+            std::lock_guard lock(m_live.mutex);
+            m_live.count++;
+        }
+        std::thread([exec = exec(), name = name(), &live = m_live] {
+            pthread_setname_np(pthread_self(), name.substr(0, maxThreadName).c_str());
+            exec->run();
+            std::lock_guard lock(live.mutex);
+            live.count--;
+            live.changed.notify_all();
+        }).detach();
+        return true;
+    }
+
+  private:
+    // The kernel keeps 15 characters of a thread's name.
+    static constexpr size_t maxThreadName = 15;
+    LiveThreads& m_live;
+};
+
 // The system information and boot parameters of the configuration; threads, semaphores and
-// page-aligned blocks of the process.
+// page-aligned blocks of the process. The service outlives its threads: a service replaced is
+// kept until the process ends.
 class HostSystem : public SystemService {
   public:
     long long info(unsigned key, unsigned index) override {
@@ -97,7 +107,12 @@ class HostSystem : public SystemService {
     }
     std::string bootParameters() override { return config().bootParameters; }
     Ref<Thd> createThread(const Ref<Exec>& exec, const std::string& name) override {
-        return Ref<Thd>(new Thd(exec, name));
+        return Ref<Thd>(new HostThread(exec, name, m_threads));
+    }
+    bool waitForThreads(unsigned timeoutMs) override {
+        std::unique_lock lock(m_threads.mutex);
+        return m_threads.changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                          [this] { return m_threads.count == 0; });
     }
     Ref<Sem> createSemaphore(unsigned count) override { return Ref<Sem>(new Sem(count)); }
     Ref<ShMem> createSharedMemory(size_t bytes) override {
@@ -110,6 +125,9 @@ class HostSystem : public SystemService {
         return Ref<ShMem>(new ShMem(data, bytes));
     }
     bool initCommandline() override { return true; }
+
+  private:
+    LiveThreads m_threads;
 };
 
 } // namespace
