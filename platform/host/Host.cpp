@@ -383,22 +383,10 @@ const Config& config() {
     return HostPlatform::instance().config();
 }
 
-bool failsNow(std::string_view op, const std::string& subject) {
+bool FaultRules::failsNow(std::string_view op, const std::string& subject) {
     std::optional<unsigned> code = fault(op, subject);
     if (code) Error::set(*code);
     return code.has_value();
-}
-
-bool hasFaultRules() {
-    return HostPlatform::instance().faults().any();
-}
-
-std::optional<unsigned> fault(std::string_view op, const std::string& subject) {
-    return HostPlatform::instance().faults().fault(op, subject);
-}
-
-std::optional<std::pair<long long, unsigned>> byteLimit(std::string_view op, const std::string& subject) {
-    return HostPlatform::instance().faults().byteLimit(op, subject);
 }
 
 } // namespace Host

@@ -78,7 +78,9 @@ class FaultRules {
     bool any() const { return !m_rules.empty(); }
     // Whether the call `op` on `subject` is to fail now. Applies the rule's delay. On a hit the
     // rule's error is returned and the rule's counters advance.
-    std::optional<unsigned> fault(std::string_view op, const std::string& subject);
+    std::optional<unsigned> fault(std::string_view op, const std::string& subject = {});
+    // Whether a rule fails the call `op` on `subject` now; its error is then pending (Error::get).
+    bool failsNow(std::string_view op, const std::string& subject = {});
     // The byte limit a read or write rule puts on a file opened at `subject`, with its error.
     std::optional<std::pair<long long, unsigned>> byteLimit(std::string_view op, const std::string& subject);
 
@@ -102,14 +104,6 @@ Config loadConfig();
 std::optional<Config> tryLoadConfig(const std::string& file, std::string& problem);
 // The run's configuration, loaded once (HostPlatform owns it).
 const Config& config();
-
-// The run's fault rules (FaultRules::fault and byteLimit).
-std::optional<unsigned> fault(std::string_view op, const std::string& subject = {});
-std::optional<std::pair<long long, unsigned>> byteLimit(std::string_view op, const std::string& subject);
-// Whether a fault rule fails the call `op` on `subject` now; its error is then pending (Error::get).
-bool failsNow(std::string_view op, const std::string& subject = {});
-// Whether the configuration names any fault rule (decorators that apply them are installed only then).
-bool hasFaultRules();
 
 // Writes the embedded default platform below `root` (used by the first run).
 void writeEmbeddedDefault(const std::string& root);

@@ -1,8 +1,8 @@
 // The host's dialog service: the terminal, headless or scripted backend, the drives of the
 // namespace, and the mounts of the drives chosen.
 #include "HostDialogs.h"
-#include "Host.h"
 #include "HostFilesystem.h"
+#include "HostPlatform.h"
 #include "Namespace.h"
 #include "RunResults.h"
 #include "Signals.h"
@@ -24,21 +24,21 @@ namespace Flags = Client::Flags;
 
 // The backend the run uses. A choice that cannot be honoured is said on standard error, naming the
 // setting and what the run uses instead, and the run goes on headless.
-std::unique_ptr<Ui::Backend> chooseBackend() {
-    const Config& c = config();
+std::unique_ptr<Ui::Backend> chooseBackend(const Config& c) {
     const char* fromEnvironment = std::getenv("ORVANE_UI");
     bool given = fromEnvironment && *fromEnvironment;
     std::string setting = given ? "ORVANE_UI" : "ui.backend";
     std::string kind = given ? fromEnvironment : c.ui.value("backend", "");
     if (kind.empty()) {
         if (isatty(STDIN_FILENO) && isatty(STDERR_FILENO))
-            if (auto terminal = Ui::makeTerminal()) return terminal;
-        return Ui::makeHeadless();
+            if (auto terminal = Ui::makeTerminal(c.ui)) return terminal;
+        return Ui::makeHeadless(c.ui);
     }
-    if (kind == "script") return Ui::makeScript(environmentOr("ORVANE_UI_SCRIPT", c.ui.value("script", "")));
-    if (kind == "headless") return Ui::makeHeadless();
+    if (kind == "script")
+        return Ui::makeScript(environmentOr("ORVANE_UI_SCRIPT", c.ui.value("script", "")), c.ui);
+    if (kind == "headless") return Ui::makeHeadless(c.ui);
     if (kind == "terminal") {
-        if (auto terminal = Ui::makeTerminal()) return terminal;
+        if (auto terminal = Ui::makeTerminal(c.ui)) return terminal;
         std::fprintf(stderr, "scrivletv2: %s=terminal, but there is no terminal (/dev/tty); using headless\n",
                      setting.c_str());
     } else {
@@ -47,7 +47,7 @@ std::unique_ptr<Ui::Backend> chooseBackend() {
             "scrivletv2: %s=%s is not a dialog backend (terminal, headless or script); using headless\n",
             setting.c_str(), kind.c_str());
     }
-    return Ui::makeHeadless();
+    return Ui::makeHeadless(c.ui);
 }
 
 std::vector<Ui::Drive> drives() {
@@ -107,6 +107,7 @@ Host::RunResults resultsOf(const std::string& text) {
 
 class HostDialogs : public DialogService {
   public:
+    explicit HostDialogs(HostPlatform& platform) : m_platform(platform) {}
     unsigned type(unsigned) override { return backend().type(); }
 
     unsigned show(unsigned severity, const Ref<String>& title, const Ref<String>& text, unsigned buttons,
@@ -216,7 +217,7 @@ class HostDialogs : public DialogService {
 
   private:
     Ui::Backend& backend() {
-        std::call_once(m_chosen, [this] { m_backend = chooseBackend(); });
+        std::call_once(m_chosen, [this] { m_backend = chooseBackend(m_platform.config()); });
         return *m_backend;
     }
 
@@ -239,6 +240,7 @@ class HostDialogs : public DialogService {
         }
     }
 
+    HostPlatform& m_platform;
     std::once_flag m_chosen;
     std::unique_ptr<Ui::Backend> m_backend;
     std::mutex m_mutex; // one dialog on the screen at a time, whichever thread asks
@@ -246,20 +248,21 @@ class HostDialogs : public DialogService {
 
 } // namespace
 
-std::unique_ptr<DialogService> makeHostDialogs() {
-    return std::make_unique<HostDialogs>();
+std::unique_ptr<DialogService> makeHostDialogs(HostPlatform& platform) {
+    return std::make_unique<HostDialogs>(platform);
 }
 
-std::unique_ptr<DialogService> makeConfiguredDialogs() {
-    std::unique_ptr<DialogService> service = makeHostDialogs();
-    if (hasFaultRules()) service = withDialogFaults(std::move(service));
-    std::string transcript = environmentOr("ORVANE_UI_TRANSCRIPT", config().ui.value("transcript", ""));
+std::unique_ptr<DialogService> makeConfiguredDialogs(HostPlatform& platform) {
+    std::unique_ptr<DialogService> service = makeHostDialogs(platform);
+    if (platform.faults().any()) service = withDialogFaults(std::move(service), platform.faults());
+    std::string transcript =
+        environmentOr("ORVANE_UI_TRANSCRIPT", platform.config().ui.value("transcript", ""));
     if (!transcript.empty()) service = withDialogTranscript(std::move(service), transcript);
     return service;
 }
 
-void installDialogs() {
-    installService<DialogService>(makeConfiguredDialogs);
+void installDialogs(HostPlatform& platform) {
+    installService<DialogService>([&platform] { return makeConfiguredDialogs(platform); });
 }
 
 } // namespace Host

@@ -6,14 +6,17 @@
 
 namespace Host {
 
+class FaultRules;
+class HostPlatform;
+
 // The dialogs of this host: the terminal, headless or scripted backend the configuration chooses,
 // the namespace's drives, and the mounts of the drives chosen.
-std::unique_ptr<Services::Skarnel::DialogService> makeHostDialogs();
+std::unique_ptr<Services::Skarnel::DialogService> makeHostDialogs(HostPlatform& platform);
 
 // Fails the calls the configuration's fault rules name ("Dialog::show", "Dialog::create",
 // "Progress::create", "FSItem::create").
 std::unique_ptr<Services::Skarnel::DialogService>
-withDialogFaults(std::unique_ptr<Services::Skarnel::DialogService> inner);
+withDialogFaults(std::unique_ptr<Services::Skarnel::DialogService> inner, FaultRules& rules);
 
 // Appends one JSON line per call, with its answer, to the transcript file.
 std::unique_ptr<Services::Skarnel::DialogService>
@@ -21,8 +24,8 @@ withDialogTranscript(std::unique_ptr<Services::Skarnel::DialogService> inner, st
 
 // The host's dialogs, wrapped in the fault rules when there are any and in the transcript when one
 // is asked for (ORVANE_UI_TRANSCRIPT or ui.transcript).
-std::unique_ptr<Services::Skarnel::DialogService> makeConfiguredDialogs();
+std::unique_ptr<Services::Skarnel::DialogService> makeConfiguredDialogs(HostPlatform& platform);
 // Installs them, to be made at the first dialog call.
-void installDialogs();
+void installDialogs(HostPlatform& platform);
 
 } // namespace Host

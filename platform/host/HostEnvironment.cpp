@@ -1,5 +1,5 @@
 #include "HostEnvironment.h"
-#include "Host.h"
+#include "HostPlatform.h"
 #include "Namespace.h"
 #include "platform/Error.h"
 #include <cerrno>
@@ -11,14 +11,10 @@ namespace {
 using PlatformEnvironment::EnvironmentService;
 using PlatformEnvironment::EnvironmentServiceProxy;
 
-const PathConfig* pathConfig(unsigned id) {
-    const auto& paths = config().paths;
-    auto it = paths.find(id);
-    return it == paths.end() ? nullptr : &it->second;
-}
-
 class HostEnvironment : public EnvironmentService {
   public:
+    explicit HostEnvironment(HostPlatform& platform) : m_platform(platform) {}
+
     Ref<String> pathNode(unsigned pathId) override {
         const PathConfig* p = pathConfig(pathId);
         if (!p || !Namespace::findNode(p->node)) {
@@ -55,59 +51,73 @@ class HostEnvironment : public EnvironmentService {
     }
 
     bool hasProductDescription() override {
-        if (config().product) return true;
+        if (m_platform.config().product) return true;
         Error::set(Errors::NotFound);
         return false;
     }
 
     Ref<String> productValue(const char* group, const char* key) override {
-        if (std::string(group) != "product" || !config().product) return {};
-        const auto& product = *config().product;
+        if (std::string(group) != "product" || !m_platform.config().product) return {};
+        const auto& product = *m_platform.config().product;
         auto it = product.find(key);
         return it == product.end() ? Ref<String>() : String::create(it->second);
     }
+
+  private:
+    const PathConfig* pathConfig(unsigned id) {
+        const auto& paths = m_platform.config().paths;
+        auto it = paths.find(id);
+        return it == paths.end() ? nullptr : &it->second;
+    }
+
+    HostPlatform& m_platform;
 };
 
 class EnvironmentFaults : public EnvironmentServiceProxy {
   public:
-    using EnvironmentServiceProxy::EnvironmentServiceProxy;
+    EnvironmentFaults(std::unique_ptr<EnvironmentService> inner, FaultRules& rules)
+        : EnvironmentServiceProxy(std::move(inner)), m_rules(rules) {}
 
     Ref<String> pathNode(unsigned pathId) override {
-        if (failsNow("PlatformEnvironment::getPathNode", std::to_string(pathId))) return {};
+        if (m_rules.failsNow("PlatformEnvironment::getPathNode", std::to_string(pathId))) return {};
         return EnvironmentServiceProxy::pathNode(pathId);
     }
     Ref<String> path(unsigned pathId) override {
-        if (failsNow("PlatformEnvironment::getPath", std::to_string(pathId))) return {};
+        if (m_rules.failsNow("PlatformEnvironment::getPath", std::to_string(pathId))) return {};
         return EnvironmentServiceProxy::path(pathId);
     }
     bool ensureHostPathHierarchy(const Ref<String>& path, bool create) override {
-        if (failsNow("PlatformEnvironment::ensureHostPathHierarchy", stdString(path))) return false;
+        if (m_rules.failsNow("PlatformEnvironment::ensureHostPathHierarchy", stdString(path))) return false;
         return EnvironmentServiceProxy::ensureHostPathHierarchy(path, create);
     }
     bool hasProductDescription() override {
         // An installation whose description cannot be opened has none, as far as its callers know.
-        if (fault("ProductDescription::open")) {
+        if (m_rules.fault("ProductDescription::open")) {
             Error::set(Errors::NotFound);
             return false;
         }
         return EnvironmentServiceProxy::hasProductDescription();
     }
+
+  private:
+    FaultRules& m_rules;
 };
 
 } // namespace
 
-std::unique_ptr<EnvironmentService> makeHostEnvironment() {
-    return std::make_unique<HostEnvironment>();
+std::unique_ptr<EnvironmentService> makeHostEnvironment(HostPlatform& platform) {
+    return std::make_unique<HostEnvironment>(platform);
 }
 
-std::unique_ptr<EnvironmentService> withEnvironmentFaults(std::unique_ptr<EnvironmentService> inner) {
-    return std::make_unique<EnvironmentFaults>(std::move(inner));
+std::unique_ptr<EnvironmentService> withEnvironmentFaults(std::unique_ptr<EnvironmentService> inner,
+                                                          FaultRules& rules) {
+    return std::make_unique<EnvironmentFaults>(std::move(inner), rules);
 }
 
-void installEnvironment() {
-    installService<PlatformEnvironment::EnvironmentService>([] {
-        std::unique_ptr<EnvironmentService> service = makeHostEnvironment();
-        if (hasFaultRules()) service = withEnvironmentFaults(std::move(service));
+void installEnvironment(HostPlatform& platform) {
+    installService<PlatformEnvironment::EnvironmentService>([&platform] {
+        std::unique_ptr<EnvironmentService> service = makeHostEnvironment(platform);
+        if (platform.faults().any()) service = withEnvironmentFaults(std::move(service), platform.faults());
         return service;
     });
 }

@@ -6,12 +6,15 @@
 
 namespace Host {
 
-std::unique_ptr<PlatformEnvironment::EnvironmentService> makeHostEnvironment();
+class FaultRules;
+class HostPlatform;
+
+std::unique_ptr<PlatformEnvironment::EnvironmentService> makeHostEnvironment(HostPlatform& platform);
 // Fails "PlatformEnvironment::getPathNode", "PlatformEnvironment::getPath",
 // "PlatformEnvironment::ensureHostPathHierarchy" and "ProductDescription::open".
 std::unique_ptr<PlatformEnvironment::EnvironmentService>
-withEnvironmentFaults(std::unique_ptr<PlatformEnvironment::EnvironmentService> inner);
+withEnvironmentFaults(std::unique_ptr<PlatformEnvironment::EnvironmentService> inner, FaultRules& rules);
 // Installs the host's environment, with the fault rules when there are any, made at its first use.
-void installEnvironment();
+void installEnvironment(HostPlatform& platform);
 
 } // namespace Host

@@ -10,8 +10,12 @@
 
 namespace Host {
 
+class FaultRules;
+class HostPlatform;
+
 class HostFilesystem : public Services::Filesystem::Client::FilesystemService {
   public:
+    explicit HostFilesystem(HostPlatform& platform) : m_platform(platform) {}
     Ref<String> platformPath(const Ref<String>& path) override;
     Ref<Services::Filesystem::Client::FSItem> openItem(const Ref<String>& path) override;
     Ref<Services::Filesystem::Client::File> openFile(const Ref<String>& path, unsigned mode) override;
@@ -23,6 +27,9 @@ class HostFilesystem : public Services::Filesystem::Client::FilesystemService {
     bool openProvider(const Ref<String>& node) override;
     bool openGenericProvider(const Ref<String>& node) override;
     Ref<Variant> nodeAttribute(const Ref<String>& node, const char* name) override;
+
+  private:
+    HostPlatform& m_platform;
 };
 
 // Fails the service's calls and the handles' operations by the fault rules: "FSItem::open",
@@ -32,9 +39,10 @@ class HostFilesystem : public Services::Filesystem::Client::FilesystemService {
 // child's path), "Mount::info", "Entry::create", "Nodes::open", "Provider::create",
 // "Generic::create" (subject: the node); and cuts reads and writes short by the byte limits.
 std::unique_ptr<Services::Filesystem::Client::FilesystemService>
-withFilesystemFaults(std::unique_ptr<Services::Filesystem::Client::FilesystemService> inner);
+withFilesystemFaults(std::unique_ptr<Services::Filesystem::Client::FilesystemService> inner,
+                     FaultRules& rules);
 // Installs the host's file service, with the fault rules when there are any, made at its first use.
-void installFilesystem();
+void installFilesystem(HostPlatform& platform);
 
 // Written data reaches its medium before the platform says anything that could read as "saved":
 // every file written during the run is flushed (one syncfs per filesystem) before a dialog is

@@ -5,19 +5,53 @@
 
 namespace Host {
 
-HostPlatform::HostPlatform()
-    : m_config(loadConfig()), m_faults(m_config.faultRules), m_names(Namespace::makeState()),
-      m_files(makeFileRunState()), m_logState(makeLogRunState()) {}
+struct HostPlatform::Parts {
+    const Config config = loadConfig();
+    FaultRules faults{config.faultRules};
+    std::unique_ptr<Namespace::State, Namespace::StateDeleter> names = Namespace::makeState();
+    std::unique_ptr<FileRunState, FileRunStateDeleter> files = makeFileRunState();
+    std::unique_ptr<LogRunState, LogRunStateDeleter> logState = makeLogRunState();
+};
+
+namespace {
+HostPlatform* current = nullptr;
+} // namespace
+
+HostPlatform::HostPlatform() {
+    current = this;
+}
+
+HostPlatform::~HostPlatform() = default;
 
 HostPlatform& HostPlatform::instance() {
-    static HostPlatform* platform = new HostPlatform;
-    return *platform;
+    return *current;
+}
+
+HostPlatform::Parts& HostPlatform::parts() {
+    std::call_once(m_partsMade, [this] { m_parts = std::make_unique<Parts>(); });
+    return *m_parts;
+}
+
+const Config& HostPlatform::config() {
+    return parts().config;
+}
+FaultRules& HostPlatform::faults() {
+    return parts().faults;
+}
+Namespace::State& HostPlatform::names() {
+    return *parts().names;
+}
+FileRunState& HostPlatform::files() {
+    return *parts().files;
+}
+LogRunState& HostPlatform::logState() {
+    return *parts().logState;
 }
 
 LogExporter& HostPlatform::logs() {
     std::call_once(m_logsMade, [this] {
         m_logs = makeHostLogExporter();
-        if (m_faults.any()) m_logs = withLogFaults(std::move(m_logs));
+        if (faults().any()) m_logs = withLogFaults(std::move(m_logs), faults());
     });
     return *m_logs;
 }
@@ -26,16 +60,16 @@ LogExporter& logExporter() {
     return HostPlatform::instance().logs();
 }
 
-void installServices() {
-    installSystem();
-    installFilesystem();
-    installDialogs();
-    installEnvironment();
-    installSysLog();
-    installRemote();
-    installClock();
+void installServices(HostPlatform& platform) {
+    installSystem(platform);
+    installFilesystem(platform);
+    installDialogs(platform);
+    installEnvironment(platform);
+    installSysLog(platform);
+    installRemote(platform);
+    installClock(platform);
     installConsole();
-    installCatalogue();
+    installCatalogue(platform);
 }
 
 } // namespace Host

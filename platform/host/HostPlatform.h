@@ -1,8 +1,9 @@
 #pragma once
-// The one object that owns the hosted platform's state for the run: the configuration and its
-// fault rules, the namespace (mounts, nodes, held directories), and what the run has created,
-// written and removed. The host's modules keep no state of their own; each reaches its part here.
-// Each part's type belongs to the module that uses it; this object only holds and releases them.
+// The object that owns the hosted platform's state for the run: the configuration and its fault
+// rules, the namespace (mounts, nodes, held directories), and what the run has created, written
+// and removed. The program's start-up makes it and hands it to each host service it installs; the
+// host's modules keep no state of their own. Each part's type belongs to the module that uses it;
+// this object only holds and releases them.
 #include "Host.h"
 #include "HostServices.h"
 #include <memory>
@@ -31,25 +32,31 @@ std::unique_ptr<LogRunState, LogRunStateDeleter> makeLogRunState();
 
 class HostPlatform {
   public:
-    // The run's platform, set up at its first use and kept until the process ends (the process's
-    // own teardown must not meet the namespace gone).
+    // Nothing is read yet: the configuration is loaded, and the parts made, at the first call that
+    // needs one (a configuration that cannot be used ends the run there, saying why), so that a
+    // run is set up only as far as it goes. Kept until the process ends: the process's own
+    // teardown must not meet the namespace gone.
+    HostPlatform();
+    ~HostPlatform();
+    HostPlatform(const HostPlatform&) = delete;
+    HostPlatform& operator=(const HostPlatform&) = delete;
+
+    // The platform of the run being set up, for the modules not yet handed theirs.
     static HostPlatform& instance();
 
-    const Config& config() const { return m_config; }
-    FaultRules& faults() { return m_faults; }
-    Namespace::State& names() { return *m_names; }
-    FileRunState& files() { return *m_files; }
-    LogRunState& logState() { return *m_logState; }
+    const Config& config();
+    FaultRules& faults();
+    Namespace::State& names();
+    FileRunState& files();
+    LogRunState& logState();
     // The log exporter, made at its first use (with the fault rules around it when there are any).
     LogExporter& logs();
 
   private:
-    HostPlatform();
-    const Config m_config;
-    FaultRules m_faults;
-    std::unique_ptr<Namespace::State, Namespace::StateDeleter> m_names;
-    std::unique_ptr<FileRunState, FileRunStateDeleter> m_files;
-    std::unique_ptr<LogRunState, LogRunStateDeleter> m_logState;
+    struct Parts;
+    Parts& parts();
+    std::once_flag m_partsMade;
+    std::unique_ptr<Parts> m_parts;
     std::once_flag m_logsMade;
     std::unique_ptr<LogExporter> m_logs;
 };

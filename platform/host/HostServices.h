@@ -17,6 +17,9 @@ class RemoteService;
 
 namespace Host {
 
+class FaultRules;
+class HostPlatform;
+
 // The system log's compressed copies: an export to a platform path that runs on its own, and the
 // compression itself into a descriptor. `subject` names what the copy is for (the export's path).
 class LogExporter {
@@ -30,28 +33,28 @@ class LogExporter {
 };
 
 std::unique_ptr<LogExporter> makeHostLogExporter();
-std::unique_ptr<SystemService> withCoreFaults(std::unique_ptr<SystemService> inner);
-std::unique_ptr<LogExporter> withLogFaults(std::unique_ptr<LogExporter> inner);
+std::unique_ptr<SystemService> withCoreFaults(std::unique_ptr<SystemService> inner, FaultRules& rules);
+std::unique_ptr<LogExporter> withLogFaults(std::unique_ptr<LogExporter> inner, FaultRules& rules);
 std::unique_ptr<Libraries::Tarnhold::Remote::RemoteService>
-withStoreFaults(std::unique_ptr<Libraries::Tarnhold::Remote::RemoteService> inner);
+withStoreFaults(std::unique_ptr<Libraries::Tarnhold::Remote::RemoteService> inner, FaultRules& rules);
 
 // Writes the system log (the journal's entries, or the store), compressed, to a descriptor it then
 // closes; reports progress from 0 to 1, which answering false cancels.
 bool compressLog(int target, const std::function<bool(double)>& progress);
 
 // The host's system core, system log, remote store, clock, console and catalogue, installed
-// behind the platform's facades.
-void installSystem();
-std::unique_ptr<SystemService> makeHostSystem();
-void installSysLog();
-void installRemote();
-void installClock();
+// behind the platform's facades, each handed the run's platform.
+void installSystem(HostPlatform& platform);
+std::unique_ptr<SystemService> makeHostSystem(HostPlatform& platform);
+void installSysLog(HostPlatform& platform);
+void installRemote(HostPlatform& platform);
+void installClock(HostPlatform& platform);
 void installConsole();
-void installCatalogue();
+void installCatalogue(HostPlatform& platform);
 // Every service the platform's facades reach, the host's own: the system core, the filesystem, the
 // dialogs, the environment, the system log, the remote store, the clock, the console and the
 // catalogue.
-void installServices();
+void installServices(HostPlatform& platform);
 
 // The run's backends (HostPlatform holds them).
 LogExporter& logExporter();

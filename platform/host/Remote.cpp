@@ -3,8 +3,8 @@
 #include "CryptoLibrary.h"
 #include "CurlLibrary.h"
 #include "Encryption.h"
-#include "Host.h"
 #include "HostFiles.h"
+#include "HostPlatform.h"
 #include "HostServices.h"
 #include "RunResults.h"
 #include "S3Client.h"
@@ -64,8 +64,9 @@ class HostStore : public Store {
 
 class HostRemote : public RemoteService {
   public:
+    explicit HostRemote(HostPlatform& platform) : m_platform(platform) {}
     std::shared_ptr<const Store> reach(unsigned timeoutMs) override {
-        StoreSettings s = readStoreSettings();
+        StoreSettings s = readStoreSettings(m_platform.config().remote);
         if (s.endpoint.empty() || s.bucket.empty()) {
             std::string missing =
                 s.endpoint.empty() ? "ORVANE_REMOTE_ENDPOINT (or remote.endpoint in the host configuration)"
@@ -178,15 +179,16 @@ class HostRemote : public RemoteService {
         }
         return HostFile::adopt(fd, "encrypted upload");
     }
+    HostPlatform& m_platform;
     std::unique_ptr<Encryption> m_encryption;
 };
 
 } // namespace
 
-void installRemote() {
-    installService<RemoteService>([] {
-        std::unique_ptr<RemoteService> service = std::make_unique<HostRemote>();
-        if (hasFaultRules()) service = withStoreFaults(std::move(service));
+void installRemote(HostPlatform& platform) {
+    installService<RemoteService>([&platform] {
+        std::unique_ptr<RemoteService> service = std::make_unique<HostRemote>(platform);
+        if (platform.faults().any()) service = withStoreFaults(std::move(service), platform.faults());
         return service;
     });
 }

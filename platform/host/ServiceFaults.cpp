@@ -15,19 +15,25 @@ using Libraries::Tarnhold::Remote::TransferObserver;
 // "Thd::create" (subject: the thread's name), "Sem::create", "ShMem::create", "initCommandline".
 class CoreFaults : public SystemServiceProxy {
   public:
-    explicit CoreFaults(std::unique_ptr<SystemService> inner) : SystemServiceProxy(std::move(inner)) {}
+    CoreFaults(std::unique_ptr<SystemService> inner, FaultRules& rules)
+        : SystemServiceProxy(std::move(inner)), m_rules(rules) {}
     Ref<Thd> createThread(const Ref<Exec>& exec, const std::string& name) override {
-        return failsNow("Thd::create", name) ? Ref<Thd>() : SystemServiceProxy::createThread(exec, name);
+        return m_rules.failsNow("Thd::create", name) ? Ref<Thd>()
+                                                     : SystemServiceProxy::createThread(exec, name);
     }
     Ref<Sem> createSemaphore(unsigned count) override {
-        return failsNow("Sem::create") ? Ref<Sem>() : SystemServiceProxy::createSemaphore(count);
+        return m_rules.failsNow("Sem::create") ? Ref<Sem>() : SystemServiceProxy::createSemaphore(count);
     }
     Ref<ShMem> createSharedMemory(size_t bytes) override {
-        return failsNow("ShMem::create") ? Ref<ShMem>() : SystemServiceProxy::createSharedMemory(bytes);
+        return m_rules.failsNow("ShMem::create") ? Ref<ShMem>()
+                                                 : SystemServiceProxy::createSharedMemory(bytes);
     }
     bool initCommandline() override {
-        return !failsNow("initCommandline") && SystemServiceProxy::initCommandline();
+        return !m_rules.failsNow("initCommandline") && SystemServiceProxy::initCommandline();
     }
+
+  private:
+    FaultRules& m_rules;
 };
 
 // "SysLog::exportLog" and "SysLogExport::run" (subject: the export's path) fail the export when it
@@ -35,56 +41,62 @@ class CoreFaults : public SystemServiceProxy {
 // the upload's copy) is called at every step of the compression, for its delay.
 class LogFaults : public LogExporter {
   public:
-    explicit LogFaults(std::unique_ptr<LogExporter> inner) : m_inner(std::move(inner)) {}
+    LogFaults(std::unique_ptr<LogExporter> inner, FaultRules& rules)
+        : m_inner(std::move(inner)), m_rules(rules) {}
     Ref<SysLog::SysLogExport> exportLog(const Ref<String>& path) override {
-        return failsNow("SysLog::exportLog", stdString(path)) ? Ref<SysLog::SysLogExport>()
-                                                              : m_inner->exportLog(path);
+        return m_rules.failsNow("SysLog::exportLog", stdString(path)) ? Ref<SysLog::SysLogExport>()
+                                                                      : m_inner->exportLog(path);
     }
     bool compressLog(int target, const std::function<bool(double)>& progress,
                      const std::string& subject) override {
         auto slowed = [&](double fraction) {
-            fault("SysLogExport::chunk", subject);
+            m_rules.fault("SysLogExport::chunk", subject);
             return progress(fraction);
         };
         return m_inner->compressLog(target, slowed, subject);
     }
     bool finishExport(const std::string& path) override {
-        return !failsNow("SysLogExport::run", path) && m_inner->finishExport(path);
+        return !m_rules.failsNow("SysLogExport::run", path) && m_inner->finishExport(path);
     }
 
   private:
     std::unique_ptr<LogExporter> m_inner;
+    FaultRules& m_rules;
 };
 
 // "Capabilities::create", "ZEZUvedaze::create", "ZEZUvedaze::upload" (subject: the object's key).
 class StoreFaults : public RemoteServiceProxy {
   public:
-    explicit StoreFaults(std::unique_ptr<RemoteService> inner) : RemoteServiceProxy(std::move(inner)) {}
+    StoreFaults(std::unique_ptr<RemoteService> inner, FaultRules& rules)
+        : RemoteServiceProxy(std::move(inner)), m_rules(rules) {}
     std::shared_ptr<const Store> reach(unsigned timeoutMs) override {
-        return failsNow("Capabilities::create") ? nullptr : RemoteServiceProxy::reach(timeoutMs);
+        return m_rules.failsNow("Capabilities::create") ? nullptr : RemoteServiceProxy::reach(timeoutMs);
     }
     bool connect(const Store& store) override {
-        return !failsNow("ZEZUvedaze::create") && RemoteServiceProxy::connect(store);
+        return !m_rules.failsNow("ZEZUvedaze::create") && RemoteServiceProxy::connect(store);
     }
     bool put(const Store& store, const std::string& key, Services::Filesystem::Client::File& file,
              const char* contentType, TransferObserver& observer, unsigned timeLimitMs) override {
-        return !failsNow("ZEZUvedaze::upload", key) &&
+        return !m_rules.failsNow("ZEZUvedaze::upload", key) &&
                RemoteServiceProxy::put(store, key, file, contentType, observer, timeLimitMs);
     }
+
+  private:
+    FaultRules& m_rules;
 };
 
 } // namespace
 
-std::unique_ptr<SystemService> withCoreFaults(std::unique_ptr<SystemService> inner) {
-    return std::make_unique<CoreFaults>(std::move(inner));
+std::unique_ptr<SystemService> withCoreFaults(std::unique_ptr<SystemService> inner, FaultRules& rules) {
+    return std::make_unique<CoreFaults>(std::move(inner), rules);
 }
 
-std::unique_ptr<LogExporter> withLogFaults(std::unique_ptr<LogExporter> inner) {
-    return std::make_unique<LogFaults>(std::move(inner));
+std::unique_ptr<LogExporter> withLogFaults(std::unique_ptr<LogExporter> inner, FaultRules& rules) {
+    return std::make_unique<LogFaults>(std::move(inner), rules);
 }
 
-std::unique_ptr<RemoteService> withStoreFaults(std::unique_ptr<RemoteService> inner) {
-    return std::make_unique<StoreFaults>(std::move(inner));
+std::unique_ptr<RemoteService> withStoreFaults(std::unique_ptr<RemoteService> inner, FaultRules& rules) {
+    return std::make_unique<StoreFaults>(std::move(inner), rules);
 }
 
 } // namespace Host

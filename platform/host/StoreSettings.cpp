@@ -21,8 +21,7 @@ std::string environment(const char* name) {
 }
 
 // A value of "remote" in the host configuration, as text whether written as a string or a number.
-std::string configured(const char* key) {
-    const auto& remote = Host::config().remote;
+std::string configured(const nlohmann::json& remote, const char* key) {
     if (!remote.contains(key)) return {};
     const auto& value = remote[key];
     if (value.is_string()) return value.get<std::string>();
@@ -31,9 +30,9 @@ std::string configured(const char* key) {
 }
 
 // The program's own setting: its variable, then the host configuration.
-std::string own(const char* variable, const char* key) {
+std::string own(const nlohmann::json& remote, const char* variable, const char* key) {
     std::string value = environment(variable);
-    return value.empty() ? configured(key) : value;
+    return value.empty() ? configured(remote, key) : value;
 }
 
 std::string firstOf(std::initializer_list<std::string> values) {
@@ -85,9 +84,9 @@ struct Profile {
     }
 };
 
-Profile readProfile() {
+Profile readProfile(const nlohmann::json& remote) {
     Profile profile;
-    profile.name = firstOf({environment("AWS_PROFILE"), configured("profile"), "default"});
+    profile.name = firstOf({environment("AWS_PROFILE"), configured(remote, "profile"), "default"});
     std::string home = homeDirectory();
     std::string credentialsFile =
         firstOf({environment("AWS_SHARED_CREDENTIALS_FILE"), home.empty() ? "" : home + "/.aws/credentials"});
@@ -126,10 +125,11 @@ void refuseControlCharacters(StoreSettings& s, const std::string& value, const s
 }
 
 // Credentials come whole from one place: a key of one source is never paired with another's secret.
-void chooseCredentials(StoreSettings& s, const Profile& profile) {
-    Credentials own{firstOf({environment("ORVANE_REMOTE_ACCESS_KEY"), configured("accessKey")}),
-                    firstOf({environment("ORVANE_REMOTE_SECRET_KEY"), configured("secretKey")}),
-                    firstOf({environment("ORVANE_REMOTE_SESSION_TOKEN"), configured("sessionToken")})};
+void chooseCredentials(StoreSettings& s, const Profile& profile, const nlohmann::json& remote) {
+    Credentials own{
+        firstOf({environment("ORVANE_REMOTE_ACCESS_KEY"), configured(remote, "accessKey")}),
+        firstOf({environment("ORVANE_REMOTE_SECRET_KEY"), configured(remote, "secretKey")}),
+        firstOf({environment("ORVANE_REMOTE_SESSION_TOKEN"), configured(remote, "sessionToken")})};
     Credentials aws{environment("AWS_ACCESS_KEY_ID"), environment("AWS_SECRET_ACCESS_KEY"),
                     environment("AWS_SESSION_TOKEN")};
     Credentials fromProfile{profile.get("aws_access_key_id"), profile.get("aws_secret_access_key"),
@@ -161,8 +161,9 @@ void chooseCredentials(StoreSettings& s, const Profile& profile) {
                     s.credentialSource + ")";
 }
 
-uint64_t byteSetting(const char* variable, const char* key, uint64_t fallback, StoreSettings& s) {
-    std::string text = own(variable, key);
+uint64_t byteSetting(const nlohmann::json& remote, const char* variable, const char* key, uint64_t fallback,
+                     StoreSettings& s) {
+    std::string text = own(remote, variable, key);
     if (text.empty()) return fallback;
     uint64_t value = parseByteSize(text);
     if (value == 0 && text != "0")
@@ -184,8 +185,8 @@ unsigned countSetting(const std::string& text, const char* name, unsigned fallba
     return static_cast<unsigned>(value);
 }
 
-void chooseAddressing(StoreSettings& s, const Profile& profile) {
-    std::string style = firstOf({own("ORVANE_REMOTE_ADDRESSING_STYLE", "addressingStyle"),
+void chooseAddressing(StoreSettings& s, const Profile& profile, const nlohmann::json& remote) {
+    std::string style = firstOf({own(remote, "ORVANE_REMOTE_ADDRESSING_STYLE", "addressingStyle"),
                                  profile.get("s3.addressing_style"), "path"});
     if (style == "path" || style == "auto")
         s.addressing = Addressing::Path;
@@ -259,7 +260,7 @@ uint64_t parseByteSize(const std::string& text) {
 namespace {
 
 // ORVANE_REMOTE_ENCRYPT_TO (separated by commas), else remote.encryptTo (a list, or one text).
-std::vector<std::string> recipients() {
+std::vector<std::string> recipients(const nlohmann::json& remote) {
     std::vector<std::string> list;
     std::string variable = environment("ORVANE_REMOTE_ENCRYPT_TO");
     if (!variable.empty()) {
@@ -270,7 +271,6 @@ std::vector<std::string> recipients() {
         }
         return list;
     }
-    const auto& remote = Host::config().remote;
     auto configured = remote.find("encryptTo");
     if (configured == remote.end()) return list;
     if (configured->is_string()) return {configured->get<std::string>()};
@@ -281,36 +281,36 @@ std::vector<std::string> recipients() {
 
 } // namespace
 
-StoreSettings readStoreSettings() {
+StoreSettings readStoreSettings(const nlohmann::json& remote) {
     StoreSettings s;
-    Profile profile = readProfile();
-    s.endpoint = firstOf({own("ORVANE_REMOTE_ENDPOINT", "endpoint"), environment("AWS_ENDPOINT_URL_S3"),
-                          environment("AWS_ENDPOINT_URL"), profile.get("s3.endpoint_url"),
-                          profile.get("endpoint_url")});
+    Profile profile = readProfile(remote);
+    s.endpoint = firstOf({own(remote, "ORVANE_REMOTE_ENDPOINT", "endpoint"),
+                          environment("AWS_ENDPOINT_URL_S3"), environment("AWS_ENDPOINT_URL"),
+                          profile.get("s3.endpoint_url"), profile.get("endpoint_url")});
     while (!s.endpoint.empty() && s.endpoint.back() == '/')
         s.endpoint.pop_back();
-    s.bucket = own("ORVANE_REMOTE_BUCKET", "bucket");
-    s.prefix = own("ORVANE_REMOTE_PREFIX", "prefix");
-    s.region = firstOf({own("ORVANE_REMOTE_REGION", "region"), environment("AWS_REGION"),
+    s.bucket = own(remote, "ORVANE_REMOTE_BUCKET", "bucket");
+    s.prefix = own(remote, "ORVANE_REMOTE_PREFIX", "prefix");
+    s.region = firstOf({own(remote, "ORVANE_REMOTE_REGION", "region"), environment("AWS_REGION"),
                         environment("AWS_DEFAULT_REGION"), profile.get("region"), defaultRegion});
-    s.caBundle = firstOf(
-        {own("ORVANE_REMOTE_CA_BUNDLE", "caBundle"), environment("AWS_CA_BUNDLE"), profile.get("ca_bundle")});
+    s.caBundle = firstOf({own(remote, "ORVANE_REMOTE_CA_BUNDLE", "caBundle"), environment("AWS_CA_BUNDLE"),
+                          profile.get("ca_bundle")});
     if (profile.missing)
         s.problem = "the config profile (" + profile.name + ") could not be found in " + profile.files +
                     " (AWS_PROFILE or remote.profile names it)";
     if (!profile.unreadable.empty()) s.problem = "the AWS file " + profile.unreadable;
-    chooseCredentials(s, profile);
-    chooseAddressing(s, profile);
-    s.maxBytes = byteSetting("ORVANE_REMOTE_MAX_BYTES", "maxBytes", 0, s);
-    s.multipartThreshold =
-        byteSetting("ORVANE_REMOTE_MULTIPART_THRESHOLD", "multipartThreshold", defaultMultipartThreshold, s);
-    s.partSize = byteSetting("ORVANE_REMOTE_PART_SIZE", "partSize", defaultPartSize, s);
-    s.maxAttempts = countSetting(firstOf({own("ORVANE_REMOTE_MAX_ATTEMPTS", "maxAttempts"),
+    chooseCredentials(s, profile, remote);
+    chooseAddressing(s, profile, remote);
+    s.maxBytes = byteSetting(remote, "ORVANE_REMOTE_MAX_BYTES", "maxBytes", 0, s);
+    s.multipartThreshold = byteSetting(remote, "ORVANE_REMOTE_MULTIPART_THRESHOLD", "multipartThreshold",
+                                       defaultMultipartThreshold, s);
+    s.partSize = byteSetting(remote, "ORVANE_REMOTE_PART_SIZE", "partSize", defaultPartSize, s);
+    s.maxAttempts = countSetting(firstOf({own(remote, "ORVANE_REMOTE_MAX_ATTEMPTS", "maxAttempts"),
                                           environment("AWS_MAX_ATTEMPTS"), profile.get("max_attempts")}),
                                  "ORVANE_REMOTE_MAX_ATTEMPTS", defaultMaxAttempts, mostAttempts, s);
-    s.stallSeconds = countSetting(own("ORVANE_REMOTE_STALL_SECONDS", "stallSeconds"),
+    s.stallSeconds = countSetting(own(remote, "ORVANE_REMOTE_STALL_SECONDS", "stallSeconds"),
                                   "ORVANE_REMOTE_STALL_SECONDS", 0, longestStallSeconds, s);
-    s.encryptTo = recipients();
+    s.encryptTo = recipients(remote);
     refuseControlCharacters(s, s.endpoint,
                             "the remote store's endpoint (ORVANE_REMOTE_ENDPOINT or remote.endpoint, "
                             "AWS_ENDPOINT_URL_S3, AWS_ENDPOINT_URL or the AWS profile)");

@@ -4,6 +4,7 @@
 #include "S3Signature.h"
 #include <cstdint>
 #include <map>
+#include <nlohmann/json_fwd.hpp>
 #include <string>
 #include <vector>
 
@@ -44,7 +45,8 @@ ProfileFile parseProfileFile(const std::string& text);
 // text is not one.
 uint64_t parseByteSize(const std::string& text);
 
-StoreSettings readStoreSettings();
+// The settings from the environment, the host configuration's "remote" section and the AWS files.
+StoreSettings readStoreSettings(const nlohmann::json& remote);
 
 // A setting's value as an error may show it: its middle masked ("abc***xyz"), so that a secret
 // pasted into the wrong setting is never printed whole.

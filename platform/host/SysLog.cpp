@@ -393,8 +393,8 @@ Ref<SysLog::SysLogExport> startExport(const Ref<String>& path) {
     // reused or a given name) is replaced.
     // The host's own file service opens the directory (the export writes through its descriptor),
     // under none of the decorators a run may have around the installed one.
-    Ref<Directory> opened =
-        Host::HostFilesystem().openDirectory(Service::parent(path, false), DirectoryMode::ReadWrite);
+    Ref<Directory> opened = Host::HostFilesystem(Host::HostPlatform::instance())
+                                .openDirectory(Service::parent(path, false), DirectoryMode::ReadWrite);
     if (!opened) return {};
     auto replacement = Host::Replacement::create(static_cast<const Host::HostDirectory&>(*opened),
                                                  stdString(Service::name(path)), Host::foundFree(path));
@@ -440,20 +440,21 @@ namespace {
 // id in front, on one line); options, level and filter come from the configuration.
 class HostSysLog : public SysLogService {
   public:
-    void setProcessName(const std::string& name) override { logState().processName = name; }
+    explicit HostSysLog(HostPlatform& platform) : m_platform(platform) {}
+    void setProcessName(const std::string& name) override { m_platform.logState().processName = name; }
     unsigned options() override {
-        unsigned mask = parseNumber(config().syslog.value("options", nlohmann::json(0)));
+        unsigned mask = parseNumber(m_platform.config().syslog.value("options", nlohmann::json(0)));
         const SourceChoice& choice = sourceChoice();
         if (!choice.unavailable) return mask;
-        if (!logState().toldUnavailable.exchange(true))
+        if (!m_platform.logState().toldUnavailable.exchange(true))
             std::fprintf(stderr, "scrivletv2: the system log (the journal) is not available: %s\n",
                          choice.problem.c_str());
         return mask | SysLog::journalUnavailable;
     }
-    unsigned level() override { return config().syslog.value("level", 1u); }
-    bool enabled() override { return config().syslog.value("enabled", true); }
+    unsigned level() override { return m_platform.config().syslog.value("level", 1u); }
+    bool enabled() override { return m_platform.config().syslog.value("enabled", true); }
     void write(unsigned level, const std::string& text, long long code) override {
-        const std::string& process = logState().processName;
+        const std::string& process = m_platform.logState().processName;
         // The journal stamps its entries itself; the store keeps the line as it is written here.
         if (writeToJournal() && Journal::send(process, level, text, code)) return;
         std::string line = timestamp() + " L" + std::to_string(level) + " " + process + "[" +
@@ -464,14 +465,17 @@ class HostSysLog : public SysLogService {
         appendLine(line);
     }
     Ref<SysLog::SysLogExport> exportLog(const Ref<String>& path) override {
-        return logExporter().exportLog(path);
+        return m_platform.logs().exportLog(path);
     }
+
+  private:
+    HostPlatform& m_platform;
 };
 
 } // namespace
 
-void installSysLog() {
-    installService<SysLogService>([] { return std::make_unique<HostSysLog>(); });
+void installSysLog(HostPlatform& platform) {
+    installService<SysLogService>([&platform] { return std::make_unique<HostSysLog>(platform); });
 }
 
 } // namespace Host

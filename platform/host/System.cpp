@@ -98,14 +98,15 @@ class HostThread : public Thd {
 // kept until the process ends.
 class HostSystem : public SystemService {
   public:
+    explicit HostSystem(HostPlatform& platform) : m_platform(platform) {}
     long long info(unsigned key, unsigned index) override {
-        const Config& c = config();
+        const Config& c = m_platform.config();
         if (key == Sys::Key::LogRedirection)
             return index < c.redirectText.size() ? static_cast<unsigned char>(c.redirectText[index]) : 0;
         auto it = c.sysInfo.find(key);
         return it == c.sysInfo.end() ? 0 : it->second;
     }
-    std::string bootParameters() override { return config().bootParameters; }
+    std::string bootParameters() override { return m_platform.config().bootParameters; }
     Ref<Thd> createThread(const Ref<Exec>& exec, const std::string& name) override {
         return Ref<Thd>(new HostThread(exec, name, m_threads));
     }
@@ -127,19 +128,20 @@ class HostSystem : public SystemService {
     bool initCommandline() override { return true; }
 
   private:
+    HostPlatform& m_platform;
     LiveThreads m_threads;
 };
 
 } // namespace
 
-std::unique_ptr<SystemService> makeHostSystem() {
-    return std::make_unique<HostSystem>();
+std::unique_ptr<SystemService> makeHostSystem(HostPlatform& platform) {
+    return std::make_unique<HostSystem>(platform);
 }
 
-void installSystem() {
-    installService<SystemService>([] {
-        std::unique_ptr<SystemService> service = makeHostSystem();
-        if (hasFaultRules()) service = withCoreFaults(std::move(service));
+void installSystem(HostPlatform& platform) {
+    installService<SystemService>([&platform] {
+        std::unique_ptr<SystemService> service = makeHostSystem(platform);
+        if (platform.faults().any()) service = withCoreFaults(std::move(service), platform.faults());
         return service;
     });
 }

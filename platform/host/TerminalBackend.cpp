@@ -18,7 +18,7 @@ namespace {
 // Real dialogs on the controlling terminal.
 class Terminal : public Backend {
   public:
-    Terminal() {
+    explicit Terminal(const nlohmann::json& settings) : Backend(settings) {
         m_tty = std::fopen("/dev/tty", "r+");
         // Unbuffered, so that what poll() says is waiting is all there is.
         if (m_tty) std::setvbuf(m_tty, nullptr, _IONBF, 0);
@@ -396,8 +396,8 @@ class Terminal : public Backend {
 
 } // namespace
 
-std::unique_ptr<Backend> makeTerminal() {
-    auto terminal = std::make_unique<Terminal>();
+std::unique_ptr<Backend> makeTerminal(const nlohmann::json& settings) {
+    auto terminal = std::make_unique<Terminal>(settings);
     if (!terminal->attached()) return {};
     return terminal;
 }

@@ -5,6 +5,7 @@
 #include "platform/Skarnel.h"
 #include <functional>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 
@@ -35,6 +36,8 @@ using DriveWatch = std::function<std::optional<std::vector<Drive>>()>;
 
 class Backend {
   public:
+    // `settings`: the host configuration's "ui" section, which outlives the backend.
+    explicit Backend(const nlohmann::json& settings) : m_settings(settings) {}
     virtual ~Backend() = default;
     virtual const char* name() const = 0;
     virtual unsigned show(unsigned severity, const std::string& title, const std::string& text,
@@ -62,6 +65,7 @@ class Backend {
   protected:
     // A console shows plain text; only a graphical dialog wants the display table's breaks.
     virtual unsigned defaultType() const { return consoleType; }
+    const nlohmann::json& m_settings;
 };
 
 // The longest file name a Linux filesystem takes, in bytes.
@@ -80,9 +84,9 @@ void collectElements(const std::vector<Ref<Services::Skarnel::Client::Elements::
 // "INFO", "QUESTION", "FAILED", "ERROR".
 const char* severityName(unsigned severity);
 
-std::unique_ptr<Backend> makeHeadless();
-std::unique_ptr<Backend> makeScript(const std::string& path);
+std::unique_ptr<Backend> makeHeadless(const nlohmann::json& settings);
+std::unique_ptr<Backend> makeScript(const std::string& path, const nlohmann::json& settings);
 // Nothing when no terminal (/dev/tty) can be opened.
-std::unique_ptr<Backend> makeTerminal();
+std::unique_ptr<Backend> makeTerminal(const nlohmann::json& settings);
 
 } // namespace Ui

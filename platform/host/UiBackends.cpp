@@ -13,7 +13,7 @@ using namespace Services::Skarnel::Client;
 namespace Ui {
 
 unsigned Backend::type() const {
-    return Host::config().ui.value("type", defaultType());
+    return m_settings.value("type", defaultType());
 }
 
 void collectElements(const std::vector<Ref<Elements::Element>>& elements,
@@ -37,6 +37,7 @@ namespace {
 // did not.
 class Headless : public Backend {
   public:
+    using Backend::Backend;
     const char* name() const override { return "headless"; }
     unsigned show(unsigned severity, const std::string& title, const std::string& text, unsigned buttons,
                   unsigned) override {
@@ -60,7 +61,7 @@ class Headless : public Backend {
     }
     DriveChoice select(Parameters& parameters, const std::vector<Drive>&, const DriveWatch&) override {
         DriveChoice choice;
-        std::string drive = Host::config().ui.value("defaultDrive", "");
+        std::string drive = m_settings.value("defaultDrive", "");
         if (drive.empty()) return choice;
         choice.chosen = true;
         choice.drive = drive;
@@ -77,7 +78,7 @@ class Headless : public Backend {
     // Nobody is there to confirm that old files may go: the clearing stays off unless the host
     // configuration says otherwise, and what was chosen is said.
     void chooseExport(Parameters& parameters, const std::string& drive) {
-        bool clearing = Host::config().ui.value("headlessClearing", false);
+        bool clearing = m_settings.value("headlessClearing", false);
         std::string categories, period;
         std::vector<Elements::Element*> all;
         collectElements(parameters.elements(), all);
@@ -129,7 +130,7 @@ void applyStates(const std::vector<Ref<Elements::Element>>& elements, const json
 // one for drive dialogs, and the cancel queries that answer yes.
 class Script : public Backend {
   public:
-    explicit Script(const std::string& path) {
+    Script(const std::string& path, const nlohmann::json& settings) : Backend(settings) {
         m_script = Host::readJsonFile(path, "UI script").value_or(json::object());
         if (!m_script.is_object()) m_script = json::object();
     }
@@ -207,11 +208,11 @@ class Script : public Backend {
 
 } // namespace
 
-std::unique_ptr<Backend> makeHeadless() {
-    return std::make_unique<Headless>();
+std::unique_ptr<Backend> makeHeadless(const nlohmann::json& settings) {
+    return std::make_unique<Headless>(settings);
 }
-std::unique_ptr<Backend> makeScript(const std::string& path) {
-    return std::make_unique<Script>(path);
+std::unique_ptr<Backend> makeScript(const std::string& path, const nlohmann::json& settings) {
+    return std::make_unique<Script>(path, settings);
 }
 
 } // namespace Ui

@@ -2,8 +2,7 @@
 // Shared set-up of the fuzz targets: a platform root of their own, made once per process, and
 // helpers that cut the fuzzer's bytes into the inputs a target needs.
 #include "platform/System.h"
-#include "platform/host/Host.h"
-#include "platform/host/HostServices.h"
+#include "platform/host/HostPlatform.h"
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -18,8 +17,10 @@ inline std::string makeRoot() {
     setenv("ORVANE_ROOT", root.c_str(), 1);
     unsetenv("ORVANE_CONFIG");
     setenv("ORVANE_UI", "headless", 1);
-    Host::config();
-    Host::installServices();
+    // Never destroyed: the fuzzer's process ends without tearing down what a thread may reach.
+    auto* platform = new Host::HostPlatform;
+    platform->config();
+    Host::installServices(*platform);
     return root;
 }
 

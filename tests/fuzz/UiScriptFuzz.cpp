@@ -7,6 +7,9 @@ namespace {
 std::string scriptFile;
 }
 
+// The configuration's "ui" section: none, as on a first run.
+const nlohmann::json noSettings = nlohmann::json::object();
+
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     scriptFile = Fuzzing::makeRoot() + "/fuzz-script.json";
     return 0;
@@ -15,7 +18,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::ofstream(scriptFile, std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(data), size);
-    std::unique_ptr<Ui::Backend> script = Ui::makeScript(scriptFile);
+    std::unique_ptr<Ui::Backend> script = Ui::makeScript(scriptFile, noSettings);
     for (unsigned buttons : {0x20u, 3u, 3u})
         (void)script->show(2, "title", "text", buttons, 1);
     for (unsigned query = 1; query <= 3; query++)

@@ -1,5 +1,6 @@
 // The host's copy between two files mapped onto one block: the kernel moves the bytes without the
 // block, an unmapped side falls back to the block, and a side that fails reports on its own side.
+#include "UnitPlatform.h"
 #include "platform/Filesystem.h"
 #include "platform/host/Host.h"
 #include <algorithm>
@@ -23,7 +24,7 @@ constexpr uint8_t untouched = 0xAA;
 class CopyOffload : public ::testing::Test {
   protected:
     void SetUp() override {
-        Host::config();
+        unitPlatform().config();
         directory = fs::path(std::getenv("ORVANE_ROOT")) / "fs" / "offload";
         fs::remove_all(directory);
         fs::create_directories(directory);

@@ -66,7 +66,7 @@ TEST(HierarchyRace, ALevelAnotherRunMadeMeanwhileIsAsGoodAsMade) {
     installService<FilesystemService>(std::make_unique<RacingRun>(std::move(memory), files));
     EXPECT_TRUE(ensureDirectoryHierarchy(text("/drive/export/a/b.txt"), text("/drive/export"), true));
     EXPECT_EQ(files.contents("/drive/export/a/b.txt"), "");
-    Host::installFilesystem(); // and the tree with the proxy goes
+    Host::installFilesystem(unitPlatform()); // and the tree with the proxy goes
 }
 
 TEST_F(Hierarchy, TheProductHierarchyIsMadeBelowTheChosenPlace) {

@@ -2,6 +2,7 @@
 // directory that stops being writable afterwards is refused by the kernel at the next thing made
 // there, with the same error, and nothing is made. Needs root to mount a tmpfs and make it
 // read-only; skipped with a message otherwise.
+#include "UnitPlatform.h"
 #include "platform/Filesystem.h"
 #include "platform/host/Host.h"
 #include "platform/host/HostFilesystem.h"
@@ -20,11 +21,11 @@ class DirectoryWritable : public ::testing::Test {
   protected:
     void SetUp() override {
         if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a tmpfs and make it read-only";
-        Host::config();
+        unitPlatform().config();
         // The host's own file service, whatever an earlier test of this process installed, and a
         // directory below one of the platform tree's own names (which are fixed when the
         // namespace is first used, perhaps by an earlier test).
-        Host::installFilesystem();
+        Host::installFilesystem(unitPlatform());
         directory = fs::path(std::getenv("ORVANE_ROOT")) / "fs" / "users" / "turns-read-only";
         fs::create_directories(directory);
         if (mount("tmpfs", directory.c_str(), "tmpfs", 0, "size=64k") != 0)

@@ -21,7 +21,7 @@ class ExportInMemory : public InMemoryRun {
         sysLog = log.get();
         installService<SysLogService>(std::move(log));
         // The boot drive the boot parameters name, and a stick.
-        auto system = std::make_unique<MemorySystem>(Host::makeHostSystem());
+        auto system = std::make_unique<MemorySystem>(Host::makeHostSystem(unitPlatform()));
         system->boot = "quiet boot.node=/devices/orvane/boot";
         bootParameters = &system->boot;
         installService<SystemService>(std::move(system));
@@ -34,10 +34,10 @@ class ExportInMemory : public InMemoryRun {
     }
     void TearDown() override {
         InMemoryRun::TearDown();
-        Host::installClock();
-        Host::installCatalogue();
-        Host::installSysLog();
-        Host::installSystem();
+        Host::installClock(unitPlatform());
+        Host::installCatalogue(unitPlatform());
+        Host::installSysLog(unitPlatform());
+        Host::installSystem(unitPlatform());
     }
 
     long long modifiedAt(const std::string& path) {

@@ -1,5 +1,6 @@
 // Predetermined names from the options and the installation's product description, the
 // description given by an in-memory environment.
+#include "UnitPlatform.h"
 #include "platform/host/HostEnvironment.h"
 #include "platform/host/HostServices.h"
 #include "storage/Storage.h"
@@ -21,7 +22,7 @@ struct FilenameTemplateTest : ::testing::Test {
         run.parameters = Ref<Parameters>(new Parameters);
         run.parameters->date = String::create("20261207");
     }
-    void TearDown() override { Host::installEnvironment(); }
+    void TearDown() override { Host::installEnvironment(unitPlatform()); }
     std::string name(const char* extension) {
         return stdString(predeterminedFilename(run, String::create(extension)));
     }
@@ -51,13 +52,13 @@ struct PlatformLetter : FilenameTemplateTest {
     void SetUp() override {
         FilenameTemplateTest::SetUp();
         environment->product = std::map<std::string, std::string>{{"shortname", "orv"}};
-        auto service = std::make_unique<MemorySystem>(Host::makeHostSystem());
+        auto service = std::make_unique<MemorySystem>(Host::makeHostSystem(unitPlatform()));
         system = service.get();
         installService<SystemService>(std::move(service));
     }
     void TearDown() override {
         FilenameTemplateTest::TearDown();
-        Host::installSystem();
+        Host::installSystem(unitPlatform());
     }
     char letter() { return name("png").at(std::string("Orvane-20261207-orv.").size()); }
     MemorySystem* system = nullptr;
@@ -83,7 +84,7 @@ TEST_F(FilenameTemplateTest, WithoutADateOptionTheDayIsThePlatformsOwn) {
     installService<TimeService>(std::make_unique<MemoryClock>(lateOn31December2026, hourAhead));
     run.parameters->date = {};
     EXPECT_EQ(name("png"), "Orvane-20270101-user.png");
-    Host::installClock();
+    Host::installClock(unitPlatform());
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #pragma once
 // A test whose file service is a tree in memory, installed for the test alone: the program's logic
 // runs against it without a disk, and the tree shows afterwards what the logic did.
+#include "UnitPlatform.h"
 #include "platform/host/HostFilesystem.h"
 #include "support/memory/MemoryFilesystem.h"
 #include <gtest/gtest.h>
@@ -12,7 +13,7 @@ class InMemoryFiles : public ::testing::Test {
         files = service.get();
         installService<Services::Filesystem::Client::FilesystemService>(std::move(service));
     }
-    void TearDown() override { Host::installFilesystem(); }
+    void TearDown() override { Host::installFilesystem(unitPlatform()); }
 
     Services::Filesystem::Client::MemoryFilesystem* files = nullptr;
 };

@@ -39,7 +39,7 @@ class InMemoryRun : public InMemoryFiles {
         // A mode's dialog threads (the wait dialog's) end on their own after it; no later test may
         // see them.
         EXPECT_TRUE(Thd::waitForAll(5000));
-        if (m_environmentInstalled) Host::installEnvironment();
+        if (m_environmentInstalled) Host::installEnvironment(unitPlatform());
         installService<Services::Skarnel::DialogService>(
             [] { return std::make_unique<Services::Skarnel::MemoryDialogs>(); });
         InMemoryFiles::TearDown();

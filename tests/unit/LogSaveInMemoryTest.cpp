@@ -26,7 +26,7 @@ class LogSaveInMemory : public InMemoryRun {
     }
     void TearDown() override {
         InMemoryRun::TearDown();
-        Host::installSysLog();
+        Host::installSysLog(unitPlatform());
     }
     Error save() {
         Error result(0);

@@ -1,5 +1,6 @@
 // Normalising platform paths: what every path goes through before it is mapped onto the host.
 #include "platform/host/Namespace.h"
+#include "UnitPlatform.h"
 #include "platform/Error.h"
 #include "platform/host/Host.h"
 #include <atomic>
@@ -58,7 +59,7 @@ INSTANTIATE_TEST_SUITE_P(
 class Resolve : public ::testing::Test {
   protected:
     static constexpr const char* stick = "/devices/usb/stick";
-    void SetUp() override { Host::config(); }
+    void SetUp() override { unitPlatform().config(); }
     void TearDown() override {
         while (mounted > 0) {
             Namespace::unmount(stick);

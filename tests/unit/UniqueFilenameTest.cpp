@@ -1,6 +1,7 @@
 // The galloping search and bisection of indexed names, observed through the existence probes: a
 // decorator around a file service in memory records every item it is asked to open.
 #include "storage/UniqueFilename.h"
+#include "UnitPlatform.h"
 #include "platform/host/HostFilesystem.h"
 #include "support/memory/MemoryFilesystem.h"
 #include <gtest/gtest.h>
@@ -43,7 +44,7 @@ class UniqueFilenameTest : public ::testing::TestWithParam<SearchCase> {
         installService<Services::Filesystem::Client::FilesystemService>(
             std::make_unique<ProbeRecorder>(std::move(memory)));
     }
-    void TearDown() override { Host::installFilesystem(); }
+    void TearDown() override { Host::installFilesystem(unitPlatform()); }
     void make(unsigned n) {
         char name[32];
         std::snprintf(name, sizeof name, "/probe/shot-%03u.png", n);

@@ -26,7 +26,7 @@ class UploadInMemory : public InMemoryRun {
     }
     void TearDown() override {
         InMemoryRun::TearDown();
-        Host::installRemote();
+        Host::installRemote(unitPlatform());
     }
     // The one object stored, by key.
     std::pair<std::string, MemoryRemote::Object> stored() {

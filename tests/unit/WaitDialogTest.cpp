@@ -1,6 +1,7 @@
 // The wait dialog of the location search, in process: shown only when the search outlasts the
 // show delay, never shown otherwise, always closed, and the delay thread always ends. Observed
 // through the transcript of an in-memory dialog service and the system log the platform writes.
+#include "UnitPlatform.h"
 #include "common/DeterminePathDialog.h"
 #include "common/Parameters.h"
 #include "platform/Catalogue.h"
@@ -40,7 +41,7 @@ struct Outcome {
 class WaitDialogTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        Host::config();
+        unitPlatform().config();
         catalogue = I18N::create("orvane.tool.scrivlet", "31", "3120", "en", 0);
         root = std::getenv("ORVANE_ROOT");
         transcript = std::getenv("ORVANE_UI_TRANSCRIPT");

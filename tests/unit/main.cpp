@@ -1,11 +1,16 @@
 // Unit tests run against a platform root of their own, made before the platform is first used, and
 // with dialogs that only ever exist in memory.
-#include "platform/host/Host.h"
-#include "platform/host/HostServices.h"
+#include "UnitPlatform.h"
 #include "support/memory/MemoryDialogs.h"
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
+
+Host::HostPlatform& unitPlatform() {
+    // Never destroyed: a mode's last thread may reach it while the process ends.
+    static auto* platform = new Host::HostPlatform;
+    return *platform;
+}
 
 int main(int argc, char** argv) {
     std::string root = (std::filesystem::temp_directory_path() / "scrivlet-unit-XXXXXX").string();
@@ -14,7 +19,7 @@ int main(int argc, char** argv) {
     unsetenv("ORVANE_CONFIG");
     setenv("ORVANE_UI", "headless", 1);
     setenv("ORVANE_UI_TRANSCRIPT", (root + "/transcript.jsonl").c_str(), 1);
-    Host::installServices();
+    Host::installServices(unitPlatform());
     installService<Services::Skarnel::DialogService>(
         [] { return std::make_unique<Services::Skarnel::MemoryDialogs>(); });
     ::testing::InitGoogleTest(&argc, argv);
