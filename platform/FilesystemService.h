@@ -28,6 +28,9 @@ class FilesystemService {
     virtual bool openProvider(const Ref<String>& node) = 0;
     virtual bool openGenericProvider(const Ref<String>& node) = 0;
     virtual Ref<Variant> nodeAttribute(const Ref<String>& node, const char* name) = 0;
+    // Puts what was written through the service since the last flush on its medium; false (the
+    // failure logged) when some of it could not be. Nothing that reads as "saved" is said before.
+    virtual bool flushWritten() = 0;
 };
 
 // Forwards every call to the service it wraps; a decorator overrides the calls it watches.
@@ -54,6 +57,7 @@ class FilesystemServiceProxy : public FilesystemService {
     Ref<Variant> nodeAttribute(const Ref<String>& node, const char* name) override {
         return m_inner->nodeAttribute(node, name);
     }
+    bool flushWritten() override { return m_inner->flushWritten(); }
 
   private:
     std::unique_ptr<FilesystemService> m_inner;

@@ -24,7 +24,7 @@ namespace Flags = Client::Flags;
 
 // The backend the run uses. A choice that cannot be honoured is said on standard error, naming the
 // setting and what the run uses instead, and the run goes on headless.
-std::unique_ptr<Ui::Backend> chooseBackend(const Config& c) {
+std::unique_ptr<Ui::Backend> chooseBackend(const Config& c, const FileRunState& run) {
     const char* fromEnvironment = std::getenv("ORVANE_UI");
     bool given = fromEnvironment && *fromEnvironment;
     std::string setting = given ? "ORVANE_UI" : "ui.backend";
@@ -32,11 +32,11 @@ std::unique_ptr<Ui::Backend> chooseBackend(const Config& c) {
     if (kind.empty()) {
         if (isatty(STDIN_FILENO) && isatty(STDERR_FILENO))
             if (auto terminal = Ui::makeTerminal(c.ui)) return terminal;
-        return Ui::makeHeadless(c.ui);
+        return Ui::makeHeadless(c.ui, run);
     }
     if (kind == "script")
         return Ui::makeScript(environmentOr("ORVANE_UI_SCRIPT", c.ui.value("script", "")), c.ui);
-    if (kind == "headless") return Ui::makeHeadless(c.ui);
+    if (kind == "headless") return Ui::makeHeadless(c.ui, run);
     if (kind == "terminal") {
         if (auto terminal = Ui::makeTerminal(c.ui)) return terminal;
         std::fprintf(stderr, "scrivletv2: %s=terminal, but there is no terminal (/dev/tty); using headless\n",
@@ -47,12 +47,12 @@ std::unique_ptr<Ui::Backend> chooseBackend(const Config& c) {
             "scrivletv2: %s=%s is not a dialog backend (terminal, headless or script); using headless\n",
             setting.c_str(), kind.c_str());
     }
-    return Ui::makeHeadless(c.ui);
+    return Ui::makeHeadless(c.ui, run);
 }
 
-std::vector<Ui::Drive> drives() {
+std::vector<Ui::Drive> drives(Namespace::Tree& names) {
     std::vector<Ui::Drive> list;
-    for (const NodeConfig& n : Namespace::nodes()) {
+    for (const NodeConfig& n : names.nodes()) {
         if (!n.drive) continue;
         std::string label = n.attributes.value("SUBST_NAME", n.attributes.value("DRIVELETTER", n.name));
         list.push_back({n.name, label, n.mountPoint, n.readOnly});
@@ -84,12 +84,13 @@ constexpr unsigned informationSeverity = 1, continueSeverity = 3, failureSeverit
 
 // The platform paths a message names that exist (the export's directory, a file that is in the
 // way), as host paths.
-std::vector<std::string> hostPathsNamedIn(const std::string& text) {
+std::vector<std::string> hostPathsNamedIn(Namespace::Tree& names, const std::string& text) {
     std::vector<std::string> paths;
     for (size_t start = text.find('/'); start != std::string::npos; start = text.find('/', start + 1)) {
         if (start > 0 && text[start - 1] != ' ' && text[start - 1] != '\n') continue;
         size_t end = text.find_first_of(" \n", start);
-        std::string path = Host::hostPathOf(text.substr(start, end == std::string::npos ? end : end - start));
+        std::string path =
+            Host::hostPathOf(names, text.substr(start, end == std::string::npos ? end : end - start));
         if (!path.empty() && std::find(paths.begin(), paths.end(), path) == paths.end())
             paths.push_back(path);
     }
@@ -97,9 +98,9 @@ std::vector<std::string> hostPathsNamedIn(const std::string& text) {
 }
 
 // The files the run saved, and the paths the message names.
-Host::RunResults resultsOf(const std::string& text) {
-    Host::RunResults results = Host::takeRunResults();
-    for (const std::string& path : hostPathsNamedIn(text))
+Host::RunResults resultsOf(HostPlatform& platform, const std::string& text) {
+    Host::RunResults results = platform.notes().takeRunResults();
+    for (const std::string& path : hostPathsNamedIn(platform.names(), text))
         if (std::find(results.files.begin(), results.files.end(), path) == results.files.end())
             results.files.push_back(path);
     return results;
@@ -113,12 +114,12 @@ class HostDialogs : public DialogService {
     unsigned show(unsigned severity, const Ref<String>& title, const Ref<String>& text, unsigned buttons,
                   unsigned defaultButton) override {
         // What a message says ("saved", "exported") must be true of the medium when the user reads it.
-        Host::flushWrittenFiles();
+        m_platform.files().flushWrittenFiles();
         std::lock_guard lock(m_mutex);
         std::string shown = stdString(text);
         if (severity == informationSeverity && backend().showsResults()) {
             // A success: where its files are on the host, under the platform's paths.
-            Host::RunResults results = resultsOf(shown);
+            Host::RunResults results = resultsOf(m_platform, shown);
             for (const std::string& path : results.files)
                 shown += "\n  on the host: " + Host::shownHostPath(path);
             unsigned answer = backend().show(severity, stdString(title), shown, buttons, defaultButton);
@@ -126,10 +127,10 @@ class HostDialogs : public DialogService {
             return answer;
         }
         // Any message ends what a failure cause was noted for; a failure's shows it.
-        std::string cause = Host::takeFailureCause();
+        std::string cause = m_platform.notes().takeFailureCause();
         bool failure = severity == failureSeverity || severity == continueSeverity;
         if (failure && backend().showsResults()) {
-            for (const std::string& path : hostPathsNamedIn(shown))
+            for (const std::string& path : hostPathsNamedIn(m_platform.names(), shown))
                 shown += "\n  on the host: " + Host::shownHostPath(path);
             if (!cause.empty()) shown += "\n  cause: " + cause;
         }
@@ -175,7 +176,7 @@ class HostDialogs : public DialogService {
     }
 
     bool selectDrive(Parameters& parameters, Selection& selection) override {
-        std::vector<Ui::Drive> list = drives();
+        std::vector<Ui::Drive> list = drives(m_platform.names());
         Ui::DriveChoice choice;
         const Ui::Drive* boot = findDrive(list, bootNode());
         if ((parameters.flags() & Flags::ForceBoot) && boot) {
@@ -185,13 +186,13 @@ class HostDialogs : public DialogService {
             selection.forcedBoot = true;
         } else {
             std::lock_guard lock(m_mutex);
-            Ui::DriveWatch watch = []() -> std::optional<std::vector<Ui::Drive>> {
-                if (!Namespace::refreshHostDrives()) return std::nullopt;
-                return drives();
+            Ui::DriveWatch watch = [this]() -> std::optional<std::vector<Ui::Drive>> {
+                if (!m_platform.names().refreshHostDrives()) return std::nullopt;
+                return drives(m_platform.names());
             };
             choice = backend().select(parameters, list, watch);
             // The answer may name a drive that came while the dialog waited.
-            list = drives();
+            list = drives(m_platform.names());
         }
         if (!choice.chosen) return failWith(choice.error);
 
@@ -217,7 +218,8 @@ class HostDialogs : public DialogService {
 
   private:
     Ui::Backend& backend() {
-        std::call_once(m_chosen, [this] { m_backend = chooseBackend(m_platform.config()); });
+        std::call_once(m_chosen,
+                       [this] { m_backend = chooseBackend(m_platform.config(), m_platform.files()); });
         return *m_backend;
     }
 

@@ -17,7 +17,7 @@ class HostEnvironment : public EnvironmentService {
 
     Ref<String> pathNode(unsigned pathId) override {
         const PathConfig* p = pathConfig(pathId);
-        if (!p || !Namespace::findNode(p->node)) {
+        if (!p || !m_platform.names().findNode(p->node)) {
             Error::set(Errors::NotFound);
             return {};
         }
@@ -30,7 +30,7 @@ class HostEnvironment : public EnvironmentService {
             Error::set(Errors::NotFound);
             return {};
         }
-        for (const Namespace::Mounted& m : Namespace::mounts())
+        for (const Namespace::Mounted& m : m_platform.names().mounts())
             if (m.node == p->node)
                 return String::create(p->relative.empty() ? m.mountPoint : m.mountPoint + "/" + p->relative);
         Error::set(Errors::NotFound);
@@ -39,13 +39,13 @@ class HostEnvironment : public EnvironmentService {
 
     bool ensureHostPathHierarchy(const Ref<String>& path, bool) override {
         unsigned error = 0;
-        auto resolved = Namespace::resolve(stdString(path), error);
+        auto resolved = m_platform.names().resolve(stdString(path), error);
         if (!resolved) {
             Error::set(error);
             return false;
         }
         int err = 0;
-        if (Namespace::makeDirectories(*resolved, err)) return true;
+        if (m_platform.names().makeDirectories(*resolved, err)) return true;
         Error::set(err == EXDEV || err == ELOOP ? Errors::InvalidPath : Errors::NotWritable);
         return false;
     }

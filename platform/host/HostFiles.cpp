@@ -1,6 +1,7 @@
 // The host's items, files, directories and listings, working on descriptors.
 #include "HostFiles.h"
 #include "HostFilesystem.h"
+#include "HostPlatform.h"
 #include "platform/Time.h"
 #include <cerrno>
 #include <dirent.h>
@@ -149,10 +150,10 @@ CopyOffload* offloadOf(TransferMemory& buffer, const HostFile& file, bool destin
 
 ItemPlace::~ItemPlace() {
     if (m_fd < 0) return;
-    if (m_writable) {
+    if (m_run) {
         // The kept duplicate shares the open file, and so its lock: the lock ends here, as at a close.
         if (m_locked) flock(m_fd, LOCK_UN);
-        noteWrittenFile(m_fd, m_device);
+        m_run->noteWrittenFile(m_fd, m_device);
     }
     ::close(m_fd);
 }
@@ -409,8 +410,8 @@ bool HostDirectory::createFile(const Ref<String>& name) {
         ::openat(m_handle->fd(), name->c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) return fail(errorFromErrno(errno));
     struct stat st {};
-    if (fstat(fd, &st) == 0) noteMadeFile(st);
-    Namespace::keepCreated(m_handle, name->str(), fd);
+    if (fstat(fd, &st) == 0) m_platform.files().noteMadeFile(st);
+    m_platform.names().keepCreated(m_handle, name->str(), fd);
     return true;
 }
 
@@ -421,14 +422,15 @@ bool HostDirectory::remove(const Ref<String>& name) {
     struct stat st {};
     if (fstatat(at, name->c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return fail(errno == ENOENT ? Errors::NothingToRemove : errorFromErrno(errno));
-    bool made = madeByThisRun(st);
+    FileRunState& run = m_platform.files();
+    bool made = run.madeByThisRun(st);
     // A name this run meant to write holds something else: what was there before, or another
     // run's file. Nothing of this run's is there to remove.
-    if (!made && isTargetName(at, name->str())) return fail(Errors::NothingToRemove);
+    if (!made && run.isTargetName(at, name->str())) return fail(Errors::NothingToRemove);
     // An original goes only once every copy this run wrote is on its medium.
-    if (!made && S_ISREG(st.st_mode) && !flushWrittenFiles()) return fail(Errors::Failed);
+    if (!made && S_ISREG(st.st_mode) && !run.flushWrittenFiles()) return fail(Errors::Failed);
     if (unlinkat(at, name->c_str(), 0) == 0) {
-        noteRemovedFile();
+        run.noteRemovedFile();
         return true;
     }
     if ((errno == EISDIR || errno == EPERM) && unlinkat(at, name->c_str(), AT_REMOVEDIR) == 0) return true;
@@ -448,7 +450,7 @@ Ref<Iterator> HostDirectory::iterator(unsigned, const Ref<String>&) {
 }
 
 HostEntry::~HostEntry() {
-    Namespace::unmount(nodeName()->str());
+    m_names.unmount(nodeName()->str());
 }
 
 } // namespace Host

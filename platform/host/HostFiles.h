@@ -1,6 +1,7 @@
 #pragma once
 // The host's handles of the file service: items, files, directories and their listings over real
 // descriptors, each found once by path and never looked up by that path again.
+#include "FileRunState.h"
 #include "Namespace.h"
 #include "platform/Filesystem.h"
 #include <chrono>
@@ -9,6 +10,8 @@
 #include <sys/stat.h>
 
 namespace Host {
+
+class HostPlatform;
 
 // Where a host item is: its own descriptor, or (an item found by listing a directory) its name in
 // that directory, held open. Either way its status is never looked up by path again.
@@ -23,7 +26,7 @@ class ItemPlace {
     ~ItemPlace();
 
     int fd() const { return m_fd; }
-    bool writable() const { return m_writable; }
+    bool writable() const { return m_run != nullptr; }
     bool currentStat(struct stat& st) const;
     // "TIME.MODIFY", or null with the reason in Error::get.
     Ref<Variant> attribute(const char* name) const;
@@ -32,11 +35,12 @@ class ItemPlace {
     // changed meanwhile looks older than it is and is copied again by whatever compares
     // times, never skipped; and the copy asks the kernel nothing more.
     void keepModifiedTime(const struct timespec& modified) { m_modifiedAtOpen = modified; }
-    // Opened for writing: its filesystem is flushed before the run says anything could be saved;
-    // `locked`: it holds the lock of an exclusive open.
-    void markWritten(dev_t device, bool locked) {
+    // Opened for writing: its filesystem is flushed before the run says anything could be saved
+    // (the run's state learns of it when the file is closed); `locked`: it holds the lock of an
+    // exclusive open.
+    void markWritten(dev_t device, bool locked, FileRunState& run) {
         m_device = device;
-        m_writable = true;
+        m_run = &run;
         m_locked = locked;
     }
 
@@ -46,7 +50,7 @@ class ItemPlace {
     std::string m_name;
     dev_t m_device = 0;
     std::optional<struct timespec> m_modifiedAtOpen;
-    bool m_writable = false;
+    FileRunState* m_run = nullptr; // set when opened for writing
     bool m_locked = false;
 };
 
@@ -92,8 +96,8 @@ class HostFile : public Services::Filesystem::Client::File {
 
     int fd() const { return m_place.fd(); }
     // Opened for writing by its name, so linked now (see linkCheckDue).
-    void markWritten(const struct stat& st, bool locked) {
-        m_place.markWritten(st.st_dev, locked);
+    void markWritten(const struct stat& st, bool locked, FileRunState& run) {
+        m_place.markWritten(st.st_dev, locked, run);
         m_linkCheckedAt = std::chrono::steady_clock::now();
     }
     void keepModifiedTime(const struct stat& st) { m_place.keepModifiedTime(st.st_mtim); }
@@ -111,8 +115,10 @@ class HostFile : public Services::Filesystem::Client::File {
 
 class HostDirectory : public Services::Filesystem::Client::Directory {
   public:
-    HostDirectory(Ref<String> path, Namespace::Handle handle, bool writable, bool reachedThroughLink)
-        : Directory(std::move(path), reachedThroughLink), m_handle(std::move(handle)), m_writable(writable) {}
+    HostDirectory(Ref<String> path, Namespace::Handle handle, bool writable, bool reachedThroughLink,
+                  HostPlatform& platform)
+        : Directory(std::move(path), reachedThroughLink), m_handle(std::move(handle)), m_writable(writable),
+          m_platform(platform) {}
     bool createDirectory(const Ref<String>& name) override;
     bool createFile(const Ref<String>& name) override;
     bool remove(const Ref<String>& name) override;
@@ -121,19 +127,26 @@ class HostDirectory : public Services::Filesystem::Client::Directory {
 
     const Namespace::Handle& handle() const { return m_handle; }
     bool writable() const { return m_writable; }
+    // The platform whose namespace and run state the directory's changes are kept in.
+    HostPlatform& platform() const { return m_platform; }
 
   private:
     // Whether a child of this name may be created or removed here.
     bool mayChange(const Ref<String>& name) const;
     Namespace::Handle m_handle;
     bool m_writable;
+    HostPlatform& m_platform;
 };
 
 // Ends the node's mount when the last holder lets it go.
 class HostEntry : public Services::Mount::Client::Entry {
   public:
-    using Entry::Entry;
+    HostEntry(const Ref<String>& node, const Ref<String>& mountPoint, Namespace::Tree& names)
+        : Entry(node, mountPoint), m_names(names) {}
     ~HostEntry() override;
+
+  private:
+    Namespace::Tree& m_names;
 };
 
 using Services::Filesystem::Client::childPath;

@@ -1,7 +1,7 @@
 #pragma once
 // The host's file service: platform paths resolved in the namespace and opened beneath their
-// mounts; the decorator that fails its calls by the fault rules; and what the run has written
-// and removed through it.
+// mounts; and the decorator that fails its calls by the fault rules. What the run has written and
+// removed through it is kept in its platform's FileRunState.
 #include "platform/FilesystemService.h"
 #include <memory>
 #include <string>
@@ -27,6 +27,11 @@ class HostFilesystem : public Services::Filesystem::Client::FilesystemService {
     bool openProvider(const Ref<String>& node) override;
     bool openGenericProvider(const Ref<String>& node) override;
     Ref<Variant> nodeAttribute(const Ref<String>& node, const char* name) override;
+    bool flushWritten() override;
+
+    // Whether the run looked for that path and found nothing there (a name searched for being
+    // free): such a name is later taken only if still free.
+    bool foundFree(const Ref<String>& path);
 
   private:
     HostPlatform& m_platform;
@@ -43,27 +48,5 @@ withFilesystemFaults(std::unique_ptr<Services::Filesystem::Client::FilesystemSer
                      FaultRules& rules);
 // Installs the host's file service, with the fault rules when there are any, made at its first use.
 void installFilesystem(HostPlatform& platform);
-
-// Written data reaches its medium before the platform says anything that could read as "saved":
-// every file written during the run is flushed (one syncfs per filesystem) before a dialog is
-// shown and before the process ends. Failures are logged.
-void noteWrittenFile(int fd, dev_t device);
-// False when a filesystem could not be flushed.
-bool flushWrittenFiles();
-
-// A run removes only what it made. The files it made (created, or published under a name) are
-// known by device and inode; the names it aimed a write at, by their directory and name. Such a
-// name is removed only while it holds a file of this run's: a failed or cancelled write never
-// takes away the file that had the name before, another run's file, or a directory.
-void noteMadeFile(const struct stat& st);
-bool madeByThisRun(const struct stat& st);
-void noteTargetName(int directoryFd, const std::string& name);
-bool isTargetName(int directoryFd, const std::string& name);
-// Whether the run looked for that platform path and found nothing there (a name searched for
-// being free): such a name is later taken only if still free.
-bool foundFree(const Ref<String>& path);
-// How many files (not directories) Directory::remove has removed during the run.
-void noteRemovedFile();
-unsigned long removedFileCount();
 
 } // namespace Host

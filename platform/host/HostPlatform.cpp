@@ -2,14 +2,15 @@
 #include "HostDialogs.h"
 #include "HostEnvironment.h"
 #include "HostFilesystem.h"
+#include "Namespace.h"
 
 namespace Host {
 
 struct HostPlatform::Parts {
     const Config config = loadConfig();
     FaultRules faults{config.faultRules};
-    std::unique_ptr<Namespace::State, Namespace::StateDeleter> names = Namespace::makeState();
-    std::unique_ptr<FileRunState, FileRunStateDeleter> files = makeFileRunState();
+    Namespace::Tree names{config};
+    FileRunState files;
     std::unique_ptr<LogRunState, LogRunStateDeleter> logState = makeLogRunState();
 };
 
@@ -38,11 +39,11 @@ const Config& HostPlatform::config() {
 FaultRules& HostPlatform::faults() {
     return parts().faults;
 }
-Namespace::State& HostPlatform::names() {
-    return *parts().names;
+Namespace::Tree& HostPlatform::names() {
+    return parts().names;
 }
 FileRunState& HostPlatform::files() {
-    return *parts().files;
+    return parts().files;
 }
 LogRunState& HostPlatform::logState() {
     return *parts().logState;

@@ -4,26 +4,19 @@
 // and removed. The program's start-up makes it and hands it to each host service it installs; the
 // host's modules keep no state of their own. Each part's type belongs to the module that uses it;
 // this object only holds and releases them.
+#include "FileRunState.h"
 #include "Host.h"
 #include "HostServices.h"
+#include "RunResults.h"
 #include <memory>
 #include <mutex>
 
 namespace Namespace {
-struct State;
-struct StateDeleter {
-    void operator()(State* state) const;
-};
-std::unique_ptr<State, StateDeleter> makeState();
+class Tree;
 } // namespace Namespace
 
 namespace Host {
 
-struct FileRunState;
-struct FileRunStateDeleter {
-    void operator()(FileRunState* state) const;
-};
-std::unique_ptr<FileRunState, FileRunStateDeleter> makeFileRunState();
 struct LogRunState;
 struct LogRunStateDeleter {
     void operator()(LogRunState* state) const;
@@ -46,9 +39,11 @@ class HostPlatform {
 
     const Config& config();
     FaultRules& faults();
-    Namespace::State& names();
+    Namespace::Tree& names();
     FileRunState& files();
     LogRunState& logState();
+    // What the run produced and why its last step failed, for the messages that say so.
+    RunNotes& notes() { return m_notes; }
     // The log exporter, made at its first use (with the fault rules around it when there are any).
     LogExporter& logs();
 
@@ -59,6 +54,7 @@ class HostPlatform {
     std::unique_ptr<Parts> m_parts;
     std::once_flag m_logsMade;
     std::unique_ptr<LogExporter> m_logs;
+    RunNotes m_notes;
 };
 
 } // namespace Host

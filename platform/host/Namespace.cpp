@@ -2,7 +2,6 @@
 // mount (opening beneath the mount is NamespaceOpen.cpp's).
 #include "Namespace.h"
 #include "HostDrives.h"
-#include "HostPlatform.h"
 #include "NamespaceState.h"
 #include "platform/Error.h"
 #include <algorithm>
@@ -22,17 +21,9 @@ namespace fs = std::filesystem;
 
 namespace Namespace {
 
-void StateDeleter::operator()(State* state) const {
-    delete state;
-}
+Tree::Tree(const Host::Config& config) : m_state(std::make_unique<State>(config)) {}
 
-std::unique_ptr<State, StateDeleter> makeState() {
-    return std::unique_ptr<State, StateDeleter>(new State);
-}
-
-State& state() {
-    return Host::HostPlatform::instance().names();
-}
+Tree::~Tree() = default;
 
 namespace {
 
@@ -91,8 +82,7 @@ std::string_view firstComponent(std::string_view path) {
     return {};
 }
 
-void learnSpelling(const Host::Config& c) {
-    State& s = state();
+void learnSpelling(State& s, const Host::Config& c) {
     for (const Host::NodeConfig& n : s.allNodes)
         if (!n.mountPoint.empty()) s.spelling.platformNames.insert(std::string(firstComponent(n.mountPoint)));
     std::error_code ec;
@@ -103,11 +93,10 @@ void learnSpelling(const Host::Config& c) {
 }
 
 // Called with the lock held.
-void init() {
-    State& s = state();
+void init(State& s) {
     if (s.ready) return;
     s.ready = true;
-    const Host::Config& c = Host::config();
+    const Host::Config& c = s.config;
     s.allNodes.assign(c.nodes.begin(), c.nodes.end());
     for (Host::NodeConfig& drive : HostDrives::discover(c))
         s.allNodes.push_back(std::move(drive));
@@ -115,11 +104,11 @@ void init() {
     for (const Host::NodeConfig& n : s.allNodes)
         if (n.mountedAtStart)
             if (auto m = mountState(n, -1)) s.table.push_back(std::move(*m));
-    learnSpelling(c);
+    learnSpelling(s, c);
 }
 
-const Host::NodeConfig* findNodeLocked(const std::string& name) {
-    for (const Host::NodeConfig& n : state().allNodes)
+const Host::NodeConfig* findNodeLocked(State& s, const std::string& name) {
+    for (const Host::NodeConfig& n : s.allNodes)
         if (n.name == name) return &n;
     return nullptr;
 }
@@ -143,18 +132,18 @@ bool DirectoryHandle::writable() const {
     return writable;
 }
 
-std::vector<Host::NodeConfig> nodes() {
-    State& s = state();
+std::vector<Host::NodeConfig> Tree::nodes() {
+    State& s = *m_state;
     std::lock_guard lock(s.mutex);
-    init();
+    init(s);
     return {s.allNodes.begin(), s.allNodes.end()};
 }
 
-bool refreshHostDrives() {
-    State& s = state();
+bool Tree::refreshHostDrives() {
+    State& s = *m_state;
     std::lock_guard lock(s.mutex);
-    init();
-    std::vector<Host::NodeConfig> found = HostDrives::discover(Host::config());
+    init(s);
+    std::vector<Host::NodeConfig> found = HostDrives::discover(s.config);
     bool changed = false;
     for (Host::NodeConfig& node : s.allNodes) {
         if (!node.drive || !node.name.starts_with(HostDrives::nodePrefix)) continue;
@@ -178,17 +167,17 @@ bool refreshHostDrives() {
     return changed;
 }
 
-const Host::NodeConfig* findNode(const std::string& name) {
-    std::lock_guard lock(state().mutex);
-    init();
-    return findNodeLocked(name);
+const Host::NodeConfig* Tree::findNode(const std::string& name) {
+    State& s = *m_state;
+    std::lock_guard lock(s.mutex);
+    init(s);
+    return findNodeLocked(s, name);
 }
 
 namespace {
 
 // A host path as a platform path: below the mount of the host's own root.
-bool isHostPath(std::string_view absolute) {
-    State& s = state();
+bool isHostPath(const State& s, std::string_view absolute) {
     if (s.spelling.hostRoot.empty()) return false;
     std::string_view first = firstComponent(absolute);
     return !first.empty() && !s.spelling.platformNames.count(std::string(first));
@@ -197,8 +186,7 @@ bool isHostPath(std::string_view absolute) {
 // Joins the components of `path`, resolving ".." by name. Only below the host's own root, where no
 // path can leave the host and none can climb out of the mount (a ".." there stays there); anywhere
 // else in the platform a ".." is an invalid path.
-std::optional<std::string> collapse(std::string_view path) {
-    State& s = state();
+std::optional<std::string> collapse(const State& s, std::string_view path) {
     std::vector<std::string_view> parts, floor;
     forEachComponent(s.spelling.hostRoot, [&](std::string_view part) { floor.push_back(part); });
     bool belowHost = !s.spelling.hostRoot.empty() && isBelow(joined(path), s.spelling.hostRoot);
@@ -222,32 +210,29 @@ std::optional<std::string> collapse(std::string_view path) {
 namespace {
 
 // Called with the lock held (the spelling is fixed by init).
-std::optional<std::string> normaliseLocked(const std::string& path, unsigned& error) {
-    State& s = state();
+std::optional<std::string> normaliseLocked(State& s, const std::string& path, unsigned& error) {
     if (path.empty()) {
         error = Errors::InvalidPath;
         return std::nullopt;
     }
-    init();
-    std::string full = path[0] == '/' ? path : Host::config().hostCwd + "/" + path;
-    if (isHostPath(full)) full = s.spelling.hostRoot + full;
+    init(s);
+    std::string full = path[0] == '/' ? path : s.config.hostCwd + "/" + path;
+    if (isHostPath(s, full)) full = s.spelling.hostRoot + full;
     if (isNormal(full)) return full;
-    auto out = collapse(full);
+    auto out = collapse(s, full);
     if (!out) error = Errors::InvalidPath;
     return out;
 }
 
 // Called with the lock held, like everything that changes the mount table.
-void forgetRecentResolutions() {
-    State& s = state();
+void forgetRecentResolutions(State& s) {
     s.recent.clear();
     s.parents.clear();
 }
 
 // Called with the lock held.
-std::shared_ptr<const Resolved> resolveLocked(const std::string& path, unsigned& error) {
-    State& s = state();
-    auto normal = normaliseLocked(path, error);
+std::shared_ptr<const Resolved> resolveLocked(State& s, const std::string& path, unsigned& error) {
+    auto normal = normaliseLocked(s, path, error);
     if (!normal) return {};
     const MountState* best = nullptr;
     for (const MountState& m : s.table)
@@ -269,17 +254,17 @@ std::shared_ptr<const Resolved> resolveLocked(const std::string& path, unsigned&
 
 } // namespace
 
-std::optional<std::string> normalise(const std::string& path, unsigned& error) {
-    std::lock_guard lock(state().mutex);
-    return normaliseLocked(path, error);
+std::optional<std::string> Tree::normalise(const std::string& path, unsigned& error) {
+    std::lock_guard lock(m_state->mutex);
+    return normaliseLocked(*m_state, path, error);
 }
 
 namespace {
 
 // Whether a mount's point lies below a normalised path (not at it): a name there may be another
 // mount's. Called with the lock held.
-bool hasMountBelow(const std::string& path) {
-    for (const MountState& m : state().table)
+bool hasMountBelow(const State& s, const std::string& path) {
+    for (const MountState& m : s.table)
         if (m.prefix.size() > path.size() && isBelow(m.prefix, path)) return true;
     return false;
 }
@@ -288,9 +273,9 @@ bool hasMountBelow(const std::string& path) {
 // lately and has no mount below it: the same mount, one name further. (A normal absolute path
 // below a normalised directory is normalised as it is: its first component is the directory's.)
 // Null when the directory is not known. Called with the lock held.
-std::shared_ptr<const Resolved> fromParent(const std::string& path, std::string_view parentPath,
-                                           std::string_view name) {
-    for (const auto& parent : state().parents.entries) {
+std::shared_ptr<const Resolved> fromParent(const State& s, const std::string& path,
+                                           std::string_view parentPath, std::string_view name) {
+    for (const auto& parent : s.parents.entries) {
         if (!parent || parent->platformPath != parentPath) continue;
         auto resolved = std::make_shared<Resolved>();
         resolved->platformPath = path;
@@ -307,18 +292,17 @@ std::shared_ptr<const Resolved> fromParent(const std::string& path, std::string_
 }
 
 // Keeps the resolution of a path's directory for the other files in it. Called with the lock held.
-void learnParent(std::string_view parentPath) {
-    State& s = state();
+void learnParent(State& s, std::string_view parentPath) {
     std::string parent(parentPath);
-    if (hasMountBelow(parent)) return;
+    if (hasMountBelow(s, parent)) return;
     unsigned ignored = 0;
-    if (auto resolved = resolveLocked(parent, ignored)) s.parents.add(std::move(resolved));
+    if (auto resolved = resolveLocked(s, parent, ignored)) s.parents.add(std::move(resolved));
 }
 
 } // namespace
 
-std::shared_ptr<const Resolved> resolve(const std::string& path, unsigned& error) {
-    State& s = state();
+std::shared_ptr<const Resolved> Tree::resolve(const std::string& path, unsigned& error) {
+    State& s = *m_state;
     std::lock_guard lock(s.mutex);
     for (const RecentResolution& r : s.recent.entries)
         if (r.answers(path)) return r.resolved;
@@ -327,37 +311,37 @@ std::shared_ptr<const Resolved> resolve(const std::string& path, unsigned& error
     bool inDirectory = slash != std::string::npos && slash > 0 && isNormal(path);
     std::string_view parentPath = inDirectory ? std::string_view(path).substr(0, slash) : std::string_view();
     std::string_view name = inDirectory ? std::string_view(path).substr(slash + 1) : std::string_view();
-    auto resolved = inDirectory ? fromParent(path, parentPath, name) : nullptr;
+    auto resolved = inDirectory ? fromParent(s, path, parentPath, name) : nullptr;
     if (!resolved) {
-        resolved = resolveLocked(path, error);
+        resolved = resolveLocked(s, path, error);
         if (!resolved) return {};
         // Only a path that was its own normal form has a directory whose answer can be extended.
-        if (inDirectory && resolved->platformPath == path) learnParent(parentPath);
+        if (inDirectory && resolved->platformPath == path) learnParent(s, parentPath);
     }
     s.recent.add({resolved->platformPath == path ? std::string() : path, resolved});
     return resolved;
 }
 
-std::vector<Mounted> mounts() {
-    State& s = state();
+std::vector<Mounted> Tree::mounts() {
+    State& s = *m_state;
     std::lock_guard lock(s.mutex);
-    init();
+    init(s);
     std::vector<Mounted> list;
     for (const MountState& m : s.table)
         list.push_back({m.node, m.mountPoint});
     return list;
 }
 
-std::optional<std::string> mount(const std::string& node, unsigned& error) {
-    State& s = state();
+std::optional<std::string> Tree::mount(const std::string& node, unsigned& error) {
+    State& s = *m_state;
     std::lock_guard lock(s.mutex);
-    init();
+    init(s);
     for (MountState& m : s.table) {
         if (m.node != node) continue;
         if (m.refs >= 0) m.refs++;
         return m.mountPoint;
     }
-    const Host::NodeConfig* config = findNodeLocked(node);
+    const Host::NodeConfig* config = findNodeLocked(s, node);
     std::optional<MountState> mounted;
     if (config && !config->mountPoint.empty()) mounted = mountState(*config, 1);
     if (!mounted) {
@@ -365,20 +349,20 @@ std::optional<std::string> mount(const std::string& node, unsigned& error) {
         return std::nullopt;
     }
     s.table.push_back(std::move(*mounted));
-    forgetRecentResolutions();
+    forgetRecentResolutions(s);
     return config->mountPoint;
 }
 
-void unmount(const std::string& node) {
-    State& s = state();
+void Tree::unmount(const std::string& node) {
+    State& s = *m_state;
     std::lock_guard lock(s.mutex);
     for (auto it = s.table.begin(); it != s.table.end(); ++it) {
         if (it->node != node || it->refs < 0) continue;
         if (--it->refs > 0) return;
         // Nothing of an unmounted drive stays open: it can be taken away while the run goes on.
-        forgetBelow(it->root);
+        forgetBelow(s, it->root);
         s.table.erase(it);
-        forgetRecentResolutions();
+        forgetRecentResolutions(s);
         return;
     }
 }

@@ -46,62 +46,85 @@ struct Resolved {
     bool confined = true; // false for a mount of the host's own root, which nothing can leave
 };
 
-// Every node the platform knows: the configured ones and the removable host drives.
-std::vector<Host::NodeConfig> nodes();
-// The node of that name; it stays valid for the run (nodes are never removed, only updated).
-const Host::NodeConfig* findNode(const std::string& name);
-// Reads the host mount table again: drives plugged in since appear, drives gone are no longer
-// offered. Returns whether the drives changed.
-bool refreshHostDrives();
-
-// Normalises a platform path (relative paths are taken from the working directory). Fails with
-// 0x21 for ".." components.
-std::optional<std::string> normalise(const std::string& path, unsigned& error);
-// Maps a platform path onto its mount; fails (null) with 0x20 when no mount covers it or the mount's
-// directory is gone. Nothing is looked up on the host yet. The same path asked again while the
-// mounts stay as they are is answered from the last few resolved, not resolved again.
-std::shared_ptr<const Resolved> resolve(const std::string& path, unsigned& error);
-
-// Opens a resolved path relative to its mount's root (open(2) flags; O_CLOEXEC is added). A symbolic
-// link is followed only where the kernel finds its target beneath the mount's root: relative links
-// that stay inside. An absolute link, a link that climbs out, or a /proc "magic" link fails with
-// EXDEV or ELOOP. Returns the descriptor, or -1 with errno set.
-int openBeneath(const Resolved& resolved, int flags, mode_t mode = 0);
-// Directories opened beneath a mount (without following a link) stay held for a while, and a path
-// below one of them is opened from it, one component: the kernel keeps that lookup beneath the held
-// directory as it keeps the others beneath the root. The held directory of exactly this path, if
-// any (and not removed since):
-Handle heldDirectory(const Resolved& resolved);
-// The status of a path's own name (a link is not followed) looked up in its held parent, without
-// opening it. NotHeld: the parent is not held (the caller opens the path instead).
+// What statInHeldParent found.
 enum class HeldLookup { NotHeld, Found, Missing };
-HeldLookup statInHeldParent(const Resolved& resolved, struct stat& st, Handle& parent, std::string& name);
-// A file just created in a held directory keeps the descriptor that created it until the file is
-// opened for writing, which then takes it instead of looking the name up again (fd -1: none kept),
-// with the device of the directory it was made in, which is the new file's.
+
+// What takeCreated hands over.
 struct Created {
     int fd = -1;
     dev_t device = 0;
 };
-void keepCreated(const Handle& directory, const std::string& name, int fd);
-Created takeCreated(const Resolved& resolved);
 
-// Makes the directories of a resolved path that do not exist yet, each beneath the mount's root.
-bool makeDirectories(const Resolved& resolved, int& err);
-
-// How paths are opened beneath a root: by the kernel's openat2, or, on kernels without it (before
-// 5.6), by a walk of one openat per component with O_NOFOLLOW, which follows no link at all. The
-// walk is chosen by itself when openat2 is missing; tests choose it to check that it confines too.
+// How paths are opened beneath a root (setResolver).
 enum class Resolver { Openat2, Walk };
-void setResolver(Resolver resolver);
 
 struct Mounted {
     std::string node;
     std::string mountPoint;
 };
-std::vector<Mounted> mounts();
-// Mounts (or shares the mount of) a node; returns its mount point.
-std::optional<std::string> mount(const std::string& node, unsigned& error);
-void unmount(const std::string& node);
+
+struct State;
+
+// The platform namespace of a run: its nodes, its mounts, the directories it holds open and the
+// paths it resolved lately. Made once, with the configuration it reads the nodes and the working
+// directory from, which outlives it.
+class Tree {
+  public:
+    explicit Tree(const Host::Config& config);
+    ~Tree();
+    Tree(const Tree&) = delete;
+    Tree& operator=(const Tree&) = delete;
+
+    // Every node the platform knows: the configured ones and the removable host drives.
+    std::vector<Host::NodeConfig> nodes();
+    // The node of that name; it stays valid for the run (nodes are never removed, only updated).
+    const Host::NodeConfig* findNode(const std::string& name);
+    // Reads the host mount table again: drives plugged in since appear, drives gone are no longer
+    // offered. Returns whether the drives changed.
+    bool refreshHostDrives();
+
+    // Normalises a platform path (relative paths are taken from the working directory). Fails with
+    // 0x21 for ".." components.
+    std::optional<std::string> normalise(const std::string& path, unsigned& error);
+    // Maps a platform path onto its mount; fails (null) with 0x20 when no mount covers it or the mount's
+    // directory is gone. Nothing is looked up on the host yet. The same path asked again while the
+    // mounts stay as they are is answered from the last few resolved, not resolved again.
+    std::shared_ptr<const Resolved> resolve(const std::string& path, unsigned& error);
+
+    // Opens a resolved path relative to its mount's root (open(2) flags; O_CLOEXEC is added). A symbolic
+    // link is followed only where the kernel finds its target beneath the mount's root: relative links
+    // that stay inside. An absolute link, a link that climbs out, or a /proc "magic" link fails with
+    // EXDEV or ELOOP. Returns the descriptor, or -1 with errno set.
+    int openBeneath(const Resolved& resolved, int flags, mode_t mode = 0);
+    // Directories opened beneath a mount (without following a link) stay held for a while, and a path
+    // below one of them is opened from it, one component: the kernel keeps that lookup beneath the held
+    // directory as it keeps the others beneath the root. The held directory of exactly this path, if
+    // any (and not removed since):
+    Handle heldDirectory(const Resolved& resolved);
+    // The status of a path's own name (a link is not followed) looked up in its held parent, without
+    // opening it. NotHeld: the parent is not held (the caller opens the path instead).
+    HeldLookup statInHeldParent(const Resolved& resolved, struct stat& st, Handle& parent, std::string& name);
+    // A file just created in a held directory keeps the descriptor that created it until the file is
+    // opened for writing, which then takes it instead of looking the name up again (fd -1: none kept),
+    // with the device of the directory it was made in, which is the new file's.
+    void keepCreated(const Handle& directory, const std::string& name, int fd);
+    Created takeCreated(const Resolved& resolved);
+
+    // Makes the directories of a resolved path that do not exist yet, each beneath the mount's root.
+    bool makeDirectories(const Resolved& resolved, int& err);
+
+    // How paths are opened beneath a root: by the kernel's openat2, or, on kernels without it (before
+    // 5.6), by a walk of one openat per component with O_NOFOLLOW, which follows no link at all. The
+    // walk is chosen by itself when openat2 is missing; tests choose it to check that it confines too.
+    void setResolver(Resolver resolver);
+
+    std::vector<Mounted> mounts();
+    // Mounts (or shares the mount of) a node; returns its mount point.
+    std::optional<std::string> mount(const std::string& node, unsigned& error);
+    void unmount(const std::string& node);
+
+  private:
+    std::unique_ptr<State> m_state;
+};
 
 } // namespace Namespace

@@ -58,8 +58,7 @@ int walkBeneath(int root, std::string_view below, int flags, mode_t mode, bool c
 // Opens `below` relative to `base` with the resolver in use.
 // `below` ends where its string does (a whole path below a root, or the last name of one), so its
 // text is a C string as it is.
-int openFrom(int base, std::string_view below, int flags, mode_t mode, bool confined) {
-    State& s = state();
+int openFrom(State& s, int base, std::string_view below, int flags, mode_t mode, bool confined) {
     if (s.activeResolver.load() == Resolver::Openat2) {
         int fd = openat2Beneath(base, below.empty() ? "." : below.data(), flags, mode, confined);
         if (fd >= 0 || errno != ENOSYS) return fd;
@@ -69,8 +68,7 @@ int openFrom(int base, std::string_view below, int flags, mode_t mode, bool conf
 }
 
 // The held directory at `below` of `root`, the newest first; called with heldMutex held.
-HeldDirectory* findHeld(const Handle& root, std::string_view below) {
-    State& s = state();
+HeldDirectory* findHeld(State& s, const Handle& root, std::string_view below) {
     for (auto it = s.held.rbegin(); it != s.held.rend(); ++it)
         if (it->root == root && it->below == below) return &*it;
     return nullptr;
@@ -86,26 +84,25 @@ bool splitParent(std::string_view below, std::string_view& parent, std::string_v
 }
 
 // The held directory of a path's parent, and the path's last name (a view into `resolved`).
-Handle heldParent(const Resolved& resolved, std::string_view& name) {
+Handle heldParent(State& s, const Resolved& resolved, std::string_view& name) {
     std::string_view parent, last;
     if (!splitParent(resolved.below, parent, last)) return {};
-    std::lock_guard lock(state().heldMutex);
-    HeldDirectory* entry = findHeld(resolved.root, parent);
+    std::lock_guard lock(s.heldMutex);
+    HeldDirectory* entry = findHeld(s, resolved.root, parent);
     if (!entry) return {};
     name = last;
     return entry->directory;
 }
 
-HeldDirectory* heldEntryOf(const Handle& directory) {
-    for (HeldDirectory& h : state().held)
+HeldDirectory* heldEntryOf(State& s, const Handle& directory) {
+    for (HeldDirectory& h : s.held)
         if (h.directory == directory) return &h;
     return nullptr;
 }
 
-void hold(const Resolved& resolved, int fd) {
-    State& s = state();
+void hold(State& s, const Resolved& resolved, int fd) {
     std::lock_guard lock(s.heldMutex);
-    if (findHeld(resolved.root, resolved.below)) return;
+    if (findHeld(s, resolved.root, resolved.below)) return;
     struct stat st {};
     if (fstat(fd, &st) != 0) return;
     int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
@@ -121,8 +118,7 @@ void hold(const Resolved& resolved, int fd) {
     if (s.held.size() > mostHeld) s.held.pop_front();
 }
 
-void forget(const Handle& directory) {
-    State& s = state();
+void forget(State& s, const Handle& directory) {
     std::lock_guard lock(s.heldMutex);
     std::erase_if(s.held, [&](const HeldDirectory& h) { return h.directory == directory; });
 }
@@ -135,21 +131,21 @@ bool removed(const Handle& directory) {
 
 } // namespace
 
-void forgetBelow(const Handle& root) {
-    State& s = state();
+void forgetBelow(State& s, const Handle& root) {
     std::lock_guard lock(s.heldMutex);
     std::erase_if(s.held, [&](const HeldDirectory& h) { return h.root == root; });
 }
 
-int openBeneath(const Resolved& resolved, int flags, mode_t mode) {
+int Tree::openBeneath(const Resolved& resolved, int flags, mode_t mode) {
+    State& s = *m_state;
     flags |= O_CLOEXEC;
     // Only directories reached without following a link are held: one reached through a link must
     // be known as such whenever it is opened again.
     bool directory = (flags & O_DIRECTORY) && (flags & O_NOFOLLOW) && !resolved.below.empty();
     std::string_view name;
-    if (Handle parent = heldParent(resolved, name)) {
-        int fd = openFrom(parent->fd(), name, flags, mode, resolved.confined);
-        if (fd >= 0 && directory) hold(resolved, fd);
+    if (Handle parent = heldParent(s, resolved, name)) {
+        int fd = openFrom(s, parent->fd(), name, flags, mode, resolved.confined);
+        if (fd >= 0 && directory) hold(s, resolved, fd);
         if (fd >= 0) return fd;
         int err = errno;
         // A name the held directory lacks is missing, unless the directory itself was removed; a
@@ -159,16 +155,17 @@ int openBeneath(const Resolved& resolved, int flags, mode_t mode) {
             errno = err;
             return -1;
         }
-        if (err == ENOENT) forget(parent);
+        if (err == ENOENT) forget(s, parent);
     }
-    int fd = openFrom(resolved.root->fd(), resolved.below, flags, mode, resolved.confined);
-    if (fd >= 0 && directory) hold(resolved, fd);
+    int fd = openFrom(s, resolved.root->fd(), resolved.below, flags, mode, resolved.confined);
+    if (fd >= 0 && directory) hold(s, resolved, fd);
     return fd;
 }
 
-void keepCreated(const Handle& directory, const std::string& name, int fd) {
-    std::lock_guard lock(state().heldMutex);
-    HeldDirectory* entry = heldEntryOf(directory);
+void Tree::keepCreated(const Handle& directory, const std::string& name, int fd) {
+    State& s = *m_state;
+    std::lock_guard lock(s.heldMutex);
+    HeldDirectory* entry = heldEntryOf(s, directory);
     if (!entry) {
         ::close(fd);
         return;
@@ -177,41 +174,45 @@ void keepCreated(const Handle& directory, const std::string& name, int fd) {
     entry->created.reset(fd);
 }
 
-Created takeCreated(const Resolved& resolved) {
+Created Tree::takeCreated(const Resolved& resolved) {
+    State& s = *m_state;
     std::string_view parent, name;
     if (!splitParent(resolved.below, parent, name)) return {};
-    std::lock_guard lock(state().heldMutex);
-    HeldDirectory* entry = findHeld(resolved.root, parent);
+    std::lock_guard lock(s.heldMutex);
+    HeldDirectory* entry = findHeld(s, resolved.root, parent);
     if (!entry || entry->createdName != name) return {};
     entry->createdName.clear();
     return {entry->created.release(), entry->device};
 }
 
-Handle heldDirectory(const Resolved& resolved) {
+Handle Tree::heldDirectory(const Resolved& resolved) {
+    State& s = *m_state;
     Handle found;
     {
-        std::lock_guard lock(state().heldMutex);
-        HeldDirectory* entry = findHeld(resolved.root, resolved.below);
+        std::lock_guard lock(s.heldMutex);
+        HeldDirectory* entry = findHeld(s, resolved.root, resolved.below);
         if (!entry) return {};
         found = entry->directory;
         if (std::exchange(entry->seenLinked, false)) return found;
     }
     if (!removed(found)) return found;
-    forget(found);
+    forget(s, found);
     return {};
 }
 
-HeldLookup statInHeldParent(const Resolved& resolved, struct stat& st, Handle& parent, std::string& name) {
+HeldLookup Tree::statInHeldParent(const Resolved& resolved, struct stat& st, Handle& parent,
+                                  std::string& name) {
+    State& s = *m_state;
     std::string_view last;
-    parent = heldParent(resolved, last);
+    parent = heldParent(s, resolved, last);
     if (!parent) return HeldLookup::NotHeld;
     if (fstatat(parent->fd(), last.data(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         name = last;
         // A directory held itself that its name still leads to is not removed; asking whether a
         // directory is there before opening it (as making a path does) then costs one look.
         if (S_ISDIR(st.st_mode)) {
-            std::lock_guard lock(state().heldMutex);
-            HeldDirectory* self = findHeld(resolved.root, resolved.below);
+            std::lock_guard lock(s.heldMutex);
+            HeldDirectory* self = findHeld(s, resolved.root, resolved.below);
             if (self && self->device == st.st_dev && self->inode == st.st_ino) self->seenLinked = true;
         }
         return HeldLookup::Found;
@@ -221,7 +222,7 @@ HeldLookup statInHeldParent(const Resolved& resolved, struct stat& st, Handle& p
     return errno == ENOENT ? HeldLookup::Missing : HeldLookup::NotHeld;
 }
 
-bool makeDirectories(const Resolved& resolved, int& err) {
+bool Tree::makeDirectories(const Resolved& resolved, int& err) {
     Resolved step = resolved;
     step.below.clear();
     bool ok = true;
@@ -249,8 +250,8 @@ bool makeDirectories(const Resolved& resolved, int& err) {
     return true;
 }
 
-void setResolver(Resolver resolver) {
-    state().activeResolver = resolver;
+void Tree::setResolver(Resolver resolver) {
+    m_state->activeResolver = resolver;
 }
 
 } // namespace Namespace

@@ -103,8 +103,10 @@ template <typename Entry, size_t Count> struct RecentList {
     }
 };
 
-// The namespace's part of the run's state (HostPlatform holds it).
+// The namespace's part of the run's state (its Tree holds it).
 struct State {
+    explicit State(const Host::Config& c) : config(c) {}
+    const Host::Config& config;
     std::mutex mutex;
     std::vector<MountState> table;
     // A deque, so that a node found stays where it is when drives are added.
@@ -121,9 +123,6 @@ struct State {
     std::deque<HeldDirectory> held;
 };
 
-// The run's namespace state (HostPlatform holds it).
-State& state();
-
 // Calls `visit` with each component of a path, without empty ones and ".", as views into the path.
 template <typename Visit> void forEachComponent(std::string_view path, Visit visit) {
     size_t start = 0;
@@ -137,6 +136,6 @@ template <typename Visit> void forEachComponent(std::string_view path, Visit vis
 }
 
 // Forgets the directories held below a root (its mount has ended).
-void forgetBelow(const Handle& root);
+void forgetBelow(State& s, const Handle& root);
 
 } // namespace Namespace

@@ -92,7 +92,7 @@ class HostRemote : public RemoteService {
             return {};
         }
         bool answered = onTransferThread([&] {
-            S3Client client(s, *CurlLibrary::get(), *Crypto::get(), timeoutMs);
+            S3Client client(s, *CurlLibrary::get(), *Crypto::get(), timeoutMs, m_platform.notes());
             bool ok = client.reachable(timeoutMs);
             Error::set(ok ? 0 : client.error());
             return ok;
@@ -131,11 +131,11 @@ class HostRemote : public RemoteService {
             bool encrypting = !settings.encryptTo.empty();
             Ref<File> encrypted = encrypting ? encryptedCopy(file, observer) : Ref<File>();
             if (encrypting && !encrypted) return false;
-            S3Client client(settings, *CurlLibrary::get(), *Crypto::get(), timeLimitMs);
+            S3Client client(settings, *CurlLibrary::get(), *Crypto::get(), timeLimitMs, m_platform.notes());
             bool ok = encrypted ? client.put(key, *encrypted, Encryption::contentType, observer)
                                 : client.put(key, file, contentType, observer);
             Error::set(ok ? 0 : client.error());
-            if (ok) noteStoredKey(settings.prefix, key);
+            if (ok) m_platform.notes().noteStoredKey(settings.prefix, key);
             return ok;
         });
     }

@@ -1,6 +1,7 @@
 #include "Replacement.h"
 #include "HostFiles.h"
 #include "HostFilesystem.h"
+#include "HostPlatform.h"
 #include "RunResults.h"
 #include <cerrno>
 #include <cstdio>
@@ -39,7 +40,7 @@ std::unique_ptr<Replacement> Replacement::create(const HostDirectory& directory,
     int at = directory.handle()->fd();
     // Whatever happens to this write, even if it never begins, the name is one the run aimed at:
     // a removal of what it wrote there never removes anything else.
-    noteTargetName(at, name);
+    directory.platform().files().noteTargetName(at, name);
     if (!mayTake(at, name, onlyIfFree)) return {};
     int fd = ::openat(at, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
     std::string hidden;
@@ -54,8 +55,8 @@ std::unique_ptr<Replacement> Replacement::create(const HostDirectory& directory,
         Error::set(errorFromErrno(errno));
         return {};
     }
-    return std::unique_ptr<Replacement>(
-        new Replacement(directory.handle(), std::move(name), fd, std::move(hidden), onlyIfFree));
+    return std::unique_ptr<Replacement>(new Replacement(directory.handle(), std::move(name), fd,
+                                                        std::move(hidden), onlyIfFree, directory.platform()));
 }
 
 bool Replacement::isIn(const std::string& hostDirectory) const {
@@ -111,8 +112,8 @@ bool Replacement::commit() {
     if (!(m_onlyIfFree ? takeFreeName() : replaceName())) return false;
     m_committed = true;
     struct stat st {};
-    if (fstat(m_fd, &st) == 0) noteMadeFile(st);
-    noteSavedFile(m_directory->fd(), m_name, m_fd);
+    if (fstat(m_fd, &st) == 0) m_platform.files().noteMadeFile(st);
+    m_platform.notes().noteSavedFile(m_directory->fd(), m_name, m_fd);
     // The new name itself must survive a crash too.
     int directory = ::openat(m_directory->fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (directory >= 0) {

@@ -15,6 +15,7 @@
 
 namespace Host {
 
+class HostPlatform;
 class HostDirectory;
 
 class Replacement {
@@ -37,9 +38,9 @@ class Replacement {
 
   private:
     Replacement(Namespace::Handle directory, std::string name, int fd, std::string hiddenName,
-                bool onlyIfFree)
+                bool onlyIfFree, HostPlatform& platform)
         : m_directory(std::move(directory)), m_name(std::move(name)), m_fd(fd),
-          m_hiddenName(std::move(hiddenName)), m_onlyIfFree(onlyIfFree) {}
+          m_hiddenName(std::move(hiddenName)), m_onlyIfFree(onlyIfFree), m_platform(platform) {}
     bool giveHiddenName();
     bool takeFreeName();
     bool replaceName();
@@ -48,6 +49,7 @@ class Replacement {
     int m_fd;
     std::string m_hiddenName; // empty for a file without a name
     bool m_onlyIfFree;
+    HostPlatform& m_platform; // whose run state and notes learn of the file
     bool m_committed = false;
 };
 

@@ -9,24 +9,6 @@
 namespace Host {
 namespace {
 
-struct SavedFile {
-    std::string path;
-    dev_t device;
-    ino_t inode;
-};
-
-struct Noted {
-    std::mutex mutex;
-    std::vector<SavedFile> files;
-    std::string tag;
-    std::string cause;
-};
-
-Noted& noted() {
-    static Noted state;
-    return state;
-}
-
 // Where a descriptor's file is on the host.
 std::string pathOfDescriptor(int fd) {
     char path[PATH_MAX];
@@ -36,70 +18,70 @@ std::string pathOfDescriptor(int fd) {
 }
 
 // Still there under that path, and still the file the run saved.
-bool stillThere(const SavedFile& file) {
+bool stillThere(const std::string& path, dev_t device, ino_t inode) {
     struct stat st {};
-    return lstat(file.path.c_str(), &st) == 0 && st.st_dev == file.device && st.st_ino == file.inode;
+    return lstat(path.c_str(), &st) == 0 && st.st_dev == device && st.st_ino == inode;
 }
 
 } // namespace
 
-void noteSavedFile(int fd, const std::string& platformPath) {
+void RunNotes::noteSavedFile(int fd, const std::string& platformPath) {
     if (platformPath.rfind("/users/", 0) == 0) return;
     struct stat st {};
     std::string path = pathOfDescriptor(fd);
     if (path.empty() || path[0] != '/' || fstat(fd, &st) != 0) return;
-    std::lock_guard lock(noted().mutex);
-    noted().files.push_back({path, st.st_dev, st.st_ino});
+    std::lock_guard lock(m_mutex);
+    m_files.push_back({path, st.st_dev, st.st_ino});
 }
 
-void noteSavedFile(int directoryFd, const std::string& name, int fd) {
+void RunNotes::noteSavedFile(int directoryFd, const std::string& name, int fd) {
     struct stat st {};
     std::string directory = pathOfDescriptor(directoryFd);
     if (directory.empty() || directory[0] != '/' || fstat(fd, &st) != 0) return;
-    std::lock_guard lock(noted().mutex);
-    noted().files.push_back({directory + "/" + name, st.st_dev, st.st_ino});
+    std::lock_guard lock(m_mutex);
+    m_files.push_back({directory + "/" + name, st.st_dev, st.st_ino});
 }
 
-void noteStoredKey(const std::string& prefix, const std::string& key) {
+void RunNotes::noteStoredKey(const std::string& prefix, const std::string& key) {
     std::string rest = key.substr(std::min(prefix.size(), key.size()));
-    std::lock_guard lock(noted().mutex);
-    noted().tag = rest.substr(0, rest.find('/'));
+    std::lock_guard lock(m_mutex);
+    m_tag = rest.substr(0, rest.find('/'));
 }
 
-RunResults takeRunResults() {
+RunResults RunNotes::takeRunResults() {
     RunResults results;
     std::vector<SavedFile> files;
     {
-        std::lock_guard lock(noted().mutex);
-        files.swap(noted().files);
-        results.tag.swap(noted().tag);
+        std::lock_guard lock(m_mutex);
+        files.swap(m_files);
+        results.tag.swap(m_tag);
     }
     for (const SavedFile& file : files) {
         bool seen = false;
         for (const std::string& path : results.files)
             seen = seen || path == file.path;
-        if (!seen && stillThere(file)) results.files.push_back(file.path);
+        if (!seen && stillThere(file.path, file.device, file.inode)) results.files.push_back(file.path);
     }
     return results;
 }
 
-void noteFailureCause(const std::string& cause) {
-    std::lock_guard lock(noted().mutex);
-    noted().cause = cause;
+void RunNotes::noteFailureCause(const std::string& cause) {
+    std::lock_guard lock(m_mutex);
+    m_cause = cause;
 }
 
-std::string takeFailureCause() {
+std::string RunNotes::takeFailureCause() {
     std::string cause;
-    std::lock_guard lock(noted().mutex);
-    cause.swap(noted().cause);
+    std::lock_guard lock(m_mutex);
+    cause.swap(m_cause);
     return cause;
 }
 
-std::string hostPathOf(const std::string& platformPath) {
+std::string hostPathOf(Namespace::Tree& names, const std::string& platformPath) {
     unsigned error = 0;
-    auto resolved = Namespace::resolve(platformPath, error);
+    auto resolved = names.resolve(platformPath, error);
     if (!resolved) return {};
-    int fd = Namespace::openBeneath(*resolved, O_PATH);
+    int fd = names.openBeneath(*resolved, O_PATH);
     if (fd < 0) return {};
     std::string path = pathOfDescriptor(fd);
     ::close(fd);

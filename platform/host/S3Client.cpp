@@ -224,9 +224,9 @@ unsigned errorFor(const Response& response) {
 }
 
 S3Client::S3Client(StoreSettings settings, const CurlLibrary& curl, const Crypto& crypto,
-                   unsigned connectTimeoutMs)
-    : m_settings(std::move(settings)), m_curl(curl), m_crypto(crypto), m_connectTimeoutMs(connectTimeoutMs),
-      m_handle(curl.easyInit()) {
+                   unsigned connectTimeoutMs, Host::RunNotes& notes)
+    : m_settings(std::move(settings)), m_notes(notes), m_curl(curl), m_crypto(crypto),
+      m_connectTimeoutMs(connectTimeoutMs), m_handle(curl.easyInit()) {
     // Where every request goes: the bucket in the path, or in the host name.
     const std::string& endpoint = m_settings.endpoint;
     m_scheme = endpoint.substr(0, endpoint.find("://") + 3);
@@ -247,8 +247,8 @@ bool S3Client::fail(const Request& request, const Response& response) {
     if (!response.cancelled && !response.sourceError) {
         SysLogStream::writeLine(4,
                                 "Remote store request " + request.what() + " failed: " + describe(response));
-        Host::noteFailureCause("the remote store " + std::string(response.status > 0 ? "answered " : "") +
-                               describe(response));
+        m_notes.noteFailureCause("the remote store " + std::string(response.status > 0 ? "answered " : "") +
+                                 describe(response));
     }
     return false;
 }
@@ -275,8 +275,8 @@ bool S3Client::reachable(unsigned timeoutMs) {
         if (judge(response) != Verdict::Retry || made >= m_settings.maxAttempts || !timeLeft) {
             SysLogStream::writeLine(4, "Remote store at " + shownEndpoint(m_settings.endpoint) +
                                            " does not answer: " + describe(response));
-            Host::noteFailureCause("the remote store at " + shownEndpoint(m_settings.endpoint) +
-                                   " does not answer: " + describe(response));
+            m_notes.noteFailureCause("the remote store at " + shownEndpoint(m_settings.endpoint) +
+                                     " does not answer: " + describe(response));
             m_error = Errors::Unavailable;
             return false;
         }

@@ -3,6 +3,7 @@
 // the store or the network asks for it, and large objects sent in parts.
 #include "CryptoLibrary.h"
 #include "CurlLibrary.h"
+#include "RunResults.h"
 #include "StoreSettings.h"
 #include "platform/Filesystem.h"
 #include "platform/RemoteService.h"
@@ -56,8 +57,9 @@ std::string xmlValue(const std::string& xml, const std::string& name);
 
 class S3Client {
   public:
-    S3Client(StoreSettings settings, const CurlLibrary& curl, const Crypto& crypto,
-             unsigned connectTimeoutMs);
+    // `notes` learn why a request failed, for the message that reports it.
+    S3Client(StoreSettings settings, const CurlLibrary& curl, const Crypto& crypto, unsigned connectTimeoutMs,
+             Host::RunNotes& notes);
     ~S3Client();
     S3Client(const S3Client&) = delete;
     S3Client& operator=(const S3Client&) = delete;
@@ -84,6 +86,7 @@ class S3Client {
     bool fail(unsigned code, const std::string& diagnosis);
 
     StoreSettings m_settings;
+    Host::RunNotes& m_notes;
     const CurlLibrary& m_curl;
     const Crypto& m_crypto;
     unsigned m_connectTimeoutMs;

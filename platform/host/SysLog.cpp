@@ -393,11 +393,11 @@ Ref<SysLog::SysLogExport> startExport(const Ref<String>& path) {
     // reused or a given name) is replaced.
     // The host's own file service opens the directory (the export writes through its descriptor),
     // under none of the decorators a run may have around the installed one.
-    Ref<Directory> opened = Host::HostFilesystem(Host::HostPlatform::instance())
-                                .openDirectory(Service::parent(path, false), DirectoryMode::ReadWrite);
+    Host::HostFilesystem files(Host::HostPlatform::instance());
+    Ref<Directory> opened = files.openDirectory(Service::parent(path, false), DirectoryMode::ReadWrite);
     if (!opened) return {};
     auto replacement = Host::Replacement::create(static_cast<const Host::HostDirectory&>(*opened),
-                                                 stdString(Service::name(path)), Host::foundFree(path));
+                                                 stdString(Service::name(path)), files.foundFree(path));
     if (!replacement) return {};
     // A directory or a mount point is never replaced by a file (nor written beneath its mount).
     if (Directory::open(path, DirectoryMode::ReadOnly)) {

@@ -3,6 +3,7 @@
 #include "HostFilesystem.h"
 #include "HostPlatform.h"
 #include "Signals.h"
+#include "platform/FilesystemService.h"
 #include "platform/SysLog.h"
 #include "platform/SystemService.h"
 #include <atomic>
@@ -159,7 +160,7 @@ void setExitCode(unsigned code) {
     // tears down what they use.
     Thd::waitForAll(5000);
     // A run that shows no message (--silent) has its data on the medium before it ends all the same.
-    Host::flushWrittenFiles();
+    service<Services::Filesystem::Client::FilesystemService>().flushWritten();
     // The full 32-bit code is kept in the log, since the process status holds only 8 bits.
     unsigned level = code == 0 ? 1 : 4;
     if (SysLogFilter::level() <= level && SysLogFilter::state(0)) {

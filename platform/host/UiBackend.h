@@ -9,6 +9,10 @@
 #include <optional>
 #include <string>
 
+namespace Host {
+class FileRunState;
+} // namespace Host
+
 namespace Ui {
 
 // Answers of Service::type: 1 for the graphical dialog service, anything else for a console.
@@ -84,7 +88,8 @@ void collectElements(const std::vector<Ref<Services::Skarnel::Client::Elements::
 // "INFO", "QUESTION", "FAILED", "ERROR".
 const char* severityName(unsigned severity);
 
-std::unique_ptr<Backend> makeHeadless(const nlohmann::json& settings);
+// `run`: the run's files, to say how many the clearing removed.
+std::unique_ptr<Backend> makeHeadless(const nlohmann::json& settings, const Host::FileRunState& run);
 std::unique_ptr<Backend> makeScript(const std::string& path, const nlohmann::json& settings);
 // Nothing when no terminal (/dev/tty) can be opened.
 std::unique_ptr<Backend> makeTerminal(const nlohmann::json& settings);

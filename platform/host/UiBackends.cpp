@@ -1,7 +1,7 @@
 // The dialog backends without a terminal: headless (no person present) and scripted (answers
 // from a file, for tests); and what every backend shares.
+#include "FileRunState.h"
 #include "Host.h"
-#include "HostFilesystem.h"
 #include "UiBackend.h"
 #include "VisibleText.h"
 #include <cstdio>
@@ -37,7 +37,7 @@ namespace {
 // did not.
 class Headless : public Backend {
   public:
-    using Backend::Backend;
+    Headless(const nlohmann::json& settings, const Host::FileRunState& run) : Backend(settings), m_run(run) {}
     const char* name() const override { return "headless"; }
     unsigned show(unsigned severity, const std::string& title, const std::string& text, unsigned buttons,
                   unsigned) override {
@@ -71,7 +71,7 @@ class Headless : public Backend {
     void progressClosed(unsigned) override {
         if (!m_reportRemovals) return;
         m_reportRemovals = false;
-        std::fprintf(stderr, "scrivletv2: the clearing removed %lu old file(s)\n", Host::removedFileCount());
+        std::fprintf(stderr, "scrivletv2: the clearing removed %lu old file(s)\n", m_run.removedFileCount());
     }
 
   private:
@@ -104,6 +104,7 @@ class Headless : public Backend {
         m_reportRemovals = clearingOn;
     }
     static std::string text(const Ref<String>& s) { return s ? s->str() : std::string(); }
+    const Host::FileRunState& m_run;
     bool m_reportRemovals = false;
 };
 
@@ -208,8 +209,8 @@ class Script : public Backend {
 
 } // namespace
 
-std::unique_ptr<Backend> makeHeadless(const nlohmann::json& settings) {
-    return std::make_unique<Headless>(settings);
+std::unique_ptr<Backend> makeHeadless(const nlohmann::json& settings, const Host::FileRunState& run) {
+    return std::make_unique<Headless>(settings, run);
 }
 std::unique_ptr<Backend> makeScript(const std::string& path, const nlohmann::json& settings) {
     return std::make_unique<Script>(path, settings);

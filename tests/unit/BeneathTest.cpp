@@ -45,6 +45,8 @@ std::string readAll(int fd) {
 
 class Beneath : public ::testing::TestWithParam<std::tuple<Case, Namespace::Resolver>> {
   protected:
+    Host::Config config;
+    Namespace::Tree names{config};
     fs::path top;
     fs::path root() const { return top / "drive"; }
     fs::path outside() const { return top / "outside"; }
@@ -71,19 +73,19 @@ class Beneath : public ::testing::TestWithParam<std::tuple<Case, Namespace::Reso
         link("../outside/secret", "chainOut2");
         link("../outside/planted", "dangling"); // nothing there yet: creating would plant it
         link("/proc/self/root" + outside().string(), "magic");
-        Namespace::setResolver(std::get<1>(GetParam()));
+        names.setResolver(std::get<1>(GetParam()));
     }
     void TearDown() override {
-        Namespace::setResolver(Namespace::Resolver::Openat2);
+        names.setResolver(Namespace::Resolver::Openat2);
         fs::remove_all(top);
     }
 
-    int open(const Case& c) const {
+    int open(const Case& c) {
         Namespace::Resolved resolved;
         int fd = ::open(root().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         resolved.root = std::make_shared<const Namespace::DirectoryHandle>(fd);
         resolved.below = c.below;
-        return Namespace::openBeneath(resolved, c.create ? O_RDWR | O_CREAT : O_RDONLY, 0644);
+        return names.openBeneath(resolved, c.create ? O_RDWR | O_CREAT : O_RDONLY, 0644);
     }
 };
 

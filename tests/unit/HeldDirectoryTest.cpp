@@ -46,13 +46,13 @@ class Held : public ::testing::Test {
     }
     // Opens a directory as the filesystem service does, which holds it.
     void hold(const std::string& below) {
-        int fd = Namespace::openBeneath(at(below), O_PATH | O_DIRECTORY | O_NOFOLLOW);
+        int fd = names.openBeneath(at(below), O_PATH | O_DIRECTORY | O_NOFOLLOW);
         ASSERT_GE(fd, 0) << strerror(errno);
         ::close(fd);
-        ASSERT_TRUE(Namespace::heldDirectory(at(below)));
+        ASSERT_TRUE(names.heldDirectory(at(below)));
     }
     std::string read(const std::string& below) {
-        int fd = Namespace::openBeneath(at(below), O_RDONLY);
+        int fd = names.openBeneath(at(below), O_RDONLY);
         if (fd < 0) return "refused: " + std::string(strerror(errno));
         std::string data = readAll(fd);
         ::close(fd);
@@ -61,6 +61,8 @@ class Held : public ::testing::Test {
 
     fs::path top;
     Namespace::Handle root;
+    Host::Config config;
+    Namespace::Tree names{config};
 };
 
 TEST_F(Held, AMovedDirectoryIsStillTheOneOpened) {
@@ -75,12 +77,12 @@ TEST_F(Held, ADirectoryRemovedWhileHeldIsLookedUpAgain) {
     fs::create_directories(drive() / "dir");
     std::ofstream(drive() / "dir" / "b") << "b";
     EXPECT_EQ(read("dir/b"), "b");
-    int fd = Namespace::openBeneath(at("dir/c"), O_WRONLY | O_CREAT, 0644);
+    int fd = names.openBeneath(at("dir/c"), O_WRONLY | O_CREAT, 0644);
     ASSERT_GE(fd, 0) << strerror(errno);
     ::close(fd);
     EXPECT_TRUE(fs::exists(drive() / "dir" / "c"));
     // The directory removed is no longer given out as held.
-    Namespace::Handle current = Namespace::heldDirectory(at("dir"));
+    Namespace::Handle current = names.heldDirectory(at("dir"));
     struct stat st {};
     if (current) {
         ASSERT_EQ(fstat(current->fd(), &st), 0);
@@ -94,15 +96,15 @@ TEST_F(Held, ANameLeadingToANewDirectoryDoesNotVouchForTheRemovedOne) {
     fs::create_directories(drive() / "dir" / "sub");
     hold("dir");
     hold("dir/sub");
-    Namespace::Handle old = Namespace::heldDirectory(at("dir/sub"));
+    Namespace::Handle old = names.heldDirectory(at("dir/sub"));
     ASSERT_TRUE(old);
     fs::remove_all(drive() / "dir" / "sub");
     fs::create_directories(drive() / "dir" / "sub");
     struct stat st {};
     Namespace::Handle parent;
     std::string name;
-    ASSERT_EQ(Namespace::statInHeldParent(at("dir/sub"), st, parent, name), Namespace::HeldLookup::Found);
-    EXPECT_NE(Namespace::heldDirectory(at("dir/sub")), old);
+    ASSERT_EQ(names.statInHeldParent(at("dir/sub"), st, parent, name), Namespace::HeldLookup::Found);
+    EXPECT_NE(names.heldDirectory(at("dir/sub")), old);
 }
 
 TEST_F(Held, ALinkLeavingTheHeldDirectoryIsDecidedAtTheRoot) {
@@ -115,10 +117,10 @@ TEST_F(Held, ALinkLeavingTheHeldDirectoryIsDecidedAtTheRoot) {
 
 TEST_F(Held, ADirectoryReachedThroughALinkIsNotHeld) {
     fs::create_symlink("dir", drive() / "linked");
-    int fd = Namespace::openBeneath(at("linked"), O_PATH | O_DIRECTORY);
+    int fd = names.openBeneath(at("linked"), O_PATH | O_DIRECTORY);
     ASSERT_GE(fd, 0);
     ::close(fd);
-    EXPECT_FALSE(Namespace::heldDirectory(at("linked")));
+    EXPECT_FALSE(names.heldDirectory(at("linked")));
 }
 
 TEST_F(Held, ExchangedForALinkOutItIsStillTheDirectoryOnTheDrive) {
@@ -127,7 +129,7 @@ TEST_F(Held, ExchangedForALinkOutItIsStillTheDirectoryOnTheDrive) {
     ASSERT_EQ(
         renameat2(AT_FDCWD, (drive() / "dir").c_str(), AT_FDCWD, (drive() / "bait").c_str(), RENAME_EXCHANGE),
         0);
-    int fd = Namespace::openBeneath(at("dir/new"), O_WRONLY | O_CREAT, 0644);
+    int fd = names.openBeneath(at("dir/new"), O_WRONLY | O_CREAT, 0644);
     if (fd >= 0) ::close(fd);
     EXPECT_FALSE(fs::exists(outside() / "new"));
     EXPECT_EQ(read("dir/secret").rfind("refused", 0), 0u);
@@ -135,21 +137,21 @@ TEST_F(Held, ExchangedForALinkOutItIsStillTheDirectoryOnTheDrive) {
 
 TEST_F(Held, AFileJustCreatedIsOpenedThroughTheDescriptorThatMadeIt) {
     hold("dir");
-    Namespace::Handle dir = Namespace::heldDirectory(at("dir"));
+    Namespace::Handle dir = names.heldDirectory(at("dir"));
     int made = ::openat(dir->fd(), "x", O_WRONLY | O_CREAT | O_EXCL, 0644);
     ASSERT_GE(made, 0);
     struct stat madeStat {};
     fstat(made, &madeStat);
-    Namespace::keepCreated(dir, "x", made);
-    EXPECT_LT(Namespace::takeCreated(at("dir/y")).fd, 0);
-    Namespace::Created taken = Namespace::takeCreated(at("dir/x"));
+    names.keepCreated(dir, "x", made);
+    EXPECT_LT(names.takeCreated(at("dir/y")).fd, 0);
+    Namespace::Created taken = names.takeCreated(at("dir/x"));
     ASSERT_GE(taken.fd, 0);
     struct stat takenStat {};
     fstat(taken.fd, &takenStat);
     EXPECT_EQ(takenStat.st_ino, madeStat.st_ino);
     EXPECT_EQ(taken.device, madeStat.st_dev) << "the new file's filesystem is flushed by its device";
     ::close(taken.fd);
-    EXPECT_LT(Namespace::takeCreated(at("dir/x")).fd, 0) << "given out twice";
+    EXPECT_LT(names.takeCreated(at("dir/x")).fd, 0) << "given out twice";
 }
 
 } // namespace

@@ -24,7 +24,7 @@ class Normalise : public ::testing::TestWithParam<NormaliseCase> {};
 
 TEST_P(Normalise, GivesTheOneSpellingOfThePath) {
     unsigned error = 0;
-    auto normal = Namespace::normalise(GetParam().path, error);
+    auto normal = unitPlatform().names().normalise(GetParam().path, error);
     if (!GetParam().normal) {
         EXPECT_FALSE(normal) << *normal;
         EXPECT_EQ(error, Errors::InvalidPath);
@@ -62,22 +62,22 @@ class Resolve : public ::testing::Test {
     void SetUp() override { unitPlatform().config(); }
     void TearDown() override {
         while (mounted > 0) {
-            Namespace::unmount(stick);
+            unitPlatform().names().unmount(stick);
             mounted--;
         }
     }
     void mountStick() {
         unsigned error = 0;
-        ASSERT_TRUE(Namespace::mount(stick, error));
+        ASSERT_TRUE(unitPlatform().names().mount(stick, error));
         mounted++;
     }
     void unmountStick() {
-        Namespace::unmount(stick);
+        unitPlatform().names().unmount(stick);
         mounted--;
     }
     static std::shared_ptr<const Namespace::Resolved> resolve(const std::string& path) {
         unsigned error = 0;
-        return Namespace::resolve(path, error);
+        return unitPlatform().names().resolve(path, error);
     }
     int mounted = 0;
 };

@@ -50,6 +50,8 @@ class MemoryFilesystem : public FilesystemService {
     bool openProvider(const Ref<String>& node) override;
     bool openGenericProvider(const Ref<String>& node) override;
     Ref<Variant> nodeAttribute(const Ref<String>& node, const char* name) override;
+    // Memory has no medium to wait for.
+    bool flushWritten() override { return true; }
 
     // What the handles share with the service: the tree's capacity and what is in use of it.
     struct Space {

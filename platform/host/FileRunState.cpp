@@ -1,0 +1,86 @@
+#include "FileRunState.h"
+#include "platform/Error.h"
+#include "platform/SysLog.h"
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace Host {
+
+bool FileRunState::claimedByAnotherRun(const struct stat& st) {
+    bool changedSinceStart =
+        st.st_ctim.tv_sec > m_runStart.tv_sec ||
+        (st.st_ctim.tv_sec == m_runStart.tv_sec && st.st_ctim.tv_nsec >= m_runStart.tv_nsec);
+    std::lock_guard lock(m_claimedMutex);
+    return changedSinceStart && !m_claimedByThisRun.count({st.st_dev, st.st_ino});
+}
+
+void FileRunState::claimForThisRun(const struct stat& st) {
+    std::lock_guard lock(m_claimedMutex);
+    m_claimedByThisRun.insert({st.st_dev, st.st_ino});
+}
+
+void FileRunState::noteMadeFile(const struct stat& st) {
+    std::lock_guard lock(m_madeMutex);
+    m_madeByThisRun.insert({st.st_dev, st.st_ino});
+}
+
+bool FileRunState::madeByThisRun(const struct stat& st) {
+    std::lock_guard lock(m_madeMutex);
+    return m_madeByThisRun.count({st.st_dev, st.st_ino}) != 0;
+}
+
+void FileRunState::noteTargetName(int directoryFd, const std::string& name) {
+    struct stat directory {};
+    if (fstat(directoryFd, &directory) != 0) return;
+    std::lock_guard lock(m_madeMutex);
+    m_targetNames.insert({directory.st_dev, directory.st_ino, name});
+}
+
+bool FileRunState::isTargetName(int directoryFd, const std::string& name) {
+    struct stat directory {};
+    if (fstat(directoryFd, &directory) != 0) return false;
+    std::lock_guard lock(m_madeMutex);
+    return m_targetNames.count({directory.st_dev, directory.st_ino, name}) != 0;
+}
+
+void FileRunState::noteFoundFree(const std::string& platformPath) {
+    std::lock_guard lock(m_madeMutex);
+    m_foundFree.insert(platformPath);
+}
+
+bool FileRunState::foundFree(const std::string& platformPath) {
+    std::lock_guard lock(m_madeMutex);
+    return m_foundFree.count(platformPath) != 0;
+}
+
+void FileRunState::noteWrittenFile(int fd, dev_t device) {
+    std::lock_guard lock(m_writtenMutex);
+    if (m_writtenFilesystems.count(device)) return;
+    int kept = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (kept >= 0) m_writtenFilesystems[device] = kept;
+}
+
+bool FileRunState::flushWrittenFiles() {
+    std::map<dev_t, int> written;
+    {
+        std::lock_guard lock(m_writtenMutex);
+        written.swap(m_writtenFilesystems);
+    }
+    bool flushed = true;
+    for (const auto& [device, fd] : written) {
+        if (syncfs(fd) != 0) {
+            flushed = false;
+            int err = errno;
+            SysLogStream& line = SysLogStream::stdOutPrinter();
+            line.setLevel(4).setTag(SysLogFilter::id(0));
+            (line << "Failed to flush written files to their medium; error: ").writeHex(errorFromErrno(err))
+                << "h (" << std::to_string(errorFromErrno(err)) << ")";
+            line.end();
+        }
+        ::close(fd);
+    }
+    return flushed;
+}
+
+} // namespace Host
