@@ -379,10 +379,6 @@ std::optional<Config> tryLoadConfig(const std::string& file, std::string& proble
     }
 }
 
-const Config& config() {
-    return HostPlatform::instance().config();
-}
-
 bool FaultRules::failsNow(std::string_view op, const std::string& subject) {
     std::optional<unsigned> code = fault(op, subject);
     if (code) Error::set(*code);

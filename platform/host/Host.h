@@ -102,8 +102,6 @@ std::string environmentOr(const char* name, const std::string& fallback);
 Config loadConfig();
 // The configuration in `file`, or nothing with the reason (for tools that must go on).
 std::optional<Config> tryLoadConfig(const std::string& file, std::string& problem);
-// The run's configuration, loaded once (HostPlatform owns it).
-const Config& config();
 
 // Writes the embedded default platform below `root` (used by the first run).
 void writeEmbeddedDefault(const std::string& root);

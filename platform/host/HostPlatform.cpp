@@ -11,22 +11,12 @@ struct HostPlatform::Parts {
     FaultRules faults{config.faultRules};
     Namespace::Tree names{config};
     FileRunState files;
-    std::unique_ptr<LogRunState, LogRunStateDeleter> logState = makeLogRunState();
+    std::unique_ptr<LogRunState, LogRunStateDeleter> logState = makeLogRunState(config);
 };
 
-namespace {
-HostPlatform* current = nullptr;
-} // namespace
-
-HostPlatform::HostPlatform() {
-    current = this;
-}
+HostPlatform::HostPlatform() = default;
 
 HostPlatform::~HostPlatform() = default;
-
-HostPlatform& HostPlatform::instance() {
-    return *current;
-}
 
 HostPlatform::Parts& HostPlatform::parts() {
     std::call_once(m_partsMade, [this] { m_parts = std::make_unique<Parts>(); });
@@ -51,14 +41,10 @@ LogRunState& HostPlatform::logState() {
 
 LogExporter& HostPlatform::logs() {
     std::call_once(m_logsMade, [this] {
-        m_logs = makeHostLogExporter();
+        m_logs = makeHostLogExporter(*this);
         if (faults().any()) m_logs = withLogFaults(std::move(m_logs), faults());
     });
     return *m_logs;
-}
-
-LogExporter& logExporter() {
-    return HostPlatform::instance().logs();
 }
 
 void installServices(HostPlatform& platform) {

@@ -21,7 +21,7 @@ struct LogRunState;
 struct LogRunStateDeleter {
     void operator()(LogRunState* state) const;
 };
-std::unique_ptr<LogRunState, LogRunStateDeleter> makeLogRunState();
+std::unique_ptr<LogRunState, LogRunStateDeleter> makeLogRunState(const Config& config);
 
 class HostPlatform {
   public:
@@ -33,9 +33,6 @@ class HostPlatform {
     ~HostPlatform();
     HostPlatform(const HostPlatform&) = delete;
     HostPlatform& operator=(const HostPlatform&) = delete;
-
-    // The platform of the run being set up, for the modules not yet handed theirs.
-    static HostPlatform& instance();
 
     const Config& config();
     FaultRules& faults();

@@ -32,15 +32,11 @@ class LogExporter {
     virtual bool finishExport(const std::string& path) = 0;
 };
 
-std::unique_ptr<LogExporter> makeHostLogExporter();
+std::unique_ptr<LogExporter> makeHostLogExporter(HostPlatform& platform);
 std::unique_ptr<SystemService> withCoreFaults(std::unique_ptr<SystemService> inner, FaultRules& rules);
 std::unique_ptr<LogExporter> withLogFaults(std::unique_ptr<LogExporter> inner, FaultRules& rules);
 std::unique_ptr<Libraries::Tarnhold::Remote::RemoteService>
 withStoreFaults(std::unique_ptr<Libraries::Tarnhold::Remote::RemoteService> inner, FaultRules& rules);
-
-// Writes the system log (the journal's entries, or the store), compressed, to a descriptor it then
-// closes; reports progress from 0 to 1, which answering false cancels.
-bool compressLog(int target, const std::function<bool(double)>& progress);
 
 // The host's system core, system log, remote store, clock, console and catalogue, installed
 // behind the platform's facades, each handed the run's platform.
@@ -55,8 +51,5 @@ void installCatalogue(HostPlatform& platform);
 // dialogs, the environment, the system log, the remote store, the clock, the console and the
 // catalogue.
 void installServices(HostPlatform& platform);
-
-// The run's backends (HostPlatform holds them).
-LogExporter& logExporter();
 
 } // namespace Host

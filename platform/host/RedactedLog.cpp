@@ -44,19 +44,19 @@ std::string mappingText(const Redaction::Redactor& redactor) {
 }
 
 // The run's mapping file: "<root>/privacy/redaction-<UTC time>-<pid>.tsv".
-std::string mappingFileName() {
+std::string mappingFileName(const std::string& root) {
     std::time_t now = std::time(nullptr);
     std::tm parts{};
     gmtime_r(&now, &parts);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &parts);
-    return config().root + "/privacy/redaction-" + stamp + "-" + std::to_string(getpid()) + ".tsv";
+    return root + "/privacy/redaction-" + stamp + "-" + std::to_string(getpid()) + ".tsv";
 }
 
 // The mapping written whole beside the last one and then put in its place, readable by the user
 // alone from the moment it exists, and on the medium.
 bool keepMapping(RedactionState& state, std::string& problem) {
-    if (state.mappingFile.empty()) state.mappingFile = mappingFileName();
+    if (state.mappingFile.empty()) state.mappingFile = mappingFileName(state.config.root);
     std::string directory = state.mappingFile.substr(0, state.mappingFile.rfind('/'));
     if (::mkdir(directory.c_str(), userOnlyDirectory) != 0 && errno != EEXIST) {
         problem = directory + ": " + std::strerror(errno);
@@ -87,7 +87,7 @@ bool keepMapping(RedactionState& state, std::string& problem) {
 
 bool makeRedactor(RedactionState& state) {
     if (state.redactor) return true;
-    Redaction::Rules rules = config().privacy.rules;
+    Redaction::Rules rules = state.config.privacy.rules;
     Redaction::addHostFacts(rules);
     std::string problem;
     state.redactor = Redaction::Redactor::create(rules, problem);
@@ -97,10 +97,6 @@ bool makeRedactor(RedactionState& state) {
 }
 
 } // namespace
-
-bool redactingLogs() {
-    return config().privacy.redact;
-}
 
 bool compressRedacted(RedactionState& state, int target,
                       const std::function<bool(const TextSink&)>& produce) {

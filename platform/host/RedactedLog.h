@@ -2,6 +2,7 @@
 // The system log redacted on its way out: the text passes through the run's redactor into a gzip
 // file whose first line says what was replaced, and the mapping back to the values is kept on this
 // machine only, readable by the user alone, next to the platform's state.
+#include "Host.h"
 #include "Redaction.h"
 #include <functional>
 #include <memory>
@@ -12,13 +13,13 @@ namespace Host {
 // The redaction's part of the run's state: one redactor for every log of the run, so that a value
 // has the same placeholder in each, and the one file its mapping is kept in.
 struct RedactionState {
+    explicit RedactionState(const Config& c) : config(c) {}
+    // The privacy settings, and the platform's root the mapping is kept below.
+    const Config& config;
     std::unique_ptr<Redaction::Redactor> redactor;
     std::string mappingFile;
     bool toldWhere = false;
 };
-
-// Whether this run redacts the logs it exports and sends.
-bool redactingLogs();
 
 using TextSink = std::function<bool(const char*, size_t)>;
 // Writes the text `produce` gives (through the sink it is handed) into `target`, which it closes:

@@ -149,7 +149,7 @@ class HostRemote : public RemoteService {
             Error::set(Errors::IoError);
             return {};
         }
-        if (!compressLog(forCompressor, progress)) {
+        if (!m_platform.logs().compressLog(forCompressor, progress, {})) {
             ::close(fd);
             Error::set(Errors::IoError);
             return {};

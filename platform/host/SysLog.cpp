@@ -30,24 +30,24 @@
 
 namespace {
 
-std::string storeDir() {
-    return Host::config().root + "/syslog";
+std::string storeDir(const Host::Config& config) {
+    return config.root + "/syslog";
 }
 
 // The current store file.
-std::string storePath() {
-    return storeDir() + "/system.log";
+std::string storePath(const Host::Config& config) {
+    return storeDir(config) + "/system.log";
 }
 
-long long maxStoreBytes() {
-    return Host::config().syslog.value("maxBytes", 4LL << 20);
+long long maxStoreBytes(const Host::Config& config) {
+    return config.syslog.value("maxBytes", 4LL << 20);
 }
 
 // Where the system log lives: the host's journal, or the program's own store of lines.
 enum class Source { Store, Journal };
 
-Journal::Selection journalSelection() {
-    const auto& c = Host::config().syslog;
+Journal::Selection journalSelection(const Host::Config& config) {
+    const auto& c = config.syslog;
     Journal::Selection s;
     s.directory = c.value("journal", "");
     s.boot = c.value("boot", "current");
@@ -60,30 +60,25 @@ struct SourceChoice {
     std::string problem;
 };
 
-// Chosen once: `syslog.source` "journal", "store", or "auto" (the journal when it can be opened and
-// holds entries, else the store).
-const SourceChoice& sourceChoice() {
-    static const SourceChoice choice = [] {
-        SourceChoice c;
-        std::string wanted = Host::config().syslog.value("source", "auto");
-        if (wanted == "store") return c;
-        bool readable = Journal::readable(journalSelection(), c.problem);
-        if (wanted == "journal") {
-            c.source = Source::Journal;
-            c.unavailable = !readable;
-        } else if (readable) {
-            c.source = Source::Journal;
-        }
-        return c;
-    }();
-    return choice;
+// `syslog.source` "journal", "store", or "auto" (the journal when it can be opened and holds
+// entries, else the store).
+SourceChoice chooseSource(const Host::Config& config) {
+    SourceChoice c;
+    std::string wanted = config.syslog.value("source", "auto");
+    if (wanted == "store") return c;
+    bool readable = Journal::readable(journalSelection(config), c.problem);
+    if (wanted == "journal") {
+        c.source = Source::Journal;
+        c.unavailable = !readable;
+    } else if (readable) {
+        c.source = Source::Journal;
+    }
+    return c;
 }
 
 // The program's own lines go to the journal where the log is the journal and a journal is running.
-bool writeToJournal() {
-    static const bool journal =
-        Host::config().syslog.value("source", "auto") != "store" && Journal::running();
-    return journal;
+bool chooseJournalForLines(const Host::Config& config) {
+    return config.syslog.value("source", "auto") != "store" && Journal::running();
 }
 
 std::string timestamp() {
@@ -101,17 +96,17 @@ std::string timestamp() {
 
 // Appends one line with a single write, so lines of concurrent processes never interleave; the
 // store is rotated to one older generation when it passes its size bound.
-void appendLine(const std::string& line) {
+void appendLine(const Host::Config& config, const std::string& line) {
     std::error_code ec;
-    std::filesystem::create_directories(storeDir(), ec);
-    std::string path = storePath();
+    std::filesystem::create_directories(storeDir(config), ec);
+    std::string path = storePath(config);
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) return;
     if (::write(fd, line.data(), line.size()) < 0) {
         // A log line that cannot be stored is dropped; there is nowhere else to report it.
     }
     struct stat st {};
-    if (fstat(fd, &st) == 0 && st.st_size > maxStoreBytes() && flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    if (fstat(fd, &st) == 0 && st.st_size > maxStoreBytes(config) && flock(fd, LOCK_EX | LOCK_NB) == 0) {
         std::rename(path.c_str(), (path + ".1").c_str());
         flock(fd, LOCK_UN);
     }
@@ -122,8 +117,10 @@ void appendLine(const std::string& line) {
 // the target's name only once it is complete and on its medium.
 class HostExport : public SysLog::SysLogExport {
   public:
-    HostExport(std::unique_ptr<Host::Replacement> replacement, std::string platformPath)
-        : m_replacement(std::move(replacement)), m_platformPath(std::move(platformPath)) {}
+    HostExport(std::unique_ptr<Host::Replacement> replacement, std::string platformPath,
+               Host::LogExporter& exporter)
+        : m_replacement(std::move(replacement)), m_platformPath(std::move(platformPath)),
+          m_exporter(exporter) {}
     void start() {
         Ref<HostExport> self(this);
         std::thread([self] { self->run(); }).detach();
@@ -146,7 +143,7 @@ class HostExport : public SysLog::SysLogExport {
   private:
     void run() {
         int out = fcntl(m_replacement->descriptor(), F_DUPFD_CLOEXEC, 0);
-        Host::LogExporter& exporter = Host::logExporter();
+        Host::LogExporter& exporter = m_exporter;
         // An interruption stops the export at once, whether or not anyone asks to cancel it: a
         // save without a progress dialog has nobody to ask.
         bool ok = out >= 0 && exporter.compressLog(
@@ -185,8 +182,9 @@ class HostExport : public SysLog::SysLogExport {
     static constexpr unsigned running = 0, done = 1, failed = 3;
     std::unique_ptr<Host::Replacement> m_replacement;
     std::string m_platformPath;
-    std::mutex m_commitMutex; // orders a cancel and the copy taking its name
-    std::mutex m_endMutex;    // with m_ended: the end of the export, awaited
+    Host::LogExporter& m_exporter; // the run's, with the fault rules around it when there are any
+    std::mutex m_commitMutex;      // orders a cancel and the copy taking its name
+    std::mutex m_endMutex;         // with m_ended: the end of the export, awaited
     std::condition_variable m_ended;
     std::atomic<unsigned> m_state{running};
     std::atomic<double> m_fraction{0.0};
@@ -218,8 +216,8 @@ Generation generation(const std::string& path) {
     return g;
 }
 
-StoreCoverage storeNow() {
-    return {generation(storePath() + ".1"), generation(storePath())};
+StoreCoverage storeNow(const Host::Config& config) {
+    return {generation(storePath(config) + ".1"), generation(storePath(config))};
 }
 
 bool sameFile(const Generation& a, const Generation& b) {
@@ -242,12 +240,28 @@ namespace Host {
 
 // The system log's part of the run's state (HostPlatform holds it).
 struct LogRunState {
+    explicit LogRunState(const Config& c) : config(c), redaction(c) {}
+    const Config& config;
+    // Where the log is, and where the program's own lines go: chosen at the first need, once.
+    const SourceChoice& source() {
+        std::call_once(m_sourceChosen, [this] { m_source = chooseSource(config); });
+        return m_source;
+    }
+    bool linesToJournal() {
+        std::call_once(m_linesChosen, [this] { m_linesToJournal = chooseJournalForLines(config); });
+        return m_linesToJournal;
+    }
     std::string processName = "process";
     std::atomic<bool> toldUnavailable{false};
     // The last complete export, guarded by the mutex (runs of the export thread and the caller's).
     std::mutex previousMutex;
     PreviousExport previous;
     RedactionState redaction; // guarded by the same mutex
+
+  private:
+    std::once_flag m_sourceChosen, m_linesChosen;
+    SourceChoice m_source;
+    bool m_linesToJournal = false;
 };
 
 void LogRunStateDeleter::operator()(LogRunState* state) const {
@@ -255,17 +269,13 @@ void LogRunStateDeleter::operator()(LogRunState* state) const {
     delete state;
 }
 
-std::unique_ptr<LogRunState, LogRunStateDeleter> makeLogRunState() {
-    return std::unique_ptr<LogRunState, LogRunStateDeleter>(new LogRunState);
+std::unique_ptr<LogRunState, LogRunStateDeleter> makeLogRunState(const Config& config) {
+    return std::unique_ptr<LogRunState, LogRunStateDeleter>(new LogRunState(config));
 }
 
 } // namespace Host
 
 namespace {
-
-Host::LogRunState& logState() {
-    return Host::HostPlatform::instance().logState();
-}
 
 bool continues(const PreviousExport& before, const StoreCoverage& now) {
     return before.fd >= 0 && !before.journal && sameFile(before.covered.older, now.older) &&
@@ -281,14 +291,14 @@ int readableCopy(int target) {
 
 // Compresses the store from `from` (none: from the start) to what `to` says it held, oldest
 // generation first; it grows while we log, and is never read past that.
-bool compressStore(const Host::TextSink& write, const StoreCoverage* from, const StoreCoverage& to,
-                   const std::function<bool(double)>& progress) {
+bool compressStore(const Host::Config& config, const Host::TextSink& write, const StoreCoverage* from,
+                   const StoreCoverage& to, const std::function<bool(double)>& progress) {
     struct Part {
         std::string path;
         uint64_t start, end;
     };
-    std::vector<Part> parts{{storePath() + ".1", from ? from->older.size : 0, to.older.size},
-                            {storePath(), from ? from->current.size : 0, to.current.size}};
+    std::vector<Part> parts{{storePath(config) + ".1", from ? from->older.size : 0, to.older.size},
+                            {storePath(config), from ? from->current.size : 0, to.current.size}};
     uint64_t total = to.older.size + to.current.size;
     uint64_t done = from ? from->older.size + from->current.size : 0;
     std::vector<char> buffer(GzipWriter::chunkBytes);
@@ -312,12 +322,12 @@ bool compressStore(const Host::TextSink& write, const StoreCoverage* from, const
     return true;
 }
 
-bool compressJournal(const Host::TextSink& write, const Journal::Position* after, Journal::Position& reached,
-                     const std::function<bool(double)>& progress) {
+bool compressJournal(const Host::Config& config, const Host::TextSink& write, const Journal::Position* after,
+                     Journal::Position& reached, const std::function<bool(double)>& progress) {
     std::string problem;
     bool cancelled = false;
     auto going = [&](double fraction) { return !(cancelled = !progress(fraction)); };
-    if (Journal::exportText(journalSelection(), write, going, problem, after, &reached)) return true;
+    if (Journal::exportText(journalSelection(config), write, going, problem, after, &reached)) return true;
     // The user learns why the log could not be had, as when it is not available at all.
     if (!cancelled)
         std::fprintf(stderr, "scrivletv2: the system log (the journal) cannot be read: %s\n",
@@ -332,21 +342,21 @@ namespace {
 
 // The log compressed into the target; a second export of a store or journal that only grew since
 // the previous one copies that one's bytes and compresses only what came after.
-bool compressInto(int target, const std::function<bool(double)>& progress) {
-    Host::LogRunState& state = logState();
+bool compressInto(LogRunState& state, int target, const std::function<bool(double)>& progress) {
+    const Config& config = state.config;
     std::lock_guard lock(state.previousMutex);
-    bool journal = sourceChoice().source == Source::Journal;
+    bool journal = state.source().source == Source::Journal;
     // A redacted log is made whole each time: its first line counts what this one replaced.
-    if (redactingLogs())
+    if (config.privacy.redact)
         return compressRedacted(state.redaction, target, [&](const TextSink& write) {
             Journal::Position reached;
-            return journal ? compressJournal(write, nullptr, reached, progress)
-                           : compressStore(write, nullptr, storeNow(), progress);
+            return journal ? compressJournal(config, write, nullptr, reached, progress)
+                           : compressStore(config, write, nullptr, storeNow(config), progress);
         });
     PreviousExport& previous = state.previous;
-    StoreCoverage now = journal ? StoreCoverage{} : storeNow();
+    StoreCoverage now = journal ? StoreCoverage{} : storeNow(config);
     bool resumable = journal ? previous.fd >= 0 && previous.journal &&
-                                   Journal::holds(journalSelection(), previous.position)
+                                   Journal::holds(journalSelection(config), previous.position)
                              : continues(previous, now);
     bool reuse = resumable && copyAll(previous.fd, target, previous.length);
     if (!reuse && (ftruncate(target, 0) != 0 || lseek(target, 0, SEEK_SET) != 0)) {
@@ -357,8 +367,9 @@ bool compressInto(int target, const std::function<bool(double)>& progress) {
     GzipWriter out(target);
     auto write = [&out](const char* data, size_t length) { return out.write(data, length); };
     Journal::Position reached;
-    bool ok = journal ? compressJournal(write, reuse ? &previous.position : nullptr, reached, progress)
-                      : compressStore(write, reuse ? &previous.covered : nullptr, now, progress);
+    bool ok = journal
+                  ? compressJournal(config, write, reuse ? &previous.position : nullptr, reached, progress)
+                  : compressStore(config, write, reuse ? &previous.covered : nullptr, now, progress);
     ok = out.finish(reuse) && ok;
     struct stat st {};
     if (!ok || kept < 0 || fstat(kept, &st) != 0 || st.st_size == 0) {
@@ -372,16 +383,12 @@ bool compressInto(int target, const std::function<bool(double)>& progress) {
 
 } // namespace
 
-bool compressLog(int target, const std::function<bool(double)>& progress) {
-    return logExporter().compressLog(target, progress, {});
-}
-
 namespace {
 
 // How long the start of an export waits for one that ends at once.
 constexpr std::chrono::milliseconds quickExport{20};
 
-Ref<SysLog::SysLogExport> startExport(const Ref<String>& path) {
+Ref<SysLog::SysLogExport> startExport(HostPlatform& platform, const Ref<String>& path) {
     using namespace Services::Filesystem::Client;
     // After an interruption nothing new is begun.
     if (Signals::received() != 0) {
@@ -393,7 +400,7 @@ Ref<SysLog::SysLogExport> startExport(const Ref<String>& path) {
     // reused or a given name) is replaced.
     // The host's own file service opens the directory (the export writes through its descriptor),
     // under none of the decorators a run may have around the installed one.
-    Host::HostFilesystem files(Host::HostPlatform::instance());
+    Host::HostFilesystem files(platform);
     Ref<Directory> opened = files.openDirectory(Service::parent(path, false), DirectoryMode::ReadWrite);
     if (!opened) return {};
     auto replacement = Host::Replacement::create(static_cast<const Host::HostDirectory&>(*opened),
@@ -405,11 +412,11 @@ Ref<SysLog::SysLogExport> startExport(const Ref<String>& path) {
         return {};
     }
     // The log is never exported into its own store, where it would replace what it is made of.
-    if (replacement->isIn(storeDir())) {
+    if (replacement->isIn(storeDir(platform.config()))) {
         Error::set(Errors::InvalidPath);
         return {};
     }
-    Ref<HostExport> job(new HostExport(std::move(replacement), stdString(path)));
+    Ref<HostExport> job(new HostExport(std::move(replacement), stdString(path), platform.logs()));
     job->start();
     // The caller asks for the status at once and, while the export runs, again every 200 ms: an
     // export done in a moment (a small log, or a second location given the first one's bytes) is
@@ -421,17 +428,23 @@ Ref<SysLog::SysLogExport> startExport(const Ref<String>& path) {
 
 class HostLogExporter : public LogExporter {
   public:
-    Ref<SysLog::SysLogExport> exportLog(const Ref<String>& path) override { return startExport(path); }
+    explicit HostLogExporter(HostPlatform& platform) : m_platform(platform) {}
+    Ref<SysLog::SysLogExport> exportLog(const Ref<String>& path) override {
+        return startExport(m_platform, path);
+    }
     bool compressLog(int target, const std::function<bool(double)>& progress, const std::string&) override {
-        return compressInto(target, progress);
+        return compressInto(m_platform.logState(), target, progress);
     }
     bool finishExport(const std::string&) override { return true; }
+
+  private:
+    HostPlatform& m_platform;
 };
 
 } // namespace
 
-std::unique_ptr<LogExporter> makeHostLogExporter() {
-    return std::make_unique<HostLogExporter>();
+std::unique_ptr<LogExporter> makeHostLogExporter(HostPlatform& platform) {
+    return std::make_unique<HostLogExporter>(platform);
 }
 
 namespace {
@@ -444,7 +457,7 @@ class HostSysLog : public SysLogService {
     void setProcessName(const std::string& name) override { m_platform.logState().processName = name; }
     unsigned options() override {
         unsigned mask = parseNumber(m_platform.config().syslog.value("options", nlohmann::json(0)));
-        const SourceChoice& choice = sourceChoice();
+        const SourceChoice& choice = m_platform.logState().source();
         if (!choice.unavailable) return mask;
         if (!m_platform.logState().toldUnavailable.exchange(true))
             std::fprintf(stderr, "scrivletv2: the system log (the journal) is not available: %s\n",
@@ -456,13 +469,13 @@ class HostSysLog : public SysLogService {
     void write(unsigned level, const std::string& text, long long code) override {
         const std::string& process = m_platform.logState().processName;
         // The journal stamps its entries itself; the store keeps the line as it is written here.
-        if (writeToJournal() && Journal::send(process, level, text, code)) return;
+        if (m_platform.logState().linesToJournal() && Journal::send(process, level, text, code)) return;
         std::string line = timestamp() + " L" + std::to_string(level) + " " + process + "[" +
                            std::to_string(getpid()) + "]: ";
         for (char c : text)
             line += (c == '\n') ? ' ' : c;
         line += '\n';
-        appendLine(line);
+        appendLine(m_platform.config(), line);
     }
     Ref<SysLog::SysLogExport> exportLog(const Ref<String>& path) override {
         return m_platform.logs().exportLog(path);
