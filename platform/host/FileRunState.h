@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <tuple>
+#include <unordered_set>
 
 namespace Host {
 
@@ -51,6 +52,17 @@ class FileRunState {
     unsigned long removedFileCount() const { return m_removedFiles.load(); }
 
   private:
+    // A file's identity: its device and inode.
+    using FileId = std::pair<dev_t, ino_t>;
+    struct FileIdHash {
+        size_t operator()(const FileId& id) const noexcept {
+            return std::hash<ino_t>()(id.second) ^ (std::hash<dev_t>()(id.first) << 1);
+        }
+    };
+    // Asked about once for every file an export or a save makes: hashed, not ordered, as a tree of
+    // long paths that share their directory costs a long comparison at each of its levels.
+    using FileIds = std::unordered_set<FileId, FileIdHash>;
+
     // When the run started, on the coarse clock file times are stamped with.
     struct timespec m_runStart = [] {
         struct timespec t {};
@@ -58,11 +70,11 @@ class FileRunState {
         return t;
     }();
     std::mutex m_claimedMutex;
-    std::set<std::pair<dev_t, ino_t>> m_claimedByThisRun;
+    FileIds m_claimedByThisRun;
     std::mutex m_madeMutex; // guards the three below
-    std::set<std::pair<dev_t, ino_t>> m_madeByThisRun;
+    FileIds m_madeByThisRun;
     std::set<std::tuple<dev_t, ino_t, std::string>> m_targetNames;
-    std::set<std::string> m_foundFree;
+    std::unordered_set<std::string> m_foundFree;
     // One descriptor on each filesystem written to since the last flush.
     std::mutex m_writtenMutex;
     std::map<dev_t, int> m_writtenFilesystems;
