@@ -13,16 +13,9 @@ namespace {
 
 constexpr unsigned runs = 16;
 
-std::string pattern(size_t size, unsigned seed) {
-    std::string data(size, '\0');
-    for (size_t i = 0; i < size; i++)
-        data[i] = static_cast<char>((i * 131 + seed * 17 + i / 7) & 0xFF);
-    return data;
-}
-
 struct Concurrency : ::testing::Test {
     Sandbox box;
-    std::string data = pattern(300000, 1);
+    std::string data = patternedBytes(300000, 1);
     std::vector<fs::path> locations() const {
         return {box.node("system") / "Screenshots", box.node("system") / "Service" / "Screenshots"};
     }

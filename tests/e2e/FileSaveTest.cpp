@@ -11,26 +11,19 @@ namespace {
 const std::string firstShown = "SYSTEM:/\u200BScreenshots/\u200B";
 const std::string secondShown = "SYSTEM:/\u200BService/\u200BScreenshots/\u200B";
 
-std::string pattern(size_t size) {
-    std::string data(size, '\0');
-    for (size_t i = 0; i < size; i++)
-        data[i] = static_cast<char>((i * 131 + i / 7) & 0xFF);
-    return data;
-}
-
 struct FileSave : ::testing::Test {
     Sandbox box;
     fs::path first() const { return box.node("system") / "Screenshots"; }
     fs::path second() const { return box.node("system") / "Service" / "Screenshots"; }
     std::string source(const std::string& name, size_t size) {
-        writeFile(box.work() / name, pattern(size));
+        writeFile(box.work() / name, patternedBytes(size));
         return name;
     }
     static std::vector<json> messages(const RunResult& r) { return r.calls("Dialog::show"); }
 };
 
 TEST_F(FileSave, WritesBothPlatformDirectoriesAndNamesBoth) {
-    std::string data = pattern(200000);
+    std::string data = patternedBytes(200000);
     writeFile(box.work() / "x.bin", data);
     long long sourceTime = modifiedMs(box.work() / "x.bin");
     RunResult r = box.run({"x.bin"});
@@ -96,7 +89,7 @@ TEST_F(FileSave, ExistingTargetDropsOutUntilEveryLocationHasIt) {
     RunResult r = box.run({"x.txt"});
     ASSERT_EQ(r.status, 0);
     EXPECT_EQ(readFile(first() / "x.txt"), "keep me");
-    EXPECT_TRUE(hasContent(second() / "x.txt", pattern(10)));
+    EXPECT_TRUE(hasContent(second() / "x.txt", patternedBytes(10)));
     EXPECT_TRUE(r.logged(1, "Usable entries of 2h (2) available: 1h (1)"));
 
     RunResult again = box.run({"x.txt"});
@@ -172,7 +165,7 @@ TEST_F(FileSave, ReadErrorLeavesTargetsAsFarAsWritten) {
     auto shown = messages(r);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0]["text"], "Error reading from file x.bin: 0xC0000025h (3221225509)");
-    EXPECT_TRUE(hasContent(first() / "x.bin", pattern(100000)));
+    EXPECT_TRUE(hasContent(first() / "x.bin", patternedBytes(100000)));
     EXPECT_EQ(fs::file_size(second() / "x.bin"), 0u);
 }
 
@@ -183,8 +176,8 @@ TEST_F(FileSave, ShortWriteAsOnAFullDisk) {
     EXPECT_EQ(r.status, 67);
     EXPECT_EQ(messages(r).at(0)["text"],
               "Error writing to file " + secondShown + "x.bin: 0xA0000026h (2684354598)");
-    EXPECT_TRUE(hasContent(first() / "x.bin", pattern(200000)));
-    EXPECT_TRUE(hasContent(second() / "x.bin", pattern(70000)));
+    EXPECT_TRUE(hasContent(first() / "x.bin", patternedBytes(200000)));
+    EXPECT_TRUE(hasContent(second() / "x.bin", patternedBytes(70000)));
 }
 
 TEST_F(FileSave, CancellationRemovesEveryTarget) {
@@ -195,7 +188,7 @@ TEST_F(FileSave, CancellationRemovesEveryTarget) {
     EXPECT_EQ(r.out, "User aborted\n");
     EXPECT_TRUE(messages(r).empty());
     EXPECT_TRUE(listFiles(box.node("system")).empty());
-    EXPECT_TRUE(hasContent(box.work() / "x.bin", pattern(200000)));
+    EXPECT_TRUE(hasContent(box.work() / "x.bin", patternedBytes(200000)));
 }
 
 TEST_F(FileSave, EmptySourceMakesEmptyTargetsWithoutProgressValues) {
@@ -215,8 +208,8 @@ TEST_F(FileSave, MappingFallbackIsLoggedAndStillCopiesExactly) {
     EXPECT_TRUE(r.logged(3, "Could not map source file, using non mapped read; error: 25h (37)"))
         << r.logText();
     EXPECT_TRUE(r.logged(3, "Could not map destination file, using non mapped write; error: 25h (37)"));
-    EXPECT_TRUE(hasContent(first() / "x.bin", pattern(150000)));
-    EXPECT_TRUE(hasContent(second() / "x.bin", pattern(150000)));
+    EXPECT_TRUE(hasContent(first() / "x.bin", patternedBytes(150000)));
+    EXPECT_TRUE(hasContent(second() / "x.bin", patternedBytes(150000)));
 }
 
 TEST_F(FileSave, NoCopyBufferKeepsTheEmptyTargets) {
@@ -290,7 +283,7 @@ TEST_F(DriveDialog, ForcedBootDriveGetsTheProductHierarchy) {
     EXPECT_EQ(dialogs[0]["prompt"], "Select drive in which to store the file");
     EXPECT_EQ(dialogs[0]["defaultName"], "x.txt");
     EXPECT_EQ(dialogs[0]["forcedBoot"], true);
-    EXPECT_TRUE(hasContent(box.node("boot") / "Orvane" / "Screenshots" / "x.txt", pattern(10)));
+    EXPECT_TRUE(hasContent(box.node("boot") / "Orvane" / "Screenshots" / "x.txt", patternedBytes(10)));
 }
 
 // The chosen drive stays mounted while its location is in use: the cancelled save removes its target.
@@ -339,7 +332,7 @@ TEST_F(DriveDialog, AllowRenameUsesTheFileTheDialogCreated) {
     EXPECT_EQ(r.calls("FSItem::create").at(0)["flags"], 0x02 | 0x108);
     EXPECT_TRUE(r.calls("Dialog::create").empty());
     EXPECT_EQ(listFiles(box.node("stick")), std::vector<std::string>{"chosen.txt"});
-    EXPECT_TRUE(hasContent(box.node("stick") / "chosen.txt", pattern(10)));
+    EXPECT_TRUE(hasContent(box.node("stick") / "chosen.txt", patternedBytes(10)));
 }
 
 TEST_F(DriveDialog, AllowRenameRefusesAnExistingName) {

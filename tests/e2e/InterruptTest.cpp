@@ -1,8 +1,8 @@
 // Runs interrupted by a signal (Ctrl-C, kill, a closed terminal) in the middle of their work: the
 // mode takes its own cancellation path, leaves nothing half written, and the process ends by the
 // signal, as a shell expects. The next run then works as if nothing had happened.
-#include "support/ObjectStore.h"
 #include "support/Sandbox.h"
+#include "support/StoreTest.h"
 #include <csignal>
 #include <gtest/gtest.h>
 #include <memory>
@@ -97,12 +97,10 @@ TEST(InterruptTwice, SecondSignalEndsAtOnce) {
     EXPECT_FALSE(r.logged(4, "Exit code")) << "the run went on to its end: " << r.logText();
 }
 
-class InterruptedUpload : public ::testing::Test {
+class InterruptedUpload : public StoreTest {
   protected:
-    static void SetUpTestSuite() { store = std::make_unique<ObjectStore>(); }
-    static void TearDownTestSuite() { store.reset(); }
     void SetUp() override {
-        if (!store->running()) GTEST_SKIP() << store->problem();
+        StoreTest::SetUp();
         fs::create_directories(temporary());
     }
     fs::path temporary() const { return box.root / "tmp"; }
@@ -111,8 +109,6 @@ class InterruptedUpload : public ::testing::Test {
         env["TMPDIR"] = temporary().string();
         return env;
     }
-    static inline std::unique_ptr<ObjectStore> store;
-    Sandbox box;
 };
 
 TEST_F(InterruptedUpload, FileUploadIsAbandoned) {

@@ -1,7 +1,7 @@
 // The system log redacted before it is saved or sent: through the binary, with a log that holds
 // each kind of private value in its usual spellings and the look-alikes that must survive.
-#include "support/ObjectStore.h"
 #include "support/Sandbox.h"
+#include "support/StoreTest.h"
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -210,25 +210,22 @@ class GnupgHome {
     bool usable = false;
 };
 
-class Encrypted : public ::testing::Test {
+class Encrypted : public StoreTest {
   protected:
     static void SetUpTestSuite() {
-        store = std::make_unique<ObjectStore>();
+        StoreTest::SetUpTestSuite();
         gnupg = std::make_unique<GnupgHome>();
     }
     static void TearDownTestSuite() {
-        store.reset();
+        StoreTest::TearDownTestSuite();
         gnupg.reset();
     }
     void SetUp() override {
-        if (!store->running()) GTEST_SKIP() << store->problem();
-        if (!gnupg->usable) GTEST_SKIP() << "gpg cannot make a key here (install gpg)";
+        StoreTest::SetUp();
+        if (!IsSkipped() && !gnupg->usable) GTEST_SKIP() << "gpg cannot make a key here (install gpg)";
     }
     RunResult upload(const std::vector<std::string>& args, const std::string& recipients) {
-        std::map<std::string, std::string> env = store->environment();
-        env["GNUPGHOME"] = gnupg->home.string();
-        env["ORVANE_REMOTE_ENCRYPT_TO"] = recipients;
-        return box.run(args, env);
+        return run(args, {{"GNUPGHOME", gnupg->home.string()}, {"ORVANE_REMOTE_ENCRYPT_TO", recipients}});
     }
     // The stored object decrypted with the key's secret half.
     std::string decrypted(const std::string& key) {
@@ -240,9 +237,7 @@ class Encrypted : public ::testing::Test {
         EXPECT_TRUE(gnupg->gpg("--decrypt -o " + plain.string() + " " + (box.root / "object.gpg").string()));
         return fs::exists(plain) ? readFile(plain) : std::string();
     }
-    static inline std::unique_ptr<ObjectStore> store;
     static inline std::unique_ptr<GnupgHome> gnupg;
-    Sandbox box;
 };
 
 TEST_F(Encrypted, AFileIsStoredAsAnOpenPgpMessageThatGpgOpens) {

@@ -12,13 +12,6 @@ namespace {
 
 const std::string secondShown = "SYSTEM:/\u200BService/\u200BScreenshots/\u200B";
 
-std::string pattern(size_t size) {
-    std::string data(size, '\0');
-    for (size_t i = 0; i < size; i++)
-        data[i] = static_cast<char>((i * 29 + i / 11) & 0xFF);
-    return data;
-}
-
 struct FullDisk : ::testing::Test {
     Sandbox box;
     fs::path first() const { return box.node("system") / "Screenshots"; }
@@ -39,7 +32,7 @@ struct FullDisk : ::testing::Test {
 };
 
 TEST_F(FullDisk, WriteErrorKeepsWhatFitAndTheOtherLocationWhole) {
-    std::string data = pattern(1 << 20);
+    std::string data = patternedBytes(1 << 20);
     writeFile(box.work() / "x.bin", data);
     RunResult r = box.run({"x.bin"});
     EXPECT_EQ(r.status, 67) << r.logText();

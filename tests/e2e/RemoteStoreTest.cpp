@@ -1,8 +1,7 @@
 // Uploads through the binary against the S3-protocol test store behind a strict front that checks
 // every signature and digest, and that plays a busy store or a failing network when asked.
 #include "platform/host/CryptoLibrary.h"
-#include "support/ObjectStore.h"
-#include "support/Sandbox.h"
+#include "support/StoreTest.h"
 #include <chrono>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -14,13 +13,6 @@ using namespace Testing;
 namespace {
 
 constexpr uint64_t MiB = 1024 * 1024;
-
-std::string pattern(size_t size) {
-    std::string data(size, '\0');
-    for (size_t i = 0; i < size; i++)
-        data[i] = static_cast<char>(i * 131 + i / 4099);
-    return data;
-}
 
 std::string md5Base64(const std::string& data) {
     const auto* crypto = Libraries::Tarnhold::Remote::Crypto::get();
@@ -36,21 +28,13 @@ std::string crc32Base64(const std::string& data) {
     return Libraries::Tarnhold::Remote::Crypto::get()->base64(std::string(bytes, sizeof bytes));
 }
 
-class RemoteStore : public ::testing::Test {
+class RemoteStore : public StoreTest {
   protected:
-    static void SetUpTestSuite() { store = std::make_unique<ObjectStore>(); }
-    static void TearDownTestSuite() { store.reset(); }
     void SetUp() override {
-        if (!store->running()) GTEST_SKIP() << store->problem();
+        StoreTest::SetUp();
+        if (IsSkipped()) return;
         store->front().setFaults(json::array());
         store->front().clearRequests();
-    }
-    RunResult run(const std::vector<std::string>& args, std::map<std::string, std::string> extra = {},
-                  const StoreFront* front = nullptr) {
-        std::map<std::string, std::string> env = (front ? *front : store->front()).environment();
-        for (auto& [k, v] : extra)
-            env[k] = v;
-        return box.run(args, env);
     }
     // The requests of one method (and with one query name, when given) the front got.
     static std::vector<json> requests(const std::string& method, const std::string& query = {},
@@ -60,12 +44,10 @@ class RemoteStore : public ::testing::Test {
             if (r["method"] == method && (query.empty() || r["query"].contains(query))) found.push_back(r);
         return found;
     }
-    static inline std::unique_ptr<ObjectStore> store;
-    Sandbox box;
 };
 
 TEST_F(RemoteStore, EveryRequestIsSignedAndEveryBodyCarriesItsDigest) {
-    std::string data = pattern(33 * MiB + 17);
+    std::string data = patternedBytes(33 * MiB + 17);
     writeFile(box.work() / "report.bin", data);
     RunResult r = run({"-m", "file-upload", "report.bin"});
     ASSERT_EQ(r.status, 0) << r.logText();
@@ -197,7 +179,7 @@ TEST_F(RemoteStore, AProfileOfTheAwsFilesGivesCredentialsAndRegion) {
 }
 
 TEST_F(RemoteStore, ABusyStoreIsAskedAgainAfterAPause) {
-    std::string data = pattern(200000);
+    std::string data = patternedBytes(200000);
     writeFile(box.work() / "a.bin", data);
     store->front().setFaults(
         json::array({{{"method", "PUT"}, {"status", 503}, {"code", "SlowDown"}, {"times", 2}}}));
@@ -248,7 +230,7 @@ class RemoteStoreNetwork : public RemoteStore, public ::testing::WithParamInterf
 
 // A connection that stalls or drops is a failed attempt; one that is slow but steady is not.
 TEST_P(RemoteStoreNetwork, TheUploadArrivesWhole) {
-    std::string data = pattern(MiB + 5);
+    std::string data = patternedBytes(MiB + 5);
     writeFile(box.work() / "a.bin", data);
     store->front().setFaults(json::array({GetParam().rule}));
     RunResult r = run({"-m", "file-upload", "a.bin"}, {{"ORVANE_REMOTE_STALL_SECONDS", "1"}});
@@ -277,7 +259,7 @@ const std::map<std::string, std::string> inParts{{"ORVANE_REMOTE_MULTIPART_THRES
                                                  {"ORVANE_REMOTE_PART_SIZE", "5MiB"}};
 
 TEST_F(RemoteStore, ALargeFileGoesInPartsEachWithItsDigestAndArrivesWhole) {
-    std::string data = pattern(11 * MiB + 3);
+    std::string data = patternedBytes(11 * MiB + 3);
     writeFile(box.work() / "big.bin", data);
     store->front().setFaults(
         json::array({{{"method", "PUT"}, {"partNumber", 2}, {"status", 503}, {"times", 1}}}));
@@ -302,7 +284,7 @@ TEST_F(RemoteStore, ALargeFileGoesInPartsEachWithItsDigestAndArrivesWhole) {
 }
 
 TEST_F(RemoteStore, AFailedPartAbortsTheUpload) {
-    writeFile(box.work() / "big.bin", pattern(11 * MiB));
+    writeFile(box.work() / "big.bin", patternedBytes(11 * MiB));
     store->front().setFaults(json::array({{{"method", "PUT"}, {"partNumber", 2}, {"status", 500}}}));
     RunResult r = run({"-m", "file-upload", "big.bin"}, inParts);
     EXPECT_EQ(r.status, 67) << r.logText();
@@ -314,7 +296,7 @@ TEST_F(RemoteStore, AFailedPartAbortsTheUpload) {
 
 // Interrupted once a part has arrived and while the next is on its way.
 TEST_F(RemoteStore, ACancelDuringAMultipartUploadAbortsIt) {
-    writeFile(box.work() / "big.bin", pattern(16 * MiB));
+    writeFile(box.work() / "big.bin", patternedBytes(16 * MiB));
     store->front().setFaults(json::array({{{"method", "PUT"}, {"bytesPerSecond", 8 * MiB}}}));
     std::map<std::string, std::string> env = store->front().environment();
     env.insert(inParts.begin(), inParts.end());
@@ -329,7 +311,7 @@ TEST_F(RemoteStore, ACancelDuringAMultipartUploadAbortsIt) {
 
 // A bit changed on the way is caught by the store, in one PUT and in a part, and nothing is kept.
 TEST_F(RemoteStore, ABodyDamagedOnTheWayIsRefusedByTheStore) {
-    std::string data = pattern(40 * MiB + 5);
+    std::string data = patternedBytes(40 * MiB + 5);
     writeFile(box.work() / "a.bin", data);
     store->front().setFaults(json::array({{{"method", "PUT"}, {"damage", true}}}));
     RunResult whole = run({"-m", "file-upload", "a.bin"});

@@ -1,6 +1,5 @@
 // Uploads through the binary against a real S3-protocol server on loopback.
-#include "support/ObjectStore.h"
-#include "support/Sandbox.h"
+#include "support/StoreTest.h"
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -8,32 +7,10 @@ using namespace Testing;
 
 namespace {
 
-class Upload : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() { store = std::make_unique<ObjectStore>(); }
-    static void TearDownTestSuite() { store.reset(); }
-    void SetUp() override {
-        if (!store->running()) GTEST_SKIP() << store->problem();
-    }
-    RunResult run(const std::vector<std::string>& args, std::map<std::string, std::string> extra = {}) {
-        std::map<std::string, std::string> env = store->environment();
-        for (auto& [k, v] : extra)
-            env[k] = v;
-        return box.run(args, env);
-    }
-    static inline std::unique_ptr<ObjectStore> store;
-    Sandbox box;
-};
-
-std::string pattern(size_t size) {
-    std::string data(size, '\0');
-    for (size_t i = 0; i < size; i++)
-        data[i] = static_cast<char>(i * 31 + i / 1000);
-    return data;
-}
+class Upload : public StoreTest {};
 
 TEST_F(Upload, FileArrivesByteForByteUnderTheShownTag) {
-    std::string data = pattern(3 * 1024 * 1024 + 5);
+    std::string data = patternedBytes(3 * 1024 * 1024 + 5);
     writeFile(box.work() / "report.bin", data);
     RunResult r = run({"-m", "file-upload", "report.bin"});
     ASSERT_EQ(r.status, 0) << r.logText();
@@ -130,7 +107,7 @@ TEST_F(Upload, SystemLogArrivesCompressedWithTheSuffix) {
 }
 
 TEST_F(Upload, CancellingEndsWithoutAFurtherDialog) {
-    writeFile(box.work() / "big.bin", pattern(8 * 1024 * 1024));
+    writeFile(box.work() / "big.bin", patternedBytes(8 * 1024 * 1024));
     box.script["cancel"] = json::array({{{"progress", 1}, {"query", 1}}});
     RunResult r = run({"-m", "file-upload", "big.bin"});
     EXPECT_EQ(r.status, 66);
@@ -270,7 +247,7 @@ TEST_F(Upload, LogProgressDialogExistsBeforeTheServiceIsAsked) {
 
 // A medium failing under the upload is seen through the same fault rules as every other read.
 TEST_F(Upload, AFailingSourceMediumFailsTheUpload) {
-    writeFile(box.work() / "big.bin", pattern(2 * 1024 * 1024));
+    writeFile(box.work() / "big.bin", patternedBytes(2 * 1024 * 1024));
     box.addFault({{"op", "File::read"}, {"path", "/host*big.bin"}, {"bytes", 300000}, {"error", "0x25"}});
     RunResult r = run({"-m", "file-upload", "big.bin"});
     EXPECT_EQ(r.status, 67) << r.logText();

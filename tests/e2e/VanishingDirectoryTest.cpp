@@ -60,20 +60,13 @@ bool replaceWithEmpty(const fs::path& directory) {
     return fs::remove_all(directory, ec) > 0 && fs::create_directory(directory, ec);
 }
 
-std::string pattern(size_t size) {
-    std::string data(size, '\0');
-    for (size_t i = 0; i < size; i++)
-        data[i] = static_cast<char>((i * 7 + i / 13) & 0xFF);
-    return data;
-}
-
 TEST(VanishingDirectory, SaveReportsTheWriteErrorAndKeepsTheOtherLocationWhole) {
     Sandbox box;
     fs::path first = box.node("system") / "Screenshots";
     fs::path second = box.node("system") / "Service" / "Screenshots";
     fs::create_directories(first);
     fs::create_directories(second);
-    std::string data = pattern(1 << 20);
+    std::string data = patternedBytes(1 << 20);
     writeFile(box.work() / "x.bin", data);
     box.addFault(
         {{"op", "File::write"}, {"path", "/system/Service/Screenshots/*"}, {"delayMs", 40}, {"error", 0}});
@@ -105,7 +98,7 @@ struct VanishingExport : ::testing::Test {
 };
 
 TEST_F(VanishingExport, AskingAndStoppingLeavesTheBootDriveAsItWas) {
-    std::string big = pattern(4 << 20);
+    std::string big = patternedBytes(4 << 20);
     writeFile(logs / "big.bin", big);
     setModifiedMs(logs / "big.bin", now - 100 * 86400000LL);
     box.script["select"] = json::array({{{"drive", "STICK"}, {"elements", json::object()}}});
@@ -133,7 +126,8 @@ TEST_F(VanishingExport, AskingAndStoppingLeavesTheBootDriveAsItWas) {
 // The export goes on after the failure: the next file is created in the directory that is there
 // now, not in the one that was removed under the run.
 TEST_F(VanishingExport, GoesOnInADirectoryMadeAnewAtTheSamePath) {
-    std::map<std::string, std::string> contents{{"one.bin", pattern(2 << 20)}, {"two.bin", pattern(3 << 20)}};
+    std::map<std::string, std::string> contents{{"one.bin", patternedBytes(2 << 20)},
+                                                {"two.bin", patternedBytes(3 << 20)}};
     for (const auto& [name, data] : contents)
         writeFile(logs / name, data);
     box.script["select"] =

@@ -86,6 +86,13 @@ void writeFile(const fs::path& path, const std::string& data) {
     std::ofstream(path, std::ios::binary) << data;
 }
 
+std::string patternedBytes(size_t size, unsigned seed) {
+    std::string data(size, '\0');
+    for (size_t i = 0; i < size; i++)
+        data[i] = static_cast<char>((i * 131 + seed * 17 + i / 7) & 0xFF);
+    return data;
+}
+
 std::vector<std::string> listFiles(const fs::path& directory) {
     std::vector<std::string> files;
     if (!fs::exists(directory)) return files;

@@ -105,6 +105,9 @@ std::string readFile(const fs::path& path);
 // Compares a file with the expected bytes and reports sizes and the first difference, never the data.
 ::testing::AssertionResult hasContent(const fs::path& path, const std::string& expected);
 void writeFile(const fs::path& path, const std::string& data);
+// Bytes that differ from one offset to the next and from one seed to another, so that a block
+// copied to the wrong place, or from the wrong file, shows.
+std::string patternedBytes(size_t size, unsigned seed = 0);
 // All regular files below a directory, relative, sorted.
 std::vector<std::string> listFiles(const fs::path& directory);
 long long modifiedMs(const fs::path& path);
