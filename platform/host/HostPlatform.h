@@ -1,9 +1,10 @@
 #pragma once
 // The object that owns the hosted platform's state for the run: the configuration and its fault
-// rules, the namespace (mounts, nodes, held directories), and what the run has created, written
-// and removed. The program's start-up makes it and hands it to each host service it installs; the
-// host's modules keep no state of their own. Each part's type belongs to the module that uses it;
-// this object only holds and releases them.
+// rules, the namespace (mounts, nodes, held directories), what the run has created, written and
+// removed, the system log's state, and the results and failure causes its messages report. The
+// program's start-up makes it and hands it to each host service it installs; the host's modules
+// keep no state of their own. Each part's type belongs to the module that uses it; this object
+// only holds and releases them.
 #include "FileRunState.h"
 #include "Host.h"
 #include "HostServices.h"
