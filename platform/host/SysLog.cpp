@@ -143,17 +143,16 @@ class HostExport : public SysLog::SysLogExport {
   private:
     void run() {
         int out = fcntl(m_replacement->descriptor(), F_DUPFD_CLOEXEC, 0);
-        Host::LogExporter& exporter = m_exporter;
         // An interruption stops the export at once, whether or not anyone asks to cancel it: a
         // save without a progress dialog has nobody to ask.
-        bool ok = out >= 0 && exporter.compressLog(
+        bool ok = out >= 0 && m_exporter.compressLog(
                                   out,
                                   [this](double f) {
                                       m_fraction = f;
                                       return !m_cancelled.load() && Signals::received() == 0;
                                   },
                                   m_platformPath);
-        if (ok) ok = exporter.finishExport(m_platformPath);
+        if (ok) ok = m_exporter.finishExport(m_platformPath);
         if (!ok && Signals::received() != 0) awaitCancel();
         {
             // A cancel comes either before, and the copy never takes its name, or after the name is
