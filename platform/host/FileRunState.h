@@ -2,7 +2,6 @@
 // What a run has made, written and removed through the host's file service: the files it claimed
 // and made, the names it aimed a write at, the names it found free, the filesystems it wrote to
 // since they were last flushed, and how many files it removed.
-#include "platform/String.h"
 #include <atomic>
 #include <ctime>
 #include <map>

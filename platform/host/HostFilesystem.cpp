@@ -7,19 +7,13 @@
 #include "RunResults.h"
 #include "platform/SysLog.h"
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <linux/magic.h>
-#include <map>
-#include <mutex>
-#include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
-#include <tuple>
 #include <unistd.h>
 
 using namespace Services::Filesystem::Client;
