@@ -87,6 +87,7 @@ class Redactor {
     Found identify(std::string_view text, size_t start, Scratch& scratch) const;
     Found& lookUp(std::string_view text, size_t start, std::string_view matched, bool contested,
                   Found& uncached, Scratch& scratch) const;
+    size_t nextAutomatonMatch(std::string_view text, size_t at, size_t& length, Scratch& scratch) const;
     std::string_view nextMatch(std::string_view text, size_t at, std::vector<Ahead>& ahead, bool& contested,
                                Scratch& scratch) const;
     void redactText(std::string_view text, std::string& out, Scratch& scratch);

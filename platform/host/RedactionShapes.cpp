@@ -60,7 +60,7 @@ std::vector<Shape> builtInShapes() {
     const std::string restOfValue = R"((?P<v>"[^"\n]*"|'[^'\n]*'|[^\r\n]*[^\s]))";
     const Edge address{true, ":.-"};
     const std::string header = R"((?i:(?:proxy-)?authorization|(?:set-)?cookie)["']?\s*:\s*)";
-    return {
+    std::vector<Shape> shapes{
         {"secret", secretName + R"(["']?\s*[:=]\s*)" + value, name, {}},
         {"secret", header + restOfValue, name, {}, Check::None, header},
         {"secret", R"((?i:bearer)\s+(?P<v>[A-Za-z0-9\-._~+/]+=*))", name, {}},
@@ -85,6 +85,10 @@ std::vector<Shape> builtInShapes() {
         // An AWS secret access key standing alone: forty characters of base64 with both cases and a digit.
         {"secret", "[A-Za-z0-9/+]{40}", {true, "/+="}, {true, "/+="}, Check::MixedKey},
     };
+    // The sieve knows each of them but the one with a finder of its own.
+    for (Shape& shape : shapes)
+        shape.sieved = !shape.finder;
+    return shapes;
 }
 
 namespace {
@@ -167,7 +171,10 @@ bool passes(Check check, const std::string& value) {
 }
 
 Shape wordsShape(const char* kind, const std::vector<std::string>& words, bool ignoreCase) {
-    return {kind, wordsPattern(words, ignoreCase), {true, "-"}, {true, "-", 'w'}};
+    Shape shape{kind, wordsPattern(words, ignoreCase), {true, "-"}, {true, "-", 'w'}};
+    for (const std::string& word : words)
+        shape.words.push_back({word, ignoreCase});
+    return shape;
 }
 
 RE2::Options patternOptions() {

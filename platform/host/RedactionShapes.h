@@ -1,6 +1,7 @@
 #pragma once
 // The shapes the redaction searches a log for: each a pattern (RE2 syntax), what may not stand
 // right before or after a match, and what a match must also be before it is replaced.
+#include <functional>
 #include <re2/re2.h>
 #include <string>
 #include <string_view>
@@ -22,7 +23,13 @@ struct Edge {
 // A hand-written search for where a shape's pattern next matches in `text` at or after `from`:
 // the start (npos when nowhere) and, through `length`, how long the match is; the same matches as
 // the pattern's, found without an automaton's per-match cost.
-using Finder = size_t (*)(std::string_view text, size_t from, size_t& length);
+using Finder = std::function<size_t(std::string_view text, size_t from, size_t& length)>;
+
+// A word of the host or its people, or a configured one, and whether it is matched in either case.
+struct Word {
+    std::string text;
+    bool ignoreCase = false;
+};
 
 struct Shape {
     const char* kind = nullptr;
@@ -34,6 +41,10 @@ struct Shape {
     std::string lead = {};
     // When set, finds the shape's matches instead of the pattern (which still tells the value).
     Finder finder = nullptr;
+    // Whether every match holds a place the sieve stops at (see RedactionSieve.h).
+    bool sieved = false;
+    // A shape of words: its words, which one finder finds with those of the other such shapes.
+    std::vector<Word> words = {};
 };
 
 // The built-in shapes, in the order they are tried at each position.

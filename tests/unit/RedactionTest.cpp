@@ -2,6 +2,8 @@
 // placeholder that is the same for the same value, and the look-alikes a log is full of left alone.
 #include "platform/host/Redaction.h"
 #include "platform/host/RedactionShapes.h"
+#include "platform/host/RedactionSieve.h"
+#include "platform/host/RedactionWords.h"
 #include <gtest/gtest.h>
 #include <random>
 #include <thread>
@@ -153,31 +155,159 @@ TEST(Redaction, ChunksRedactedAtOnceShareThePlaceholders) {
     EXPECT_EQ(r->mappings().size(), 363u);
 }
 
-// A shape found by hand, not by its pattern, must find exactly the pattern's matches: every text of
-// digits, dots and a few others up to a length, from every place in it.
-TEST(Redaction, TheDottedQuadFinderFindsWhatItsPatternFinds) {
-    const Shapes::Shape* quad = nullptr;
-    std::vector<Shapes::Shape> shapes = Shapes::builtInShapes();
-    for (const Shapes::Shape& shape : shapes)
-        if (shape.finder == Shapes::nextDottedQuad) quad = &shape;
-    ASSERT_NE(quad, nullptr);
-    RE2 pattern(quad->regex, Shapes::patternOptions());
-    std::mt19937 random(7);
-    const std::string alphabet = "0123456789....a :";
+// A shape found by hand, not by its pattern, must find exactly the pattern's matches: random texts
+// of `alphabet` up to a length, from every place in each.
+void expectFinderFindsWhatThePatternFinds(const Shapes::Finder& finder, const RE2& pattern,
+                                          const std::string& alphabet, size_t longest, unsigned seed) {
+    std::mt19937 random(seed);
     for (int round = 0; round < 20000; round++) {
-        std::string text(random() % 24, ' ');
+        std::string text(random() % longest, ' ');
         for (char& c : text)
             c = alphabet[random() % alphabet.size()];
         for (size_t from = 0; from <= text.size(); from++) {
             re2::StringPiece match;
             bool found = pattern.Match(text, from, text.size(), RE2::UNANCHORED, &match, 1);
             size_t length = 0;
-            size_t start = Shapes::nextDottedQuad(text, from, length);
+            size_t start = finder(text, from, length);
             ASSERT_EQ(start, found ? static_cast<size_t>(match.data() - text.data()) : std::string::npos)
                 << "'" << text << "' from " << from;
             ASSERT_EQ(length, found ? match.size() : 0) << "'" << text << "' from " << from;
         }
     }
+}
+
+TEST(Redaction, TheDottedQuadFinderFindsWhatItsPatternFinds) {
+    const Shapes::Shape* quad = nullptr;
+    std::vector<Shapes::Shape> shapes = Shapes::builtInShapes();
+    for (const Shapes::Shape& shape : shapes)
+        if (std::string_view(shape.kind) == "ipv4") quad = &shape;
+    ASSERT_NE(quad, nullptr);
+    RE2 pattern(quad->regex, Shapes::patternOptions());
+    expectFinderFindsWhatThePatternFinds(quad->finder, pattern, "0123456789....a :", 24, 7);
+}
+
+// The words, of several kinds and cases, found in one pass where their patterns (the longest word
+// first) find them; a word whose other cases only a pattern knows is left to the pattern.
+TEST(Redaction, TheWordFinderFindsWhatTheWordsPatternsFind) {
+    std::vector<Shapes::Word> words = {
+        {"vmhost.lab", true}, {"/home/al", false}, {"alice", false}, {"vm", true}, {"X", true}};
+    // With a word of one byte, places are tried by their first byte alone; without, by two.
+    for (size_t count : {words.size(), words.size() - 1}) {
+        std::vector<Shapes::Word> some(words.begin(), words.begin() + count);
+        std::string alternatives;
+        for (const Shapes::Word& word : some)
+            alternatives += std::string(alternatives.empty() ? "" : "|") +
+                            (word.ignoreCase ? "(?i:" : "(?:") + RE2::QuoteMeta(word.text) + ")";
+        RE2 pattern(alternatives, Shapes::patternOptions());
+        Shapes::Finder finder = Shapes::wordFinder(some);
+        ASSERT_TRUE(finder);
+        expectFinderFindsWhatThePatternFinds(finder, pattern, "vVmMhHoOsStT.lLaAbBiIcCeE/x\n ", 40, 5);
+    }
+    EXPECT_FALSE(Shapes::wordFinder({{"caf\xe9", true}}));
+}
+
+// Texts made of the pieces of every shape and of their look-alikes, joined at random: values
+// whole, cut short, run into each other and across lines.
+std::string pieceText(std::mt19937& random, size_t mostPieces) {
+    static const std::vector<std::string> pieces = {"password",
+                                                    "PassWd",
+                                                    "api_key",
+                                                    "access-key-id",
+                                                    "Client_Secret",
+                                                    "aws_session_token",
+                                                    "token",
+                                                    "=",
+                                                    ":",
+                                                    " ",
+                                                    "\t",
+                                                    "'",
+                                                    "\"",
+                                                    "x",
+                                                    "0",
+                                                    "9",
+                                                    "a1",
+                                                    "fF",
+                                                    "::",
+                                                    "-",
+                                                    ".",
+                                                    "@",
+                                                    "]",
+                                                    "\n",
+                                                    "https://",
+                                                    "user:pw@",
+                                                    "bearer ",
+                                                    "BEARER\t",
+                                                    "Authorization",
+                                                    "set-cookie",
+                                                    "AKIA",
+                                                    "ASIA",
+                                                    "ABCDEFGHIJKLMNOP",
+                                                    "0123456789",
+                                                    "abcdefghij",
+                                                    "/+",
+                                                    "mail@ex.org",
+                                                    "00:1a:2b:3c:4d:5e",
+                                                    "00-1a-2b-3c-4d-5e",
+                                                    "001a.2b3c.4d5e",
+                                                    "fe80::1",
+                                                    "1:2:3:4:5:6:7:8",
+                                                    "1:2:3:4:5:6:1.2.3.4",
+                                                    "10.0.0.1",
+                                                    "ffff:",
+                                                    "2001:0db8:85a3::8a2e:0370:7334",
+                                                    "2001:0db8:85a3:0000:0000:8a2e:0370:7334",
+                                                    "Zm9vYmFyYmF6cXV4Zm9vYmFyYmF6cXV4Zm9vYmF1",
+                                                    "2026-12-08T10:00:01.234Z",
+                                                    "vm",
+                                                    "VM",
+                                                    "vmhost",
+                                                    "alice",
+                                                    "/home/al"};
+    std::string text;
+    for (size_t n = random() % mostPieces + 1; n > 0; n--)
+        text += pieces[random() % pieces.size()];
+    return text;
+}
+
+// The sieve may let the automaton skip a line only when no match of the shapes it knows is there:
+// every match (from every place) holds a place the sieve finds from there.
+TEST(Redaction, EveryMatchOfTheShapesTheSieveKnowsHoldsAPlaceItFinds) {
+    std::vector<std::unique_ptr<RE2>> patterns;
+    for (const Shapes::Shape& shape : Shapes::builtInShapes())
+        if (shape.sieved)
+            patterns.push_back(std::make_unique<RE2>(shape.lead.empty() ? shape.regex : shape.lead,
+                                                     Shapes::patternOptions()));
+    ASSERT_EQ(patterns.size(), 10u);
+    std::mt19937 random(11);
+    for (int round = 0; round < 4000; round++) {
+        std::string text = pieceText(random, 12);
+        for (size_t from = 0; from < text.size(); from++)
+            for (const std::unique_ptr<RE2>& pattern : patterns) {
+                re2::StringPiece match;
+                if (!pattern->Match(text, from, text.size(), RE2::ANCHOR_START, &match, 1)) continue;
+                ASSERT_LT(Shapes::nextSuspect(text, from), from + match.size())
+                    << "'" << text << "' from " << from << ": " << pattern->pattern();
+            }
+    }
+}
+
+// The quick searches (the sieve, the word finder) change nothing: a redactor that cannot use them
+// (a word beyond ASCII, matched in either case, needs the automaton) redacts every text the same.
+TEST(Redaction, TheQuickSearchesRedactAsTheAutomatonAlone) {
+    Rules rules;
+    rules.hostNames = {"vm", "vmhost"};
+    rules.userNames = {"alice"};
+    rules.homes = {"/home/al"};
+    Rules automatonOnly = rules;
+    automatonOnly.words = {"\xff\xfe"};
+    auto quick = redactor(rules), slow = redactor(automatonOnly);
+    std::mt19937 random(3);
+    for (int round = 0; round < 3000; round++) {
+        std::string text = pieceText(random, 40);
+        ASSERT_EQ(quick->redacted(text), slow->redacted(text)) << "'" << text << "'";
+    }
+    ASSERT_EQ(quick->mappings().size(), slow->mappings().size());
+    EXPECT_GT(quick->mappings().size(), 100u);
 }
 
 } // namespace
