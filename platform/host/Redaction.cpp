@@ -1,10 +1,10 @@
 #include "Redaction.h"
+#include "RedactionKeyBlocks.h"
 #include "RedactionShapes.h"
 #include "RedactionSieve.h"
 #include "RedactionWords.h"
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <re2/re2.h>
 #include <set>
 #include <unordered_map>
@@ -13,61 +13,13 @@ namespace Redaction {
 namespace {
 
 using namespace Shapes;
-
-constexpr const char* keyBlockStart = "-----BEGIN ";
-constexpr const char* keyBlockEnd = "-----END ";
-constexpr const char* keyBlockLabel = "PRIVATE KEY-----";
-
-// Where the label first stands in `text`, or npos. Every chunk of a log is searched for it: its
-// 'Y', rare in logs, is looked for (memchr, several times faster than memmem) and the rest compared.
-size_t findLabel(std::string_view text) {
-    const std::string_view label = keyBlockLabel;
-    const size_t y = label.find('Y');
-    for (size_t at = y; at < text.size();) {
-        const void* found = std::memchr(text.data() + at, 'Y', text.size() - at);
-        if (!found) break;
-        at = static_cast<size_t>(static_cast<const char*>(found) - text.data());
-        if (text.compare(at - y, label.size(), label) == 0) return at - y;
-        at++;
-    }
-    return std::string_view::npos;
-}
-
-// Where the label last stands in `text`, or npos.
-size_t findLastLabel(std::string_view text) {
-    size_t last = std::string_view::npos;
-    for (size_t at = findLabel(text); at != std::string_view::npos;) {
-        last = at;
-        size_t next = findLabel(text.substr(at + 1));
-        at = next == std::string_view::npos ? next : at + 1 + next;
-    }
-    return last;
-}
-
-// Where a private key block's first line begins in `line`, or npos.
-size_t keyBlockBegins(std::string_view line) {
-    size_t label = line.find(keyBlockLabel);
-    if (label == std::string_view::npos) return label;
-    return line.rfind(keyBlockStart, label);
-}
+using namespace KeyBlocks;
 
 // Hashes a text or a view of one, so that a match is looked up without a copy.
 struct TextHash {
     using is_transparent = void;
     size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
 };
-
-// Where a private key block's last line ("-----END ... PRIVATE KEY-----") ends in `text`, or npos.
-size_t keyBlockEnds(std::string_view text) {
-    size_t end = text.find(keyBlockEnd);
-    size_t label = end == std::string_view::npos ? end : text.find(keyBlockLabel, end);
-    return label == std::string_view::npos ? label : label + std::string_view(keyBlockLabel).size();
-}
-
-std::string trimmed(std::string_view text) {
-    size_t first = text.find_first_not_of(" \t");
-    return first == std::string_view::npos ? std::string() : std::string(text.substr(first));
-}
 
 } // namespace
 
@@ -394,7 +346,7 @@ void Redactor::redactText(std::string_view text, std::string& out, Scratch& scra
 // it has grown past largestKeyBlock (it is no key, and is not held whole).
 bool Redactor::continueKeyBlock(KeyBlock& block, std::string_view line, size_t lineEnd, std::string& out,
                                 Scratch& scratch) {
-    size_t ends = keyBlockEnds(line);
+    size_t ends = endsIn(line);
     bool tooLong = lineEnd - block.began >= largestKeyBlock;
     if (ends == std::string_view::npos && !tooLong) {
         block.text += "\n" + trimmed(line);
@@ -413,7 +365,7 @@ bool Redactor::continueKeyBlock(KeyBlock& block, std::string_view line, size_t l
 bool Redactor::redactLine(KeyBlock& block, std::string_view line, size_t lineStart, std::string& out,
                           Scratch& scratch) {
     if (block.open) return continueKeyBlock(block, line, lineStart + line.size(), out, scratch);
-    size_t begin = keyBlockBegins(line);
+    size_t begin = beginsIn(line);
     if (begin == std::string_view::npos) {
         redactText(line, out, scratch);
         return true;
@@ -421,7 +373,7 @@ bool Redactor::redactLine(KeyBlock& block, std::string_view line, size_t lineSta
     std::string lead;
     redactText(line.substr(0, begin), lead, scratch);
     std::string_view rest = line.substr(begin);
-    size_t after = keyBlockEnds(rest);
+    size_t after = endsIn(rest);
     if (after != std::string_view::npos) {
         // The whole block on one line (the store keeps a message's line feeds as spaces).
         out += lead;
@@ -482,19 +434,7 @@ std::string Redactor::redacted(std::string_view text) {
 }
 
 size_t Redactor::chunkEnd(std::string_view text) {
-    size_t lastFeed = text.rfind('\n');
-    if (lastFeed == std::string_view::npos) return 0;
-    size_t candidate = lastFeed + 1;
-    // The last private-key label before the end: a block left open there moves to the next chunk.
-    size_t label = findLastLabel(text.substr(0, lastFeed));
-    if (label == std::string_view::npos) return candidate;
-    size_t lineStart = text.rfind('\n', label);
-    lineStart = lineStart == std::string_view::npos ? 0 : lineStart + 1;
-    std::string_view line = text.substr(lineStart, label - lineStart);
-    bool opens = line.find(keyBlockEnd) == std::string_view::npos &&
-                 line.find(keyBlockStart) != std::string_view::npos;
-    if (!opens || candidate - lineStart >= largestKeyBlock) return candidate;
-    return lineStart;
+    return KeyBlocks::chunkEnd(text, largestKeyBlock);
 }
 
 std::string summaryLine(const std::map<std::string, size_t>& counts) {
