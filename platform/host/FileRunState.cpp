@@ -46,12 +46,17 @@ bool FileRunState::isTargetName(int directoryFd, const std::string& name) {
 
 void FileRunState::noteFoundFree(const std::string& platformPath) {
     std::lock_guard lock(m_madeMutex);
-    m_foundFree.insert(platformPath);
+    m_foundFree.append(platformPath).push_back('\0');
 }
 
 bool FileRunState::foundFree(const std::string& platformPath) {
     std::lock_guard lock(m_madeMutex);
-    return m_foundFree.count(platformPath) != 0;
+    for (size_t at = 0; at < m_foundFree.size();) {
+        size_t end = m_foundFree.find('\0', at);
+        if (m_foundFree.compare(at, end - at, platformPath) == 0) return true;
+        at = end + 1;
+    }
+    return false;
 }
 
 void FileRunState::noteWrittenFile(int fd, dev_t device) {
