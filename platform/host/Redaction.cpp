@@ -92,7 +92,7 @@ std::unique_ptr<Redactor> Redactor::create(const Rules& rules, std::string& prob
     std::vector<Word> words;
     for (const Compiled::Rule& rule : compiled->rules)
         words.insert(words.end(), rule.shape.words.begin(), rule.shape.words.end());
-    Finder wordFinder = words.empty() ? Finder() : Shapes::wordFinder(std::move(words));
+    Finder findWords = words.empty() ? Finder() : Shapes::wordFinder(std::move(words));
     bool wordsFound = false;
     std::string combined;
     for (Compiled::Rule& rule : compiled->rules) {
@@ -114,9 +114,9 @@ std::unique_ptr<Redactor> Redactor::create(const Rules& rules, std::string& prob
             compiled->finders.push_back(rule.shape.finder);
             continue;
         }
-        if (wordFinder && !rule.shape.words.empty()) {
+        if (findWords && !rule.shape.words.empty()) {
             // The first shape of words brings the finder of them all.
-            if (!wordsFound) compiled->finders.push_back(wordFinder);
+            if (!wordsFound) compiled->finders.push_back(findWords);
             wordsFound = true;
             continue;
         }
