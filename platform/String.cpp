@@ -1,4 +1,5 @@
 #include "platform/String.h"
+#include <cstring>
 
 Ref<String> String::create(std::string_view text) {
     return Ref<String>(new String(std::string(text)));
@@ -14,8 +15,13 @@ size_t String::find(const Ref<String>& needle, size_t from) const {
 }
 
 long String::findLast(char c) const {
-    size_t at = m_text.rfind(c);
+    size_t at = findLastByte(m_text, c);
     return at == std::string::npos ? -1 : static_cast<long>(at);
+}
+
+size_t findLastByte(std::string_view text, char c) {
+    const void* at = memrchr(text.data(), c, text.size());
+    return at ? static_cast<size_t>(static_cast<const char*>(at) - text.data()) : std::string_view::npos;
 }
 
 Ref<String> String::substring(size_t position, size_t count) const {
@@ -27,7 +33,9 @@ Ref<String> String::concat(char c) const {
     return create(m_text + c);
 }
 Ref<String> String::concat(std::string_view text) const {
-    return create(m_text + std::string(text));
+    std::string joined;
+    joined.reserve(m_text.size() + text.size());
+    return create(std::move(joined.append(m_text).append(text)));
 }
 Ref<String> String::concat(const Ref<String>& text) const {
     return text ? concat(text->str()) : create(m_text);

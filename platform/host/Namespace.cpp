@@ -4,6 +4,7 @@
 #include "HostDrives.h"
 #include "NamespaceState.h"
 #include "platform/Error.h"
+#include "platform/String.h"
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -307,7 +308,7 @@ std::shared_ptr<const Resolved> Tree::resolve(const std::string& path, unsigned&
     for (const RecentResolution& r : s.recent.entries)
         if (r.answers(path)) return r.resolved;
     // A normal path below a directory that is not the root: the directory's answer, one name on.
-    size_t slash = path.rfind('/');
+    size_t slash = findLastByte(path, '/');
     bool inDirectory = slash != std::string::npos && slash > 0 && isNormal(path);
     std::string_view parentPath = inDirectory ? std::string_view(path).substr(0, slash) : std::string_view();
     std::string_view name = inDirectory ? std::string_view(path).substr(slash + 1) : std::string_view();

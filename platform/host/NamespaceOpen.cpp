@@ -1,6 +1,7 @@
 // Opening beneath a mount: by the kernel's openat2, or by a walk of one component at a time where
 // it is missing; and the directories held open for the next paths below them.
 #include "NamespaceState.h"
+#include "platform/String.h"
 #include <cerrno>
 #include <fcntl.h>
 #include <linux/openat2.h>
@@ -76,7 +77,7 @@ HeldDirectory* findHeld(State& s, const Handle& root, std::string_view below) {
 
 // A path below its mount as its parent and its name; false when the parent is the root itself.
 bool splitParent(std::string_view below, std::string_view& parent, std::string_view& name) {
-    size_t slash = below.rfind('/');
+    size_t slash = findLastByte(below, '/');
     if (slash == std::string_view::npos) return false;
     parent = below.substr(0, slash);
     name = below.substr(slash + 1);
