@@ -77,10 +77,6 @@ class ByteBlock {
     Lanes equal(const Byte& byte) const {
         return Lanes(_mm_cmpeq_epi8(_mm_or_si128(m_bytes, byte.m_foldLanes), byte.m_foldedLanes));
     }
-    // An ASCII letter in either case: `lower` is a lowercase letter.
-    Lanes equalIgnoringCase(char lower) const {
-        return Lanes(_mm_cmpeq_epi8(_mm_or_si128(m_bytes, _mm_set1_epi8(caseBit)), _mm_set1_epi8(lower)));
-    }
     Lanes digits() const {
         __m128i offset = _mm_sub_epi8(m_bytes, _mm_set1_epi8('0'));
         return Lanes(_mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(9)), offset));
@@ -91,9 +87,6 @@ class ByteBlock {
     }
     Lanes equal(char c) const {
         return each([c](unsigned char b) { return b == static_cast<unsigned char>(c); });
-    }
-    Lanes equalIgnoringCase(char lower) const {
-        return each([lower](unsigned char b) { return (b | caseBit) == static_cast<unsigned char>(lower); });
     }
     Lanes digits() const {
         return each([](unsigned char b) { return b >= '0' && b <= '9'; });

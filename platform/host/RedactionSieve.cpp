@@ -164,7 +164,7 @@ struct Classes {
         dot = dots.mask();
         valueSign = signs.mask();
         ByteBlock::Lanes at = bytes.equal('@');
-        lone = (at | bytes.equal('A') | bytes.equalIgnoringCase('b')).mask();
+        lone = (at | bytes.equal('A') | bytes.equal(ByteBlock::Byte('b', true))).mask();
         noNameEnd = (bytes.digits() | bytes.equal(']')).mask();
         breaks = (signs | dashes | dots | at | bytes.equal(' ')).mask();
     }
