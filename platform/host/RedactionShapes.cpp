@@ -177,6 +177,14 @@ Shape wordsShape(const char* kind, const std::vector<std::string>& words, bool i
     return shape;
 }
 
+bool holdsIgnoringCase(std::string_view text, size_t at, std::string_view word) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20) : c; };
+    if (at > text.size() || text.size() - at < word.size()) return false;
+    for (size_t i = 0; i < word.size(); i++)
+        if (lower(text[at + i]) != lower(word[i])) return false;
+    return true;
+}
+
 RE2::Options patternOptions() {
     RE2::Options options;
     // Bytes, not UTF-8: a log holds whatever its programs wrote.

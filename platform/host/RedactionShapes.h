@@ -57,6 +57,9 @@ size_t nextDottedQuad(std::string_view text, size_t from, size_t& length);
 bool standsApart(const Shape& shape, std::string_view text, size_t start, size_t end);
 // Whether a value passes the shape's check.
 bool passes(Check check, const std::string& value);
+// Whether `text` holds `word` at `at`, ASCII letters in either case (as the patterns' "(?i:...)"
+// match them in a log of bytes: no other byte has another case there).
+bool holdsIgnoringCase(std::string_view text, size_t at, std::string_view word);
 // How every pattern is compiled: bytes, a line at a time, errors not printed.
 RE2::Options patternOptions();
 

@@ -1,5 +1,6 @@
 #include "RedactionSieve.h"
 #include "ByteBlock.h"
+#include "RedactionShapes.h"
 #include <algorithm>
 
 namespace Redaction::Shapes {
@@ -38,14 +39,6 @@ bool isKeyIdCharacter(char c) {
 
 char lower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20) : c;
-}
-
-// Whether `text` holds `word` (lowercase) at `at`, in either case.
-bool holdsIgnoringCase(std::string_view text, size_t at, std::string_view word) {
-    if (at > text.size() || text.size() - at < word.size()) return false;
-    for (size_t i = 0; i < word.size(); i++)
-        if (lower(text[at + i]) != word[i]) return false;
-    return true;
 }
 
 // A ':' or '=' at `at` after a name a secret or a header can have, an optional quote and spaces.

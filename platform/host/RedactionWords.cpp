@@ -12,10 +12,6 @@ bool isAsciiLetter(char c) {
     return (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
 }
 
-char lower(char c) {
-    return isAsciiLetter(c) ? static_cast<char>(c | 0x20) : c;
-}
-
 class Words {
   public:
     explicit Words(std::vector<Word> words) : m_words(std::move(words)) {
@@ -75,9 +71,7 @@ class Words {
     static bool holds(std::string_view text, size_t at, const Word& word) {
         if (text.size() - at < word.text.size()) return false;
         if (!word.ignoreCase) return text.compare(at, word.text.size(), word.text) == 0;
-        for (size_t i = 0; i < word.text.size(); i++)
-            if (lower(text[at + i]) != lower(word.text[i])) return false;
-        return true;
+        return holdsIgnoringCase(text, at, word.text);
     }
 
     // The length of the longest word at `at`, or 0.
