@@ -30,75 +30,102 @@ TEST_F(Terminal, MessageWaitsForEnter) {
     EXPECT_EQ(readFile(box.node("system") / "Screenshots" / "x.txt"), "old");
 }
 
-TEST_F(Terminal, ChosenDriveReceivesTheFile) {
+// The drive and name questions: what is typed, what is asked again, and what ends on the stick.
+struct PromptCase {
+    const char* name;
+    std::vector<std::string> args;
+    std::vector<TerminalStep> steps;
+    int status;
+    std::vector<std::string> onStick; // every file the stick holds afterwards
+};
+void PrintTo(const PromptCase& c, std::ostream* os) {
+    *os << c.name;
+}
+const std::vector<std::string> renaming{"--allow-rename", "--dont-force-boot", "x.txt"};
+const TerminalStep driveTwo{"Drive number (Enter to cancel): ", "2\n"};
+const TerminalStep done{"Press Enter to continue.", "\n"};
+
+class TerminalPrompts : public Terminal, public ::testing::WithParamInterface<PromptCase> {};
+
+TEST_P(TerminalPrompts, AskAgainUntilTheAnswerCanBeUsed) {
     withoutPlatformDirectories();
-    RunResult r =
-        box.runOnTerminal({"--dont-force-boot", "x.txt"},
-                          {{"Drive number (Enter to cancel): ", "2\n"}, {"Press Enter to continue.", "\n"}});
-    EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_NE(r.out.find("Select drive in which to store the file"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("1) BOOT  (/boot)"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("2) STICK  (/media/STICK)"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("[INFO] Information"), std::string::npos) << r.out;
-    EXPECT_TRUE(hasContent(box.node("stick") / "Orvane" / "Screenshots" / "x.txt", "hello\n"));
-}
-
-TEST_F(Terminal, EnterWithoutAChoiceClosesTheDriveDialog) {
-    withoutPlatformDirectories();
-    RunResult r =
-        box.runOnTerminal({"--dont-force-boot", "x.txt"}, {{"Drive number (Enter to cancel): ", "\n"}});
-    EXPECT_EQ(r.status, 7) << r.out;
-    EXPECT_TRUE(listFiles(box.node("stick")).empty());
-    EXPECT_TRUE(r.calls("Dialog::show").empty());
-}
-
-// A typed name is a file name on the chosen drive: a path is refused and the question asked again.
-TEST_F(Terminal, ATypedPathIsRefusedAndAskedAgain) {
-    RunResult r = box.runOnTerminal({"--allow-rename", "--dont-force-boot", "x.txt"},
-                                    {{"Drive number (Enter to cancel): ", "2\n"},
-                                     {"File name [x.txt]: ", "../../outside.txt\n"},
-                                     {"no \"/\"", ""},
-                                     {"File name [x.txt]: ", "..\n"},
-                                     {"File name [x.txt]: ", "typed.txt\n"},
-                                     {"Press Enter to continue.", "\n"}});
-    EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(listFiles(box.node("stick")), std::vector<std::string>{"typed.txt"});
-    EXPECT_FALSE(fs::exists(box.root / "nodes" / "outside.txt"));
-}
-
-// A typed name that exists is never overwritten: the terminal asks for another one.
-TEST_F(Terminal, ATypedNameThatExistsIsAskedAgain) {
     writeFile(box.node("stick") / "taken.txt", "old");
-    RunResult r = box.runOnTerminal({"--allow-rename", "--dont-force-boot", "x.txt"},
-                                    {{"Drive number (Enter to cancel): ", "2\n"},
-                                     {"File name [x.txt]: ", "taken.txt\n"},
-                                     {"A file named \"taken.txt\" exists there already.", ""},
-                                     {"Another file name (Enter to cancel): ", "fresh.txt\n"},
-                                     {"Press Enter to continue.", "\n"}});
-    EXPECT_EQ(r.status, 0) << r.out;
+    RunResult r = box.runOnTerminal(GetParam().args, GetParam().steps);
+    EXPECT_EQ(r.status, GetParam().status) << r.out;
+    std::vector<std::string> expected = GetParam().onStick;
+    expected.push_back("taken.txt");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(listFiles(box.node("stick")), expected);
     EXPECT_EQ(readFile(box.node("stick") / "taken.txt"), "old");
-    EXPECT_TRUE(hasContent(box.node("stick") / "fresh.txt", "hello\n"));
+    for (const std::string& name : GetParam().onStick)
+        EXPECT_TRUE(hasContent(box.node("stick") / name, "hello\n")) << name;
+    EXPECT_FALSE(fs::exists(box.root / "nodes" / "outside.txt"));
+    if (GetParam().status == 7) {
+        EXPECT_TRUE(r.calls("Dialog::show").empty());
+    }
 }
 
-TEST_F(Terminal, RenamingTakesTheTypedName) {
-    RunResult r = box.runOnTerminal({"--allow-rename", "--dont-force-boot", "x.txt"},
-                                    {{"Drive number (Enter to cancel): ", "2\n"},
-                                     {"File name [x.txt]: ", "typed.txt\n"},
-                                     {"Press Enter to continue.", "\n"}});
-    EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(listFiles(box.node("stick")), std::vector<std::string>{"typed.txt"});
-    EXPECT_TRUE(hasContent(box.node("stick") / "typed.txt", "hello\n"));
-}
-
-TEST_F(Terminal, KeyCancelsTheCopy) {
-    writeFile(box.work() / "x.txt", std::string(1 << 20, 'x'));
-    box.addFault({{"op", "File::write"}, {"path", "/system/*"}, {"delayMs", 50}, {"error", 0}});
-    RunResult r = box.runOnTerminal({"x.txt"}, {{"(press c to cancel)", "c"}});
-    EXPECT_EQ(r.status, 66) << r.out;
-    EXPECT_NE(r.out.find("User aborted"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("%"), std::string::npos) << "the progress bar shows its percentage";
-    EXPECT_TRUE(listFiles(box.node("system")).empty());
-}
+INSTANTIATE_TEST_SUITE_P(
+    Terminal, TerminalPrompts,
+    ::testing::Values(
+        PromptCase{"ChosenDrive",
+                   {"--dont-force-boot", "x.txt"},
+                   {{"Select drive in which to store the file", ""},
+                    {"1) BOOT  (/boot)", ""},
+                    {"2) STICK  (/media/STICK)", ""},
+                    driveTwo,
+                    {"[INFO] Information", ""},
+                    done},
+                   0,
+                   {"Orvane/Screenshots/x.txt"}},
+        PromptCase{"EnterWithoutAChoiceCloses",
+                   {"--dont-force-boot", "x.txt"},
+                   {{"Drive number (Enter to cancel): ", "\n"}},
+                   7,
+                   {}},
+        PromptCase{"InvalidDriveNumber",
+                   {"--dont-force-boot", "x.txt"},
+                   {{"Drive number (Enter to cancel): ", "9\n"},
+                    {"There is no drive \"9\": type a number from 1 to 2, or Enter to cancel.", ""},
+                    {"Drive number (Enter to cancel): ", "two\n"},
+                    driveTwo,
+                    done},
+                   0,
+                   {"Orvane/Screenshots/x.txt"}},
+        // A typed name is a file name on the chosen drive: a path is refused.
+        PromptCase{"TypedPath",
+                   renaming,
+                   {driveTwo,
+                    {"File name [x.txt]: ", "../../outside.txt\n"},
+                    {"no \"/\"", ""},
+                    {"File name [x.txt]: ", "..\n"},
+                    {"File name [x.txt]: ", "typed.txt\n"},
+                    done},
+                   0,
+                   {"typed.txt"}},
+        // A typed name that exists is never overwritten.
+        PromptCase{"TypedNameThatExists",
+                   renaming,
+                   {driveTwo,
+                    {"File name [x.txt]: ", "taken.txt\n"},
+                    {"A file named \"taken.txt\" exists there already.", ""},
+                    {"Another file name (Enter to cancel): ", "fresh.txt\n"},
+                    done},
+                   0,
+                   {"fresh.txt"}},
+        // Longer than a filesystem takes: refused where it is typed.
+        PromptCase{"TooLongName",
+                   renaming,
+                   {driveTwo,
+                    {"File name [x.txt]: ", std::string(304, 'n') + "\n"},
+                    {"at most 255 bytes", ""},
+                    {"File name [x.txt]: ", "short.txt\n"},
+                    done},
+                   0,
+                   {"short.txt"}},
+        // Ctrl-D at a prompt closes the dialog: nothing is saved under the offered name.
+        PromptCase{"EndOfInputAtTheName", renaming, {driveTwo, {"File name [x.txt]: ", "\x04"}}, 7, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Terminal, QuestionTakesNo) {
     // A file of the export that cannot be read asks whether to go on; "n" stops and undoes the export.
@@ -193,18 +220,6 @@ TEST_F(Terminal, ProgressLineFitsTheTerminalAndKeysAreNotEchoed) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), "User aborted"), lines.end()) << r.out;
 }
 
-TEST_F(Terminal, AnInvalidDriveNumberIsAskedAgain) {
-    withoutPlatformDirectories();
-    RunResult r =
-        box.runOnTerminal({"--dont-force-boot", "x.txt"},
-                          {{"Drive number (Enter to cancel): ", "9\n"},
-                           {"There is no drive \"9\": type a number from 1 to 2, or Enter to cancel.", ""},
-                           {"Drive number (Enter to cancel): ", "two\n"},
-                           {"Drive number (Enter to cancel): ", "2\n"},
-                           {"Press Enter to continue.", "\n"}});
-    EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_TRUE(hasContent(box.node("stick") / "Orvane" / "Screenshots" / "x.txt", "hello\n"));
-}
 
 // The export dialog lists its periods, numbers only the rows that can be changed, and says why an
 // answer was not taken.
@@ -227,9 +242,6 @@ TEST_F(Terminal, TheExportDialogListsPeriodsAndNumbersOnlyWhatCanChange) {
     EXPECT_EQ(r.out.find(" 4 "), std::string::npos) << r.out;
 }
 
-} // namespace
-
-namespace {
 
 // A name can hold any byte: on the terminal its control characters are shown, never obeyed
 // (no title set, no screen cleared, no colour), in the progress line and in the message alike;
@@ -247,9 +259,6 @@ TEST_F(Terminal, ControlCharactersInANameAreShownNotObeyed) {
     EXPECT_TRUE(hasContent(box.node("system") / "Screenshots" / name, "hello\n"));
 }
 
-} // namespace
-
-namespace {
 
 // Arrow and function keys begin with Esc but are not the Esc key: the copy goes on, and Esc
 // alone still cancels it.
@@ -266,30 +275,8 @@ TEST_F(Terminal, ArrowAndFunctionKeysDoNotCancelButEscDoes) {
     EXPECT_EQ(esc.status, 66) << esc.out;
 }
 
-// Ctrl-D at a prompt closes the dialog: nothing is saved under the offered name.
-TEST_F(Terminal, EndOfInputAtTheNamePromptClosesTheDialog) {
-    RunResult r =
-        box.runOnTerminal({"--allow-rename", "--dont-force-boot", "x.txt"},
-                          {{"Drive number (Enter to cancel): ", "2\n"}, {"File name [x.txt]: ", "\x04"}});
-    EXPECT_EQ(r.status, 7) << r.out;
-    EXPECT_TRUE(listFiles(box.node("stick")).empty());
-}
 
-// A name longer than a filesystem takes is refused where it is typed, and asked again.
-TEST_F(Terminal, ATooLongNameIsAskedAgain) {
-    RunResult r = box.runOnTerminal({"--allow-rename", "--dont-force-boot", "x.txt"},
-                                    {{"Drive number (Enter to cancel): ", "2\n"},
-                                     {"File name [x.txt]: ", std::string(304, 'n') + "\n"},
-                                     {"at most 255 bytes", ""},
-                                     {"File name [x.txt]: ", "short.txt\n"},
-                                     {"Press Enter to continue.", "\n"}});
-    EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(listFiles(box.node("stick")), std::vector<std::string>{"short.txt"});
-}
 
-} // namespace
-
-namespace {
 
 // The export dialog says beside CLEAR DATA, in plain words, what it deletes and how to keep the
 // files; doing what it says keeps an old log on the boot drive.
