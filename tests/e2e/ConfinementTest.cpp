@@ -14,9 +14,6 @@ using namespace Testing;
 
 namespace {
 
-constexpr long long day = 86400000;
-constexpr long long now = 1767225600000; // 2026-01-01T00:00:00Z, the fixed clock
-const std::string exportName = "LogExport.2026-01-01";
 const std::string secret = "secret bytes from outside every drive";
 constexpr int victims = 3;
 

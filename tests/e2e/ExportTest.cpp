@@ -8,10 +8,6 @@ using namespace Testing;
 
 namespace {
 
-constexpr long long day = 86400000;
-constexpr long long now = 1767225600000; // 2026-01-01T00:00:00Z, the fixed clock
-const std::string exportName = "LogExport.2026-01-01";
-
 struct Export : ::testing::Test {
     Sandbox box;
     fs::path orvane() const { return box.node("boot") / "Orvane"; }
@@ -422,7 +418,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "Failed to access logs directory.\nErrorcode: 0x11008446 (285246534)"},
         EarlyCase{"PeriodLongerThanTheClock",
                   [](Export& e) {
-                      e.box.fixClock(86400000 - 1);
+                      e.box.fixClock(day - 1);
                       e.choose({{"ddClear", 0}});
                   },
                   0x84, "Prepare source failed",

@@ -61,7 +61,6 @@ TEST(Headless, QuestionsAreAnsweredNo) {
 
 // Nobody confirmed that old files may go: the export leaves them and says what it chose.
 TEST(Headless, ExportLeavesOldFilesUnlessTheConfigurationAllowsClearing) {
-    constexpr long long now = 1767225600000, day = 86400000;
     Sandbox box;
     box.fixClock(now);
     fs::path old = box.node("boot") / "Orvane" / "Logs" / "old.log";

@@ -11,8 +11,6 @@ using namespace Testing;
 
 namespace {
 
-constexpr int endedBy = 1000; // Sandbox status of a run ended by a signal: endedBy + its number
-
 bool hasBytes(const fs::path& file) {
     std::error_code ec;
     return fs::is_regular_file(file, ec) && fs::file_size(file, ec) > 0;
@@ -51,7 +49,6 @@ TEST_P(Interrupt, CopyRemovesItsTargetsAndTheNextSaveWorks) {
 }
 
 TEST_P(Interrupt, ExportIsUndoneAndClearsNothing) {
-    constexpr long long now = 1767225600000, day = 86400000;
     box.fixClock(now);
     fs::path logs = box.node("boot") / "Orvane" / "Logs";
     for (int i = 0; i < 40; i++) {
@@ -61,7 +58,7 @@ TEST_P(Interrupt, ExportIsUndoneAndClearsNothing) {
     std::vector<std::string> before = listFiles(box.node("boot"));
     box.script["select"] = json::array({{{"drive", "STICK"}}});
     box.addFault({{"op", "File::write"}, {"path", "/media/STICK/*"}, {"delayMs", 20}, {"error", 0}});
-    fs::path exported = box.node("stick") / "LogExport.2026-01-01";
+    fs::path exported = box.node("stick") / exportName;
     RunResult r =
         box.runInterrupted({"-m", "export"}, GetParam(), [&] { return !listFiles(exported).empty(); });
     expectCancelled(r);

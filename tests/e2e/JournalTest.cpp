@@ -1,12 +1,11 @@
 // The host's journal as the system log: journal files made by systemd-journal-remote from the
 // journal's export format, read through the same code as the system's journal, and the program's
 // own lines sent to a journal socket.
+#include "support/Journals.h"
 #include "support/ObjectStore.h"
 #include "support/Sandbox.h"
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <sched.h>
@@ -20,9 +19,7 @@ using namespace Testing;
 
 namespace {
 
-constexpr const char* journalRemote = "/lib/systemd/systemd-journal-remote";
 const std::string firstBoot(32, '1'), secondBoot(32, '2');
-constexpr long long firstEntryUsec = 1765000000000000;
 
 struct Entry {
     std::string boot;
@@ -31,43 +28,20 @@ struct Entry {
 
 // Journal files below `directory` holding `entries`, one second apart.
 void makeJournal(const fs::path& directory, const std::vector<Entry>& entries, size_t padding = 0) {
-    fs::create_directories(directory);
-    fs::path input = directory / "entries.export";
-    {
-        std::ofstream out(input);
-        for (size_t i = 0; i < entries.size(); i++) {
-            out << "__REALTIME_TIMESTAMP=" << firstEntryUsec + static_cast<long long>(i) * 1000000
-                << "\n__MONOTONIC_TIMESTAMP=" << i * 1000000 << "\n_BOOT_ID=" << entries[i].boot
-                << "\n_HOSTNAME=orvhost\nSYSLOG_IDENTIFIER=demo\n_PID=42\nPRIORITY=6\n";
-            // A message of several lines in the export format's binary form: its length, little-endian.
-            std::string message = entries[i].message + std::string(padding, 'p');
-            uint64_t length = message.size();
-            out << "MESSAGE\n";
-            for (int byte = 0; byte < 8; byte++)
-                out << static_cast<char>((length >> (8 * byte)) & 0xff);
-            out << message << "\n\n";
-        }
-    }
-    std::string command = std::string(journalRemote) + " -o " + (directory / "test.journal").string() +
-                          " - < " + input.string() + " 2>/dev/null";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    fs::remove(input);
-}
-
-// What journalctl itself prints for the same files and boot.
-std::string journalctl(const fs::path& directory, const std::string& boot) {
-    fs::path out = directory.parent_path() / "journalctl.txt";
-    std::string command = "TZ=UTC journalctl --no-pager -o short-iso -D " + directory.string() +
-                          (boot == "all" ? std::string() : " -b " + boot) + " > " + out.string();
-    EXPECT_EQ(std::system(command.c_str()), 0);
-    return readFile(out);
+    std::string text;
+    for (size_t i = 0; i < entries.size(); i++)
+        text +=
+            "__REALTIME_TIMESTAMP=" + std::to_string(firstEntryUsec + static_cast<long long>(i) * 1000000) +
+            "\n__MONOTONIC_TIMESTAMP=" + std::to_string(i * 1000000) + "\n_BOOT_ID=" + entries[i].boot +
+            "\n_HOSTNAME=orvhost\nSYSLOG_IDENTIFIER=demo\n_PID=42\nPRIORITY=6\n" +
+            exportField("MESSAGE", entries[i].message + std::string(padding, 'p')) + "\n";
+    writeJournal(directory, text);
 }
 
 class JournalLog : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (access(journalRemote, X_OK) != 0)
-            GTEST_SKIP() << "needs systemd-journal-remote (apt-get install systemd-journal-remote)";
+        if (!canMakeJournals()) GTEST_SKIP() << noJournalRemote;
         makeJournal(journal(), {{firstBoot, "first boot line"},
                                 {secondBoot, "second boot one"},
                                 {secondBoot, "second boot\nwith two lines"}});
@@ -281,7 +255,7 @@ class CutShortJournal : public JournalLog {
             return true;
         };
     }
-    static constexpr int endedBy = 1000, nothing = 0;
+    static constexpr int nothing = 0;
 };
 
 TEST_F(CutShortJournal, ASaveSurvivesAndLeavesNoTornFile) {

@@ -13,7 +13,6 @@ using namespace Testing;
 
 namespace {
 
-constexpr int endedBy = 1000; // Sandbox status of a run ended by a signal: endedBy + its number
 const std::string earlier = "the notes that were there before\n";
 
 bool progressShown(const Sandbox& box) {

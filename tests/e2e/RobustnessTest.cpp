@@ -12,8 +12,6 @@ using namespace Testing;
 
 namespace {
 
-constexpr int endedBy = 1000; // Sandbox status of a run ended by a signal: endedBy + its number
-
 struct Robustness : ::testing::Test {
     Sandbox box;
     fs::path first() const { return box.node("system") / "Screenshots"; }

@@ -220,7 +220,6 @@ TEST_F(Terminal, ProgressLineFitsTheTerminalAndKeysAreNotEchoed) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), "User aborted"), lines.end()) << r.out;
 }
 
-
 // The export dialog lists its periods, numbers only the rows that can be changed, and says why an
 // answer was not taken.
 TEST_F(Terminal, TheExportDialogListsPeriodsAndNumbersOnlyWhatCanChange) {
@@ -242,7 +241,6 @@ TEST_F(Terminal, TheExportDialogListsPeriodsAndNumbersOnlyWhatCanChange) {
     EXPECT_EQ(r.out.find(" 4 "), std::string::npos) << r.out;
 }
 
-
 // A name can hold any byte: on the terminal its control characters are shown, never obeyed
 // (no title set, no screen cleared, no colour), in the progress line and in the message alike;
 // the file keeps its real name.
@@ -259,7 +257,6 @@ TEST_F(Terminal, ControlCharactersInANameAreShownNotObeyed) {
     EXPECT_TRUE(hasContent(box.node("system") / "Screenshots" / name, "hello\n"));
 }
 
-
 // Arrow and function keys begin with Esc but are not the Esc key: the copy goes on, and Esc
 // alone still cancels it.
 TEST_F(Terminal, ArrowAndFunctionKeysDoNotCancelButEscDoes) {
@@ -275,13 +272,9 @@ TEST_F(Terminal, ArrowAndFunctionKeysDoNotCancelButEscDoes) {
     EXPECT_EQ(esc.status, 66) << esc.out;
 }
 
-
-
-
 // The export dialog says beside CLEAR DATA, in plain words, what it deletes and how to keep the
 // files; doing what it says keeps an old log on the boot drive.
 TEST_F(Terminal, TheExportDialogSaysWhatClearingDeletesAndHowToKeepTheFiles) {
-    constexpr long long now = 1767225600000, day = 86400000;
     box.fixClock(now);
     fs::path old = box.node("boot") / "Orvane" / "Logs" / "old.log";
     writeFile(old, "old log\n");
@@ -300,7 +293,7 @@ TEST_F(Terminal, TheExportDialogSaysWhatClearingDeletesAndHowToKeepTheFiles) {
                                                           {"Press Enter to continue.", "\n"}});
     EXPECT_EQ(kept.status, 0) << kept.out;
     EXPECT_TRUE(fs::exists(old)) << kept.out;
-    EXPECT_TRUE(fs::exists(box.node("stick") / "LogExport.2026-01-01" / "Logs" / "old.log")) << kept.out;
+    EXPECT_TRUE(fs::exists(box.node("stick") / exportName / "Logs" / "old.log")) << kept.out;
 }
 
 // Ctrl-C during a copy ends the run by SIGINT, and "User aborted" stands on a line of its own, not
@@ -309,7 +302,7 @@ TEST_F(Terminal, AnInterruptionSaysUserAbortedOnItsOwnLine) {
     writeFile(box.work() / "big.bin", std::string(3 << 20, 'b'));
     box.addFault({{"op", "File::write"}, {"path", "/system/*"}, {"delayMs", 30}, {"error", 0}});
     RunResult r = box.runOnTerminal({"big.bin"}, {{"MiB / 6.0 MiB", "\x03"}});
-    EXPECT_EQ(r.status, 1000 + SIGINT) << r.out;
+    EXPECT_EQ(r.status, endedBy + SIGINT) << r.out;
     std::vector<std::string> lines = screenLines(r.out);
     EXPECT_NE(std::find(lines.begin(), lines.end(), "User aborted"), lines.end()) << r.out;
 }

@@ -87,7 +87,6 @@ TEST(VanishingDirectory, SaveReportsTheWriteErrorAndKeepsTheOtherLocationWhole) 
 
 // An export to the stick, whose writes are slowed down, of the logs put in `logs` alone.
 struct VanishingExport : ::testing::Test {
-    static constexpr long long now = 1767225600000;
     Sandbox box;
     fs::path logs = box.node("boot") / "Orvane" / "Logs";
     VanishingExport() {
@@ -100,11 +99,11 @@ struct VanishingExport : ::testing::Test {
 TEST_F(VanishingExport, AskingAndStoppingLeavesTheBootDriveAsItWas) {
     std::string big = patternedBytes(4 << 20);
     writeFile(logs / "big.bin", big);
-    setModifiedMs(logs / "big.bin", now - 100 * 86400000LL);
+    setModifiedMs(logs / "big.bin", now - 100 * day);
     box.script["select"] = json::array({{{"drive", "STICK"}, {"elements", json::object()}}});
     box.script["answers"] = json::array({2});
 
-    fs::path exported = box.node("stick") / "LogExport.2026-01-01";
+    fs::path exported = box.node("stick") / exportName;
     ChangeWhenWritten remover(exported, removeAll);
     RunResult r = box.run({"-m", "export"});
     ASSERT_TRUE(remover.changed()) << r.logText();
@@ -120,7 +119,7 @@ TEST_F(VanishingExport, AskingAndStoppingLeavesTheBootDriveAsItWas) {
     EXPECT_FALSE(fs::exists(exported));
     // Stopped before the clearing: the old log is still on the boot drive, unchanged.
     EXPECT_TRUE(hasContent(logs / "big.bin", big));
-    EXPECT_EQ(modifiedMs(logs / "big.bin"), now - 100 * 86400000LL);
+    EXPECT_EQ(modifiedMs(logs / "big.bin"), now - 100 * day);
 }
 
 // The export goes on after the failure: the next file is created in the directory that is there
@@ -137,7 +136,7 @@ TEST_F(VanishingExport, GoesOnInADirectoryMadeAnewAtTheSamePath) {
     // that the next file does not come between them on a loaded machine.
     box.addFault({{"op", "FSItem::open"}, {"path", "/media/STICK/*.bin"}, {"delayMs", 500}, {"error", 0}});
 
-    fs::path exported = box.node("stick") / "LogExport.2026-01-01" / "Logs";
+    fs::path exported = box.node("stick") / exportName / "Logs";
     ChangeWhenWritten replacer(exported, replaceWithEmpty);
     RunResult r = box.run({"-m", "export"});
     ASSERT_TRUE(replacer.changed()) << r.logText();

@@ -16,6 +16,14 @@ namespace Testing {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
+// The status Sandbox gives a run ended by a signal: endedBy + the signal's number.
+constexpr int endedBy = 1000;
+// The clock the dated tests fix (2026-01-01T00:00:00Z) and a day, in milliseconds; the export
+// directory a run on that day makes.
+constexpr long long now = 1767225600000;
+constexpr long long day = 86400000;
+inline const std::string exportName = "LogExport.2026-01-01";
+
 struct LogLine {
     int level = 0;
     std::string text;
@@ -65,7 +73,7 @@ class Sandbox {
     RunResult runOnTerminal(const std::vector<std::string>& args, const std::vector<TerminalStep>& steps,
                             const std::map<std::string, std::string>& env = {}) const;
     // Runs the binary, sends it `signal` (`times` times, 50 ms apart) once `ready` says the run is
-    // under way (asked every 10 ms, for at most 20 s), and waits for it to end. A status of 1000 + N
+    // under way (asked every 10 ms, for at most 20 s), and waits for it to end. A status of endedBy + N
     // means it ended by signal N.
     RunResult runInterrupted(const std::vector<std::string>& args, int signal,
                              const std::function<bool()>& ready,

@@ -1,37 +1,29 @@
 // An export of the journal that resumes where an earlier one ended writes exactly the entries that
 // came after it: the earlier text and the resumed text together are the whole journal's text.
 #include "platform/host/Journal.h"
+#include "support/Journals.h"
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 namespace {
 
+using namespace Testing;
 namespace fs = std::filesystem;
 
-constexpr const char* journalRemote = "/lib/systemd/systemd-journal-remote";
-constexpr long long firstEntryUsec = 1765000000000000;
 const std::string boot(32, '3');
 
 // One journal file in `directory` holding the messages, one second apart from entry `first` on.
 void addJournalFile(const fs::path& directory, const std::string& name, int first,
                     const std::vector<std::string>& messages) {
-    fs::path input = directory / (name + ".export");
-    {
-        std::ofstream out(input);
-        for (size_t i = 0; i < messages.size(); i++) {
-            long long n = first + static_cast<long long>(i);
-            out << "__REALTIME_TIMESTAMP=" << firstEntryUsec + n * 1000000
-                << "\n__MONOTONIC_TIMESTAMP=" << n * 1000000 << "\n_BOOT_ID=" << boot
-                << "\n_HOSTNAME=orvhost\nSYSLOG_IDENTIFIER=demo\n_PID=42\nMESSAGE=" << messages[i] << "\n\n";
-        }
+    std::string text;
+    for (size_t i = 0; i < messages.size(); i++) {
+        long long n = first + static_cast<long long>(i);
+        text += "__REALTIME_TIMESTAMP=" + std::to_string(firstEntryUsec + n * 1000000) +
+                "\n__MONOTONIC_TIMESTAMP=" + std::to_string(n * 1000000) + "\n_BOOT_ID=" + boot +
+                "\n_HOSTNAME=orvhost\nSYSLOG_IDENTIFIER=demo\n_PID=42\nMESSAGE=" + messages[i] + "\n\n";
     }
-    std::string command = std::string(journalRemote) + " -o " + (directory / (name + ".journal")).string() +
-                          " - < " + input.string() + " 2>/dev/null";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    fs::remove(input);
+    writeJournal(directory, text, name);
 }
 
 std::string exportFrom(const Journal::Selection& selection, const Journal::Position* after,
@@ -45,8 +37,7 @@ std::string exportFrom(const Journal::Selection& selection, const Journal::Posit
 }
 
 TEST(JournalResume, WritesExactlyTheEntriesAfterTheLastOneWritten) {
-    if (access(journalRemote, X_OK) != 0)
-        GTEST_SKIP() << "needs systemd-journal-remote (apt-get install systemd-journal-remote)";
+    if (!canMakeJournals()) GTEST_SKIP() << noJournalRemote;
     char pattern[] = "/tmp/scrivlet-journal-XXXXXX";
     ASSERT_TRUE(mkdtemp(pattern));
     fs::path directory = pattern;
