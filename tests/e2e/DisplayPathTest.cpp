@@ -1,5 +1,6 @@
 // How paths are shown to the user, through the binary: a source on nested drives whose read fails
 // names the source in the error dialog, and that text is the display path of the platform path.
+// The rules of the display path itself are checked on mounts in memory (unit/ShownPathTest.cpp).
 #include "support/Sandbox.h"
 #include <functional>
 #include <gtest/gtest.h>
@@ -52,104 +53,22 @@ TEST_P(DisplayPaths, ReadErrorNamesTheSourceAsShown) {
 void windowsHost(Sandbox& box) {
     box.config["sysInfo"]["0x20002"] = 1;
 }
-void plainInterface(Sandbox& box) {
-    box.script["type"] = 2;
-}
 
 INSTANTIATE_TEST_SUITE_P(
     Rules, DisplayPaths,
-    ::testing::Values(
-        ShownCase{"LongestMountPointWins",
-                  [](Sandbox& b) {
-                      nestedDrives(b, {{"SUBST_NAME", "OUTER"}}, {{"SUBST_NAME", "INNER"}});
-                  },
-                  "/a/b/src.bin", "INNER:/" + zwsp + "src.bin"},
-        ShownCase{"SpacesAndDashesDoNotBreak",
-                  [](Sandbox& b) {
-                      nestedDrives(b, {{"SUBST_NAME", "OUTER"}}, {{"SUBST_NAME", "IN NER"}});
-                  },
-                  "/a/b/d e/a b-c.bin", "IN\u00A0NER:/" + zwsp + "d\u00A0e/" + zwsp + "a\u00A0b\u2011c.bin"},
-        ShownCase{"ChannelNodeCountsAsNoMatch",
-                  [](Sandbox& b) {
-                      nestedDrives(b, {{"SUBST_NAME", "OUTER"}}, {{"SUBST_NAME", "INNER"}}, "chn://inner");
-                  },
-                  "/a/b/src.bin", "/a/" + zwsp + "b/" + zwsp + "src.bin"},
-        ShownCase{"NoNameLeavesThePathWithOneLeadingSlash",
-                  [](Sandbox& b) { nestedDrives(b, json::object(), json::object()); }, "/a/b/src.bin",
-                  "/a/" + zwsp + "b/" + zwsp + "src.bin"},
-        ShownCase{"DriveLetterOnlyOnAWindowsHost",
-                  [](Sandbox& b) {
-                      nestedDrives(b, json::object(), {{"DRIVELETTER", "E"}});
-                  },
-                  "/a/b/src.bin", "/a/" + zwsp + "b/" + zwsp + "src.bin"},
-        ShownCase{"NonStringNameDoesNotHideTheDriveLetter",
-                  [](Sandbox& b) {
-                      windowsHost(b);
-                      nestedDrives(b, json::object(), {{"SUBST_NAME", 5}, {"DRIVELETTER", "E"}});
-                  },
-                  "/a/b/d/src.bin", "E:\\" + zwsp + "d\\" + zwsp + "src.bin"},
-        ShownCase{"TwoLetterNameKeepsSlashes",
-                  [](Sandbox& b) {
-                      windowsHost(b);
-                      nestedDrives(b, json::object(), {{"DRIVELETTER", "EF"}});
-                  },
-                  "/a/b/d/src.bin", "EF:/" + zwsp + "d/" + zwsp + "src.bin"},
-        ShownCase{"PlainWindowsDriveUsesBackslashes",
-                  [](Sandbox& b) {
-                      windowsHost(b);
-                      plainInterface(b);
-                      nestedDrives(b, json::object(), {{"DRIVELETTER", "E"}});
-                  },
-                  "/a/b/d e/a b-c.bin", "E:\\d e\\a b-c.bin"},
-        ShownCase{"PlainLabelChangesNothingElse",
-                  [](Sandbox& b) {
-                      plainInterface(b);
-                      nestedDrives(b, json::object(), {{"SUBST_NAME", "Stick"}});
-                  },
-                  "/a/b/d e/a b-c.bin", "Stick:/d e/a b-c.bin"},
-        ShownCase{"PlainWithoutAMatchIsUnchanged",
-                  [](Sandbox& b) {
-                      plainInterface(b);
-                      nestedDrives(b, json::object(), json::object(), "chn://inner");
-                  },
-                  "/a/b/d e/a b-c.bin", "/a/b/d e/a b-c.bin"}),
+    ::testing::Values(ShownCase{"LongestMountPointWins",
+                                [](Sandbox& b) {
+                                    nestedDrives(b, {{"SUBST_NAME", "OUTER"}}, {{"SUBST_NAME", "INNER"}});
+                                },
+                                "/a/b/src.bin", "INNER:/" + zwsp + "src.bin"},
+                      ShownCase{
+                          "NonStringNameDoesNotHideTheDriveLetter",
+                          [](Sandbox& b) {
+                              windowsHost(b);
+                              nestedDrives(b, json::object(), {{"SUBST_NAME", 5}, {"DRIVELETTER", "E"}});
+                          },
+                          "/a/b/d/src.bin", "E:\\" + zwsp + "d\\" + zwsp + "src.bin"}),
     [](const ::testing::TestParamInfo<ShownCase>& info) { return std::string(info.param.name); });
-
-// Equal mount points: the first node of the mount table names the path.
-TEST(DisplayPathTies, TheFirstOfTwoEqualMountPointsWins) {
-    Sandbox box;
-    box.config["nodes"].push_back(drive("/devices/first", "nodes/first", "/a", {{"SUBST_NAME", "FIRST"}}));
-    box.config["nodes"].push_back(drive("/devices/second", "nodes/second", "/a", {{"SUBST_NAME", "SECOND"}}));
-    writeFile(box.root / "nodes" / "first" / "src.bin", "data");
-    writeFile(box.root / "nodes" / "second" / "src.bin", "data");
-    box.addFault({{"op", "File::read"}, {"path", "/a/src.bin"}, {"error", 0x25}});
-    RunResult r = box.run({"/a/src.bin", "copy.bin"});
-    ASSERT_EQ(r.calls("Dialog::show").size(), 1u) << r.logText();
-    EXPECT_EQ(r.calls("Dialog::show")[0]["text"],
-              "Error reading from file FIRST:/" + zwsp + "src.bin: 0xC0000025h (3221225509)");
-}
-
-// A file on the host's own root is shown with its host path, unless the host is of another kind.
-TEST(DisplayPathHostRoot, HostFilesShowTheirHostPath) {
-    for (int hostKind : {2, 3}) {
-        Sandbox box;
-        box.config["sysInfo"]["0x20003"] = hostKind;
-        box.script["type"] = 2;
-        writeFile(box.work() / "src.bin", "data");
-        std::string hostPath = (box.work() / "src.bin").string();
-        box.addFault({{"op", "File::read"}, {"path", "*/src.bin"}, {"error", 0x25}});
-        RunResult r = box.run({"/host" + hostPath, "copy.bin"});
-        ASSERT_EQ(r.calls("Dialog::show").size(), 1u) << r.logText();
-        std::string shown = hostKind == 2 ? hostPath : "/host" + hostPath;
-        EXPECT_EQ(r.calls("Dialog::show")[0]["text"],
-                  "Error reading from file " + shown + ": 0xC0000025h (3221225509)")
-            << "host kind " << hostKind;
-    }
-}
-
-} // namespace
-
-namespace {
 
 // A target named by a whole host path is shown where it is, on the host, not as if it were below
 // the storage directory's mount.

@@ -2,7 +2,9 @@
 // its mount point, the longest mount point, the host's root, and the characters of the rich
 // interface.
 #include "InMemoryFiles.h"
+#include "platform/System.h"
 #include "storage/Storage.h"
+#include "support/memory/MemorySystem.h"
 
 using namespace Applications::Commands::Scrivlet;
 
@@ -22,6 +24,8 @@ TEST_F(ShownPath, TheDriveNameTakesThePlaceOfTheMountPoint) {
     files->addNode("usb0", "/mnt/stick", {{"SUBST_NAME", "Stick"}});
     EXPECT_EQ(shown("/mnt/stick/docs/a b-c.txt"), "Stick:/docs/a b-c.txt");
     EXPECT_EQ(shown("/mnt/stick/docs/a b-c.txt", false), "Stick:/\u200Bdocs/\u200Ba\u00A0b\u2011c.txt");
+    files->addNode("usb1", "/mnt/inner", {{"SUBST_NAME", "IN NER"}});
+    EXPECT_EQ(shown("/mnt/inner/x.txt", false), "IN\u00A0NER:/\u200Bx.txt");
 }
 
 TEST_F(ShownPath, TheLongestMountPointWins) {
@@ -32,11 +36,18 @@ TEST_F(ShownPath, TheLongestMountPointWins) {
     EXPECT_EQ(shown("/mnt/other/x.txt"), "Disk:/other/x.txt");
 }
 
+TEST_F(ShownPath, OfTwoEqualMountPointsTheFirstInTheTableNamesThePath) {
+    files->addNode("first", "/a", {{"SUBST_NAME", "FIRST"}});
+    files->addNode("second", "/a", {{"SUBST_NAME", "SECOND"}});
+    EXPECT_EQ(shown("/a/src.bin"), "FIRST:/src.bin");
+}
+
 TEST_F(ShownPath, AChannelNodeAndANodeWithoutANameLeaveThePath) {
     files->addNode("chn://pipe", "/mnt/pipe", {{"SUBST_NAME", "Pipe"}});
     files->addNode("usb1", "/mnt/plain");
     EXPECT_EQ(shown("/mnt/pipe/x.txt"), "/mnt/pipe/x.txt");
     EXPECT_EQ(shown("/mnt/plain/x.txt"), "/mnt/plain/x.txt");
+    EXPECT_EQ(shown("/mnt/pipe/x y.txt", false), "/mnt/\u200Bpipe/\u200Bx\u00A0y.txt");
 }
 
 TEST_F(ShownPath, TheCallersMountEntryIsUsedInsteadOfTheTable) {
@@ -56,6 +67,41 @@ TEST_F(ShownPath, WithoutAMountOnlyTheRichCharactersChangeAndTheLeadingSlashStay
     EXPECT_EQ(shown("/a b/c-d"), "/a b/c-d");
     EXPECT_EQ(shown("/a b/c-d", false), "/a\u00A0b/\u200Bc\u2011d");
     EXPECT_EQ(shown(""), "");
+}
+
+// What the host is, as the system information says.
+class ShownPathOnAHost : public ShownPath {
+  protected:
+    void SetUp() override {
+        ShownPath::SetUp();
+        auto service = std::make_unique<MemorySystem>(Host::makeHostSystem(unitPlatform()));
+        system = service.get();
+        installService<SystemService>(std::move(service));
+    }
+    void TearDown() override {
+        ShownPath::TearDown();
+        Host::installSystem(unitPlatform());
+    }
+    MemorySystem* system = nullptr;
+};
+
+// A drive letter names a drive only on a Windows host, and a drive named by one letter is shown
+// with backslashes.
+TEST_F(ShownPathOnAHost, OnAWindowsHostADriveLetterNamesTheDrive) {
+    files->addNode("usb0", "/mnt/stick", {{"DRIVELETTER", "E"}});
+    files->addNode("usb1", "/mnt/two", {{"DRIVELETTER", "EF"}});
+    EXPECT_EQ(shown("/mnt/stick/d/x.bin", false), "/mnt/\u200Bstick/\u200Bd/\u200Bx.bin");
+    system->values = {{Sys::Key::HostKind, Sys::windowsHost}};
+    EXPECT_EQ(shown("/mnt/stick/d e/a b-c.bin"), "E:\\d e\\a b-c.bin");
+    EXPECT_EQ(shown("/mnt/stick/d/x.bin", false), "E:\\\u200Bd\\\u200Bx.bin");
+    EXPECT_EQ(shown("/mnt/two/d/x.bin", false), "EF:/\u200Bd/\u200Bx.bin");
+}
+
+// Files on the host's root show their host path only where the host has such a root.
+TEST_F(ShownPathOnAHost, AHostOfAnotherFamilyShowsThePlatformPath) {
+    files->addNode("/devices/linux/root", "/host");
+    system->values = {{Sys::Key::HostFamily, Sys::hostWithRootNode + 1}};
+    EXPECT_EQ(shown("/host/etc/hosts"), "/host/etc/hosts");
 }
 
 } // namespace
