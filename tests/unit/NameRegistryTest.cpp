@@ -43,6 +43,15 @@ TEST_F(NameRegistry, WithoutTheOptionTheRegistryIsNeitherReadNorWritten) {
     EXPECT_EQ(files->contents(registry), "\"/drive/logs/system.log\"=\"kept.log\"\n");
 }
 
+// The first entry of a key wins; a line without an equals sign outside quotes is no entry.
+TEST_F(NameRegistry, TheFirstEntryOfAKeyWinsAndLinesThatAreNoEntriesAreSkipped) {
+    files->addFile(registry, "\"/drive/logs/system.log=quoted.log\"\n"
+                             "no separator here\n"
+                             "\"/drive/logs/system.log\"=\"mine.log\"\n"
+                             "\"/drive/logs/system.log\"=\"later.log\"\n");
+    EXPECT_EQ(determine("system.log"), "/drive/logs/mine.log");
+}
+
 TEST_F(NameRegistry, AnEntryThatIsNotABareFileNameIsNeverUsed) {
     files->addFile(registry, "\"/drive/logs/system.log\"=\"../../users/system/temp/scrivlet-files\"\n"
                              "\"/drive/logs/other.log\"=\"sub/other.log\"\n");
@@ -67,6 +76,8 @@ TEST_F(NameRegistry, AnEntryThatDoesNotFitIsCutBackOffAndTheNameStillReturned) {
 
 TEST_F(NameRegistry, ANameThatWouldForgeAnEntryIsNotRecorded) {
     EXPECT_EQ(determine("a\"=\"b.log"), "/drive/logs/a\"=\"b-001.log");
+    EXPECT_EQ(determine("a.log\nb.log"), "/drive/logs/a.log\nb-001.log");
+    EXPECT_EQ(determine("a.log\rb.log"), "/drive/logs/a.log\rb-001.log");
     EXPECT_EQ(files->contents(registry), "");
 }
 
