@@ -117,21 +117,6 @@ TEST(LogLocations, AHierarchyThatFailsIsNamedWithItsMountPoint) {
     EXPECT_EQ(listFiles(box.node("system")), std::vector<std::string>{"Logs/mine.log"});
 }
 
-TEST(ProductHierarchy, ALevelThatCannotBeCreatedLeavesTheFileOneLevelUp) {
-    Sandbox box;
-    for (const char* id : {"8", "10"})
-        box.addFault(fault("PlatformEnvironment::getPathNode", id, 0x20));
-    box.addFault(fault("Directory::createDirectory", "/media/STICK/Orvane/Screenshots", 0x22));
-    box.script["select"] = json::array({{{"drive", "STICK"}}});
-    writeFile(box.work() / "x.txt", "hello\n");
-    RunResult r = box.run({"--dont-force-boot", "x.txt"});
-    EXPECT_EQ(r.status, 0) << r.logText();
-    EXPECT_TRUE(
-        r.logged(3, "Failed to create subfolder 'Screenshots' in '/media/STICK/Orvane'; error: 22h (34)"))
-        << r.logText();
-    EXPECT_EQ(listFiles(box.node("stick")), std::vector<std::string>{"Orvane/x.txt"});
-}
-
 TEST(ProductHierarchy, AWindowsHostUsesItsOwnProductDirectory) {
     Sandbox box;
     box.config["sysInfo"]["0x20002"] = 1;

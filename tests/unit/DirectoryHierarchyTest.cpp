@@ -87,6 +87,9 @@ TEST_F(Hierarchy, AProductLevelThatCannotBeMadeLeavesThePlaceItReached) {
     ASSERT_TRUE(shots);
     EXPECT_EQ(shots->str(), "/media/STICK");
     EXPECT_TRUE(files->list("/media/STICK").empty());
+    // The second level failing (a file in its way): the file goes in the first.
+    files->addFile("/media/OTHER/Orvane/Screenshots", "");
+    EXPECT_EQ(productSubdirectory(text("/media/OTHER"), false)->str(), "/media/OTHER/Orvane");
 }
 
 } // namespace
