@@ -28,6 +28,7 @@ struct CopyRun {
     uint64_t copied = 0;
     Ref<ShMem> block;
     Ref<String> failedFile;
+    Ref<String> exportingText; // the progress text's pattern, looked up once for every file
 
     const RunContext& app() { return state.app; }
     void fail(const Ref<String>& entry, uint32_t code) {
@@ -112,7 +113,7 @@ void chunkLoop(CopyRun& run, const Ref<String>& entry, File& source, TransferMem
 
 void copyEntry(CopyRun& run, const Ref<String>& entry) {
     ExportState& state = run.state;
-    if (state.progress) state.progress->setText(formatMessage(run.app().text("Exporting {1}", 82), entry));
+    if (state.progress) state.progress->setText(formatMessage(run.exportingText, entry));
 
     Ref<File> source = File::open(Service::absolute(entry, state.base), OpenMode::Source);
     if (!source) {
@@ -247,7 +248,7 @@ Error copyExport(ExportState& state) {
     if (!state.progress)
         LogLine(LogLevel::Problem) << "Failed to create progress dialog" << Code{Error::get()};
 
-    CopyRun run{state, {}, {}, {}, {}, 0, 0, {}, {}};
+    CopyRun run{state, {}, {}, {}, {}, 0, 0, {}, {}, app.text("Exporting {1}", 82)};
     if (Error e = prepareExportDirectory(run); e != 0) return e;
     if (Error e = listFiles(run); e != 0) return e;
 
