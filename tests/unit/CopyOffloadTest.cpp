@@ -25,7 +25,8 @@ class CopyOffload : public ::testing::Test {
   protected:
     void SetUp() override {
         unitPlatform().config();
-        directory = fs::path(std::getenv("ORVANE_ROOT")) / "fs" / "offload";
+        directory = fs::path(std::getenv("ORVANE_ROOT")) / "fs" / "users" /
+                    "offload"; // below a directory the platform had at start
         fs::remove_all(directory);
         fs::create_directories(directory);
         std::mt19937 random(7);
@@ -35,8 +36,8 @@ class CopyOffload : public ::testing::Test {
         std::ofstream(directory / "source.bin", std::ios::binary) << data;
         block = ShMem::create(blockSize);
         ASSERT_TRUE(block);
-        source = File::open(String::create("/offload/source.bin"), OpenMode::Source);
-        destination = File::open(String::create("/offload/copy.bin"), OpenMode::Destination);
+        source = File::open(String::create("/users/offload/source.bin"), OpenMode::Source);
+        destination = File::open(String::create("/users/offload/copy.bin"), OpenMode::Destination);
         ASSERT_TRUE(source && destination);
         std::memset(block->data(), untouched, blockSize);
     }
@@ -149,7 +150,7 @@ TEST_F(CopyOffload, ASourceAnswersTheModificationTimeItWasOpenedWith) {
     ASSERT_TRUE(later && later->count() == 1);
     EXPECT_EQ(later->entry(0).integer, atOpen->entry(0).integer);
 
-    Ref<File> reopened = File::open(String::create("/offload/source.bin"), OpenMode::Source);
+    Ref<File> reopened = File::open(String::create("/users/offload/source.bin"), OpenMode::Source);
     ASSERT_TRUE(reopened);
     EXPECT_EQ(reopened->getAtr("TIME.MODIFY")->entry(0).integer, atOpen->entry(0).integer + 3600 * 1000);
 }
@@ -159,7 +160,7 @@ TEST_F(CopyOffload, ASourceAnswersTheModificationTimeItWasOpenedWith) {
 // looks at the file, whether or not anything was written before.
 TEST_F(CopyOffload, AFileRemovedWhileWrittenFailsAWrite) {
     constexpr auto pastTheNextLook = std::chrono::milliseconds(50);
-    Ref<File> removedFirst = File::open(String::create("/offload/first.bin"), OpenMode::Destination);
+    Ref<File> removedFirst = File::open(String::create("/users/offload/first.bin"), OpenMode::Destination);
     ASSERT_TRUE(removedFirst);
     fs::remove(directory / "first.bin");
     std::this_thread::sleep_for(pastTheNextLook);
@@ -167,7 +168,7 @@ TEST_F(CopyOffload, AFileRemovedWhileWrittenFailsAWrite) {
     EXPECT_EQ(removedFirst->write(*block, blockSize, waitForever), 0u);
     EXPECT_EQ(Error::get(), Errors::NotFound);
 
-    Ref<File> removedLater = File::open(String::create("/offload/later.bin"), OpenMode::Destination);
+    Ref<File> removedLater = File::open(String::create("/users/offload/later.bin"), OpenMode::Destination);
     ASSERT_TRUE(removedLater);
     ASSERT_EQ(removedLater->write(*block, blockSize, waitForever), blockSize);
     fs::remove(directory / "later.bin");
