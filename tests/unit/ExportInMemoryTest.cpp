@@ -1,12 +1,12 @@
 // The log export run in process, on files and dialogs held in memory: what is copied to the chosen
 // drive, under which directory, with which times, and what the user is told.
 #include "InMemoryRun.h"
+#include "InstalledSystem.h"
 #include "export/Export.h"
 #include "platform/host/HostServices.h"
 #include "support/memory/MemoryCatalogue.h"
 #include "support/memory/MemoryClock.h"
 #include "support/memory/MemorySysLog.h"
-#include "support/memory/MemorySystem.h"
 
 using namespace Applications::Commands::Scrivlet;
 
@@ -21,10 +21,7 @@ class ExportInMemory : public InMemoryRun {
         sysLog = log.get();
         installService<SysLogService>(std::move(log));
         // The boot drive the boot parameters name, and a stick.
-        auto system = std::make_unique<MemorySystem>(Host::makeHostSystem(unitPlatform()));
         system->boot = "quiet boot.node=/devices/orvane/boot";
-        bootParameters = &system->boot;
-        installService<SystemService>(std::move(system));
         files->addNode("/devices/orvane/boot", "/boot", {{"SUBST_NAME", "BOOT"}}, false);
         files->addNode("/devices/usb/stick", "/media/STICK", {{"SUBST_NAME", "STICK"}});
         files->addFile("/boot/Orvane/Logs/a.log", "first", modifiedMs);
@@ -37,7 +34,6 @@ class ExportInMemory : public InMemoryRun {
         Host::installClock(unitPlatform());
         Host::installCatalogue(unitPlatform());
         Host::installSysLog(unitPlatform());
-        Host::installSystem(unitPlatform());
     }
 
     long long modifiedAt(const std::string& path) {
@@ -54,7 +50,7 @@ class ExportInMemory : public InMemoryRun {
     static constexpr long long nowMs = 1798759800000;
     static constexpr long long tzOffsetMs = hourMs;
     MemorySysLog* sysLog = nullptr;
-    std::string* bootParameters = nullptr;
+    InstalledSystem system;
 };
 
 // The directory is dated by the platform's time zone, not by the clock's own day.
@@ -75,7 +71,7 @@ TEST_F(ExportInMemory, TheLogsAreCopiedWithTheirTimesUnderADatedDirectory) {
 TEST_F(ExportInMemory, TheLogsComeFromTheNodeTheBootParametersName) {
     files->addNode("/devices/orvane/second", "/second", {{"SUBST_NAME", "SECOND"}}, false);
     files->addFile("/second/Orvane/Logs/other.log", "elsewhere", modifiedMs);
-    *bootParameters = "boot.nodes=/devices/orvane/boot boot.node=/devices/orvane/second quiet";
+    system->boot = "boot.nodes=/devices/orvane/boot boot.node=/devices/orvane/second quiet";
     EXPECT_EQ(exportLogs(run), 0u);
     EXPECT_EQ(files->list("/media/STICK/LogExport.2027-01-01/Logs"), std::vector<std::string>{"other.log"});
 }

@@ -1,12 +1,12 @@
 // Predetermined names from the options and the installation's product description, the
 // description given by an in-memory environment.
+#include "InstalledSystem.h"
 #include "UnitPlatform.h"
 #include "platform/host/HostEnvironment.h"
 #include "platform/host/HostServices.h"
 #include "storage/Storage.h"
 #include "support/memory/MemoryClock.h"
 #include "support/memory/MemoryEnvironment.h"
-#include "support/memory/MemorySystem.h"
 #include <gtest/gtest.h>
 
 using namespace Applications::Commands::Scrivlet;
@@ -52,16 +52,9 @@ struct PlatformLetter : FilenameTemplateTest {
     void SetUp() override {
         FilenameTemplateTest::SetUp();
         environment->product = std::map<std::string, std::string>{{"shortname", "orv"}};
-        auto service = std::make_unique<MemorySystem>(Host::makeHostSystem(unitPlatform()));
-        system = service.get();
-        installService<SystemService>(std::move(service));
-    }
-    void TearDown() override {
-        FilenameTemplateTest::TearDown();
-        Host::installSystem(unitPlatform());
     }
     char letter() { return name("png").at(std::string("Orvane-20261207-orv.").size()); }
-    MemorySystem* system = nullptr;
+    InstalledSystem system;
 };
 
 TEST_F(PlatformLetter, FollowsTheSystemInformationInItsOrder) {

@@ -2,9 +2,9 @@
 // its mount point, the longest mount point, the host's root, and the characters of the rich
 // interface.
 #include "InMemoryFiles.h"
+#include "InstalledSystem.h"
 #include "platform/System.h"
 #include "storage/Storage.h"
-#include "support/memory/MemorySystem.h"
 
 using namespace Applications::Commands::Scrivlet;
 
@@ -72,17 +72,7 @@ TEST_F(ShownPath, WithoutAMountOnlyTheRichCharactersChangeAndTheLeadingSlashStay
 // What the host is, as the system information says.
 class ShownPathOnAHost : public ShownPath {
   protected:
-    void SetUp() override {
-        ShownPath::SetUp();
-        auto service = std::make_unique<MemorySystem>(Host::makeHostSystem(unitPlatform()));
-        system = service.get();
-        installService<SystemService>(std::move(service));
-    }
-    void TearDown() override {
-        ShownPath::TearDown();
-        Host::installSystem(unitPlatform());
-    }
-    MemorySystem* system = nullptr;
+    InstalledSystem system;
 };
 
 // A drive letter names a drive only on a Windows host, and a drive named by one letter is shown
