@@ -67,13 +67,6 @@ TEST_F(FileSave, OneLocationGivesOneNameInTheMessage) {
     EXPECT_EQ(messages(r).at(0)["text"], "File saved as " + firstShown + "x.txt");
 }
 
-TEST_F(FileSave, DestinationNameIsItsLastComponent) {
-    source("x.txt", 10);
-    RunResult r = box.run({"x.txt", "sub/dir/renamed.dat"});
-    ASSERT_EQ(r.status, 0) << r.logText();
-    EXPECT_TRUE(fs::exists(first() / "renamed.dat"));
-}
-
 TEST_F(FileSave, UserInterfaceTypeOtherShowsPlainPaths) {
     source("x.txt", 10);
     box.script["type"] = 2;
