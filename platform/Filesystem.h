@@ -215,13 +215,14 @@ class Entry : public Object {
       public:
         static Ref<Parameters> create() { return Ref<Parameters>(new Parameters); }
         static unsigned defaultFlushTimeout() { return 5000; }
-        void setFlushTimeout(unsigned ms) { m_flushTimeout = ms; }
-        unsigned flushTimeout() const { return m_flushTimeout; }
+        // The host's mounts are directories, and what a run writes there is flushed by the run
+        // itself (before a message says it is saved, before an original goes, before the run
+        // ends): no mount waits for a time-out, so the value is accepted and not kept.
+        void setFlushTimeout(unsigned) {}
         std::vector<Ref<String>>& options() { return m_options; }
 
       private:
         Parameters() = default;
-        unsigned m_flushTimeout = 0;
         std::vector<Ref<String>> m_options;
     };
 
