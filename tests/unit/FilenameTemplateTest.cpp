@@ -35,8 +35,13 @@ TEST_F(FilenameTemplateTest, TheProductPieceNamesTheProductThePlatformAndTheVers
     environment->product = std::map<std::string, std::string>{{"shortname", "orv"}, {"version", "3.1"}};
     // The unit tests' platform is the embedded default: a Linux host reaching host paths directly.
     EXPECT_EQ(name("png"), "Orvane-20261207-orv.LX64-3.1-user.png");
+    (*environment->product)["version"] = "";
+    EXPECT_EQ(name("png"), "Orvane-20261207-orv.LX64-user.png");
     environment->product->erase("version");
     EXPECT_EQ(name("png"), "Orvane-20261207-orv.LX64-user.png");
+    // Without a short name there is no product piece, whatever the version says.
+    *environment->product = {{"shortname", ""}, {"version", "3.1"}};
+    EXPECT_EQ(name("png"), "Orvane-20261207-user.png");
 }
 
 TEST_F(FilenameTemplateTest, WithoutAProductTheNameHasNoProductPiece) {
