@@ -129,16 +129,6 @@ TEST_F(Export, TheDialogOffersEveryElementWithItsState) {
     EXPECT_TRUE(r.logged(1, "Directory not found: /boot/Orvane/Screenshots")) << r.logText();
 }
 
-TEST_F(Export, AFileExactlyAtTheCutoffStays) {
-    put("Logs/edge.log", "edge", now - 90 * day);
-    put("Logs/older.log", "older", now - 90 * day - 1);
-    RunResult r = run();
-    ASSERT_EQ(r.status, 0);
-    EXPECT_TRUE(fs::exists(orvane() / "Logs/edge.log"));
-    EXPECT_FALSE(fs::exists(orvane() / "Logs/older.log"));
-    EXPECT_TRUE(hasContent(exported() / "Logs/older.log", "older"));
-}
-
 TEST_F(Export, AReadOnlyCategoryIsCopiedButNeverCleared) {
     box.addFault({{"op", "Directory::open"}, {"path", "/boot/Orvane/Logs"}, {"error", 0x22}, {"times", 1}});
     choose({{"cbScreenshots", true}});
