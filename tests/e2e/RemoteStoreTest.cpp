@@ -255,6 +255,59 @@ INSTANTIATE_TEST_SUITE_P(
         NetworkFault{"SlowButSteady", {{"method", "PUT"}, {"bytesPerSecond", 400000}}, 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
+struct Answer {
+    const char* name;
+    json rule;
+    std::string logged;
+    std::string shown;
+};
+void PrintTo(const Answer& c, std::ostream* os) {
+    *os << c.name;
+}
+class RemoteStoreAnswer : public RemoteStore, public ::testing::WithParamInterface<Answer> {};
+
+// What the store, or what stands before it, answers an upload decides what the user is shown: a body
+// too large, a refusal, a connection dropped on every attempt, and a refusal that never ends (read up
+// to a bound, with memory bounded: the sanitized build's own limits would end a run that grew).
+TEST_P(RemoteStoreAnswer, IsLoggedAndShownWithItsCode) {
+    writeFile(box.work() / "a.bin", patternedBytes(MiB));
+    store->front().setFaults(json::array({GetParam().rule}));
+    RunResult r = run({"-m", "file-upload", "a.bin"});
+    EXPECT_EQ(r.status, 67) << r.logText();
+    EXPECT_TRUE(r.logged(4, GetParam().logged)) << r.logText();
+    auto shown = r.calls("Dialog::show");
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0]["title"], "UPLOAD FILE FAILED");
+    EXPECT_EQ(shown[0]["text"], GetParam().shown);
+}
+
+const std::string tooLarge = "File upload failed; error: 8484h (33924)";
+const std::string shownTooLarge = "SIZE OF DATA TO UPLOAD IS TOO LARGE\n\nERROR: 0x50008484 (1342211204)";
+const std::string refused = "File upload failed; error: 8486h (33926)";
+const std::string shownRefused = "UPLOAD OF FILE FAILED\n\nERROR: 0x50008486 (1342211206)";
+INSTANTIATE_TEST_SUITE_P(
+    RemoteStore, RemoteStoreAnswer,
+    ::testing::Values(
+        Answer{
+            "PayloadTooLarge", {{"method", "PUT"}, {"status", 413}, {"bare", true}}, tooLarge, shownTooLarge},
+        Answer{"EntityTooLarge",
+               {{"method", "PUT"}, {"status", 400}, {"code", "EntityTooLarge"}},
+               tooLarge,
+               shownTooLarge},
+        Answer{"AccessDenied",
+               {{"method", "PUT"}, {"status", 403}, {"code", "AccessDenied"}},
+               refused,
+               shownRefused},
+        Answer{"EndlessRefusal",
+               {{"method", "PUT"}, {"status", 403}, {"code", "AccessDenied"}, {"endless", true}},
+               refused,
+               shownRefused},
+        Answer{"DroppedEveryTime",
+               {{"method", "PUT"}, {"closeAfter", 256 * 1024}},
+               "File upload failed; error: 8485h (33925)",
+               "UPLOAD OF FILE FAILED\n\nERROR: 0x50008485 (1342211205)"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 const std::map<std::string, std::string> inParts{{"ORVANE_REMOTE_MULTIPART_THRESHOLD", "1MiB"},
                                                  {"ORVANE_REMOTE_PART_SIZE", "5MiB"}};
 

@@ -7,30 +7,22 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace Testing {
 
-namespace {
-
-// Binds the socket to a port of the kernel's choice on loopback and returns the port.
-int bindLoopback(int s) {
+// A port of the kernel's choice on loopback, free a moment ago.
+int freePort() {
+    int s = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
     socklen_t length = sizeof address;
     getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-    return ntohs(address.sin_port);
-}
-
-} // namespace
-
-int freePort() {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    int port = bindLoopback(s);
     close(s);
-    return port;
+    return ntohs(address.sin_port);
 }
 
 namespace {
@@ -215,72 +207,12 @@ bool ObjectStore::object(const std::string& key, std::string& data) const {
     return true;
 }
 
-DroppingServer::DroppingServer(std::string uploadAnswer, bool endless)
-    : m_uploadAnswer(std::move(uploadAnswer)), m_endless(endless) {
-    m_socket = socket(AF_INET, SOCK_STREAM, 0);
-    int one = 1;
-    setsockopt(m_socket, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    m_port = bindLoopback(m_socket);
-    listen(m_socket, 8);
-    m_thread = std::thread([this] { serve(); });
-}
-
-DroppingServer::~DroppingServer() {
-    m_stop = true;
-    shutdown(m_socket, SHUT_RDWR);
-    close(m_socket);
-    m_thread.join();
-}
-
-void DroppingServer::serve() {
-    while (!m_stop) {
-        int client = accept(m_socket, nullptr, nullptr);
-        if (client < 0) return;
-        std::string request;
-        char buffer[8192];
-        size_t body = 0;
-        for (ssize_t n; (n = read(client, buffer, sizeof buffer)) > 0;) {
-            request.append(buffer, static_cast<size_t>(n));
-            size_t headerEnd = request.find("\r\n\r\n");
-            if (request.rfind("HEAD", 0) == 0 && headerEnd != std::string::npos) {
-                const char answer[] = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
-                (void)!write(client, answer, sizeof answer - 1);
-                break;
-            }
-            if (m_uploadAnswer.empty()) {
-                // Take part of the body, then drop the connection.
-                body += static_cast<size_t>(n);
-                if (body > 256 * 1024) break;
-                continue;
-            }
-            if (headerEnd == std::string::npos) continue;
-            size_t lengthAt = request.find("Content-Length: ");
-            size_t length = lengthAt < headerEnd ? std::stoul(request.substr(lengthAt + 16)) : 0;
-            if (request.size() - (headerEnd + 4) < length) continue;
-            (void)!send(client, m_uploadAnswer.data(), m_uploadAnswer.size(), MSG_NOSIGNAL);
-            // At most 4 GiB, until the client stops reading (a closed connection is no signal).
-            std::string filler(64 * 1024, 'x');
-            for (int sent = 0; m_endless && !m_stop && sent < 65536; sent++)
-                if (send(client, filler.data(), filler.size(), MSG_NOSIGNAL) <= 0) break;
-            break;
-        }
-        close(client);
-    }
-}
-
 std::string shownTag(const RunResult& result) {
     auto shown = result.calls("Dialog::show");
     if (shown.size() != 1) return {};
     std::string text = shown[0]["text"];
     size_t hash = text.find('#');
     return hash == std::string::npos ? std::string() : text.substr(hash + 1);
-}
-
-std::map<std::string, std::string> DroppingServer::environment() const {
-    return {{"ORVANE_REMOTE_ENDPOINT", "http://127.0.0.1:" + std::to_string(m_port)},
-            {"ORVANE_REMOTE_BUCKET", "orvane"},
-            {"ORVANE_REMOTE_ACCESS_KEY", "K"},
-            {"ORVANE_REMOTE_SECRET_KEY", "S"}};
 }
 
 } // namespace Testing

@@ -1,15 +1,12 @@
 #pragma once
 // Servers for the upload tests: the S3-protocol test server (s3rver, installed by `npm ci`) on a
 // free loopback port behind a strict signature-checking front (s3-verifier.js) that can also play a
-// failing network, and a server that answers the reachability check and then drops or refuses
-// uploads.
-#include <atomic>
+// failing network, a proxy or a broken store.
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace Testing {
@@ -72,25 +69,6 @@ class ObjectStore {
     int m_pid = -1;
     std::string m_problem;
     std::unique_ptr<StoreFront> m_front;
-};
-
-// Answers the reachability check; an upload is dropped part way, or, given an answer, read whole
-// and answered with it (a complete HTTP response). An endless server follows the answer with bytes
-// for as long as the client reads them.
-class DroppingServer {
-  public:
-    explicit DroppingServer(std::string uploadAnswer = {}, bool endless = false);
-    ~DroppingServer();
-    std::map<std::string, std::string> environment() const;
-
-  private:
-    void serve();
-    std::string m_uploadAnswer;
-    bool m_endless = false;
-    int m_socket = -1;
-    int m_port = 0;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
 };
 
 int freePort();

@@ -3,7 +3,7 @@
 // behind it: the AWS Signature Version 4 is computed again over exactly the headers received (a
 // signed header that is absent, a wrong region, key, secret or session token is refused, as S3
 // refuses them), and a body is checked against its Content-MD5 and x-amz-content-sha256. A fault
-// plan makes the front answer as a busy or broken network would. Each request is logged as a JSON
+// plan makes the front answer as a busy or broken network, a proxy or a broken store would. Each request is logged as a JSON
 // line for the tests to read.
 //
 // node s3-verifier.js --port P --backend PORT --bucket B --region R --access-key K --secret-key S
@@ -241,6 +241,22 @@ function forward(req, res, t, body, fault, entry) {
   upstream.end(body);
 }
 
+// An error answer that does not end: the store's error, then filler for as long as the client reads
+// (up to 4 GiB, so that a client that never stops reading is seen failing, not waiting for ever).
+function endlessError(res, fault) {
+  res.writeHead(fault.status, { 'Content-Type': 'application/xml', Connection: 'close' });
+  res.write(`<Error><Code>${fault.code || 'InternalError'}</Code></Error>`);
+  const filler = Buffer.alloc(64 * 1024, 'x');
+  let left = 65536;
+  const more = () => {
+    while (!res.destroyed && left > 0 && res.write(filler)) left--;
+    if (left === 0) res.end();
+  };
+  res.on('drain', more);
+  res.on('error', () => {});
+  more();
+}
+
 function handle(req, res, headerVerdict) {
   const t = target(req);
   const entry = {
@@ -315,6 +331,12 @@ function handle(req, res, headerVerdict) {
     if (fault && fault.status) {
       entry.status = fault.status;
       record(entry);
+      if (fault.bare) {
+        // A status alone, as a proxy in front of a store answers.
+        res.writeHead(fault.status, { 'Content-Length': 0, Connection: 'close' });
+        return res.end();
+      }
+      if (fault.endless) return endlessError(res, fault);
       const extra = fault.retryAfter ? { 'Retry-After': String(fault.retryAfter) } : {};
       if (fault.region) extra['x-amz-bucket-region'] = fault.region;
       return s3Error(res, fault.status, fault.code || 'InternalError', fault.message || 'fault plan', extra,
