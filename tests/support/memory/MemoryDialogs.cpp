@@ -1,5 +1,4 @@
 #include "MemoryDialogs.h"
-#include <algorithm>
 
 namespace Services::Skarnel {
 
@@ -8,102 +7,51 @@ std::vector<MemoryDialogs::Message> MemoryDialogs::messages() const {
     return m_messages;
 }
 
-std::vector<std::string> MemoryDialogs::calls() const {
-    std::lock_guard lock(m_mutex);
-    return m_calls;
-}
-
-std::map<unsigned, MemoryDialogs::ProgressState> MemoryDialogs::progress() const {
-    std::lock_guard lock(m_mutex);
-    return m_progress;
-}
-
 std::vector<unsigned> MemoryDialogs::driveFlags() const {
     std::lock_guard lock(m_mutex);
     return m_driveFlags;
 }
 
-void MemoryDialogs::note(const char* call) {
-    m_calls.emplace_back(call);
-}
-
 unsigned MemoryDialogs::type(unsigned) {
-    std::lock_guard lock(m_mutex);
-    note("Service::type");
     return interfaceType;
 }
 
 unsigned MemoryDialogs::show(unsigned severity, const Ref<String>& title, const Ref<String>& text, unsigned,
                              unsigned) {
     std::lock_guard lock(m_mutex);
-    note("Dialog::show");
     m_messages.push_back({severity, stdString(title), stdString(text)});
     return messageAnswer;
 }
 
 bool MemoryDialogs::createDialog(unsigned, const Ref<String>&) {
-    std::lock_guard lock(m_mutex);
-    note("Dialog::create");
     return true;
 }
 
 void MemoryDialogs::showDialog(unsigned, unsigned, const Ref<String>&, const Ref<String>&, unsigned,
-                               unsigned) {
-    std::lock_guard lock(m_mutex);
-    note("Dialog.show");
-}
+                               unsigned) {}
 
-void MemoryDialogs::closeDialog(unsigned, unsigned) {
-    std::lock_guard lock(m_mutex);
-    note("Dialog.close");
-}
+void MemoryDialogs::closeDialog(unsigned, unsigned) {}
 
-bool MemoryDialogs::createProgress(unsigned id, const Ref<String>& title, const Ref<String>& text,
-                                   uint64_t maximum, bool, bool) {
-    std::lock_guard lock(m_mutex);
-    note("Progress::create");
-    m_progress[id] = {stdString(title), stdString(text), 0, maximum, true};
+bool MemoryDialogs::createProgress(unsigned, const Ref<String>&, const Ref<String>&, uint64_t, bool, bool) {
     return true;
 }
 
-void MemoryDialogs::progressText(unsigned id, const Ref<String>& text) {
-    std::lock_guard lock(m_mutex);
-    note("Progress.setText");
-    m_progress[id].text = stdString(text);
-}
+void MemoryDialogs::progressText(unsigned, const Ref<String>&) {}
 
-void MemoryDialogs::progressMaximum(unsigned id, uint64_t maximum) {
-    std::lock_guard lock(m_mutex);
-    note("Progress.setMaximum");
-    m_progress[id].maximum = maximum;
-}
+void MemoryDialogs::progressMaximum(unsigned, uint64_t) {}
 
-void MemoryDialogs::progressValue(unsigned id, uint64_t value, uint64_t) {
-    std::lock_guard lock(m_mutex);
-    note("Progress.setValue");
-    m_progress[id].value = value;
-}
+void MemoryDialogs::progressValue(unsigned, uint64_t, uint64_t) {}
 
 bool MemoryDialogs::progressCancelled(unsigned, bool, unsigned query) {
-    std::lock_guard lock(m_mutex);
-    note("Progress.cancelled");
     return cancelAtQuery != 0 && query >= cancelAtQuery;
 }
 
-void MemoryDialogs::progressEvent(unsigned, ProgressEvent, uint64_t) {
-    std::lock_guard lock(m_mutex);
-    note("Progress.event");
-}
+void MemoryDialogs::progressEvent(unsigned, ProgressEvent, uint64_t) {}
 
-void MemoryDialogs::closeProgress(unsigned id) {
-    std::lock_guard lock(m_mutex);
-    note("Progress.close");
-    m_progress[id].open = false;
-}
+void MemoryDialogs::closeProgress(unsigned) {}
 
 bool MemoryDialogs::selectDrive(Client::Parameters& parameters, Selection& selection) {
     std::lock_guard lock(m_mutex);
-    note("FSItem::create");
     m_driveFlags.push_back(parameters.flags());
     if (driveAnswer.path.empty()) {
         Error::set(driveAnswer.error);

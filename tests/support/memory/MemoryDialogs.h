@@ -1,8 +1,8 @@
 #pragma once
-// A dialog service that shows nothing: it keeps what it was asked in memory and answers as told,
-// so that tests drive the program's dialogs without a terminal, a script file or a process.
+// A dialog service that shows nothing: it keeps the messages and drive questions it was asked in
+// memory and answers as told, so that tests drive the program's dialogs without a terminal, a
+// script file or a process. Progress dialogs are taken and cancelled when told, nothing more.
 #include "platform/DialogService.h"
-#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -15,13 +15,6 @@ class MemoryDialogs : public DialogService {
         unsigned severity;
         std::string title;
         std::string text;
-    };
-    struct ProgressState {
-        std::string title;
-        std::string text;
-        uint64_t value = 0;
-        uint64_t maximum = 0;
-        bool open = true;
     };
     // How the next drive-selection dialog ends: with `path` chosen, or with `error`.
     struct DriveAnswer {
@@ -37,8 +30,6 @@ class MemoryDialogs : public DialogService {
 
     // What it was asked, in order.
     std::vector<Message> messages() const;
-    std::vector<std::string> calls() const;
-    std::map<unsigned, ProgressState> progress() const;
     // The flags of each drive-selection dialog.
     std::vector<unsigned> driveFlags() const;
 
@@ -60,11 +51,8 @@ class MemoryDialogs : public DialogService {
     bool selectDrive(Client::Parameters& parameters, Selection& selection) override;
 
   private:
-    void note(const char* call);
     mutable std::mutex m_mutex;
-    std::vector<std::string> m_calls;
     std::vector<Message> m_messages;
-    std::map<unsigned, ProgressState> m_progress;
     std::vector<unsigned> m_driveFlags;
 };
 

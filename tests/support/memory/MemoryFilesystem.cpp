@@ -296,10 +296,6 @@ void MemoryFilesystem::addNode(const std::string& name, const std::string& mount
     if (mounted) addDirectory(mountPoint);
 }
 
-bool MemoryFilesystem::exists(const std::string& path) const {
-    return find(path) != nullptr;
-}
-
 bool MemoryFilesystem::isDirectory(const std::string& path) const {
     EntryPtr entry = find(path);
     return entry && entry->directory;

@@ -33,7 +33,6 @@ class MemoryFilesystem : public FilesystemService {
                  std::map<std::string, std::string> textAttributes = {}, bool mounted = true);
 
     // Looking at the tree afterwards.
-    bool exists(const std::string& path) const;
     bool isDirectory(const std::string& path) const;
     // The file's contents, or nothing when there is no file there.
     std::optional<std::string> contents(const std::string& path) const;
