@@ -3,8 +3,8 @@
 // behind it: the AWS Signature Version 4 is computed again over exactly the headers received (a
 // signed header that is absent, a wrong region, key, secret or session token is refused, as S3
 // refuses them), and a body is checked against its Content-MD5 and x-amz-content-sha256. A fault
-// plan makes the front answer as a busy or broken network, a proxy or a broken store would. Each request is logged as a JSON
-// line for the tests to read.
+// plan makes the front answer as a busy or broken network, a proxy or a broken store would. Each
+// request is logged as a JSON line for the tests to read.
 //
 // node s3-verifier.js --port P --backend PORT --bucket B --region R --access-key K --secret-key S
 //                     [--session-token T] [--tls-cert F --tls-key F] [--plan FILE] [--log FILE]
