@@ -307,6 +307,10 @@ std::shared_ptr<const Resolved> Tree::resolve(const std::string& path, unsigned&
     std::lock_guard lock(s.mutex);
     for (const RecentResolution& r : s.recent.entries)
         if (r.answers(path)) return r.resolved;
+    // A directory whose files were resolved lately is asked about between them (an export checks
+    // each file's directory before it makes the file): its own answer is kept.
+    for (const auto& parent : s.parents.entries)
+        if (parent && parent->platformPath == path) return parent;
     // A normal path below a directory that is not the root: the directory's answer, one name on.
     size_t slash = findLastByte(path, '/');
     bool inDirectory = slash != std::string::npos && slash > 0 && isNormal(path);
