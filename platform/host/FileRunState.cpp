@@ -1,6 +1,7 @@
 #include "FileRunState.h"
 #include "platform/Error.h"
 #include "platform/SysLog.h"
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
@@ -45,18 +46,15 @@ bool FileRunState::isTargetName(int directoryFd, const std::string& name) {
 }
 
 void FileRunState::noteFoundFree(const std::string& platformPath) {
+    size_t hash = std::hash<std::string>()(platformPath);
     std::lock_guard lock(m_madeMutex);
-    m_foundFree.append(platformPath).push_back('\0');
+    m_foundFree.push_back(hash);
 }
 
 bool FileRunState::foundFree(const std::string& platformPath) {
+    size_t hash = std::hash<std::string>()(platformPath);
     std::lock_guard lock(m_madeMutex);
-    for (size_t at = 0; at < m_foundFree.size();) {
-        size_t end = m_foundFree.find('\0', at);
-        if (m_foundFree.compare(at, end - at, platformPath) == 0) return true;
-        at = end + 1;
-    }
-    return false;
+    return std::find(m_foundFree.begin(), m_foundFree.end(), hash) != m_foundFree.end();
 }
 
 void FileRunState::noteWrittenFile(int fd, dev_t device) {
