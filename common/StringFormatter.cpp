@@ -12,28 +12,37 @@ StringFormatter& StringFormatterObj::arg(uint64_t number, uint64_t radix) {
     return arg(StrConv::str(number, static_cast<unsigned>(radix)));
 }
 
-StringFormatter& StringFormatterObj::arg(const Ref<String>& value) {
-    std::string placeholder = "{" + std::to_string(m_next++) + "}";
-    const std::string& text = m_text->str();
-    size_t at = text.find(placeholder);
-    if (at == std::string::npos) return *this;
+namespace {
+
+// The text with every placeholder replaced by the value; the text itself when it holds none.
+Ref<String> filled(const Ref<String>& text, std::string_view placeholder, const Ref<String>& value) {
+    const std::string& pattern = text->str();
+    size_t at = pattern.find(placeholder);
+    if (at == std::string::npos) return text;
     std::string_view inserted = value ? std::string_view(value->str()) : std::string_view();
-    std::string filled;
-    filled.reserve(text.size() + inserted.size());
+    std::string out;
+    out.reserve(pattern.size() + inserted.size());
     size_t from = 0;
     // Searching on behind the inserted value keeps a value holding the placeholder from looping.
-    for (; at != std::string::npos; at = text.find(placeholder, from)) {
-        filled.append(text, from, at - from).append(inserted);
+    for (; at != std::string::npos; at = pattern.find(placeholder, from)) {
+        out.append(pattern, from, at - from).append(inserted);
         from = at + placeholder.size();
     }
-    filled.append(text, from);
-    m_text = String::create(std::move(filled));
+    out.append(pattern, from);
+    return String::create(std::move(out));
+}
+
+} // namespace
+
+StringFormatter& StringFormatterObj::arg(const Ref<String>& value) {
+    m_text = filled(m_text, "{" + std::to_string(m_next++) + "}", value);
     return *this;
 }
 
+// Made once for every file an export copies (its progress text): filled in place, without a
+// formatter object.
 Ref<String> formatMessage(const Ref<String>& text, const Ref<String>& value) {
-    Ref<StringFormatter> f = StringFormatter::create(text);
-    return f ? f->arg(value).result() : Ref<String>();
+    return filled(text ? text : String::create(""), "{1}", value);
 }
 
 Ref<String> formatMessage(const Ref<String>& text, const Ref<String>& value, uint32_t code) {

@@ -156,7 +156,9 @@ class HostDialogs : public DialogService {
     }
     void progressText(unsigned id, const Ref<String>& text) override {
         std::lock_guard lock(m_mutex);
-        backend().progressText(id, stdString(text));
+        // Set once for every file an export copies: the text is handed on, not copied.
+        static const std::string none;
+        backend().progressText(id, text ? text->str() : none);
     }
     void progressMaximum(unsigned, uint64_t) override {}
     void progressValue(unsigned id, uint64_t value, uint64_t maximum) override {
