@@ -1,5 +1,6 @@
 // Hostile and unusual names through the binary: nothing is ever written outside the platform's
 // mounts, sources are never changed, and odd but valid names are saved exactly as given.
+#include "support/NamedCase.h"
 #include "support/Sandbox.h"
 #include <gtest/gtest.h>
 
@@ -27,9 +28,7 @@ struct DestinationCase {
     const char* destination;
     const char* saved;
 };
-void PrintTo(const DestinationCase& c, std::ostream* os) {
-    *os << c.name;
-}
+using Testing::PrintTo;
 
 class DestinationNames : public BadNames, public ::testing::WithParamInterface<DestinationCase> {};
 
@@ -49,7 +48,7 @@ INSTANTIATE_TEST_SUITE_P(Escapes, DestinationNames,
                                            DestinationCase{"Placeholders", "{1}%1{2}.txt", "{1}%1{2}.txt"},
                                            DestinationCase{"QuotesAndEquals", "a\"b=c'd.txt", "a\"b=c'd.txt"},
                                            DestinationCase{"NotUtf8", "caf\xe9\xff.txt", "caf\xe9\xff.txt"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         caseName);
 
 TEST_F(BadNames, PlaceholdersInANameAreShownAsTheyAre) {
     writeFile(box.work() / "{1}%1.txt", "odd");

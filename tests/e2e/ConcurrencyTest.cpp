@@ -1,5 +1,6 @@
 // Many runs at once against the same locations: each ends with a complete copy of its own, and the
 // reuse-name registry they share stays readable line by line.
+#include "support/NamedCase.h"
 #include "support/Sandbox.h"
 #include <gtest/gtest.h>
 #include <map>
@@ -140,9 +141,7 @@ struct LogSaveRace {
     std::vector<std::string> args;
     unsigned count;
 };
-void PrintTo(const LogSaveRace& c, std::ostream* os) {
-    *os << c.name;
-}
+using Testing::PrintTo;
 
 class LogSavesAtOnce : public ::testing::TestWithParam<LogSaveRace> {};
 
@@ -181,6 +180,6 @@ TEST_P(LogSavesAtOnce, NoTwoRunsReportTheSameFileAndEachIsWhole) {
 INSTANTIATE_TEST_SUITE_P(LogSaves, LogSavesAtOnce,
                          ::testing::Values(LogSaveRace{"Plain", {"-m", "log"}, 32},
                                            LogSaveRace{"Indexed", {"-m", "log", "--add-index"}, 16}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         caseName);
 
 } // namespace

@@ -2,6 +2,7 @@
 // out while runs go on, names typed in the drive dialog. Outside every drive lies a directory of
 // old files and a secret; after every run they are exactly as they were, and no copy holds the
 // secret.
+#include "support/NamedCase.h"
 #include "support/Sandbox.h"
 #include <atomic>
 #include <chrono>
@@ -63,9 +64,7 @@ struct CategoryLinkCase {
     const char* name;
     const char* target; // relative to the category's place; "OUTSIDE" for the outside directory
 };
-void PrintTo(const CategoryLinkCase& c, std::ostream* os) {
-    *os << c.name;
-}
+using Testing::PrintTo;
 
 class CategoryLinks : public Confinement, public ::testing::WithParamInterface<CategoryLinkCase> {};
 
@@ -90,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(Planted, CategoryLinks,
                                            CategoryLinkCase{"AbsoluteOut", "OUTSIDE"},
                                            CategoryLinkCase{"RelativeOut", "../../../outside"},
                                            CategoryLinkCase{"Dangling", "../../../nowhere"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         caseName);
 
 // Links inside a category are not plain files: neither exported nor cleared, wherever they lead.
 TEST_F(Confinement, SourceLinksAreNeitherReadNorRemoved) {

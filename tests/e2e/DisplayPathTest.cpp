@@ -1,6 +1,7 @@
 // How paths are shown to the user, through the binary: a source on nested drives whose read fails
 // names the source in the error dialog, and that text is the display path of the platform path.
 // The rules of the display path itself are checked on mounts in memory (unit/ShownPathTest.cpp).
+#include "support/NamedCase.h"
 #include "support/Sandbox.h"
 #include <functional>
 #include <gtest/gtest.h>
@@ -21,9 +22,7 @@ struct ShownCase {
     std::string source; // platform path of the source, below /a
     std::string shown;  // the path as the error dialog names it
 };
-void PrintTo(const ShownCase& c, std::ostream* os) {
-    *os << c.name;
-}
+using Testing::PrintTo;
 
 class DisplayPaths : public ::testing::TestWithParam<ShownCase> {};
 
@@ -68,7 +67,7 @@ INSTANTIATE_TEST_SUITE_P(
                               nestedDrives(b, json::object(), {{"SUBST_NAME", 5}, {"DRIVELETTER", "E"}});
                           },
                           "/a/b/d/src.bin", "E:\\" + zwsp + "d\\" + zwsp + "src.bin"}),
-    [](const ::testing::TestParamInfo<ShownCase>& info) { return std::string(info.param.name); });
+    caseName);
 
 // A target named by a whole host path is shown where it is, on the host, not as if it were below
 // the storage directory's mount.

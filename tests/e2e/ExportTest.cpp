@@ -1,5 +1,6 @@
 // Mode "export" through the binary: the selection dialog, the copy to the chosen drive, the undo of
 // an aborted export and the clearing of old files on the boot drive.
+#include "support/NamedCase.h"
 #include "support/Sandbox.h"
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -333,10 +334,7 @@ struct EarlyCase {
     std::string title;
     std::string text;
 };
-// Names the case in test listings instead of dumping its bytes.
-void PrintTo(const EarlyCase& c, std::ostream* os) {
-    *os << c.name;
-}
+using Testing::PrintTo;
 
 class ExportEarlyExit : public Export, public ::testing::WithParamInterface<EarlyCase> {};
 
@@ -418,6 +416,6 @@ INSTANTIATE_TEST_SUITE_P(
                       e.choose({{"cbLogs", false}});
                   },
                   0, "No elements selected", "No elements were selected for export."}),
-    [](const auto& info) { return std::string(info.param.name); });
+    caseName);
 
 } // namespace

@@ -1,5 +1,6 @@
 // Modes "file" and "screenshot" through the binary: where the copies go, what the user sees, and
 // what every failure leaves on disk.
+#include "support/NamedCase.h"
 #include "support/Sandbox.h"
 #include <gtest/gtest.h>
 
@@ -229,10 +230,7 @@ struct VisibilityCase {
     std::vector<std::string> options;
     bool dialog;
 };
-// Names the case in test listings instead of dumping its bytes.
-void PrintTo(const VisibilityCase& c, std::ostream* os) {
-    *os << c.name;
-}
+using Testing::PrintTo;
 
 class StoreFailureVisibility : public ::testing::TestWithParam<VisibilityCase> {};
 
@@ -257,7 +255,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(VisibilityCase{"Default", {}, true}, VisibilityCase{"Silent", {"-s"}, false},
                       VisibilityCase{"SilentShowProgress", {"-s", "--show-progress"}, true},
                       VisibilityCase{"SilentShowSuccess", {"-s", "--show-success"}, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    caseName);
 
 struct DriveDialog : FileSave {
     void SetUp() override {

@@ -1,5 +1,6 @@
 // Platform directories and the directory hierarchy when a step fails: the lines the run logs, and
 // where the file ends up, through modes "file" and "log".
+#include "support/NamedCase.h"
 #include "support/Sandbox.h"
 #include <gtest/gtest.h>
 
@@ -15,9 +16,7 @@ struct LocationCase {
     std::vector<std::string> absent; // texts no log line may contain
     std::vector<std::string> files;  // what the system node holds afterwards
 };
-void PrintTo(const LocationCase& c, std::ostream* os) {
-    *os << c.name;
-}
+using Testing::PrintTo;
 
 class PlatformLocations : public ::testing::TestWithParam<LocationCase> {};
 

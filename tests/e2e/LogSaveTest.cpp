@@ -1,4 +1,5 @@
 // Mode "log" through the binary: the system log exports itself to each location.
+#include "support/NamedCase.h"
 #include "support/Sandbox.h"
 #include <algorithm>
 #include <cstdlib>
@@ -175,10 +176,7 @@ struct UnavailableCase {
     std::string infoText;
     std::string shown;
 };
-// Names the case in test listings instead of dumping its bytes.
-void PrintTo(const UnavailableCase& c, std::ostream* os) {
-    *os << c.name;
-}
+using Testing::PrintTo;
 
 class LogUnavailable : public ::testing::TestWithParam<UnavailableCase> {};
 
@@ -211,7 +209,7 @@ INSTANTIATE_TEST_SUITE_P(
                         "syslog=off",
                         "The system log is not available as it's disabled due to a boot parameter."},
         UnavailableCase{"SilentShowsNothing", {"-s", "--show-progress", "--show-success"}, "", ""}),
-    [](const auto& info) { return std::string(info.param.name); });
+    caseName);
 
 struct VisibilityCase {
     const char* name;
@@ -219,10 +217,6 @@ struct VisibilityCase {
     bool progress;
     bool success;
 };
-// Names the case in test listings instead of dumping its bytes.
-void PrintTo(const VisibilityCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class LogVisibility : public ::testing::TestWithParam<VisibilityCase> {};
 
@@ -243,7 +237,7 @@ INSTANTIATE_TEST_SUITE_P(
                       VisibilityCase{"Silent", {"-s"}, false, false},
                       VisibilityCase{"SilentShowProgress", {"-s", "--show-progress"}, true, false},
                       VisibilityCase{"SilentShowSuccess", {"-s", "--show-success"}, false, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+    caseName);
 
 TEST(LogSaveDrive, DialogFlagsAndTheLogsHierarchy) {
     Sandbox box;

@@ -1,5 +1,6 @@
 // Predetermined names and the reuse-name registry, through mode "log": the names the files get on
 // disk and the registry lines the runs leave.
+#include "support/NamedCase.h"
 #include "support/Sandbox.h"
 #include <functional>
 #include <gtest/gtest.h>
@@ -17,9 +18,7 @@ struct NameCase {
     std::vector<std::string> options;
     std::string file; // the name the log gets in the first platform log directory
 };
-void PrintTo(const NameCase& c, std::ostream* os) {
-    *os << c.name;
-}
+using Testing::PrintTo;
 
 class PredeterminedNames : public ::testing::TestWithParam<NameCase> {};
 

@@ -1,6 +1,7 @@
 // Uploads through the binary against the S3-protocol test store behind a strict front that checks
 // every signature and digest, and that plays a busy store or a failing network when asked.
 #include "platform/host/CryptoLibrary.h"
+#include "support/NamedCase.h"
 #include "support/StoreTest.h"
 #include <chrono>
 #include <csignal>
@@ -75,9 +76,7 @@ struct Refusal {
     std::map<std::string, std::string> env;
     std::string diagnosis;
 };
-void PrintTo(const Refusal& c, std::ostream* os) {
-    *os << c.name;
-}
+using Testing::PrintTo;
 class RemoteStoreRefusal : public RemoteStore, public ::testing::WithParamInterface<Refusal> {};
 
 // What the store said is in the log beside the upload's own line; nothing is retried.
@@ -98,7 +97,7 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"WrongRegion", {{"ORVANE_REMOTE_REGION", "eu-west-1"}}, "400 AuthorizationHeaderMalformed"},
         Refusal{"WrongKey", {{"ORVANE_REMOTE_ACCESS_KEY", "NOBODY"}}, "403 InvalidAccessKeyId"},
         Refusal{"MissingBucket", {{"ORVANE_REMOTE_BUCKET", "missing"}}, "404 NoSuchBucket"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    caseName);
 
 // The name is the key below the tag, whatever it holds: the tag shown finds the upload.
 TEST_F(RemoteStore, DotSegmentsStayInTheKeyBelowTheTag) {
@@ -223,9 +222,6 @@ struct NetworkFault {
     json rule;
     size_t attempts;
 };
-void PrintTo(const NetworkFault& c, std::ostream* os) {
-    *os << c.name;
-}
 class RemoteStoreNetwork : public RemoteStore, public ::testing::WithParamInterface<NetworkFault> {};
 
 // A connection that stalls or drops is a failed attempt; one that is slow but steady is not.
@@ -253,7 +249,7 @@ INSTANTIATE_TEST_SUITE_P(
         NetworkFault{"StallMidBody", {{"method", "PUT"}, {"stallAfter", 300000}, {"times", 1}}, 2},
         NetworkFault{"CloseMidBody", {{"method", "PUT"}, {"closeAfter", 300000}, {"times", 1}}, 2},
         NetworkFault{"SlowButSteady", {{"method", "PUT"}, {"bytesPerSecond", 400000}}, 1}),
-    [](const auto& info) { return std::string(info.param.name); });
+    caseName);
 
 struct Answer {
     const char* name;
@@ -261,9 +257,6 @@ struct Answer {
     std::string logged;
     std::string shown;
 };
-void PrintTo(const Answer& c, std::ostream* os) {
-    *os << c.name;
-}
 class RemoteStoreAnswer : public RemoteStore, public ::testing::WithParamInterface<Answer> {};
 
 // What the store, or what stands before it, answers an upload decides what the user is shown: a body
@@ -306,7 +299,7 @@ INSTANTIATE_TEST_SUITE_P(
                {{"method", "PUT"}, {"closeAfter", 256 * 1024}},
                "File upload failed; error: 8485h (33925)",
                "UPLOAD OF FILE FAILED\n\nERROR: 0x50008485 (1342211205)"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    caseName);
 
 const std::map<std::string, std::string> inParts{{"ORVANE_REMOTE_MULTIPART_THRESHOLD", "1MiB"},
                                                  {"ORVANE_REMOTE_PART_SIZE", "5MiB"}};

@@ -1,4 +1,5 @@
 // The command line, the help screen, exit statuses and the log's number form, through the binary.
+#include "support/NamedCase.h"
 #include "support/Sandbox.h"
 #include <gtest/gtest.h>
 
@@ -12,10 +13,7 @@ struct ArgumentCase {
     int status;
     std::string out;
 };
-// Names the case in test listings instead of dumping its bytes.
-void PrintTo(const ArgumentCase& c, std::ostream* os) {
-    *os << c.name;
-}
+using Testing::PrintTo;
 
 class ArgumentTest : public ::testing::TestWithParam<ArgumentCase> {};
 
@@ -37,7 +35,7 @@ INSTANTIATE_TEST_SUITE_P(
         ArgumentCase{"NoArguments", {}, 1, "No filename specified\n"},
         ArgumentCase{"NumberOptionNotANumber", {"--tid=12x", "a"}, 1, "Invalid arguments\n"},
         ArgumentCase{"NumbersAcceptedSourceMissing", {"--pid", "7", "--tid=3", "missing.txt"}, 67, ""}),
-    [](const auto& info) { return std::string(info.param.name); });
+    caseName);
 
 TEST(HelpScreen, PlainTextMatchesTheReferenceByteForByte) {
     Sandbox box;

@@ -1,5 +1,6 @@
 // The terminal dialogs, driven through a pseudo-terminal as a person would: read what the run shows,
 // type the answer, and check what it did.
+#include "support/NamedCase.h"
 #include "support/Sandbox.h"
 #include <algorithm>
 #include <csignal>
@@ -38,9 +39,7 @@ struct PromptCase {
     int status;
     std::vector<std::string> onStick; // every file the stick holds afterwards
 };
-void PrintTo(const PromptCase& c, std::ostream* os) {
-    *os << c.name;
-}
+using Testing::PrintTo;
 const std::vector<std::string> renaming{"--allow-rename", "--dont-force-boot", "x.txt"};
 const TerminalStep driveTwo{"Drive number (Enter to cancel): ", "2\n"};
 const TerminalStep done{"Press Enter to continue.", "\n"};
@@ -125,7 +124,7 @@ INSTANTIATE_TEST_SUITE_P(
                    {"short.txt"}},
         // Ctrl-D at a prompt closes the dialog: nothing is saved under the offered name.
         PromptCase{"EndOfInputAtTheName", renaming, {driveTwo, {"File name [x.txt]: ", "\x04"}}, 7, {}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    caseName);
 
 TEST_F(Terminal, QuestionTakesNo) {
     // A file of the export that cannot be read asks whether to go on; "n" stops and undoes the export.

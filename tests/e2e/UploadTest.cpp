@@ -1,4 +1,5 @@
 // Uploads through the binary against a real S3-protocol server on loopback.
+#include "support/NamedCase.h"
 #include "support/StoreTest.h"
 #include <gtest/gtest.h>
 #include <memory>
@@ -45,10 +46,7 @@ struct NameCase {
     std::vector<std::string> args;
     std::string key;
 };
-// Names the case in test listings instead of dumping its bytes.
-void PrintTo(const NameCase& c, std::ostream* os) {
-    *os << c.name;
-}
+using Testing::PrintTo;
 
 class UploadName : public Upload, public ::testing::WithParamInterface<NameCase> {};
 
@@ -70,7 +68,7 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{"ScreenshotPredetermined",
                                {"-m", "screenshot-upload", "--date=20260102", "shot.png"},
                                "Orvane-20260102-ORV.LX64-2.0-user.png"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    caseName);
 
 TEST_F(Upload, SystemLogArrivesCompressedWithTheSuffix) {
     for (const auto& [args, suffix] : std::vector<std::pair<std::vector<std::string>, std::string>>{
@@ -136,10 +134,6 @@ struct FailureCase {
     std::string title;
     std::string text;
 };
-// Names the case in test listings instead of dumping its bytes.
-void PrintTo(const FailureCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class UploadFailure : public Upload, public ::testing::WithParamInterface<FailureCase> {};
 
@@ -225,7 +219,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"LogTransferFails", logUpload, fault("ZEZUvedaze::upload", 0x8485), 67, 4,
                     "System log upload failed; error: 8485h (33925)", "UPLOAD LOG FAILED",
                     "UPLOAD OF LOG FAILED\n\nERROR: 0x30008485 (805340293)"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    caseName);
 
 TEST_F(Upload, LogProgressDialogExistsBeforeTheServiceIsAsked) {
     RunResult r = run({"-m", "log-upload"}, {{"ORVANE_REMOTE_ENDPOINT", ""}});

@@ -1,6 +1,7 @@
 // The wait dialog of the location search through the binary: a slow search (made slow by delaying
 // the platform's directory lookup) shows it and closes it before the copy. That a fast search or a
 // silent run shows none is checked in process (unit/WaitDialogTest.cpp).
+#include "support/NamedCase.h"
 #include "support/Sandbox.h"
 #include <gtest/gtest.h>
 
@@ -14,10 +15,7 @@ struct SlowSearch {
     const char* title;
     const char* text;
 };
-// Names the case in test listings instead of dumping its bytes.
-void PrintTo(const SlowSearch& c, std::ostream* os) {
-    *os << c.name;
-}
+using Testing::PrintTo;
 
 class WaitDialogRun : public ::testing::TestWithParam<SlowSearch> {
   protected:
@@ -61,6 +59,6 @@ INSTANTIATE_TEST_SUITE_P(
                           {"-m", "log"},
                           "Determining log locations",
                           "Determining the locations to use for the log files; this will take a while"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    caseName);
 
 } // namespace

@@ -2,6 +2,7 @@
 // ways the platform resolves (the kernel's openat2 and the per-component walk). Nothing outside the
 // root is ever opened, read or created, whichever way.
 #include "platform/host/Namespace.h"
+#include "support/NamedCase.h"
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -20,9 +21,7 @@ struct Case {
     const char* viaWalk;
 };
 
-void PrintTo(const Case& c, std::ostream* os) {
-    *os << c.name;
-}
+using Testing::PrintTo;
 } // namespace
 
 // The resolver by its name, in test listings.

@@ -3,6 +3,7 @@
 #include "common/StringFormatter.h"
 #include "platform/Filesystem.h"
 #include "platform/Formatter.h"
+#include "support/NamedCase.h"
 #include "support/memory/MemoryFilesystem.h"
 #include <gtest/gtest.h>
 
@@ -25,10 +26,8 @@ struct SplitCase {
     bool quotes;
     std::vector<std::string> parts;
 };
-// Names the case in test listings instead of dumping its bytes.
-void PrintTo(const SplitCase& c, std::ostream* os) {
-    *os << c.name;
-}
+using Testing::caseName;
+using Testing::PrintTo;
 
 class SplitTest : public ::testing::TestWithParam<SplitCase> {};
 
@@ -46,7 +45,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SplitCase{"QuotedSeparator", "\"k=v\"=\"w\"", '=', 2, true, {"k=v", "w"}},
                       SplitCase{"EscapedSeparator", "k\\=v=w", '=', 2, true, {"k=v", "w"}},
                       SplitCase{"UnquotedOnlyInsideQuotes", "\"a=b\"", '=', 2, true, {"a=b"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    caseName);
 
 TEST(StringUtil, ReplaceWorksInOnePassFromTheLeft) {
     Ref<String> out = StringUtil::replace(String::create("a/b:c"), {String::create("/"), String::create(":")},

@@ -7,6 +7,7 @@
 #include "platform/Catalogue.h"
 #include "platform/host/Host.h"
 #include "platform/host/HostDialogs.h"
+#include "support/NamedCase.h"
 #include "support/Sandbox.h"
 #include "support/memory/MemoryDialogs.h"
 #include <gtest/gtest.h>
@@ -140,10 +141,8 @@ struct Visibility {
     bool showProgress;
     bool created;
 };
-// Names the case in test listings instead of dumping its bytes.
-void PrintTo(const Visibility& c, std::ostream* os) {
-    *os << c.name;
-}
+using Testing::caseName;
+using Testing::PrintTo;
 
 class WaitDialogVisibility : public WaitDialogTest, public ::testing::WithParamInterface<Visibility> {};
 
@@ -162,6 +161,6 @@ INSTANTIATE_TEST_SUITE_P(Rules, WaitDialogVisibility,
                                            Visibility{"Silent", true, false, false},
                                            Visibility{"SilentWithProgress", true, true, true},
                                            Visibility{"ShowProgress", false, true, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         caseName);
 
 } // namespace
