@@ -16,7 +16,7 @@ namespace {
 
 // The text with every placeholder replaced by the value; the text itself when it holds none.
 Ref<String> filled(const Ref<String>& text, std::string_view placeholder, const Ref<String>& value) {
-    const std::string& pattern = text->str();
+    std::string_view pattern = text->str();
     size_t at = pattern.find(placeholder);
     if (at == std::string::npos) return text;
     std::string_view inserted = value ? std::string_view(value->str()) : std::string_view();

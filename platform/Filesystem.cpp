@@ -2,6 +2,7 @@
 // and the opening calls, which go to the installed service.
 #include "Filesystem.h"
 #include "FilesystemService.h"
+#include <algorithm>
 #include <string>
 
 namespace Services::Filesystem::Client {
@@ -15,13 +16,13 @@ Ref<String> Service::absolute(const Ref<String>& path, const Ref<String>& base) 
     if (rel == ".") rel = {};
     if (rel.empty()) return base;
     // Built in place: this runs for every file an export copies.
-    const std::string& start = base->str();
-    std::string joined;
-    joined.reserve(start.size() + 1 + rel.size());
-    joined.append(start);
-    if (start.back() != '/') joined += '/';
-    joined.append(rel);
-    return String::create(std::move(joined));
+    std::string_view start = base->str();
+    bool slash = start.back() != '/';
+    return String::build(start.size() + slash + rel.size(), [&](char* out) {
+        out = std::copy(start.begin(), start.end(), out);
+        if (slash) *out++ = '/';
+        std::copy(rel.begin(), rel.end(), out);
+    });
 }
 
 Ref<String> Service::parent(const Ref<String>& path, bool) {

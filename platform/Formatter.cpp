@@ -11,7 +11,7 @@ Ref<StringFormatter> StringFormatter::create(const Ref<String>& text, unsigned m
 
 StringFormatter& StringFormatter::arg(const Ref<String>& value) {
     std::string placeholder = m_mode == 0 ? "%" + std::to_string(m_next) : "{" + std::to_string(m_next) + "}";
-    std::string text = m_text->str(), v = stdString(value);
+    std::string text = stdString(m_text), v = stdString(value);
     size_t at = 0;
     while ((at = text.find(placeholder, at)) != std::string::npos) {
         // "%1" must not take the start of "%10".

@@ -1,21 +1,26 @@
 #include "platform/String.h"
 #include <cstring>
+#include <new>
+
+String* String::allocate(size_t length) {
+    void* memory = ::operator new(sizeof(String) + length + 1);
+    String* made = new (memory) String(length);
+    made->data()[length] = '\0';
+    return made;
+}
 
 Ref<String> String::create(std::string_view text) {
-    return Ref<String>(new String(std::string(text)));
-}
-Ref<String> String::create(std::string&& text) {
-    return Ref<String>(new String(std::move(text)));
+    return build(text.size(), [&](char* out) { std::memcpy(out, text.data(), text.size()); });
 }
 
 size_t String::find(const Ref<String>& needle, size_t from) const {
-    if (!needle) return m_text.size();
-    size_t at = m_text.find(needle->m_text, from);
-    return at == std::string::npos ? m_text.size() : at;
+    if (!needle) return m_length;
+    size_t at = str().find(needle->str(), from);
+    return at == std::string::npos ? m_length : at;
 }
 
 long String::findLast(char c) const {
-    size_t at = findLastByte(m_text, c);
+    size_t at = findLastByte(str(), c);
     return at == std::string::npos ? -1 : static_cast<long>(at);
 }
 
@@ -25,23 +30,24 @@ size_t findLastByte(std::string_view text, char c) {
 }
 
 Ref<String> String::substring(size_t position, size_t count) const {
-    if (position >= m_text.size()) return create(std::string());
-    return create(m_text.substr(position, count));
+    if (position >= m_length) return create(std::string_view());
+    return create(str().substr(position, count));
 }
 
 Ref<String> String::concat(char c) const {
-    return create(m_text + c);
+    return concat(std::string_view(&c, 1));
 }
 Ref<String> String::concat(std::string_view text) const {
-    std::string joined;
-    joined.reserve(m_text.size() + text.size());
-    return create(std::move(joined.append(m_text).append(text)));
+    return build(m_length + text.size(), [&](char* out) {
+        std::memcpy(out, data(), m_length);
+        std::memcpy(out + m_length, text.data(), text.size());
+    });
 }
 Ref<String> String::concat(const Ref<String>& text) const {
-    return text ? concat(text->str()) : create(m_text);
+    return text ? concat(text->str()) : create(str());
 }
 
 int String::compare(const Ref<String>& other) const {
-    int c = m_text.compare(other ? other->m_text : std::string());
+    int c = str().compare(other ? other->str() : std::string_view());
     return c == 0 ? 0 : (c < 0 ? 1 : 2);
 }

@@ -60,7 +60,7 @@ SysLogStream& SysLogStream::operator<<(const char* text) {
     return *this;
 }
 
-SysLogStream& SysLogStream::operator<<(const std::string& text) {
+SysLogStream& SysLogStream::operator<<(std::string_view text) {
     m_text += text;
     return *this;
 }

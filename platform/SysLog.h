@@ -40,7 +40,7 @@ class SysLogStream {
     SysLogStream& setLevel(unsigned level);
     SysLogStream& setTag(unsigned tag);
     SysLogStream& operator<<(const char* text);
-    SysLogStream& operator<<(const std::string& text);
+    SysLogStream& operator<<(std::string_view text);
     SysLogStream& writeHex(uint64_t value);
     void end();
 

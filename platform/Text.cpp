@@ -5,7 +5,7 @@ namespace StrConv {
 
 bool num(const Ref<String>& text, uint64_t& value) {
     if (isEmpty(text)) return false;
-    const std::string& s = text->str();
+    std::string_view s = text->str();
     unsigned radix = 10;
     size_t start = 0;
     if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
@@ -49,7 +49,7 @@ std::vector<Ref<String>> split(const Ref<String>& text, char separator, unsigned
                                char escape, char quote) {
     std::vector<Ref<String>> parts;
     if (!text) return parts;
-    const std::string& s = text->str();
+    std::string_view s = text->str();
     std::string current;
     bool quoted = false;
     for (size_t i = 0; i < s.size(); i++) {
@@ -72,7 +72,7 @@ std::vector<Ref<String>> split(const Ref<String>& text, char separator, unsigned
 Ref<String> replace(const Ref<String>& text, const std::vector<Ref<String>>& from,
                     const std::vector<Ref<String>>& to, unsigned) {
     if (!text) return text;
-    const std::string& s = text->str();
+    std::string_view s = text->str();
     std::string out;
     size_t i = 0;
     while (i < s.size()) {

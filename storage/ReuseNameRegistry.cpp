@@ -32,7 +32,7 @@ bool isBareFileName(const Ref<String>& name) {
 // A line feed, a carriage return or a quote would end or split the entry line and let the text
 // forge an entry of its own.
 bool breaksEntryLine(const Ref<String>& text) {
-    const std::string& s = text->str();
+    std::string_view s = text->str();
     return s.find_first_of("\"\n\r") != std::string::npos;
 }
 

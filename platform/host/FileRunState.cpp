@@ -38,11 +38,11 @@ void FileRunState::noteTargetName(int directoryFd, const std::string& name) {
     m_targetNames.insert({directory.st_dev, directory.st_ino, name});
 }
 
-bool FileRunState::isTargetName(int directoryFd, const std::string& name) {
+bool FileRunState::isTargetName(int directoryFd, std::string_view name) {
     struct stat directory {};
     if (fstat(directoryFd, &directory) != 0) return false;
     std::lock_guard lock(m_madeMutex);
-    return m_targetNames.count({directory.st_dev, directory.st_ino, name}) != 0;
+    return m_targetNames.count({directory.st_dev, directory.st_ino, std::string(name)}) != 0;
 }
 
 void FileRunState::noteFoundFree(const std::string& platformPath) {

@@ -33,7 +33,7 @@ class FileRunState {
     void noteMadeFile(const struct stat& st);
     bool madeByThisRun(const struct stat& st);
     void noteTargetName(int directoryFd, const std::string& name);
-    bool isTargetName(int directoryFd, const std::string& name);
+    bool isTargetName(int directoryFd, std::string_view name);
 
     // Whether the run looked for that (normal) platform path and found nothing there (a name
     // searched for being free): such a name is later taken only if still free.

@@ -20,7 +20,7 @@ struct ByteBudget {
     unsigned error = 0;
 
     static ByteBudget of(FaultRules& rules, std::string_view op, const Ref<String>& path) {
-        auto limit = rules.byteLimit(op, path->str());
+        auto limit = rules.byteLimit(op, stdString(path));
         return limit ? ByteBudget{limit->first, limit->second} : ByteBudget{};
     }
     bool limited() const { return left >= 0; }
@@ -39,7 +39,7 @@ class FaultyItem : public FSItem {
         setKind(m_inner->isFile(), m_inner->isDirectory(), m_inner->FSItem::size());
     }
     Ref<Variant> getAtr(const char* name) const override {
-        return m_rules.failsNow("FSItem::getAtr", path()->str()) ? Ref<Variant>() : m_inner->getAtr(name);
+        return m_rules.failsNow("FSItem::getAtr", stdString(path())) ? Ref<Variant>() : m_inner->getAtr(name);
     }
 
   private:
@@ -58,7 +58,7 @@ class FaultyFile : public File {
     }
 
     Ref<Variant> getAtr(const char* name) const override {
-        return m_rules.failsNow("FSItem::getAtr", path()->str()) ? Ref<Variant>() : m_inner->getAtr(name);
+        return m_rules.failsNow("FSItem::getAtr", stdString(path())) ? Ref<Variant>() : m_inner->getAtr(name);
     }
     // A second reader shares what is left of the reads' budget at the time.
     Ref<File> duplicate() const override {
@@ -70,25 +70,25 @@ class FaultyFile : public File {
     uint64_t position() const override { return m_inner->position(); }
 
     size_t read(TransferMemory& buffer, size_t length, unsigned wait) override {
-        if (m_rules.failsNow("File::read", path()->str())) return 0;
+        if (m_rules.failsNow("File::read", stdString(path()))) return 0;
         length = std::min(length, buffer.size());
         size_t wanted = m_reads.take(length);
         size_t got = m_inner->read(buffer, wanted, wait);
         return cutShort(got, wanted, length, m_reads);
     }
     size_t write(TransferMemory& buffer, size_t length, unsigned wait) override {
-        if (m_rules.failsNow("File::write", path()->str())) return 0;
+        if (m_rules.failsNow("File::write", stdString(path()))) return 0;
         size_t allowed = m_writes.take(length);
         size_t done = m_inner->write(buffer, allowed, wait);
         return cutShort(done, allowed, length, m_writes);
     }
     size_t readBytes(void* data, size_t length) override {
-        if (m_rules.failsNow("File::read", path()->str())) return 0;
+        if (m_rules.failsNow("File::read", stdString(path()))) return 0;
         size_t wanted = m_reads.take(length);
         return cutShort(m_inner->readBytes(data, wanted), wanted, length, m_reads);
     }
     size_t writeBytes(const void* data, size_t length) override {
-        if (m_rules.failsNow("File::write", path()->str())) return 0;
+        if (m_rules.failsNow("File::write", stdString(path()))) return 0;
         size_t allowed = m_writes.take(length);
         return cutShort(m_inner->writeBytes(data, allowed), allowed, length, m_writes);
     }
@@ -97,7 +97,7 @@ class FaultyFile : public File {
     // A file with a byte budget is mapped here, not by the service: the service then never moves
     // its bytes itself, and every byte goes through the budget.
     Ref<FileMapping> map(const Ref<ShMem>& memory) override {
-        if (m_rules.failsNow("File::map", path()->str())) return {};
+        if (m_rules.failsNow("File::map", stdString(path()))) return {};
         if (!memory || (!m_reads.limited() && !m_writes.limited())) return m_inner->map(memory);
         Ref<FileMapping> probe = m_inner->map(memory);
         if (!probe) return probe;
@@ -109,7 +109,8 @@ class FaultyFile : public File {
         if (mapping && mapping->file() != this) m_inner->unmap(mapping);
     }
     bool setAttribute(const char* name, const Ref<Variant>& value) override {
-        return !m_rules.failsNow("File::setAttribute", path()->str()) && m_inner->setAttribute(name, value);
+        return !m_rules.failsNow("File::setAttribute", stdString(path())) &&
+               m_inner->setAttribute(name, value);
     }
 
   private:
@@ -158,7 +159,7 @@ class FaultyDirectory : public Directory {
         return !failsOnChild("Directory::remove", name) && m_inner->remove(name);
     }
     Ref<Iterator> iterator(unsigned filter, const Ref<String>& pattern) override {
-        if (m_rules.failsNow("Directory::iterator", path()->str())) return {};
+        if (m_rules.failsNow("Directory::iterator", stdString(path()))) return {};
         Ref<Iterator> inner = m_inner->iterator(filter, pattern);
         return inner ? Ref<Iterator>(new FaultyIterator(inner, m_rules)) : inner;
     }
@@ -166,7 +167,7 @@ class FaultyDirectory : public Directory {
   private:
     // A name that cannot be an entry fails in the directory itself, as without rules.
     bool failsOnChild(std::string_view op, const Ref<String>& name) const {
-        return isEntryName(name) && m_rules.failsNow(op, childPath(path()->str(), name->str()));
+        return isEntryName(name) && m_rules.failsNow(op, childPath(stdString(path()), name->str()));
     }
     Ref<Directory> m_inner;
     FaultRules& m_rules;
@@ -199,14 +200,14 @@ class FilesystemFaults : public FilesystemServiceProxy {
                                                                   : FilesystemServiceProxy::mount(node);
     }
     bool openNode(const Ref<String>& node) override {
-        return FilesystemServiceProxy::openNode(node) && !m_rules.failsNow("Nodes::open", node->str());
+        return FilesystemServiceProxy::openNode(node) && !m_rules.failsNow("Nodes::open", stdString(node));
     }
     bool openProvider(const Ref<String>& node) override {
-        return !m_rules.failsNow("Provider::create", node->str()) &&
+        return !m_rules.failsNow("Provider::create", stdString(node)) &&
                FilesystemServiceProxy::openProvider(node);
     }
     bool openGenericProvider(const Ref<String>& node) override {
-        return !m_rules.failsNow("Generic::create", node->str()) &&
+        return !m_rules.failsNow("Generic::create", stdString(node)) &&
                FilesystemServiceProxy::openGenericProvider(node);
     }
 
@@ -215,7 +216,7 @@ class FilesystemFaults : public FilesystemServiceProxy {
     // service itself, as without rules.
     bool failsOn(std::string_view op, const Ref<String>& path) {
         Ref<String> platformPath = FilesystemServiceProxy::platformPath(path);
-        return platformPath && m_rules.failsNow(op, platformPath->str());
+        return platformPath && m_rules.failsNow(op, stdString(platformPath));
     }
     FaultRules& m_rules;
 };

@@ -204,7 +204,7 @@ class HostDialogs : public DialogService {
             if (!drive) return failWith(Errors::NotFound);
             selection.mount = Services::Mount::Client::Entry::create(String::create(drive->node), 0, 0, {});
             if (!selection.mount) return false;
-            path = selection.mount->mountPoint()->str() + (choice.path.empty() ? "" : "/" + choice.path);
+            path = stdString(selection.mount->mountPoint()) + (choice.path.empty() ? "" : "/" + choice.path);
         }
         if (parameters.flags() & Flags::AllowRename) {
             Ref<String> full = createNamedFile(parameters, choice.name, path);

@@ -208,7 +208,7 @@ Ref<File> HostFilesystem::openFile(const Ref<String>& path, unsigned mode) {
     int fd = openFor(names, *resolved, mode, existed, st);
     if (fd < 0) {
         if (!writing)
-            m_platform.notes().noteFailureCause(platformPath->str() + ": " +
+            m_platform.notes().noteFailureCause(stdString(platformPath) + ": " +
                                                 openFailureText(errno, Error::get()));
         return {};
     }

@@ -108,7 +108,7 @@ void init(State& s) {
     learnSpelling(s, c);
 }
 
-const Host::NodeConfig* findNodeLocked(State& s, const std::string& name) {
+const Host::NodeConfig* findNodeLocked(State& s, std::string_view name) {
     for (const Host::NodeConfig& n : s.allNodes)
         if (n.name == name) return &n;
     return nullptr;
@@ -168,7 +168,7 @@ bool Tree::refreshHostDrives() {
     return changed;
 }
 
-const Host::NodeConfig* Tree::findNode(const std::string& name) {
+const Host::NodeConfig* Tree::findNode(std::string_view name) {
     State& s = *m_state;
     std::lock_guard lock(s.mutex);
     init(s);
@@ -211,13 +211,13 @@ std::optional<std::string> collapse(const State& s, std::string_view path) {
 namespace {
 
 // Called with the lock held (the spelling is fixed by init).
-std::optional<std::string> normaliseLocked(State& s, const std::string& path, unsigned& error) {
+std::optional<std::string> normaliseLocked(State& s, std::string_view path, unsigned& error) {
     if (path.empty()) {
         error = Errors::InvalidPath;
         return std::nullopt;
     }
     init(s);
-    std::string full = path[0] == '/' ? path : s.config.hostCwd + "/" + path;
+    std::string full = path[0] == '/' ? std::string(path) : s.config.hostCwd + "/" + std::string(path);
     if (isHostPath(s, full)) full = s.spelling.hostRoot + full;
     if (isNormal(full)) return full;
     auto out = collapse(s, full);
@@ -232,7 +232,7 @@ void forgetRecentResolutions(State& s) {
 }
 
 // Called with the lock held.
-std::shared_ptr<const Resolved> resolveLocked(State& s, const std::string& path, unsigned& error) {
+std::shared_ptr<const Resolved> resolveLocked(State& s, std::string_view path, unsigned& error) {
     auto normal = normaliseLocked(s, path, error);
     if (!normal) return {};
     const MountState* best = nullptr;
@@ -274,8 +274,8 @@ bool hasMountBelow(const State& s, const std::string& path) {
 // lately and has no mount below it: the same mount, one name further. (A normal absolute path
 // below a normalised directory is normalised as it is: its first component is the directory's.)
 // Null when the directory is not known. Called with the lock held.
-std::shared_ptr<const Resolved> fromParent(const State& s, const std::string& path,
-                                           std::string_view parentPath, std::string_view name) {
+std::shared_ptr<const Resolved> fromParent(const State& s, std::string_view path, std::string_view parentPath,
+                                           std::string_view name) {
     for (const auto& parent : s.parents.entries) {
         if (!parent || parent->platformPath != parentPath) continue;
         auto resolved = std::make_shared<Resolved>();
@@ -302,7 +302,7 @@ void learnParent(State& s, std::string_view parentPath) {
 
 } // namespace
 
-std::shared_ptr<const Resolved> Tree::resolve(const std::string& path, unsigned& error) {
+std::shared_ptr<const Resolved> Tree::resolve(std::string_view path, unsigned& error) {
     State& s = *m_state;
     std::lock_guard lock(s.mutex);
     for (const RecentResolution& r : s.recent.entries)
@@ -314,8 +314,8 @@ std::shared_ptr<const Resolved> Tree::resolve(const std::string& path, unsigned&
     // A normal path below a directory that is not the root: the directory's answer, one name on.
     size_t slash = findLastByte(path, '/');
     bool inDirectory = slash != std::string::npos && slash > 0 && isNormal(path);
-    std::string_view parentPath = inDirectory ? std::string_view(path).substr(0, slash) : std::string_view();
-    std::string_view name = inDirectory ? std::string_view(path).substr(slash + 1) : std::string_view();
+    std::string_view parentPath = inDirectory ? path.substr(0, slash) : std::string_view();
+    std::string_view name = inDirectory ? path.substr(slash + 1) : std::string_view();
     auto resolved = inDirectory ? fromParent(s, path, parentPath, name) : nullptr;
     if (!resolved) {
         resolved = resolveLocked(s, path, error);
@@ -323,7 +323,7 @@ std::shared_ptr<const Resolved> Tree::resolve(const std::string& path, unsigned&
         // Only a path that was its own normal form has a directory whose answer can be extended.
         if (inDirectory && resolved->platformPath == path) learnParent(s, parentPath);
     }
-    s.recent.add({resolved->platformPath == path ? std::string() : path, resolved});
+    s.recent.add({resolved->platformPath == path ? std::string() : std::string(path), resolved});
     return resolved;
 }
 
@@ -337,7 +337,7 @@ std::vector<Mounted> Tree::mounts() {
     return list;
 }
 
-std::optional<std::string> Tree::mount(const std::string& node, unsigned& error) {
+std::optional<std::string> Tree::mount(std::string_view node, unsigned& error) {
     State& s = *m_state;
     std::lock_guard lock(s.mutex);
     init(s);
@@ -358,7 +358,7 @@ std::optional<std::string> Tree::mount(const std::string& node, unsigned& error)
     return config->mountPoint;
 }
 
-void Tree::unmount(const std::string& node) {
+void Tree::unmount(std::string_view node) {
     State& s = *m_state;
     std::lock_guard lock(s.mutex);
     for (auto it = s.table.begin(); it != s.table.end(); ++it) {

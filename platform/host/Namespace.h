@@ -78,7 +78,7 @@ class Tree {
     // Every node the platform knows: the configured ones and the removable host drives.
     std::vector<Host::NodeConfig> nodes();
     // The node of that name; it stays valid for the run (nodes are never removed, only updated).
-    const Host::NodeConfig* findNode(const std::string& name);
+    const Host::NodeConfig* findNode(std::string_view name);
     // Reads the host mount table again: drives plugged in since appear, drives gone are no longer
     // offered. Returns whether the drives changed.
     bool refreshHostDrives();
@@ -89,7 +89,7 @@ class Tree {
     // Maps a platform path onto its mount; fails (null) with 0x20 when no mount covers it or the mount's
     // directory is gone. Nothing is looked up on the host yet. The same path asked again while the
     // mounts stay as they are is answered from the last few resolved, not resolved again.
-    std::shared_ptr<const Resolved> resolve(const std::string& path, unsigned& error);
+    std::shared_ptr<const Resolved> resolve(std::string_view path, unsigned& error);
 
     // Opens a resolved path relative to its mount's root (open(2) flags; O_CLOEXEC is added). A symbolic
     // link is followed only where the kernel finds its target beneath the mount's root: relative links
@@ -107,7 +107,7 @@ class Tree {
     // A file just created in a held directory keeps the descriptor that created it until the file is
     // opened for writing, which then takes it instead of looking the name up again (fd -1: none kept),
     // with the device of the directory it was made in, which is the new file's.
-    void keepCreated(const Handle& directory, const std::string& name, int fd);
+    void keepCreated(const Handle& directory, std::string_view name, int fd);
     Created takeCreated(const Resolved& resolved);
 
     // Makes the directories of a resolved path that do not exist yet, each beneath the mount's root.
@@ -120,8 +120,8 @@ class Tree {
 
     std::vector<Mounted> mounts();
     // Mounts (or shares the mount of) a node; returns its mount point.
-    std::optional<std::string> mount(const std::string& node, unsigned& error);
-    void unmount(const std::string& node);
+    std::optional<std::string> mount(std::string_view node, unsigned& error);
+    void unmount(std::string_view node);
 
   private:
     std::unique_ptr<State> m_state;

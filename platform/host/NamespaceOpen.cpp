@@ -163,7 +163,7 @@ int Tree::openBeneath(const Resolved& resolved, int flags, mode_t mode) {
     return fd;
 }
 
-void Tree::keepCreated(const Handle& directory, const std::string& name, int fd) {
+void Tree::keepCreated(const Handle& directory, std::string_view name, int fd) {
     State& s = *m_state;
     std::lock_guard lock(s.heldMutex);
     HeldDirectory* entry = heldEntryOf(s, directory);

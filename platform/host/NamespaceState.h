@@ -78,7 +78,7 @@ struct RecentResolution {
     std::string given;
     std::shared_ptr<const Resolved> resolved;
 
-    bool answers(const std::string& path) const {
+    bool answers(std::string_view path) const {
         return resolved && (given.empty() ? resolved->platformPath == path : given == path);
     }
 };

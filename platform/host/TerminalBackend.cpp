@@ -62,7 +62,7 @@ class Terminal : public Backend {
         m_started = Clock::now();
         m_lastDraw = {};
     }
-    void progressText(unsigned, const std::string& text) override { m_text = visibleText(text, false); }
+    void progressText(unsigned, std::string_view text) override { m_text = visibleText(text, false); }
     void progressValue(unsigned, uint64_t value, uint64_t maximum) override {
         if (!m_tty) return;
         int percent = maximum ? static_cast<int>(value * 100 / maximum) : 0;
@@ -106,8 +106,8 @@ class Terminal : public Backend {
         if (!m_tty) return choice;
         endBar();
         say("");
-        say(parameters.title() ? parameters.title()->str() : "");
-        say(parameters.prompt() ? parameters.prompt()->str() : "");
+        say(stdString(parameters.title()));
+        say(stdString(parameters.prompt()));
         editElements(parameters);
         // Ctrl-D at any of the dialog's prompts closes it without a choice.
         if (m_endOfInput) return choice;
@@ -138,7 +138,7 @@ class Terminal : public Backend {
         choice.chosen = true;
         choice.drive = drives[index - 1].node;
         if (parameters.flags() & Flags::AllowRename) {
-            std::string name = parameters.defaultName() ? parameters.defaultName()->str() : "";
+            std::string name = stdString(parameters.defaultName());
             for (;;) {
                 std::string typed = ask("File name [" + name + "]: ");
                 if (m_endOfInput) return {};
@@ -335,7 +335,7 @@ class Terminal : public Backend {
 
     void listElement(Elements::Element* e, std::vector<Elements::Element*>& numbered,
                      Elements::DropDown*& periods) {
-        std::string text = e->text() ? e->text()->str() : "";
+        std::string text = stdString(e->text());
         auto* box = dynamic_cast<Elements::CheckBox*>(e);
         auto* group = dynamic_cast<Elements::GroupBox*>(e);
         auto* list = dynamic_cast<Elements::DropDown*>(e);
@@ -352,14 +352,14 @@ class Terminal : public Backend {
             periods = list;
             std::string rows;
             for (size_t i = 0; i < list->itemCount(); i++)
-                rows += (i ? "  " : "") + std::to_string(i + 1) + ") " + list->itemText(i)->str() +
+                rows += (i ? "  " : "") + std::to_string(i + 1) + ") " + stdString(list->itemText(i)) +
                         (static_cast<long>(i) == list->selectedIndex() ? " [chosen]" : "");
             wrapped("Periods: " + rows, "      ");
             return;
         } else {
             say("     " + mark + text + (e->enabled() ? "" : " (unavailable)"));
         }
-        if (e->hint()) wrapped(e->hint()->str(), "        ");
+        if (e->hint()) wrapped(stdString(e->hint()), "        ");
         // The one choice here that deletes something, said in plain words beside it.
         if (group && group->checkable())
             wrapped(std::string(

@@ -49,7 +49,7 @@ class Backend {
     virtual void waitShown(unsigned, const std::string&, const std::string&) {}
     virtual void waitClosed(unsigned) {}
     virtual void progressCreated(unsigned, const std::string&, const std::string&, uint64_t) {}
-    virtual void progressText(unsigned, const std::string&) {}
+    virtual void progressText(unsigned, std::string_view) {}
     virtual void progressValue(unsigned, uint64_t, uint64_t) {}
     virtual bool progressCancelled(unsigned, unsigned) { return false; }
     virtual void progressClosed(unsigned) {}

@@ -103,7 +103,7 @@ class Headless : public Backend {
                      visibleText(drive).c_str(), visibleText(clearingText).c_str());
         m_reportRemovals = clearingOn;
     }
-    static std::string text(const Ref<String>& s) { return s ? s->str() : std::string(); }
+    static std::string text(const Ref<String>& s) { return stdString(s); }
     const Host::FileRunState& m_run;
     bool m_reportRemovals = false;
 };

@@ -23,7 +23,7 @@ class NameRegistry : public InMemoryFiles {
                           const char* directory = "/drive/logs") {
         Ref<String> path =
             determineFilename(run, String::create(directory), String::create(name), mount, false);
-        return path ? path->str() : "(none)";
+        return path ? stdString(path) : "(none)";
     }
     RunContext run;
 };

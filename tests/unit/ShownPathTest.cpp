@@ -16,7 +16,7 @@ class ShownPath : public InMemoryFiles {
         RunContext run;
         run.uiTypeOther = plain;
         Ref<String> text = displayPath(run, String::create(path), mount);
-        return text ? text->str() : "(null)";
+        return text ? stdString(text) : "(null)";
     }
 };
 

@@ -14,7 +14,7 @@ namespace {
 std::vector<std::string> texts(const std::vector<Ref<String>>& parts) {
     std::vector<std::string> out;
     for (const Ref<String>& p : parts)
-        out.push_back(p->str());
+        out.push_back(stdString(p));
     return out;
 }
 

@@ -18,7 +18,7 @@ class ProbeRecorder : public Services::Filesystem::Client::FilesystemServiceProx
   public:
     using FilesystemServiceProxy::FilesystemServiceProxy;
     Ref<Services::Filesystem::Client::FSItem> openItem(const Ref<String>& path) override {
-        probes.push_back(path->str());
+        probes.push_back(stdString(path));
         return FilesystemServiceProxy::openItem(path);
     }
 };

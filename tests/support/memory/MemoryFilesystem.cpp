@@ -10,7 +10,7 @@ struct MemoryFilesystem::Entry {
     bool heldExclusively = false; // by an open for reading and writing that is still open
     long long modifiedMs = 0;
     std::string data;
-    std::map<std::string, std::shared_ptr<Entry>> children;
+    std::map<std::string, std::shared_ptr<Entry>, std::less<>> children;
 };
 
 namespace {
@@ -24,12 +24,12 @@ bool fail(unsigned code) {
 }
 
 // The names of a platform path; "" and "." are skipped, ".." is refused as the host refuses it.
-std::optional<std::vector<std::string>> namesOf(const std::string& path) {
+std::optional<std::vector<std::string>> namesOf(std::string_view path) {
     std::vector<std::string> names;
     size_t start = 0;
     while (start <= path.size()) {
         size_t end = std::min(path.find('/', start), path.size());
-        std::string name = path.substr(start, end - start);
+        std::string name(path.substr(start, end - start));
         if (name == "..") return std::nullopt;
         if (!name.empty() && name != ".") names.push_back(std::move(name));
         start = end + 1;
@@ -192,7 +192,7 @@ class MemoryDirectory : public Directory {
         return true;
     }
     Ref<Iterator> iterator(unsigned, const Ref<String>&) override {
-        return Ref<Iterator>(new MemoryIterator(path()->str(), m_entry, m_space));
+        return Ref<Iterator>(new MemoryIterator(stdString(path()), m_entry, m_space));
     }
 
   private:
@@ -203,7 +203,7 @@ class MemoryDirectory : public Directory {
     }
     bool create(const Ref<String>& name, bool directory) {
         if (!mayChange(name)) return false;
-        auto [at, made] = m_entry->children.try_emplace(name->str());
+        auto [at, made] = m_entry->children.try_emplace(stdString(name));
         if (!made) return fail(Errors::AlreadyExists);
         at->second = std::make_shared<MemoryFilesystem::Entry>();
         at->second->directory = directory;
@@ -226,7 +226,7 @@ void MemoryFilesystem::setCapacity(uint64_t bytes) {
     m_space->capacity = bytes;
 }
 
-std::shared_ptr<MemoryFilesystem::Entry> MemoryFilesystem::find(const std::string& path) const {
+std::shared_ptr<MemoryFilesystem::Entry> MemoryFilesystem::find(std::string_view path) const {
     auto names = namesOf(path);
     if (!names) return {};
     EntryPtr at = m_root;
@@ -238,7 +238,7 @@ std::shared_ptr<MemoryFilesystem::Entry> MemoryFilesystem::find(const std::strin
     return at;
 }
 
-std::shared_ptr<MemoryFilesystem::Entry> MemoryFilesystem::parentOf(const std::string& path, bool make) {
+std::shared_ptr<MemoryFilesystem::Entry> MemoryFilesystem::parentOf(std::string_view path, bool make) {
     auto names = namesOf(path);
     if (!names || names->empty()) return {};
     names->pop_back();

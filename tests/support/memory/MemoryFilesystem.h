@@ -65,9 +65,9 @@ class MemoryFilesystem : public FilesystemService {
         bool mounted = false;
     };
     // The entry at a normal path, or null.
-    std::shared_ptr<Entry> find(const std::string& path) const;
+    std::shared_ptr<Entry> find(std::string_view path) const;
     // The directory a path's last name goes in, made when `make`; null when it cannot be.
-    std::shared_ptr<Entry> parentOf(const std::string& path, bool make);
+    std::shared_ptr<Entry> parentOf(std::string_view path, bool make);
     std::shared_ptr<Entry> m_root;
     std::shared_ptr<Space> m_space;
     std::map<std::string, MemoryNode> m_nodes;
