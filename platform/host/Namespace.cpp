@@ -246,8 +246,9 @@ std::shared_ptr<const Resolved> resolveLocked(State& s, std::string_view path, u
     }
     std::string_view below = std::string_view(*normal).substr(best ? best->prefix.size() : 0);
     if (below == "/") below = {};
-    if (!below.empty()) resolved->below.assign(below.substr(1));
+    size_t belowLength = below.empty() ? 0 : below.size() - 1;
     resolved->platformPath = std::move(*normal);
+    resolved->setBelowLength(belowLength);
     resolved->readOnly = best && best->readOnly;
     resolved->confined = best ? best->confined : s.fsRootConfined;
     return resolved;
@@ -281,10 +282,8 @@ std::shared_ptr<const Resolved> fromParent(const State& s, std::string_view path
         auto resolved = std::make_shared<Resolved>();
         resolved->platformPath = path;
         resolved->root = parent->root;
-        resolved->below.reserve(parent->below.size() + 1 + name.size());
-        resolved->below = parent->below;
-        if (!resolved->below.empty()) resolved->below += '/';
-        resolved->below += name;
+        size_t parentBelow = parent->below().size();
+        resolved->setBelowLength(parentBelow == 0 ? name.size() : parentBelow + 1 + name.size());
         resolved->readOnly = parent->readOnly;
         resolved->confined = parent->confined;
         return resolved;

@@ -41,9 +41,25 @@ using Handle = std::shared_ptr<const DirectoryHandle>;
 struct Resolved {
     std::string platformPath; // normalised
     Handle root;              // the mount's host directory
-    std::string below;        // the path below the root, "" for the root itself
     bool readOnly = false;
     bool confined = true; // false for a mount of the host's own root, which nothing can leave
+
+    // The path below the root, "" for the root itself: always the platform path's last names, so it
+    // is kept as where they begin rather than copied (and, ending where the path ends, it is a C
+    // string as it is).
+    std::string_view below() const { return std::string_view(platformPath).substr(m_belowAt); }
+    void setBelowLength(size_t length) { m_belowAt = platformPath.size() - length; }
+    // A resolution made by hand, as tests and the directory walk make them: `below` its root.
+    static Resolved at(Handle root, std::string_view below) {
+        Resolved made;
+        made.platformPath.assign("/").append(below);
+        made.root = std::move(root);
+        made.setBelowLength(below.size());
+        return made;
+    }
+
+  private:
+    size_t m_belowAt = 0;
 };
 
 // What statInHeldParent found.

@@ -87,7 +87,7 @@ bool splitParent(std::string_view below, std::string_view& parent, std::string_v
 // The held directory of a path's parent, and the path's last name (a view into `resolved`).
 Handle heldParent(State& s, const Resolved& resolved, std::string_view& name) {
     std::string_view parent, last;
-    if (!splitParent(resolved.below, parent, last)) return {};
+    if (!splitParent(resolved.below(), parent, last)) return {};
     std::lock_guard lock(s.heldMutex);
     HeldDirectory* entry = findHeld(s, resolved.root, parent);
     if (!entry) return {};
@@ -103,13 +103,13 @@ HeldDirectory* heldEntryOf(State& s, const Handle& directory) {
 
 void hold(State& s, const Resolved& resolved, int fd) {
     std::lock_guard lock(s.heldMutex);
-    if (findHeld(s, resolved.root, resolved.below)) return;
+    if (findHeld(s, resolved.root, resolved.below())) return;
     struct stat st {};
     if (fstat(fd, &st) != 0) return;
     int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (copy < 0) return;
     s.held.push_back({resolved.root,
-                      resolved.below,
+                      std::string(resolved.below()),
                       std::make_shared<DirectoryHandle>(copy),
                       st.st_dev,
                       st.st_ino,
@@ -142,7 +142,7 @@ int Tree::openBeneath(const Resolved& resolved, int flags, mode_t mode) {
     flags |= O_CLOEXEC;
     // Only directories reached without following a link are held: one reached through a link must
     // be known as such whenever it is opened again.
-    bool directory = (flags & O_DIRECTORY) && (flags & O_NOFOLLOW) && !resolved.below.empty();
+    bool directory = (flags & O_DIRECTORY) && (flags & O_NOFOLLOW) && !resolved.below().empty();
     std::string_view name;
     if (Handle parent = heldParent(s, resolved, name)) {
         int fd = openFrom(s, parent->fd(), name, flags, mode, resolved.confined);
@@ -158,7 +158,7 @@ int Tree::openBeneath(const Resolved& resolved, int flags, mode_t mode) {
         }
         if (err == ENOENT) forget(s, parent);
     }
-    int fd = openFrom(s, resolved.root->fd(), resolved.below, flags, mode, resolved.confined);
+    int fd = openFrom(s, resolved.root->fd(), resolved.below(), flags, mode, resolved.confined);
     if (fd >= 0 && directory) hold(s, resolved, fd);
     return fd;
 }
@@ -178,7 +178,7 @@ void Tree::keepCreated(const Handle& directory, std::string_view name, int fd) {
 Created Tree::takeCreated(const Resolved& resolved) {
     State& s = *m_state;
     std::string_view parent, name;
-    if (!splitParent(resolved.below, parent, name)) return {};
+    if (!splitParent(resolved.below(), parent, name)) return {};
     std::lock_guard lock(s.heldMutex);
     HeldDirectory* entry = findHeld(s, resolved.root, parent);
     if (!entry || entry->createdName != name) return {};
@@ -191,7 +191,7 @@ Handle Tree::heldDirectory(const Resolved& resolved) {
     Handle found;
     {
         std::lock_guard lock(s.heldMutex);
-        HeldDirectory* entry = findHeld(s, resolved.root, resolved.below);
+        HeldDirectory* entry = findHeld(s, resolved.root, resolved.below());
         if (!entry) return {};
         found = entry->directory;
         if (std::exchange(entry->seenLinked, false)) return found;
@@ -213,7 +213,7 @@ HeldLookup Tree::statInHeldParent(const Resolved& resolved, struct stat& st, Han
         // directory is there before opening it (as making a path does) then costs one look.
         if (S_ISDIR(st.st_mode)) {
             std::lock_guard lock(s.heldMutex);
-            HeldDirectory* self = findHeld(s, resolved.root, resolved.below);
+            HeldDirectory* self = findHeld(s, resolved.root, resolved.below());
             if (self && self->device == st.st_dev && self->inode == st.st_ino) self->seenLinked = true;
         }
         return HeldLookup::Found;
@@ -224,10 +224,11 @@ HeldLookup Tree::statInHeldParent(const Resolved& resolved, struct stat& st, Han
 }
 
 bool Tree::makeDirectories(const Resolved& resolved, int& err) {
-    Resolved step = resolved;
-    step.below.clear();
+    std::string_view below = resolved.below();
+    Resolved step = Resolved::at(resolved.root, {});
+    step.confined = resolved.confined;
     bool ok = true;
-    forEachComponent(resolved.below, [&](std::string_view part) {
+    forEachComponent(below, [&](std::string_view part) {
         if (!ok) return;
         int parent = openBeneath(step, O_PATH | O_DIRECTORY);
         if (parent < 0) {
@@ -237,8 +238,9 @@ bool Tree::makeDirectories(const Resolved& resolved, int& err) {
         std::string name(part);
         if (mkdirat(parent, name.c_str(), 0755) != 0 && errno != EEXIST) err = errno, ok = false;
         ::close(parent);
-        if (!step.below.empty()) step.below += '/';
-        step.below += name;
+        // The names made so far: the path's below up to the end of this one.
+        step = Resolved::at(resolved.root, below.substr(0, part.data() + part.size() - below.data()));
+        step.confined = resolved.confined;
     });
     if (!ok) return false;
     // What exists at the path now must be a directory beneath the root.

@@ -80,10 +80,8 @@ class Beneath : public ::testing::TestWithParam<std::tuple<Case, Namespace::Reso
     }
 
     int open(const Case& c) {
-        Namespace::Resolved resolved;
         int fd = ::open(root().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-        resolved.root = std::make_shared<const Namespace::DirectoryHandle>(fd);
-        resolved.below = c.below;
+        auto resolved = Namespace::Resolved::at(std::make_shared<const Namespace::DirectoryHandle>(fd), c.below);
         return names.openBeneath(resolved, c.create ? O_RDWR | O_CREAT : O_RDONLY, 0644);
     }
 };

@@ -39,10 +39,7 @@ class Held : public ::testing::Test {
     fs::path drive() const { return top / "drive"; }
     fs::path outside() const { return top / "outside"; }
     Namespace::Resolved at(const std::string& below) const {
-        Namespace::Resolved resolved;
-        resolved.root = root;
-        resolved.below = below;
-        return resolved;
+        return Namespace::Resolved::at(root, below);
     }
     // Opens a directory as the filesystem service does, which holds it.
     void hold(const std::string& below) {

@@ -85,17 +85,17 @@ class Resolve : public ::testing::Test {
 TEST_F(Resolve, APathAskedAgainFollowsTheMountsMadeAndTakenAway) {
     auto before = resolve("/media/STICK/a.txt");
     ASSERT_TRUE(before);
-    EXPECT_EQ(before->below, "media/STICK/a.txt");
+    EXPECT_EQ(before->below(), "media/STICK/a.txt");
     mountStick();
     auto mounted = resolve("/media/STICK/a.txt");
     ASSERT_TRUE(mounted);
     EXPECT_NE(mounted->root, before->root);
-    EXPECT_EQ(mounted->below, "a.txt");
+    EXPECT_EQ(mounted->below(), "a.txt");
     unmountStick();
     auto after = resolve("/media/STICK/a.txt");
     ASSERT_TRUE(after);
     EXPECT_EQ(after->root, before->root);
-    EXPECT_EQ(after->below, "media/STICK/a.txt");
+    EXPECT_EQ(after->below(), "media/STICK/a.txt");
 }
 
 TEST_F(Resolve, APathInADirectoryResolvedLatelyIsItsDirectoryOneNameOn) {
@@ -104,7 +104,7 @@ TEST_F(Resolve, APathInADirectoryResolvedLatelyIsItsDirectoryOneNameOn) {
     auto second = resolve("/media/STICK/d/two.txt");
     ASSERT_TRUE(first && second);
     EXPECT_EQ(second->root, first->root);
-    EXPECT_EQ(second->below, "d/two.txt");
+    EXPECT_EQ(second->below(), "d/two.txt");
     EXPECT_EQ(second->platformPath, "/media/STICK/d/two.txt");
     // A directory with a mount below it: the name there may be the mount's point.
     auto beside = resolve("/media/other.txt");
@@ -112,7 +112,7 @@ TEST_F(Resolve, APathInADirectoryResolvedLatelyIsItsDirectoryOneNameOn) {
     ASSERT_TRUE(beside && point);
     EXPECT_NE(point->root, beside->root);
     EXPECT_EQ(point->root, first->root);
-    EXPECT_EQ(point->below, "");
+    EXPECT_EQ(point->below(), "");
 }
 
 // The export and the dialogs resolve paths on threads of their own while drives come and go; each
@@ -128,7 +128,7 @@ TEST_F(Resolve, ThreadsAskingWhileADriveComesAndGoesGetWholeAnswers) {
             for (int i = 0; i < asks; i++) {
                 auto answer = resolve(path + std::to_string(i % 7));
                 std::string tail = "d" + std::to_string(t) + "/f" + std::to_string(i % 7);
-                if (!answer || (answer->below != tail && answer->below != "media/STICK/" + tail))
+                if (!answer || (answer->below() != tail && answer->below() != "media/STICK/" + tail))
                     wrong = true;
             }
         });
