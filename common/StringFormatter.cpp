@@ -1,6 +1,7 @@
 #include "StringFormatter.h"
 #include "platform/Formatter.h"
 #include "platform/Text.h"
+#include <algorithm>
 
 namespace Applications::Commands::Scrivlet {
 
@@ -20,16 +21,21 @@ Ref<String> filled(const Ref<String>& text, std::string_view placeholder, const 
     size_t at = pattern.find(placeholder);
     if (at == std::string::npos) return text;
     std::string_view inserted = value ? std::string_view(value->str()) : std::string_view();
-    std::string out;
-    out.reserve(pattern.size() + inserted.size());
-    size_t from = 0;
-    // Searching on behind the inserted value keeps a value holding the placeholder from looping.
-    for (; at != std::string::npos; at = pattern.find(placeholder, from)) {
-        out.append(pattern, from, at - from).append(inserted);
-        from = at + placeholder.size();
-    }
-    out.append(pattern, from);
-    return String::create(std::move(out));
+    // Searching on behind each placeholder found keeps a value holding the placeholder from
+    // looping. The places are counted first, so that the result is made in one piece.
+    size_t places = 0;
+    for (size_t p = at; p != std::string::npos; p = pattern.find(placeholder, p + placeholder.size()))
+        places++;
+    size_t length = pattern.size() - places * placeholder.size() + places * inserted.size();
+    return String::build(length, [&](char* out) {
+        size_t from = 0;
+        for (size_t p = at; p != std::string::npos; p = pattern.find(placeholder, from)) {
+            out = std::copy(pattern.begin() + from, pattern.begin() + p, out);
+            out = std::copy(inserted.begin(), inserted.end(), out);
+            from = p + placeholder.size();
+        }
+        std::copy(pattern.begin() + from, pattern.end(), out);
+    });
 }
 
 } // namespace
