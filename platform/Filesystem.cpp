@@ -39,12 +39,13 @@ Ref<String> Service::name(const Ref<String>& path) {
     return slash < 0 ? path : path->substring(static_cast<size_t>(slash) + 1);
 }
 
-std::string childPath(std::string_view directory, std::string_view name) {
+Ref<String> childPath(std::string_view directory, std::string_view name) {
     if (directory == "/") directory = {};
-    std::string path;
-    path.reserve(directory.size() + 1 + name.size());
-    path.append(directory).append(1, '/').append(name);
-    return path;
+    return String::build(directory.size() + 1 + name.size(), [&](char* out) {
+        out = std::copy(directory.begin(), directory.end(), out);
+        *out++ = '/';
+        std::copy(name.begin(), name.end(), out);
+    });
 }
 
 bool isEntryName(const Ref<String>& name) {

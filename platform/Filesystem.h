@@ -23,7 +23,7 @@ class Service {
 
 // The path of `name` in `directory` ("/" + name below the root), as every backend names the
 // entries it lists.
-std::string childPath(std::string_view directory, std::string_view name);
+Ref<String> childPath(std::string_view directory, std::string_view name);
 // Whether `name` can be one entry of a directory: not empty, ".", ".." or anything with a "/".
 bool isEntryName(const Ref<String>& name);
 

@@ -167,7 +167,7 @@ class FaultyDirectory : public Directory {
   private:
     // A name that cannot be an entry fails in the directory itself, as without rules.
     bool failsOnChild(std::string_view op, const Ref<String>& name) const {
-        return isEntryName(name) && m_rules.failsNow(op, childPath(stdString(path()), name->str()));
+        return isEntryName(name) && m_rules.failsNow(op, stdString(childPath(path()->str(), name->str())));
     }
     Ref<Directory> m_inner;
     FaultRules& m_rules;

@@ -376,7 +376,7 @@ class HostIterator : public Iterator {
             if (name == "." || name == "..") continue;
             struct stat st {};
             if (fstatat(m_directory->fd(), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) st = {};
-            Ref<String> path = String::create(childPath(m_path->str(), name));
+            Ref<String> path = childPath(m_path->str(), name);
             if (S_ISREG(st.st_mode))
                 return Ref<File>(new HostFile(std::move(path), st, m_directory, entry->d_name));
             return Ref<FSItem>(new HostItem(std::move(path), st, m_directory, entry->d_name));

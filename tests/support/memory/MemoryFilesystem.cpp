@@ -164,7 +164,7 @@ class MemoryIterator : public Iterator {
     Ref<FSItem> next() override {
         if (m_next == m_entries.size()) return {};
         const auto& [name, entry] = m_entries[m_next++];
-        return itemFor(String::create(childPath(m_path, name)), entry, m_space);
+        return itemFor(childPath(m_path, name), entry, m_space);
     }
 
   private:
