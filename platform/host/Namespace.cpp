@@ -310,12 +310,14 @@ std::shared_ptr<const Resolved> Tree::resolve(std::string_view path, unsigned& e
     // each file's directory before it makes the file): its own answer is kept.
     for (const auto& parent : s.parents.entries)
         if (parent && parent->platformPath == path) return parent;
-    // A normal path below a directory that is not the root: the directory's answer, one name on.
+    // A name in a directory (not the root) whose answer is known: that answer, one name on. The
+    // directory's path is normal, so the whole path is when the name is.
     size_t slash = findLastByte(path, '/');
-    bool inDirectory = slash != std::string::npos && slash > 0 && isNormal(path);
+    bool inDirectory = slash != std::string::npos && slash > 0;
     std::string_view parentPath = inDirectory ? path.substr(0, slash) : std::string_view();
     std::string_view name = inDirectory ? path.substr(slash + 1) : std::string_view();
-    auto resolved = inDirectory ? fromParent(s, path, parentPath, name) : nullptr;
+    bool normalName = !name.empty() && name != "." && name != "..";
+    auto resolved = inDirectory && normalName ? fromParent(s, path, parentPath, name) : nullptr;
     if (!resolved) {
         resolved = resolveLocked(s, path, error);
         if (!resolved) return {};

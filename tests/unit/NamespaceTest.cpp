@@ -106,6 +106,11 @@ TEST_F(Resolve, APathInADirectoryResolvedLatelyIsItsDirectoryOneNameOn) {
     EXPECT_EQ(second->root, first->root);
     EXPECT_EQ(second->below(), "d/two.txt");
     EXPECT_EQ(second->platformPath, "/media/STICK/d/two.txt");
+    // Only a name is added to the directory's answer: "." is resolved afresh, and ".." is refused.
+    auto self = resolve("/media/STICK/d/.");
+    ASSERT_TRUE(self);
+    EXPECT_EQ(self->platformPath, "/media/STICK/d");
+    EXPECT_FALSE(resolve("/media/STICK/d/.."));
     // A directory with a mount below it: the name there may be the mount's point.
     auto beside = resolve("/media/other.txt");
     auto point = resolve("/media/STICK");
