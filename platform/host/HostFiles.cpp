@@ -160,7 +160,8 @@ ItemPlace::~ItemPlace() {
 
 bool ItemPlace::currentStat(struct stat& st) const {
     if (m_fd >= 0) return fstat(m_fd, &st) == 0;
-    return m_directory && fstatat(m_directory->fd(), m_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    return m_directory &&
+           fstatat(m_directory->fd(), m_path->c_str() + m_nameAt, &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 Ref<Variant> ItemPlace::attribute(const char* name) const {
@@ -377,9 +378,8 @@ class HostIterator : public Iterator {
             struct stat st {};
             if (fstatat(m_directory->fd(), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) st = {};
             Ref<String> path = childPath(m_path->str(), name);
-            if (S_ISREG(st.st_mode))
-                return Ref<File>(new HostFile(std::move(path), st, m_directory, entry->d_name));
-            return Ref<FSItem>(new HostItem(std::move(path), st, m_directory, entry->d_name));
+            if (S_ISREG(st.st_mode)) return Ref<File>(new HostFile(path, st, m_directory, path, name.size()));
+            return Ref<FSItem>(new HostItem(path, st, m_directory, path, name.size()));
         }
         return {};
     }

@@ -19,8 +19,10 @@ class ItemPlace {
   public:
     ItemPlace() = default;
     explicit ItemPlace(int fd) : m_fd(fd) {}
-    ItemPlace(Namespace::Handle directory, std::string name)
-        : m_directory(std::move(directory)), m_name(std::move(name)) {}
+    // Found by its name in a directory: the name is the last `nameLength` bytes of its path.
+    ItemPlace(Namespace::Handle directory, Ref<String> path, size_t nameLength)
+        : m_directory(std::move(directory)), m_path(std::move(path)),
+          m_nameAt(m_path->length() - nameLength) {}
     ItemPlace(const ItemPlace&) = delete;
     ItemPlace& operator=(const ItemPlace&) = delete;
     ~ItemPlace();
@@ -47,7 +49,8 @@ class ItemPlace {
   private:
     int m_fd = -1;
     Namespace::Handle m_directory;
-    std::string m_name;
+    Ref<String> m_path; // ends with the name in m_directory, kept as where it begins
+    size_t m_nameAt = 0;
     dev_t m_device = 0;
     std::optional<struct timespec> m_modifiedAtOpen;
     FileRunState* m_run = nullptr; // set when opened for writing

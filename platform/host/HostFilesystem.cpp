@@ -157,11 +157,13 @@ Ref<FSItem> HostFilesystem::openItem(const Ref<String>& path) {
     if (!resolved) return {};
     struct stat st {};
     Namespace::Handle parent;
-    std::string name;
+    std::string_view name;
     switch (names.statInHeldParent(*resolved, st, parent, name)) {
-    case Namespace::HeldLookup::Found:
-        return Ref<FSItem>(new HostItem(platformPathOf(path, resolved->platformPath), st, std::move(parent),
-                                        std::move(name)));
+    case Namespace::HeldLookup::Found: {
+        // The item's path is the resolved path, which ends with the name found.
+        Ref<String> platformPath = platformPathOf(path, resolved->platformPath);
+        return Ref<FSItem>(new HostItem(platformPath, st, std::move(parent), platformPath, name.size()));
+    }
     case Namespace::HeldLookup::Missing:
         m_platform.files().noteFoundFree(resolved->platformPath);
         Error::set(errorFromErrno(ENOENT));

@@ -119,7 +119,8 @@ class Tree {
     Handle heldDirectory(const Resolved& resolved);
     // The status of a path's own name (a link is not followed) looked up in its held parent, without
     // opening it. NotHeld: the parent is not held (the caller opens the path instead).
-    HeldLookup statInHeldParent(const Resolved& resolved, struct stat& st, Handle& parent, std::string& name);
+    HeldLookup statInHeldParent(const Resolved& resolved, struct stat& st, Handle& parent,
+                                std::string_view& name);
     // A file just created in a held directory keeps the descriptor that created it until the file is
     // opened for writing, which then takes it instead of looking the name up again (fd -1: none kept),
     // with the device of the directory it was made in, which is the new file's.

@@ -202,7 +202,7 @@ Handle Tree::heldDirectory(const Resolved& resolved) {
 }
 
 HeldLookup Tree::statInHeldParent(const Resolved& resolved, struct stat& st, Handle& parent,
-                                  std::string& name) {
+                                  std::string_view& name) {
     State& s = *m_state;
     std::string_view last;
     parent = heldParent(s, resolved, last);

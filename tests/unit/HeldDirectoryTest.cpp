@@ -38,9 +38,7 @@ class Held : public ::testing::Test {
 
     fs::path drive() const { return top / "drive"; }
     fs::path outside() const { return top / "outside"; }
-    Namespace::Resolved at(const std::string& below) const {
-        return Namespace::Resolved::at(root, below);
-    }
+    Namespace::Resolved at(const std::string& below) const { return Namespace::Resolved::at(root, below); }
     // Opens a directory as the filesystem service does, which holds it.
     void hold(const std::string& below) {
         int fd = names.openBeneath(at(below), O_PATH | O_DIRECTORY | O_NOFOLLOW);
@@ -99,7 +97,7 @@ TEST_F(Held, ANameLeadingToANewDirectoryDoesNotVouchForTheRemovedOne) {
     fs::create_directories(drive() / "dir" / "sub");
     struct stat st {};
     Namespace::Handle parent;
-    std::string name;
+    std::string_view name;
     ASSERT_EQ(names.statInHeldParent(at("dir/sub"), st, parent, name), Namespace::HeldLookup::Found);
     EXPECT_NE(names.heldDirectory(at("dir/sub")), old);
 }
