@@ -45,14 +45,14 @@ bool FileRunState::isTargetName(int directoryFd, std::string_view name) {
     return m_targetNames.count({directory.st_dev, directory.st_ino, std::string(name)}) != 0;
 }
 
-void FileRunState::noteFoundFree(const std::string& platformPath) {
-    size_t hash = std::hash<std::string>()(platformPath);
+void FileRunState::noteFoundFree(std::string_view platformPath) {
+    size_t hash = std::hash<std::string_view>()(platformPath);
     std::lock_guard lock(m_madeMutex);
     m_foundFree.push_back(hash);
 }
 
-bool FileRunState::foundFree(const std::string& platformPath) {
-    size_t hash = std::hash<std::string>()(platformPath);
+bool FileRunState::foundFree(std::string_view platformPath) {
+    size_t hash = std::hash<std::string_view>()(platformPath);
     std::lock_guard lock(m_madeMutex);
     return std::find(m_foundFree.begin(), m_foundFree.end(), hash) != m_foundFree.end();
 }

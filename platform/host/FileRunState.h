@@ -37,8 +37,8 @@ class FileRunState {
 
     // Whether the run looked for that (normal) platform path and found nothing there (a name
     // searched for being free): such a name is later taken only if still free.
-    void noteFoundFree(const std::string& platformPath);
-    bool foundFree(const std::string& platformPath);
+    void noteFoundFree(std::string_view platformPath);
+    bool foundFree(std::string_view platformPath);
 
     // Written data reaches its medium before the platform says anything that could read as
     // "saved": every file written during the run is flushed (one syncfs per filesystem) before a

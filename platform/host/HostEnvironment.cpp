@@ -39,7 +39,7 @@ class HostEnvironment : public EnvironmentService {
 
     bool ensureHostPathHierarchy(const Ref<String>& path, bool) override {
         unsigned error = 0;
-        auto resolved = m_platform.names().resolve(stdString(path), error);
+        auto resolved = m_platform.names().resolve(path, error);
         if (!resolved) {
             Error::set(error);
             return false;

@@ -23,20 +23,15 @@ namespace Host {
 namespace {
 
 // Resolves a platform path in the namespace.
-std::shared_ptr<const Namespace::Resolved> resolvePath(Namespace::Tree& names, const Ref<String>& path) {
+std::optional<Namespace::Resolved> resolvePath(Namespace::Tree& names, const Ref<String>& path) {
     unsigned error = Errors::InvalidPath;
     if (isEmpty(path)) {
         Error::set(error);
         return {};
     }
-    auto resolved = names.resolve(path->str(), error);
+    auto resolved = names.resolve(path, error);
     if (!resolved) Error::set(error);
     return resolved;
-}
-
-// An item's platform path: the caller's own text when it was normal already, which saves a copy.
-Ref<String> platformPathOf(const Ref<String>& given, const std::string& normal) {
-    return given->equals(normal) ? given : String::create(normal);
 }
 
 int failOpen(int fd, unsigned code) {
@@ -141,13 +136,13 @@ bool HostFilesystem::flushWritten() {
 
 bool HostFilesystem::foundFree(const Ref<String>& path) {
     auto resolved = resolvePath(m_platform.names(), path);
-    return resolved && m_platform.files().foundFree(resolved->platformPath);
+    return resolved && m_platform.files().foundFree(resolved->platformPath->str());
 }
 
 Ref<String> HostFilesystem::platformPath(const Ref<String>& path) {
     Namespace::Tree& names = m_platform.names();
     auto resolved = resolvePath(names, path);
-    return resolved ? String::create(resolved->platformPath) : Ref<String>();
+    return resolved ? resolved->platformPath : Ref<String>();
 }
 
 // The item itself, not what a link there names.
@@ -161,11 +156,11 @@ Ref<FSItem> HostFilesystem::openItem(const Ref<String>& path) {
     switch (names.statInHeldParent(*resolved, st, parent, name)) {
     case Namespace::HeldLookup::Found: {
         // The item's path is the resolved path, which ends with the name found.
-        Ref<String> platformPath = platformPathOf(path, resolved->platformPath);
+        Ref<String> platformPath = resolved->platformPath;
         return Ref<FSItem>(new HostItem(platformPath, st, std::move(parent), platformPath, name.size()));
     }
     case Namespace::HeldLookup::Missing:
-        m_platform.files().noteFoundFree(resolved->platformPath);
+        m_platform.files().noteFoundFree(resolved->platformPath->str());
         Error::set(errorFromErrno(ENOENT));
         return {};
     case Namespace::HeldLookup::NotHeld:
@@ -173,18 +168,18 @@ Ref<FSItem> HostFilesystem::openItem(const Ref<String>& path) {
     }
     int fd = names.openBeneath(*resolved, O_PATH | O_NOFOLLOW);
     if (fd < 0 || fstat(fd, &st) != 0) {
-        if (fd < 0 && errno == ENOENT) m_platform.files().noteFoundFree(resolved->platformPath);
+        if (fd < 0 && errno == ENOENT) m_platform.files().noteFoundFree(resolved->platformPath->str());
         failOpen(fd, errorFromErrno(errno));
         return {};
     }
-    return Ref<FSItem>(new HostItem(platformPathOf(path, resolved->platformPath), st, fd));
+    return Ref<FSItem>(new HostItem(resolved->platformPath, st, fd));
 }
 
 Ref<File> HostFilesystem::openFile(const Ref<String>& path, unsigned mode) {
     Namespace::Tree& names = m_platform.names();
     auto resolved = resolvePath(names, path);
     if (!resolved) return {};
-    Ref<String> platformPath = platformPathOf(path, resolved->platformPath);
+    Ref<String> platformPath = resolved->platformPath;
     struct stat st {};
     if (mode == OpenMode::Probe) {
         // An existence probe: whatever the name leads to beneath the mount.
@@ -195,7 +190,7 @@ Ref<File> HostFilesystem::openFile(const Ref<String>& path, unsigned mode) {
         }
         // Found: a save that must not overwrite it fails; say how to save all the same.
         m_platform.notes().noteFailureCause(
-            resolved->platformPath +
+            stdString(resolved->platformPath) +
             " is there already: --add-index saves under a new numbered name, --reuse-name "
             "writes again the file an earlier --reuse-name run chose");
         return Ref<File>(new HostFile(std::move(platformPath), st, fd));
@@ -225,7 +220,7 @@ Ref<File> HostFilesystem::openFile(const Ref<String>& path, unsigned mode) {
     if (exclusive) m_platform.files().claimForThisRun(st);
     if (exclusive && !existed) {
         m_platform.files().noteMadeFile(st);
-        m_platform.notes().noteSavedFile(fd, resolved->platformPath);
+        m_platform.notes().noteSavedFile(fd, stdString(resolved->platformPath));
     }
     Ref<HostFile> file(new HostFile(std::move(platformPath), st, fd));
     if (writing)
@@ -246,8 +241,8 @@ Ref<Directory> HostFilesystem::openDirectory(const Ref<String>& path, unsigned m
             Error::set(Errors::NotWritable);
             return {};
         }
-        return Ref<Directory>(new HostDirectory(platformPathOf(path, resolved->platformPath), std::move(held),
-                                                wantsWrite, false, m_platform));
+        return Ref<Directory>(
+            new HostDirectory(resolved->platformPath, std::move(held), wantsWrite, false, m_platform));
     }
     // The directory itself first; a name that is a link is followed (beneath the mount) only then,
     // so that the directory is known to have been reached through one.
@@ -274,8 +269,8 @@ Ref<Directory> HostFilesystem::openDirectory(const Ref<String>& path, unsigned m
         Error::set(Errors::NotWritable);
         return {};
     }
-    return Ref<Directory>(new HostDirectory(platformPathOf(path, resolved->platformPath), std::move(handle),
-                                            wantsWrite, throughLink, m_platform));
+    return Ref<Directory>(
+        new HostDirectory(resolved->platformPath, std::move(handle), wantsWrite, throughLink, m_platform));
 }
 
 // ---- Mounts and nodes

@@ -232,25 +232,28 @@ void forgetRecentResolutions(State& s) {
 }
 
 // Called with the lock held.
-std::shared_ptr<const Resolved> resolveLocked(State& s, std::string_view path, unsigned& error) {
+// `given`, when there is one, is the caller's text of `path`: kept as the answer's path when it is
+// normal already.
+std::optional<Resolved> resolveLocked(State& s, std::string_view path, const Ref<String>& given,
+                                      unsigned& error) {
     auto normal = normaliseLocked(s, path, error);
     if (!normal) return {};
     const MountState* best = nullptr;
     for (const MountState& m : s.table)
         if (isBelow(*normal, m.prefix) && (!best || m.prefix.size() > best->prefix.size())) best = &m;
-    auto resolved = std::make_shared<Resolved>();
-    resolved->root = best ? best->root : s.fsRoot;
-    if (!resolved->root) {
+    Resolved resolved;
+    resolved.root = best ? best->root : s.fsRoot;
+    if (!resolved.root) {
         error = Errors::NotFound;
         return {};
     }
     std::string_view below = std::string_view(*normal).substr(best ? best->prefix.size() : 0);
     if (below == "/") below = {};
     size_t belowLength = below.empty() ? 0 : below.size() - 1;
-    resolved->platformPath = std::move(*normal);
-    resolved->setBelowLength(belowLength);
-    resolved->readOnly = best && best->readOnly;
-    resolved->confined = best ? best->confined : s.fsRootConfined;
+    resolved.platformPath = given && given->equals(*normal) ? given : String::create(*normal);
+    resolved.setBelowLength(belowLength);
+    resolved.readOnly = best && best->readOnly;
+    resolved.confined = best ? best->confined : s.fsRootConfined;
     return resolved;
 }
 
@@ -275,17 +278,17 @@ bool hasMountBelow(const State& s, const std::string& path) {
 // lately and has no mount below it: the same mount, one name further. (A normal absolute path
 // below a normalised directory is normalised as it is: its first component is the directory's.)
 // Null when the directory is not known. Called with the lock held.
-std::shared_ptr<const Resolved> fromParent(const State& s, std::string_view path, std::string_view parentPath,
-                                           std::string_view name) {
+std::optional<Resolved> fromParent(const State& s, const Ref<String>& path, std::string_view parentPath,
+                                   std::string_view name) {
     for (const auto& parent : s.parents.entries) {
-        if (!parent || parent->platformPath != parentPath) continue;
-        auto resolved = std::make_shared<Resolved>();
-        resolved->platformPath = path;
-        resolved->root = parent->root;
+        if (!parent || !parent->platformPath->equals(parentPath)) continue;
+        Resolved resolved;
+        resolved.platformPath = path;
+        resolved.root = parent->root;
         size_t parentBelow = parent->below().size();
-        resolved->setBelowLength(parentBelow == 0 ? name.size() : parentBelow + 1 + name.size());
-        resolved->readOnly = parent->readOnly;
-        resolved->confined = parent->confined;
+        resolved.setBelowLength(parentBelow == 0 ? name.size() : parentBelow + 1 + name.size());
+        resolved.readOnly = parent->readOnly;
+        resolved.confined = parent->confined;
         return resolved;
     }
     return {};
@@ -296,12 +299,13 @@ void learnParent(State& s, std::string_view parentPath) {
     std::string parent(parentPath);
     if (hasMountBelow(s, parent)) return;
     unsigned ignored = 0;
-    if (auto resolved = resolveLocked(s, parent, ignored)) s.parents.add(std::move(resolved));
+    if (auto resolved = resolveLocked(s, parent, nullptr, ignored)) s.parents.add(std::move(resolved));
 }
 
 } // namespace
 
-std::shared_ptr<const Resolved> Tree::resolve(std::string_view path, unsigned& error) {
+std::optional<Resolved> Tree::resolve(const Ref<String>& given, unsigned& error) {
+    std::string_view path = given ? given->str() : std::string_view();
     State& s = *m_state;
     std::lock_guard lock(s.mutex);
     for (const RecentResolution& r : s.recent.entries)
@@ -309,7 +313,7 @@ std::shared_ptr<const Resolved> Tree::resolve(std::string_view path, unsigned& e
     // A directory whose files were resolved lately is asked about between them (an export checks
     // each file's directory before it makes the file): its own answer is kept.
     for (const auto& parent : s.parents.entries)
-        if (parent && parent->platformPath == path) return parent;
+        if (parent && parent->platformPath->equals(path)) return parent;
     // A name in a directory (not the root) whose answer is known: that answer, one name on. The
     // directory's path is normal, so the whole path is when the name is.
     size_t slash = findLastByte(path, '/');
@@ -317,14 +321,15 @@ std::shared_ptr<const Resolved> Tree::resolve(std::string_view path, unsigned& e
     std::string_view parentPath = inDirectory ? path.substr(0, slash) : std::string_view();
     std::string_view name = inDirectory ? path.substr(slash + 1) : std::string_view();
     bool normalName = !name.empty() && name != "." && name != "..";
-    auto resolved = inDirectory && normalName ? fromParent(s, path, parentPath, name) : nullptr;
+    std::optional<Resolved> resolved;
+    if (inDirectory && normalName) resolved = fromParent(s, given, parentPath, name);
     if (!resolved) {
-        resolved = resolveLocked(s, path, error);
+        resolved = resolveLocked(s, path, given, error);
         if (!resolved) return {};
         // Only a path that was its own normal form has a directory whose answer can be extended.
-        if (inDirectory && resolved->platformPath == path) learnParent(s, parentPath);
+        if (inDirectory && resolved->platformPath->equals(path)) learnParent(s, parentPath);
     }
-    s.recent.add({resolved->platformPath == path ? std::string() : std::string(path), resolved});
+    if (given) s.recent.add({given, *resolved});
     return resolved;
 }
 

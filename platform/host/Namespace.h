@@ -8,6 +8,7 @@
 // from an opened path (files, directories) keep working on their descriptors and never look the
 // path up by name again.
 #include "Host.h"
+#include "platform/String.h"
 #include <atomic>
 #include <fcntl.h>
 #include <memory>
@@ -39,7 +40,7 @@ using Handle = std::shared_ptr<const DirectoryHandle>;
 
 // A platform path mapped onto its mount.
 struct Resolved {
-    std::string platformPath; // normalised
+    Ref<String> platformPath; // normalised: the caller's own text when it was normal already
     Handle root;              // the mount's host directory
     bool readOnly = false;
     bool confined = true; // false for a mount of the host's own root, which nothing can leave
@@ -47,12 +48,12 @@ struct Resolved {
     // The path below the root, "" for the root itself: always the platform path's last names, so it
     // is kept as where they begin rather than copied (and, ending where the path ends, it is a C
     // string as it is).
-    std::string_view below() const { return std::string_view(platformPath).substr(m_belowAt); }
-    void setBelowLength(size_t length) { m_belowAt = platformPath.size() - length; }
+    std::string_view below() const { return platformPath->str().substr(m_belowAt); }
+    void setBelowLength(size_t length) { m_belowAt = platformPath->length() - length; }
     // A resolution made by hand, as tests and the directory walk make them: `below` its root.
     static Resolved at(Handle root, std::string_view below) {
         Resolved made;
-        made.platformPath.assign("/").append(below);
+        made.platformPath = String::create("/" + std::string(below));
         made.root = std::move(root);
         made.setBelowLength(below.size());
         return made;
@@ -105,7 +106,7 @@ class Tree {
     // Maps a platform path onto its mount; fails (null) with 0x20 when no mount covers it or the mount's
     // directory is gone. Nothing is looked up on the host yet. The same path asked again while the
     // mounts stay as they are is answered from the last few resolved, not resolved again.
-    std::shared_ptr<const Resolved> resolve(std::string_view path, unsigned& error);
+    std::optional<Resolved> resolve(const Ref<String>& path, unsigned& error);
 
     // Opens a resolved path relative to its mount's root (open(2) flags; O_CLOEXEC is added). A symbolic
     // link is followed only where the kernel finds its target beneath the mount's root: relative links

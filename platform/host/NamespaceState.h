@@ -7,6 +7,7 @@
 #include <atomic>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string_view>
 #include <unordered_set>
 #include <utility>
@@ -71,16 +72,13 @@ struct HeldDirectory {
 };
 constexpr size_t mostHeld = 32;
 
-// A path resolved lately, as its caller spelt it ("" when that was its normal form). Making a
-// file asks about the same path and its directory two or three times in a row (whether it exists,
-// its directory, opening it).
+// A path resolved lately, as its caller spelt it. Making a file asks about the same path and its
+// directory two or three times in a row (whether it exists, its directory, opening it).
 struct RecentResolution {
-    std::string given;
-    std::shared_ptr<const Resolved> resolved;
+    Ref<String> given;
+    Resolved resolved;
 
-    bool answers(std::string_view path) const {
-        return resolved && (given.empty() ? resolved->platformPath == path : given == path);
-    }
+    bool answers(std::string_view path) const { return given && given->equals(path); }
 };
 constexpr size_t mostRecent = 4;
 // The directories whose files were resolved lately, with no mount below them: a normal path
@@ -118,7 +116,7 @@ struct State {
     Spelling spelling;
     // Answers of resolve while the mount table stays as it is; emptied whenever it changes.
     RecentList<RecentResolution, mostRecent> recent;
-    RecentList<std::shared_ptr<const Resolved>, mostParents> parents;
+    RecentList<std::optional<Resolved>, mostParents> parents;
     std::mutex heldMutex;
     std::deque<HeldDirectory> held;
 };

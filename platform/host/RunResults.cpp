@@ -79,7 +79,7 @@ std::string RunNotes::takeFailureCause() {
 
 std::string hostPathOf(Namespace::Tree& names, const std::string& platformPath) {
     unsigned error = 0;
-    auto resolved = names.resolve(platformPath, error);
+    auto resolved = names.resolve(String::create(platformPath), error);
     if (!resolved) return {};
     int fd = names.openBeneath(*resolved, O_PATH);
     if (fd < 0) return {};

@@ -75,9 +75,9 @@ class Resolve : public ::testing::Test {
         unitPlatform().names().unmount(stick);
         mounted--;
     }
-    static std::shared_ptr<const Namespace::Resolved> resolve(const std::string& path) {
+    static std::optional<Namespace::Resolved> resolve(const std::string& path) {
         unsigned error = 0;
-        return unitPlatform().names().resolve(path, error);
+        return unitPlatform().names().resolve(String::create(path), error);
     }
     int mounted = 0;
 };
@@ -105,11 +105,11 @@ TEST_F(Resolve, APathInADirectoryResolvedLatelyIsItsDirectoryOneNameOn) {
     ASSERT_TRUE(first && second);
     EXPECT_EQ(second->root, first->root);
     EXPECT_EQ(second->below(), "d/two.txt");
-    EXPECT_EQ(second->platformPath, "/media/STICK/d/two.txt");
+    EXPECT_EQ(second->platformPath->str(), "/media/STICK/d/two.txt");
     // Only a name is added to the directory's answer: "." is resolved afresh, and ".." is refused.
     auto self = resolve("/media/STICK/d/.");
     ASSERT_TRUE(self);
-    EXPECT_EQ(self->platformPath, "/media/STICK/d");
+    EXPECT_EQ(self->platformPath->str(), "/media/STICK/d");
     EXPECT_FALSE(resolve("/media/STICK/d/.."));
     // A directory with a mount below it: the name there may be the mount's point.
     auto beside = resolve("/media/other.txt");
