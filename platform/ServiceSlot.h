@@ -27,12 +27,16 @@ template <typename Service> class ServiceSlot {
     // The installed service; the process stops with a message when none is.
     Service& get() {
         Installed* installed = m_current.load(std::memory_order_acquire);
+        // Made already: the common case, reached several times for every file an export copies.
+        if (installed)
+            if (Service* made = installed->made.load(std::memory_order_acquire)) return *made;
         if (!installed || (!installed->factory && !installed->service)) {
             std::fprintf(stderr, "scrivletv2: no %s was installed before its first use\n", m_name);
             std::abort();
         }
-        std::call_once(installed->made, [installed] {
+        std::call_once(installed->once, [installed] {
             if (!installed->service) installed->service = installed->factory();
+            installed->made.store(installed->service.get(), std::memory_order_release);
         });
         return *installed->service;
     }
@@ -42,7 +46,8 @@ template <typename Service> class ServiceSlot {
         Installed(Factory f, std::unique_ptr<Service> s) : factory(std::move(f)), service(std::move(s)) {}
         Factory factory;
         std::unique_ptr<Service> service;
-        std::once_flag made;
+        std::once_flag once;
+        std::atomic<Service*> made{nullptr}; // the service, once made
     };
     void keep(std::unique_ptr<Installed> installed) {
         std::lock_guard lock(m_mutex);
