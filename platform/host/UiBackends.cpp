@@ -134,6 +134,11 @@ class Script : public Backend {
     Script(const std::string& path, const nlohmann::json& settings) : Backend(settings) {
         m_script = Host::readJsonFile(path, "UI script").value_or(json::object());
         if (!m_script.is_object()) m_script = json::object();
+        // Read once: a progress is asked whether it was cancelled for every file an export copies.
+        for (const json& rule : list("cancel"))
+            if (rule.is_object())
+                m_cancels.push_back({Host::parseNumber(rule.value("progress", json(1)), 0),
+                                     Host::parseNumber(rule.value("query", json(1)), 1)});
     }
     const char* name() const override { return "script"; }
     // The transcript keeps the texts exactly as the program gave them.
@@ -153,12 +158,8 @@ class Script : public Backend {
         return buttons == 3 ? 2 : defaultButton;
     }
     bool progressCancelled(unsigned id, unsigned query) override {
-        for (const json& rule : list("cancel")) {
-            if (!rule.is_object()) continue;
-            if (Host::parseNumber(rule.value("progress", json(1)), 0) == id &&
-                query >= Host::parseNumber(rule.value("query", json(1)), 1))
-                return true;
-        }
+        for (const Cancel& cancel : m_cancels)
+            if (cancel.progress == id && query >= cancel.fromQuery) return true;
         return false;
     }
     DriveChoice select(Parameters& parameters, const std::vector<Drive>&, const DriveWatch&) override {
@@ -203,6 +204,12 @@ class Script : public Backend {
     }
     bool m_warned = false;
     json m_script;
+    // A "cancel" rule: the progress dialog it cancels, from its nth query on.
+    struct Cancel {
+        unsigned progress;
+        unsigned fromQuery;
+    };
+    std::vector<Cancel> m_cancels;
     size_t m_nextAnswer = 0;
     size_t m_nextSelect = 0;
 };
