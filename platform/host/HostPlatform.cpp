@@ -19,7 +19,12 @@ HostPlatform::HostPlatform() = default;
 HostPlatform::~HostPlatform() = default;
 
 HostPlatform::Parts& HostPlatform::parts() {
-    std::call_once(m_partsMade, [this] { m_parts = std::make_unique<Parts>(); });
+    // Made already: the common case, reached several times for every file an export copies.
+    if (Parts* made = m_partsReady.load(std::memory_order_acquire)) return *made;
+    std::call_once(m_partsMade, [this] {
+        m_parts = std::make_unique<Parts>();
+        m_partsReady.store(m_parts.get(), std::memory_order_release);
+    });
     return *m_parts;
 }
 

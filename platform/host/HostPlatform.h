@@ -9,6 +9,7 @@
 #include "Host.h"
 #include "HostServices.h"
 #include "RunResults.h"
+#include <atomic>
 #include <memory>
 #include <mutex>
 
@@ -50,6 +51,7 @@ class HostPlatform {
     Parts& parts();
     std::once_flag m_partsMade;
     std::unique_ptr<Parts> m_parts;
+    std::atomic<Parts*> m_partsReady{nullptr};
     std::once_flag m_logsMade;
     std::unique_ptr<LogExporter> m_logs;
     RunNotes m_notes;
