@@ -1,4 +1,5 @@
 #include "platform/String.h"
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -10,7 +11,8 @@ String* String::allocate(size_t length) {
 }
 
 Ref<String> String::create(std::string_view text) {
-    return build(text.size(), [&](char* out) { std::memcpy(out, text.data(), text.size()); });
+    // An empty view may have no data at all, which memcpy must not be given.
+    return build(text.size(), [&](char* out) { std::copy(text.begin(), text.end(), out); });
 }
 
 size_t String::find(const Ref<String>& needle, size_t from) const {
@@ -39,8 +41,8 @@ Ref<String> String::concat(char c) const {
 }
 Ref<String> String::concat(std::string_view text) const {
     return build(m_length + text.size(), [&](char* out) {
-        std::memcpy(out, data(), m_length);
-        std::memcpy(out + m_length, text.data(), text.size());
+        std::copy(data(), data() + m_length, out);
+        std::copy(text.begin(), text.end(), out + m_length);
     });
 }
 Ref<String> String::concat(const Ref<String>& text) const {
