@@ -294,7 +294,7 @@ size_t HostFile::writeFrom(const uint8_t* data, size_t length) {
 // fails a write within that time, and the kernel is not asked once per block (16,384 times for a
 // 1 GiB file) nor once more for every small file written in a moment.
 bool HostFile::linkCheckDue() {
-    auto now = std::chrono::steady_clock::now();
+    auto now = coarseNow();
     if (now - m_linkCheckedAt < linkCheckInterval) return false;
     m_linkCheckedAt = now;
     return true;
@@ -375,7 +375,7 @@ class HostIterator : public Iterator {
         while (struct dirent* entry = readdir(m_dir)) {
             std::string_view name = entry->d_name;
             if (name == "." || name == "..") continue;
-            struct stat st {};
+            struct stat st; // filled before it is read
             if (fstatat(m_directory->fd(), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) st = {};
             Ref<String> path = childPath(m_path->str(), name);
             if (S_ISREG(st.st_mode)) return Ref<File>(new HostFile(path, st, m_directory, path, name.size()));
@@ -409,7 +409,7 @@ bool HostDirectory::createFile(const Ref<String>& name) {
     int fd =
         ::openat(m_handle->fd(), name->c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) return fail(errorFromErrno(errno));
-    struct stat st {};
+    struct stat st; // filled before it is read
     if (fstat(fd, &st) == 0) m_platform.files().noteMadeFile(st);
     m_platform.names().keepCreated(m_handle, name->str(), fd);
     return true;

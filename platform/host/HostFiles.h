@@ -5,6 +5,7 @@
 #include "Namespace.h"
 #include "platform/Filesystem.h"
 #include <chrono>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
@@ -72,6 +73,14 @@ class HostItem : public Services::Filesystem::Client::FSItem {
     ItemPlace m_place;
 };
 
+// The monotonic clock to a few milliseconds, read without the time stamp counter: a written file
+// reads it when it is opened and at its writes, to space its checks that it is still linked.
+inline std::chrono::nanoseconds coarseNow() {
+    struct timespec now {};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+}
+
 class HostFile : public Services::Filesystem::Client::File {
   public:
     template <typename... Place>
@@ -101,7 +110,7 @@ class HostFile : public Services::Filesystem::Client::File {
     // Opened for writing by its name, so linked now (see linkCheckDue).
     void markWritten(const struct stat& st, bool locked, FileRunState& run) {
         m_place.markWritten(st.st_dev, locked, run);
-        m_linkCheckedAt = std::chrono::steady_clock::now();
+        m_linkCheckedAt = coarseNow();
     }
     void keepModifiedTime(const struct stat& st) { m_place.keepModifiedTime(st.st_mtim); }
 
@@ -113,7 +122,7 @@ class HostFile : public Services::Filesystem::Client::File {
     bool linkCheckDue();
     ItemPlace m_place;
     uint64_t m_position = 0;
-    std::chrono::steady_clock::time_point m_linkCheckedAt;
+    std::chrono::nanoseconds m_linkCheckedAt{};
 };
 
 class HostDirectory : public Services::Filesystem::Client::Directory {

@@ -150,7 +150,7 @@ Ref<FSItem> HostFilesystem::openItem(const Ref<String>& path) {
     Namespace::Tree& names = m_platform.names();
     auto resolved = resolvePath(names, path);
     if (!resolved) return {};
-    struct stat st {};
+    struct stat st; // filled before it is read
     Namespace::Handle parent;
     std::string_view name;
     switch (names.statInHeldParent(*resolved, st, parent, name)) {
@@ -180,7 +180,7 @@ Ref<File> HostFilesystem::openFile(const Ref<String>& path, unsigned mode) {
     auto resolved = resolvePath(names, path);
     if (!resolved) return {};
     Ref<String> platformPath = resolved->platformPath;
-    struct stat st {};
+    struct stat st; // filled before it is read
     if (mode == OpenMode::Probe) {
         // An existence probe: whatever the name leads to beneath the mount.
         int fd = names.openBeneath(*resolved, O_PATH);
