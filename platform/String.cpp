@@ -11,7 +11,7 @@ String* String::allocate(size_t length) {
 }
 
 Ref<String> String::create(std::string_view text) {
-    // An empty view may have no data at all, which memcpy must not be given.
+    // Copied with std::copy: an empty view may have no data at all, which memcpy must not be given.
     return build(text.size(), [&](char* out) { std::copy(text.begin(), text.end(), out); });
 }
 

@@ -2,7 +2,6 @@
 // The platform's immutable text, always handled as Ref<String>. Text is kept as 8-bit code units
 // (UTF-8 where it is text at all); positions and lengths count those units.
 #include "Object.h"
-#include <cstring>
 #include <string>
 #include <string_view>
 

@@ -277,7 +277,7 @@ bool hasMountBelow(const State& s, const std::string& path) {
 // A normal path resolved from the resolution of its directory, when that directory was resolved
 // lately and has no mount below it: the same mount, one name further. (A normal absolute path
 // below a normalised directory is normalised as it is: its first component is the directory's.)
-// Null when the directory is not known. Called with the lock held.
+// None when the directory is not known. Called with the lock held.
 std::optional<Resolved> fromParent(const State& s, const Ref<String>& path, std::string_view parentPath,
                                    std::string_view name) {
     for (const auto& parent : s.parents.entries) {
