@@ -5,6 +5,7 @@
 #include "platform/Formatter.h"
 #include "support/NamedCase.h"
 #include "support/memory/MemoryFilesystem.h"
+#include <cstring>
 #include <gtest/gtest.h>
 
 using namespace Applications::Commands::Scrivlet;
@@ -16,6 +17,23 @@ std::vector<std::string> texts(const std::vector<Ref<String>>& parts) {
     for (const Ref<String>& p : parts)
         out.push_back(stdString(p));
     return out;
+}
+
+// A String keeps its text in its own allocation: every piece made from one is a whole text of its
+// own, ended for the C calls that take it, the empty ones included (an empty view has no data).
+TEST(String, EveryPieceIsAWholeEndedText) {
+    Ref<String> path = String::create("/media/STICK/a.txt");
+    std::vector<std::pair<Ref<String>, std::string>> pieces{
+        {path->substring(0, 12), "/media/STICK"},
+        {path->substring(13), "a.txt"},
+        {path->substring(99), ""},
+        {String::create(std::string_view()), ""},
+        {path->concat(std::string_view()), "/media/STICK/a.txt"},
+        {String::create("")->concat('/'), "/"}};
+    for (const auto& [piece, expected] : pieces) {
+        EXPECT_EQ(piece->str(), expected);
+        EXPECT_EQ(std::strlen(piece->c_str()), expected.size()) << expected;
+    }
 }
 
 struct SplitCase {
