@@ -23,12 +23,24 @@ void FileRunState::claimForThisRun(const struct stat& st) {
 
 void FileRunState::noteMadeFile(const struct stat& st) {
     std::lock_guard lock(m_madeMutex);
-    m_madeByThisRun.insert({st.st_dev, st.st_ino});
+    m_madeByThisRun.add({st.st_dev, st.st_ino});
 }
 
 bool FileRunState::madeByThisRun(const struct stat& st) {
     std::lock_guard lock(m_madeMutex);
-    return m_madeByThisRun.count({st.st_dev, st.st_ino}) != 0;
+    return m_madeByThisRun.contains({st.st_dev, st.st_ino});
+}
+
+bool FileRunState::MadeFiles::contains(FileId id) {
+    auto sortedEnd = m_ids.begin() + static_cast<std::ptrdiff_t>(m_sorted);
+    if (m_ids.size() - m_sorted > mostUnsorted) {
+        std::sort(sortedEnd, m_ids.end());
+        std::inplace_merge(m_ids.begin(), sortedEnd, m_ids.end());
+        m_sorted = m_ids.size();
+        sortedEnd = m_ids.end();
+    }
+    return std::binary_search(m_ids.begin(), sortedEnd, id) ||
+           std::find(sortedEnd, m_ids.end(), id) != m_ids.end();
 }
 
 void FileRunState::noteTargetName(int directoryFd, const std::string& name) {
