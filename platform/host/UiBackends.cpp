@@ -86,11 +86,11 @@ class Headless : public Backend {
             if (auto* group = dynamic_cast<Elements::GroupBox*>(e); group && group->checkable())
                 group->setChecked(group->checked() && clearing);
             if (auto* box = dynamic_cast<Elements::CheckBox*>(e); box && box->checked() && box->enabled())
-                categories += (categories.empty() ? "" : ", ") + text(box->text());
+                categories += (categories.empty() ? "" : ", ") + stdString(box->text());
             if (auto* list = dynamic_cast<Elements::DropDown*>(e);
                 list && list->selectedIndex() >= 0 &&
                 static_cast<size_t>(list->selectedIndex()) < list->itemCount())
-                period = text(list->itemText(static_cast<size_t>(list->selectedIndex())));
+                period = stdString(list->itemText(static_cast<size_t>(list->selectedIndex())));
         }
         bool clearingOn = false;
         for (Elements::Element* e : all)
@@ -103,7 +103,6 @@ class Headless : public Backend {
                      visibleText(drive).c_str(), visibleText(clearingText).c_str());
         m_reportRemovals = clearingOn;
     }
-    static std::string text(const Ref<String>& s) { return stdString(s); }
     const Host::FileRunState& m_run;
     bool m_reportRemovals = false;
 };
