@@ -103,7 +103,7 @@ class Tree {
     // Normalises a platform path (relative paths are taken from the working directory). Fails with
     // 0x21 for ".." components.
     std::optional<std::string> normalise(const std::string& path, unsigned& error);
-    // Maps a platform path onto its mount; fails (null) with 0x20 when no mount covers it or the mount's
+    // Maps a platform path onto its mount; fails (no value) with 0x20 when no mount covers it or the mount's
     // directory is gone. Nothing is looked up on the host yet. The same path asked again while the
     // mounts stay as they are is answered from the last few resolved, not resolved again.
     std::optional<Resolved> resolve(const Ref<String>& path, unsigned& error);

@@ -225,8 +225,13 @@ HeldLookup Tree::statInHeldParent(const Resolved& resolved, struct stat& st, Han
 
 bool Tree::makeDirectories(const Resolved& resolved, int& err) {
     std::string_view below = resolved.below();
-    Resolved step = Resolved::at(resolved.root, {});
-    step.confined = resolved.confined;
+    // The first `length` bytes of the path below the root, confined as the whole path is.
+    auto upTo = [&](size_t length) {
+        Resolved step = Resolved::at(resolved.root, below.substr(0, length));
+        step.confined = resolved.confined;
+        return step;
+    };
+    Resolved step = upTo(0);
     bool ok = true;
     forEachComponent(below, [&](std::string_view part) {
         if (!ok) return;
@@ -238,9 +243,8 @@ bool Tree::makeDirectories(const Resolved& resolved, int& err) {
         std::string name(part);
         if (mkdirat(parent, name.c_str(), 0755) != 0 && errno != EEXIST) err = errno, ok = false;
         ::close(parent);
-        // The names made so far: the path's below up to the end of this one.
-        step = Resolved::at(resolved.root, below.substr(0, part.data() + part.size() - below.data()));
-        step.confined = resolved.confined;
+        // The names made so far: up to the end of this one.
+        step = upTo(static_cast<size_t>(part.data() + part.size() - below.data()));
     });
     if (!ok) return false;
     // What exists at the path now must be a directory beneath the root.
