@@ -60,6 +60,18 @@ class Held : public ::testing::Test {
     Namespace::Tree names{config};
 };
 
+// Each missing level is made inside the one made before it, beneath the root; a link on the way
+// that leads out of the mount stops the making there.
+TEST_F(Held, MissingDirectoriesAreMadeLevelByLevelBeneathTheRoot) {
+    int err = 0;
+    ASSERT_TRUE(names.makeDirectories(at("dir/x/y/z"), err)) << strerror(err);
+    EXPECT_TRUE(fs::is_directory(drive() / "dir" / "x" / "y" / "z"));
+    EXPECT_FALSE(fs::exists(drive() / "y"));
+    fs::create_directory_symlink(outside(), drive() / "out");
+    EXPECT_FALSE(names.makeDirectories(at("out/made"), err));
+    EXPECT_FALSE(fs::exists(outside() / "made"));
+}
+
 TEST_F(Held, AMovedDirectoryIsStillTheOneOpened) {
     hold("dir");
     fs::rename(drive() / "dir", drive() / "moved");
