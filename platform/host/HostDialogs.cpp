@@ -157,8 +157,7 @@ class HostDialogs : public DialogService {
     void progressText(unsigned id, const Ref<String>& text) override {
         std::lock_guard lock(m_mutex);
         // Set once for every file an export copies: the text is handed on, not copied.
-        static const std::string none;
-        backend().progressText(id, text ? text->str() : none);
+        backend().progressText(id, text ? text->str() : std::string_view());
     }
     void progressMaximum(unsigned, uint64_t) override {}
     void progressValue(unsigned id, uint64_t value, uint64_t maximum) override {
