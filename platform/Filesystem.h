@@ -80,7 +80,7 @@ inline constexpr unsigned waitForever = 0xFFFFFFFF;
 // A file mapped onto a shared-memory block: a buffer for its reads (a source) or its writes (a
 // destination). The backend that made it may move data between two files mapped onto the same
 // block without passing it through the block (the host copies in the kernel).
-class FileMapping : public Object, public TransferMemory {
+class FileMapping final : public Object, public TransferMemory {
   public:
     FileMapping(Ref<ShMem> memory, File* file, bool destination)
         : m_memory(std::move(memory)), m_file(file), m_destination(destination) {}

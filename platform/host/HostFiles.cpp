@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <typeinfo>
 #include <unistd.h>
 
 using namespace Services::Filesystem::Client;
@@ -137,11 +138,14 @@ class CopyOffload : public ShMem::Attachment {
     } m_copied;
 };
 
-// The block's offload when `buffer` is a mapping this file made on the given side.
+// The block's offload when `buffer` is a mapping this file made on the given side. A mapping has one
+// exact type, so that type is compared rather than searched for: this is asked at every read and
+// write of a copy.
 CopyOffload* offloadOf(TransferMemory& buffer, const HostFile& file, bool destination) {
-    auto* mapping = dynamic_cast<FileMapping*>(&buffer);
-    if (!mapping || mapping->file() != &file || mapping->isDestination() != destination) return nullptr;
-    return CopyOffload::find(*mapping->memory());
+    if (typeid(buffer) != typeid(FileMapping)) return nullptr;
+    auto& mapping = static_cast<FileMapping&>(buffer);
+    if (mapping.file() != &file || mapping.isDestination() != destination) return nullptr;
+    return CopyOffload::find(*mapping.memory());
 }
 
 } // namespace
