@@ -61,11 +61,7 @@ void Progress::setValue(uint64_t value) {
 }
 
 bool Progress::cancelled(bool flag) {
-    unsigned query;
-    {
-        std::lock_guard lock(m_mutex);
-        query = ++m_queries;
-    }
+    unsigned query = m_queries.fetch_add(1) + 1;
     return service<DialogService>().progressCancelled(m_id, flag, query);
 }
 

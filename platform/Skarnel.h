@@ -67,8 +67,8 @@ class Progress : public Object {
     explicit Progress(unsigned id, uint64_t maximum) : m_id(id), m_maximum(maximum) {}
     unsigned m_id;
     std::atomic<uint64_t> m_maximum;
-    unsigned m_queries = 0;
-    std::mutex m_mutex;
+    // Numbers each cancel query (asked once for every block a copy moves, from any thread).
+    std::atomic<unsigned> m_queries = 0;
 };
 
 namespace Elements {
