@@ -2,7 +2,9 @@
 // it is missing; and the directories held open for the next paths below them.
 #include "NamespaceState.h"
 #include "platform/String.h"
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/stat.h>
@@ -28,28 +30,43 @@ int openat2Beneath(int root, const char* below, int flags, mode_t mode, bool con
     return static_cast<int>(fd);
 }
 
-// The same guarantee without openat2: one component at a time, none of them a link.
+// The same guarantee without openat2: one component at a time, none of them a link. Each name is
+// copied into a buffer of the longest a name can be, not into a string of its own: on a kernel
+// without openat2 this is the walk of every file a run opens. `below` ends where its string does.
 int walkBeneath(int root, std::string_view below, int flags, mode_t mode, bool confined) {
-    if (!confined) return ::openat(root, below.empty() ? "." : std::string(below).c_str(), flags, mode);
-    std::vector<std::string_view> parts;
-    forEachComponent(below, [&](std::string_view part) { parts.push_back(part); });
-    if (parts.empty()) return ::openat(root, ".", flags, mode);
+    if (!confined) return ::openat(root, below.empty() ? "." : below.data(), flags, mode);
+    char name[NAME_MAX + 1];
+    auto copyName = [&](std::string_view part) {
+        if (part.size() > NAME_MAX) {
+            errno = ENAMETOOLONG;
+            return false;
+        }
+        *std::copy(part.begin(), part.end(), name) = '\0';
+        return true;
+    };
     int dir = root;
     auto release = [&] {
         if (dir != root) ::close(dir);
     };
-    for (size_t i = 0; i + 1 < parts.size(); i++) {
-        int next =
-            ::openat(dir, std::string(parts[i]).c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        int err = errno;
-        release();
-        if (next < 0) {
+    // A component is opened as a directory once another follows it; the last is opened as asked.
+    std::string_view pending;
+    bool failed = false;
+    forEachComponent(below, [&](std::string_view part) {
+        if (failed) return;
+        if (!pending.empty()) {
+            int next =
+                copyName(pending) ? ::openat(dir, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC) : -1;
+            int err = errno;
+            release();
+            dir = next < 0 ? root : next;
+            failed = next < 0;
             errno = err;
-            return -1;
         }
-        dir = next;
-    }
-    int fd = ::openat(dir, std::string(parts.back()).c_str(), flags | O_NOFOLLOW, mode);
+        pending = part;
+    });
+    if (failed) return -1;
+    if (pending.empty()) return ::openat(root, ".", flags, mode);
+    int fd = copyName(pending) ? ::openat(dir, name, flags | O_NOFOLLOW, mode) : -1;
     int err = errno;
     release();
     errno = err;
