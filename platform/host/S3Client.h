@@ -75,6 +75,8 @@ class S3Client {
 
   private:
     struct Request;
+    std::string pathOf(const Request& request) const;
+    curl_slist* signedHeaders(const Request& request, const std::string& path) const;
     Response attempt(const Request& request, TransferObserver* observer, uint64_t progressBase);
     Response send(const Request& request, TransferObserver* observer, uint64_t progressBase);
     bool putWhole(const std::string& key, Services::Filesystem::Client::File& file, uint64_t size,

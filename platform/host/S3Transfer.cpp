@@ -170,6 +170,65 @@ bool pause(std::chrono::milliseconds wait, TransferObserver* observer) {
     return true;
 }
 
+// The query as it is sent and signed: each name and value encoded, an "uploads" without a value
+// kept bare.
+std::string queryText(const std::vector<std::pair<std::string, std::string>>& query) {
+    std::string text;
+    for (const auto& [name, value] : query)
+        text += (text.empty() ? "?" : "&") + uriEncode(name, false) +
+                (value.empty() && name == "uploads" ? "" : "=" + uriEncode(value, false));
+    return text;
+}
+
+// Where the answer and the transfer's progress go.
+void setAnswerAndProgress(Options& options, Response& response, ProgressContext& progress) {
+    options.set(CURLOPT_WRITEFUNCTION, collectAnswer);
+    options.set(CURLOPT_WRITEDATA, &response);
+    options.set(CURLOPT_HEADERFUNCTION, collectHeader);
+    options.set(CURLOPT_HEADERDATA, &response);
+    options.set(CURLOPT_NOPROGRESS, 0L);
+    options.set(CURLOPT_XFERINFOFUNCTION, onProgress);
+    options.set(CURLOPT_XFERINFODATA, &progress);
+}
+
+// The method, and the body it sends: a PUT streams it from `body`, a POST sends `text` at once.
+void setMethod(Options& options, const std::string& method, Body& body, const std::string& text,
+               curl_off_t size) {
+    if (method == "HEAD") {
+        options.set(CURLOPT_NOBODY, 1L);
+    } else if (method == "PUT") {
+        options.set(CURLOPT_UPLOAD, 1L);
+        options.set(CURLOPT_READFUNCTION, readBody);
+        options.set(CURLOPT_READDATA, &body);
+        options.set(CURLOPT_INFILESIZE_LARGE, size);
+        options.set(CURLOPT_UPLOAD_BUFFERSIZE, uploadBufferBytes);
+    } else if (method == "POST") {
+        options.set(CURLOPT_POST, 1L);
+        options.set(CURLOPT_POSTFIELDS, text.c_str());
+        options.set(CURLOPT_POSTFIELDSIZE_LARGE, size);
+    } else {
+        options.set(CURLOPT_CUSTOMREQUEST, method.c_str());
+    }
+}
+
+// Sends the request as set up, and reads what libcurl knows of the answer.
+void perform(const CurlLibrary& curl, CURL* handle, Response& response, const char* errorText,
+             const ProgressContext& progress) {
+    response.code = curl.easyPerform(handle);
+    curl.easyGetinfo(handle, CURLINFO_RESPONSE_CODE, &response.status);
+    curl_off_t retryAfter = 0;
+    if (curl.easyGetinfo(handle, CURLINFO_RETRY_AFTER, &retryAfter) == CURLE_OK)
+        response.retryAfterSeconds =
+            static_cast<long>(std::min<curl_off_t>(retryAfter, longestRetryAfterSeconds));
+    response.curlError = errorText[0] ? errorText : curl.easyStrerror(response.code);
+    if (progress.answerTooSlow) {
+        // A time-out like a stall: the attempt is over, and may be made again.
+        response.code = CURLE_OPERATION_TIMEDOUT;
+        response.curlError = "the answer did not end within " + std::to_string(progress.answerLimit.count()) +
+                             " s of its beginning";
+    }
+}
+
 } // namespace
 
 std::string lowerCase(std::string text) {
@@ -196,26 +255,19 @@ std::string describe(const Response& response) {
     return text;
 }
 
-Response S3Client::attempt(const Request& request, TransferObserver* observer, uint64_t progressBase) {
-    Response response;
-    if (!m_handle) {
-        response.refusedOption = "libcurl could not make a request handle";
-        return response;
-    }
-    m_curl.easyReset(m_handle);
-
+// The request's path below the endpoint, as it is sent and signed.
+std::string S3Client::pathOf(const Request& request) const {
     std::string path = m_bucketPath;
     if (!request.key.empty())
         path += "/" + uriEncode(request.key, true);
     else if (m_settings.addressing == Addressing::Virtual)
         path += "/"; // a bucket in the host name is asked for at its root
-    std::string queryText;
-    for (const auto& [name, value] : request.query)
-        queryText += (queryText.empty() ? "?" : "&") + uriEncode(name, false) +
-                     (value.empty() && name == "uploads" ? "" : "=" + uriEncode(value, false));
-    std::string url = m_scheme + m_host + path + queryText;
+    return path;
+}
 
-    // What is signed is exactly what is sent: every header below goes on the wire as written.
+// The request's headers, signed: what is signed is exactly what is sent, every header going on the
+// wire as written here.
+curl_slist* S3Client::signedHeaders(const Request& request, const std::string& path) const {
     SignedRequest signing{request.method, path, request.query, {{"host", m_host}}, unsignedPayload};
     if (!request.file)
         signing.payloadHash = request.text.empty() ? emptyBodyHash : toHex(m_crypto.sha256(request.text));
@@ -235,6 +287,19 @@ Response S3Client::attempt(const Request& request, TransferObserver* observer, u
         headers = m_curl.slistAppend(headers, ("Authorization: " + authorization).c_str());
     // libcurl would add a form type to a POST; an empty Content-Type is not sent at all.
     if (request.contentType.empty()) headers = m_curl.slistAppend(headers, "Content-Type:");
+    return headers;
+}
+
+Response S3Client::attempt(const Request& request, TransferObserver* observer, uint64_t progressBase) {
+    Response response;
+    if (!m_handle) {
+        response.refusedOption = "libcurl could not make a request handle";
+        return response;
+    }
+    m_curl.easyReset(m_handle);
+    std::string path = pathOf(request);
+    std::string url = m_scheme + m_host + path + queryText(request.query);
+    curl_slist* headers = signedHeaders(request, path);
 
     char errorText[CURL_ERROR_SIZE] = "";
     Body body;
@@ -262,47 +327,14 @@ Response S3Client::attempt(const Request& request, TransferObserver* observer, u
     options.set(CURLOPT_LOW_SPEED_TIME, static_cast<long>(stallSeconds.count()));
     if (request.timeoutMs) options.set(CURLOPT_TIMEOUT_MS, request.timeoutMs);
     if (!m_settings.caBundle.empty()) options.set(CURLOPT_CAINFO, m_settings.caBundle.c_str());
-    options.set(CURLOPT_WRITEFUNCTION, collectAnswer);
-    options.set(CURLOPT_WRITEDATA, &response);
-    options.set(CURLOPT_HEADERFUNCTION, collectHeader);
-    options.set(CURLOPT_HEADERDATA, &response);
-    options.set(CURLOPT_NOPROGRESS, 0L);
-    options.set(CURLOPT_XFERINFOFUNCTION, onProgress);
-    options.set(CURLOPT_XFERINFODATA, &progress);
-    if (request.method == "HEAD") {
-        options.set(CURLOPT_NOBODY, 1L);
-    } else if (request.method == "PUT") {
-        options.set(CURLOPT_UPLOAD, 1L);
-        options.set(CURLOPT_READFUNCTION, readBody);
-        options.set(CURLOPT_READDATA, &body);
-        options.set(CURLOPT_INFILESIZE_LARGE,
-                    static_cast<curl_off_t>(request.file ? request.length : request.text.size()));
-        options.set(CURLOPT_UPLOAD_BUFFERSIZE, uploadBufferBytes);
-    } else if (request.method == "POST") {
-        options.set(CURLOPT_POST, 1L);
-        options.set(CURLOPT_POSTFIELDS, request.text.c_str());
-        options.set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.text.size()));
-    } else {
-        options.set(CURLOPT_CUSTOMREQUEST, request.method.c_str());
-    }
+    setAnswerAndProgress(options, response, progress);
+    setMethod(options, request.method, body, request.text,
+              static_cast<curl_off_t>(request.file ? request.length : request.text.size()));
 
-    if (!options.refused().empty()) {
+    if (!options.refused().empty())
         response.refusedOption = options.refused();
-    } else {
-        response.code = m_curl.easyPerform(m_handle);
-        m_curl.easyGetinfo(m_handle, CURLINFO_RESPONSE_CODE, &response.status);
-        curl_off_t retryAfter = 0;
-        if (m_curl.easyGetinfo(m_handle, CURLINFO_RETRY_AFTER, &retryAfter) == CURLE_OK)
-            response.retryAfterSeconds =
-                static_cast<long>(std::min<curl_off_t>(retryAfter, longestRetryAfterSeconds));
-        response.curlError = errorText[0] ? errorText : m_curl.easyStrerror(response.code);
-        if (progress.answerTooSlow) {
-            // A time-out like a stall: the attempt is over, and may be made again.
-            response.code = CURLE_OPERATION_TIMEDOUT;
-            response.curlError = "the answer did not end within " +
-                                 std::to_string(progress.answerLimit.count()) + " s of its beginning";
-        }
-    }
+    else
+        perform(m_curl, m_handle, response, errorText, progress);
     m_curl.slistFreeAll(headers);
     response.cancelled = progress.cancelled;
     response.sourceError = body.error;
