@@ -17,6 +17,8 @@ using Services::Skarnel::Client::FSItem;
 namespace {
 
 constexpr unsigned pollMs = 200;
+// How often a cancelled export is asked whether it has closed its file.
+constexpr unsigned cancelPollMs = 10;
 // The states of an export the status query reports.
 constexpr unsigned exportRunning = 0;
 constexpr unsigned exportFailed = 3;
@@ -105,19 +107,11 @@ bool follow(const Ref<SysLogExport>& job, TargetLocation& l, const Ref<Progress>
     return true;
 }
 
-} // namespace
-
-void logMode(const RunContext& app, Error& result) {
+// The locations to save to, each with its file's path: the platform's log directories, or the drive
+// the user chooses. False when there are none (`result` says why).
+bool findLocations(const RunContext& app, const Ref<String>& filename, std::vector<TargetLocation>& locations,
+                   Error& result) {
     const Parameters& p = *app.parameters;
-    if ((SysLog::options() & logUnavailableOptions) != 0) {
-        if (!p.silent) showUnavailable(app);
-        result = Error(Errors::LogUnavailable);
-        return;
-    }
-    Ref<String> filename =
-        !isEmpty(p.source()) ? p.source() : predeterminedFilename(app, String::create("log"));
-
-    std::vector<TargetLocation> locations;
     Ref<DeterminePathDialog> waitDialog;
     if (!p.allowRename) {
         waitDialog = DeterminePathDialog::create(
@@ -132,18 +126,37 @@ void logMode(const RunContext& app, Error& result) {
     if (locations.empty()) {
         waitDialog.reset();
         result = chooseDrive(app, locations, filename);
-        if (result != 0) return;
+        if (result != 0) return false;
     }
-    if (!settlePaths(app, locations, filename, result)) return;
-    waitDialog.reset();
+    return settlePaths(app, locations, filename, result);
+}
 
+// Ends a cancelled export: its file closed, then every file this save made removed.
+void abandon(const Ref<SysLogExport>& job, std::vector<TargetLocation>& locations, Ref<Progress>& progress) {
+    job->cancel();
+    progress.reset();
+    for (TargetLocation& each : locations)
+        each.dialogItem.reset();
+    // Let the cancelled export close its file before the file is removed.
+    unsigned state = 0;
+    double fraction = 0;
+    while (job->status(state, fraction) && state == exportRunning)
+        Thd::sleep(cancelPollMs);
+    removeIncompleteFiles(locations, false);
+    locations.clear();
+    StdIO::stdOutPrinter() << "User aborted";
+    StdIO::stdOutPrinter().endl();
+}
+
+// The log exported to each location in turn, a progress dialog following; what failed is marked
+// and its file removed. False when the user cancelled.
+bool exportToEach(const RunContext& app, std::vector<TargetLocation>& locations) {
     Ref<Progress> progress;
-    if (progressRule(p))
+    if (progressRule(*app.parameters))
         progress = Progress::create(app.text("Saving log", 86),
                                     formatMessage(app.text("Saving {1}", 88),
                                                   displayPath(app, locations[0].path, locations[0].mount)),
                                     locations.size() * 100, false, true);
-
     uint64_t base = 0;
     for (TargetLocation& l : locations) {
         if (progress)
@@ -153,28 +166,20 @@ void logMode(const RunContext& app, Error& result) {
             LogLine(LogLevel::Failure) << "Failed to initiate export to " << l.path;
             l.failed = true;
         } else if (!follow(job, l, progress, base)) {
-            job->cancel();
-            progress.reset();
-            for (TargetLocation& each : locations)
-                each.dialogItem.reset();
-            // Let the cancelled export close its file before the file is removed.
-            unsigned state = 0;
-            double fraction = 0;
-            while (job->status(state, fraction) && state == exportRunning)
-                Thd::sleep(10);
-            removeIncompleteFiles(locations, false);
-            locations.clear();
-            StdIO::stdOutPrinter() << "User aborted";
-            StdIO::stdOutPrinter().endl();
-            result = Error(Errors::Cancelled);
-            return;
+            abandon(job, locations, progress);
+            return false;
         }
         base += 100;
         if (progress) progress->setValue(base);
     }
     removeIncompleteFiles(locations, true);
-    progress.reset();
+    return true;
+}
 
+// Tells where the log was saved, or that it was saved nowhere.
+void reportSaved(const RunContext& app, std::vector<TargetLocation>& locations, const Ref<String>& filename,
+                 Error& result) {
+    const Parameters& p = *app.parameters;
     Ref<String> first =
         locations[0].failed ? Ref<String>() : displayPath(app, locations[0].path, locations[0].mount);
     Ref<String> second;
@@ -206,6 +211,26 @@ void logMode(const RunContext& app, Error& result) {
                 << "Failed to show success information dialog; error: " << Code{Error::get()};
     }
     result = Error(0);
+}
+
+} // namespace
+
+void logMode(const RunContext& app, Error& result) {
+    const Parameters& p = *app.parameters;
+    if ((SysLog::options() & logUnavailableOptions) != 0) {
+        if (!p.silent) showUnavailable(app);
+        result = Error(Errors::LogUnavailable);
+        return;
+    }
+    Ref<String> filename =
+        !isEmpty(p.source()) ? p.source() : predeterminedFilename(app, String::create("log"));
+    std::vector<TargetLocation> locations;
+    if (!findLocations(app, filename, locations, result)) return;
+    if (!exportToEach(app, locations)) {
+        result = Error(Errors::Cancelled);
+        return;
+    }
+    reportSaved(app, locations, filename, result);
 }
 
 } // namespace Applications::Commands::Scrivlet
