@@ -186,6 +186,67 @@ CopyOutcome copyAll(SaveRun& run, const Ref<File>& source, const Ref<ShMem>& blo
     return CopyOutcome::Done;
 }
 
+// The locations and a free target on each: the platform's file directories, or the drive the user
+// chooses. False when the save is over (`result` says how).
+bool findTargets(SaveRun& run, const Ref<String>& filename, const WaitTexts& waitTexts, Error& result) {
+    const Parameters& p = run.p;
+    if (!p.allowRename) {
+        run.waitDialog =
+            DeterminePathDialog::create(waitTexts.first, waitTexts.second, p, *run.app.catalogue);
+        for (bool alternate : {false, true}) {
+            TargetLocation l;
+            if (platformFileDirectory(alternate, l.mount, l.directory) == 0) run.locations.push_back(l);
+        }
+    }
+    if (p.allowRename || run.locations.empty()) {
+        result = chooseDrive(run, filename);
+        if (result != 0) return false;
+    }
+    if (!p.allowRename && !settleTargets(run, filename, result)) return false;
+    std::erase_if(run.locations, [](const TargetLocation& l) { return !l.file; });
+    run.waitDialog.reset();
+    return true;
+}
+
+// The block every copy goes through; null, the failure shown, when there is none.
+Ref<ShMem> makeBlock(SaveRun& run, const Ref<String>& filename) {
+    Ref<ShMem> block = ShMem::create(copyBlock);
+    if (block) return block;
+    Error code = Error::get();
+    LogLine(LogLevel::Failure) << "Could not create shared memory; error: " << Code{code};
+    run.error(45, formatMessage(run.app.text("Could not create file: {1}; error: 0x{2} ({3})", 46),
+                                run.locations.empty() ? filename : run.locations[0].path,
+                                code | marker(SaveStep::CopyBuffer)));
+    return {};
+}
+
+// Ends a cancelled save: every target this save made removed.
+void abandon(SaveRun& run, Ref<Progress>& progress) {
+    StdIO::stdOutPrinter() << "User aborted";
+    StdIO::stdOutPrinter().endl();
+    for (TargetLocation& l : run.locations) {
+        l.dialogItem.reset();
+        l.file.reset();
+    }
+    removeIncompleteFiles(run.locations, false);
+    progress.reset();
+}
+
+// Tells where the file was saved.
+void reportSaved(SaveRun& run, Ref<Progress>& progress) {
+    const RunContext& app = run.app;
+    Ref<String> first, second;
+    if (!run.locations.empty()) first = displayPath(app, run.locations[0].path, run.locations[0].mount);
+    if (run.locations.size() >= 2) second = displayPath(app, run.locations[1].path, run.locations[1].mount);
+    progress.reset();
+    run.releaseAll();
+    Error::set(0);
+    if (notifyInformation(app.text("Information", 96), app.text("File saved as {1}", 97),
+                          app.text("and {2}", 98), first, second) == 0)
+        LogLine(LogLevel::Failure) << "Failed to show success information dialog; error: "
+                                   << Code{Error::get()};
+}
+
 } // namespace
 
 void saveFile(const RunContext& app, Error& result, const Ref<String>& filename, const WaitTexts& waitTexts) {
@@ -200,30 +261,9 @@ void saveFile(const RunContext& app, Error& result, const Ref<String>& filename,
         result = Error(Errors::Failed);
         return;
     }
-
-    if (!p.allowRename) {
-        run.waitDialog = DeterminePathDialog::create(waitTexts.first, waitTexts.second, p, *app.catalogue);
-        for (bool alternate : {false, true}) {
-            TargetLocation l;
-            if (platformFileDirectory(alternate, l.mount, l.directory) == 0) run.locations.push_back(l);
-        }
-    }
-    if (p.allowRename || run.locations.empty()) {
-        result = chooseDrive(run, filename);
-        if (result != 0) return;
-    }
-    if (!p.allowRename && !settleTargets(run, filename, result)) return;
-
-    std::erase_if(run.locations, [](const TargetLocation& l) { return !l.file; });
-    run.waitDialog.reset();
-
-    Ref<ShMem> block = ShMem::create(copyBlock);
+    if (!findTargets(run, filename, waitTexts, result)) return;
+    Ref<ShMem> block = makeBlock(run, filename);
     if (!block) {
-        Error code = Error::get();
-        LogLine(LogLevel::Failure) << "Could not create shared memory; error: " << Code{code};
-        run.error(45, formatMessage(app.text("Could not create file: {1}; error: 0x{2} ({3})", 46),
-                                    run.locations.empty() ? filename : run.locations[0].path,
-                                    code | marker(SaveStep::CopyBuffer)));
         result = Error(Errors::Failed);
         return;
     }
@@ -241,38 +281,21 @@ void saveFile(const RunContext& app, Error& result, const Ref<String>& filename,
             formatMessage(app.text("Saving file: {1}", 85), displayPath(app, first.path, first.mount)),
             run.locations.size() * source->size(), false, true);
     }
-
-    CopyOutcome outcome = copyAll(run, source, block, sourceBuffer, progress);
-    if (outcome == CopyOutcome::Failed) {
+    switch (copyAll(run, source, block, sourceBuffer, progress)) {
+    case CopyOutcome::Failed:
         progress.reset();
         run.releaseAll();
         result = Error(Errors::Failed);
         return;
-    }
-    if (outcome == CopyOutcome::Cancelled) {
-        StdIO::stdOutPrinter() << "User aborted";
-        StdIO::stdOutPrinter().endl();
-        for (TargetLocation& l : run.locations) {
-            l.dialogItem.reset();
-            l.file.reset();
-        }
-        removeIncompleteFiles(run.locations, false);
-        progress.reset();
+    case CopyOutcome::Cancelled:
+        abandon(run, progress);
         result = Error(Errors::Cancelled);
         return;
+    case CopyOutcome::Done:
+        reportSaved(run, progress);
+        result = Error(0);
+        return;
     }
-
-    Ref<String> first, second;
-    if (!run.locations.empty()) first = displayPath(app, run.locations[0].path, run.locations[0].mount);
-    if (run.locations.size() >= 2) second = displayPath(app, run.locations[1].path, run.locations[1].mount);
-    progress.reset();
-    run.releaseAll();
-    Error::set(0);
-    if (notifyInformation(app.text("Information", 96), app.text("File saved as {1}", 97),
-                          app.text("and {2}", 98), first, second) == 0)
-        LogLine(LogLevel::Failure) << "Failed to show success information dialog; error: "
-                                   << Code{Error::get()};
-    result = Error(0);
 }
 
 void removeIncompleteFiles(std::vector<TargetLocation>& locations, bool onlyFailed) {
