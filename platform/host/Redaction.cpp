@@ -48,6 +48,13 @@ struct Redactor::Compiled {
     // lines the sieve finds a place in.
     bool sieved = true;
     size_t mostGroups = 1; // as many as the rule with the most has, and the whole
+
+    void addRules(const Rules& given);
+    bool compile(std::string& problem);
+
+  private:
+    void add(Shape shape, std::string kind);
+    bool compileRule(Rule& rule, std::string& problem);
 };
 
 bool patternUsable(const std::string& regex, std::string& problem) {
@@ -64,74 +71,92 @@ bool kindUsable(const std::string& kind) {
 
 std::unique_ptr<Redactor> Redactor::create(const Rules& rules, std::string& problem) {
     auto compiled = std::make_unique<Compiled>();
-    auto add = [&](Shape shape, std::string kind) {
-        Compiled::Rule rule;
-        rule.shape = std::move(shape);
-        rule.kind = std::move(kind);
-        compiled->rules.push_back(std::move(rule));
-    };
+    compiled->addRules(rules);
+    if (!compiled->compile(problem)) return nullptr;
+    std::vector<std::string> keep = rules.keep;
+    std::sort(keep.begin(), keep.end());
+    return std::unique_ptr<Redactor>(new Redactor(std::move(compiled), std::move(keep)));
+}
+
+void Redactor::Compiled::add(Shape shape, std::string kind) {
+    Rule rule;
+    rule.shape = std::move(shape);
+    rule.kind = std::move(kind);
+    rules.push_back(std::move(rule));
+}
+
+// The rules in the order they are tried.
+void Redactor::Compiled::addRules(const Rules& given) {
     // The configuration's own patterns first: they say what the built-in shapes would miss.
-    for (const Rules::Pattern& pattern : rules.patterns) {
+    for (const Rules::Pattern& pattern : given.patterns) {
         Shape own;
         own.regex = pattern.regex;
         add(std::move(own), pattern.kind);
     }
-    compiled->cacheable = rules.patterns.empty();
+    cacheable = given.patterns.empty();
     for (Shape& shape : builtInShapes()) {
         // The names of the host and its people go before addresses, after secrets and e-mail.
         if (std::string_view(shape.kind) == "mac") {
-            if (!rules.homes.empty()) add(wordsShape("home", rules.homes, false), "home");
-            if (!rules.hostNames.empty()) add(wordsShape("host", rules.hostNames, true), "host");
-            if (!rules.userNames.empty()) add(wordsShape("user", rules.userNames, false), "user");
-            if (!rules.words.empty()) add(wordsShape("word", rules.words, true), "word");
+            if (!given.homes.empty()) add(wordsShape("home", given.homes, false), "home");
+            if (!given.hostNames.empty()) add(wordsShape("host", given.hostNames, true), "host");
+            if (!given.userNames.empty()) add(wordsShape("user", given.userNames, false), "user");
+            if (!given.words.empty()) add(wordsShape("word", given.words, true), "word");
         }
         std::string kind = shape.kind;
         add(std::move(shape), kind);
     }
-    // The words of the host and its people, of every kind, are found in one pass.
+}
+
+// A rule's own pattern, the group it replaces and the bytes its matches can begin with.
+bool Redactor::Compiled::compileRule(Rule& rule, std::string& problem) {
+    rule.pattern = std::make_unique<RE2>(rule.shape.regex, patternOptions());
+    if (!rule.pattern->ok()) {
+        problem = rule.pattern->error();
+        return false;
+    }
+    const std::map<std::string, int>& names = rule.pattern->NamedCapturingGroups();
+    auto value = names.find("v");
+    rule.value = value == names.end() ? 0 : value->second;
+    std::string lowest, highest;
+    if (rule.pattern->PossibleMatchRange(&lowest, &highest, 1) && !lowest.empty() && !highest.empty()) {
+        rule.first = static_cast<unsigned char>(lowest[0]);
+        rule.last = static_cast<unsigned char>(highest[0]);
+    }
+    mostGroups = std::max<size_t>(mostGroups, rule.value + 1);
+    return true;
+}
+
+// Every rule compiled, and the ways to find where the next value may be: the finders of the shapes
+// that have one, one finder for the words of every kind, and one automaton for the rest.
+bool Redactor::Compiled::compile(std::string& problem) {
     std::vector<Word> words;
-    for (const Compiled::Rule& rule : compiled->rules)
+    for (const Rule& rule : rules)
         words.insert(words.end(), rule.shape.words.begin(), rule.shape.words.end());
     Finder findWords = words.empty() ? Finder() : Shapes::wordFinder(std::move(words));
     bool wordsFound = false;
     std::string combined;
-    for (Compiled::Rule& rule : compiled->rules) {
-        rule.pattern = std::make_unique<RE2>(rule.shape.regex, patternOptions());
-        if (!rule.pattern->ok()) {
-            problem = rule.pattern->error();
-            return nullptr;
-        }
-        const std::map<std::string, int>& names = rule.pattern->NamedCapturingGroups();
-        auto value = names.find("v");
-        rule.value = value == names.end() ? 0 : value->second;
-        std::string lowest, highest;
-        if (rule.pattern->PossibleMatchRange(&lowest, &highest, 1) && !lowest.empty() && !highest.empty()) {
-            rule.first = static_cast<unsigned char>(lowest[0]);
-            rule.last = static_cast<unsigned char>(highest[0]);
-        }
-        compiled->mostGroups = std::max<size_t>(compiled->mostGroups, rule.value + 1);
+    for (Rule& rule : rules) {
+        if (!compileRule(rule, problem)) return false;
         if (rule.shape.finder) {
-            compiled->finders.push_back(rule.shape.finder);
+            finders.push_back(rule.shape.finder);
             continue;
         }
         if (findWords && !rule.shape.words.empty()) {
             // The first shape of words brings the finder of them all.
-            if (!wordsFound) compiled->finders.push_back(findWords);
+            if (!wordsFound) finders.push_back(findWords);
             wordsFound = true;
             continue;
         }
-        compiled->sieved = compiled->sieved && rule.shape.sieved;
+        sieved = sieved && rule.shape.sieved;
         const std::string& finds = rule.shape.lead.empty() ? rule.shape.regex : rule.shape.lead;
         combined += (combined.empty() ? "(?:" : "|(?:") + finds + ")";
     }
-    compiled->anyRule = std::make_unique<RE2>(combined, patternOptions());
-    if (!compiled->anyRule->ok()) {
-        problem = compiled->anyRule->error();
-        return nullptr;
+    anyRule = std::make_unique<RE2>(combined, patternOptions());
+    if (!anyRule->ok()) {
+        problem = anyRule->error();
+        return false;
     }
-    std::vector<std::string> keep = rules.keep;
-    std::sort(keep.begin(), keep.end());
-    return std::unique_ptr<Redactor>(new Redactor(std::move(compiled), std::move(keep)));
+    return true;
 }
 
 Redactor::Redactor(std::unique_ptr<Compiled> compiled, std::vector<std::string> keep)
