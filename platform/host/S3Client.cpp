@@ -338,6 +338,15 @@ bool S3Client::putWhole(const std::string& key, File& file, uint64_t size, const
 
 bool S3Client::putInParts(const std::string& key, File& file, uint64_t size, const std::string& contentType,
                           TransferObserver& observer) {
+    std::string uploadId, completion;
+    return beginParts(key, contentType, observer, uploadId) &&
+           sendParts(key, file, size, uploadId, observer, completion) &&
+           completeParts(key, uploadId, completion, size, observer);
+}
+
+// Asks the store for a multipart upload; its id in `uploadId`.
+bool S3Client::beginParts(const std::string& key, const std::string& contentType, TransferObserver& observer,
+                          std::string& uploadId) {
     Request create;
     create.method = "POST";
     create.key = key;
@@ -345,13 +354,19 @@ bool S3Client::putInParts(const std::string& key, File& file, uint64_t size, con
     create.contentType = contentType;
     Response created = send(create, &observer, 0);
     if (!created.succeeded()) return fail(create, created);
-    std::string uploadId = xmlValue(created.body, "UploadId");
+    uploadId = xmlValue(created.body, "UploadId");
     if (uploadId.empty())
         return fail(Errors::ServerRefused,
                     "Remote store began a multipart upload of " + key + " without an UploadId");
+    return true;
+}
 
+// Sends every part with its digest, noting each part's ETag in the `completion` document; a part
+// that fails or a cancel abort the upload.
+bool S3Client::sendParts(const std::string& key, File& file, uint64_t size, const std::string& uploadId,
+                         TransferObserver& observer, std::string& completion) {
     uint64_t partSize = partSizeFor(size, m_settings.partSize);
-    std::string completion = "<CompleteMultipartUpload xmlns=\"http://s3.amazonaws.com/doc/2006-03-01/\">";
+    completion = "<CompleteMultipartUpload xmlns=\"http://s3.amazonaws.com/doc/2006-03-01/\">";
     // The digest of the next part is computed, through a reader of its own, while a part is sent.
     Ref<File> reader = file.duplicate();
     if (!reader) {
@@ -392,7 +407,12 @@ bool S3Client::putInParts(const std::string& key, File& file, uint64_t size, con
                       "\"</ETag></Part>";
     }
     completion += "</CompleteMultipartUpload>";
+    return true;
+}
 
+// Asks the store to join the parts; a refusal aborts the upload.
+bool S3Client::completeParts(const std::string& key, const std::string& uploadId,
+                             const std::string& completion, uint64_t size, TransferObserver& observer) {
     Request complete;
     complete.method = "POST";
     // A store joins the parts before it answers, keeping the connection alive with blanks meanwhile;

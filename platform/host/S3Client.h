@@ -83,6 +83,12 @@ class S3Client {
                   const std::string& contentType, TransferObserver& observer);
     bool putInParts(const std::string& key, Services::Filesystem::Client::File& file, uint64_t size,
                     const std::string& contentType, TransferObserver& observer);
+    bool beginParts(const std::string& key, const std::string& contentType, TransferObserver& observer,
+                    std::string& uploadId);
+    bool sendParts(const std::string& key, Services::Filesystem::Client::File& file, uint64_t size,
+                   const std::string& uploadId, TransferObserver& observer, std::string& completion);
+    bool completeParts(const std::string& key, const std::string& uploadId, const std::string& completion,
+                       uint64_t size, TransferObserver& observer);
     void abortParts(const std::string& key, const std::string& uploadId);
     bool fail(const Request& request, const Response& response);
     bool fail(unsigned code, const std::string& diagnosis);
