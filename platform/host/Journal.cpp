@@ -229,6 +229,46 @@ bool reopenAtSamePlace(const Selection& s, Handle& j, std::string& problem) {
     return true;
 }
 
+// The text an entry adds: between the boots of an "all" export the marker journalctl writes there,
+// then the entry's line. An entry journalctl does not show still marks its boot, as there.
+std::string entryText(sd_journal* j, uint64_t usec, std::string& previousBoot) {
+    std::string text;
+    auto boot = field(j, "_BOOT_ID");
+    std::string bootId = boot ? std::string(*boot) : std::string();
+    if (!previousBoot.empty() && bootId != previousBoot) text = "-- Boot " + bootId + " --\n";
+    previousBoot = bootId;
+    if (std::optional<std::string> shown = line(j, usec)) text += *shown;
+    return text;
+}
+
+// Where the export has got to, for the next one to go on from: the entry's cursor and its boot.
+void noteReached(sd_journal* j, const std::string& boot, Position* reached) {
+    if (!reached) return;
+    char* cursor = nullptr;
+    if (systemd().journal_get_cursor(j, &cursor) >= 0) *reached = {cursor, boot};
+    std::free(cursor);
+}
+
+// Whether the walk through the journal read all of it: no file cut short under it, no error, and,
+// for a whole export, something written.
+bool endedWhole(const CutShortGuard& guard, int rc, bool whole, bool wroteAny, std::string& problem) {
+    if (guard.struck()) {
+        problem = "a journal file was cut short while it was read (rotated or vacuumed)";
+        return false;
+    }
+    if (rc < 0) {
+        problem = reason(rc, "the journal cannot be read");
+        return false;
+    }
+    // A whole export that found nothing read no log: a journal found holding entries lost them (its
+    // files cut short or removed), or holds none for the boot.
+    if (whole && !wroteAny) {
+        problem = "the journal holds no entries for this boot";
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool readable(const Selection& s, std::string& problem) {
@@ -238,13 +278,8 @@ bool readable(const Selection& s, std::string& problem) {
     if (!j) return false;
     int rc = systemd().journal_next(j.get());
     if (rc > 0 && !guard.struck()) return true;
-    if (guard.struck()) {
-        problem = "a journal file was cut short while it was read (rotated or vacuumed)";
-        return false;
-    }
-    problem =
-        rc < 0 ? reason(rc, "the journal cannot be read") : "the journal holds no entries for this boot";
-    return false;
+    // A first entry that cannot be had is read as a whole export that wrote nothing.
+    return endedWhole(guard, rc, true, false, problem);
 }
 
 bool exportText(const Selection& s, const std::function<bool(const char*, size_t)>& write,
@@ -277,45 +312,20 @@ bool exportText(const Selection& s, const std::function<bool(const char*, size_t
         if (sinceOpened > entriesPerOpening) sinceOpened = 1;
         uint64_t usec = 0;
         if (!entryTime(j.get(), usec)) continue;
-        std::string text;
-        // Between the boots of an "all" export, the marker journalctl writes there.
-        auto boot = field(j.get(), "_BOOT_ID");
-        std::string bootId = boot ? std::string(*boot) : std::string();
-        if (!previousBoot.empty() && bootId != previousBoot) text = "-- Boot " + bootId + " --\n";
-        previousBoot = bootId;
-        // An entry journalctl does not show still marks its boot, as there.
-        if (std::optional<std::string> shown = line(j.get(), usec)) text += *shown;
+        std::string text = entryText(j.get(), usec, previousBoot);
         wroteAny = wroteAny || !text.empty();
         if (!text.empty() && !write(text.data(), text.size())) {
             problem = "the text could not be written";
             return false;
         }
-        if (reached) {
-            char* cursor = nullptr;
-            if (systemd().journal_get_cursor(j.get(), &cursor) >= 0) *reached = {cursor, bootId};
-            std::free(cursor);
-        }
+        noteReached(j.get(), previousBoot, reached);
         double fraction = timed ? static_cast<double>(usec - first) / static_cast<double>(last - first) : 0;
         if (!progress(fraction)) {
             problem = "cancelled";
             return false;
         }
     }
-    if (guard.struck()) {
-        problem = "a journal file was cut short while it was read (rotated or vacuumed)";
-        return false;
-    }
-    if (rc < 0) {
-        problem = reason(rc, "the journal cannot be read");
-        return false;
-    }
-    // A whole export that found nothing read no log: a journal found holding entries lost them (its
-    // files cut short or removed), or holds none for the boot.
-    if (!after && !wroteAny) {
-        problem = "the journal holds no entries for this boot";
-        return false;
-    }
-    return true;
+    return endedWhole(guard, rc, !after, wroteAny, problem);
 }
 
 bool holds(const Selection& s, const Position& position) {
