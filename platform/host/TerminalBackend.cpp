@@ -234,11 +234,17 @@ class Terminal : public Backend {
     // A question: what was typed before it was asked is dropped, so that it answers nothing.
     std::string ask(const std::string& question) { return ask(question, {}).value_or(""); }
     // The same, giving up (nothing) when `changed` says, while waiting, that the question is out of date.
+    // A question asked while a progress line is up (a copy that failed) is typed, echoed and ended by
+    // Enter like any other; the keys of the work that goes on after it are quiet again.
     std::optional<std::string> ask(const std::string& question, const std::function<bool()>& changed) {
+        bool duringProgress = m_quiet;
+        quiet(false);
         tcflush(fileno(m_tty), TCIFLUSH);
         std::fputs(visibleText(question).c_str(), m_tty);
         m_endOfInput = false;
-        return readLine(changed);
+        std::optional<std::string> answer = readLine(changed);
+        if (duringProgress) quiet(true);
+        return answer;
     }
     // The whole line as a number from 1 up, or 0.
     static size_t number(const std::string& line) {

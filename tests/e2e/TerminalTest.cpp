@@ -126,15 +126,17 @@ INSTANTIATE_TEST_SUITE_P(
         PromptCase{"EndOfInputAtTheName", renaming, {driveTwo, {"File name [x.txt]: ", "\x04"}}, 7, {}}),
     caseName);
 
-TEST_F(Terminal, QuestionTakesNo) {
-    // A file of the export that cannot be read asks whether to go on; "n" stops and undoes the export.
+// A file of the export that cannot be read asks, during the copy, whether to go on: the answer is
+// typed as at any prompt, seen as it is typed and ended by Enter; "no" stops and undoes the export.
+TEST_F(Terminal, QuestionDuringTheCopyIsEchoedAndTakesNo) {
     box.addFault({{"op", "File::read"}, {"path", "/boot/Orvane/Logs/service.log"}, {"error", 0x25}});
     std::vector<std::string> before = listFiles(box.node("boot"));
     RunResult r = box.runOnTerminal({"-m", "export"}, {{"Enter when done: ", "\n"},
                                                        {"Drive number (Enter to cancel): ", "2\n"},
-                                                       {"Continue? [Y/n] ", "n\n"}});
+                                                       {"Continue? [Y/n] ", "no\n"}});
     EXPECT_EQ(r.status, 66) << r.out;
     EXPECT_NE(r.out.find("[FAILED] Copy failed"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Continue? [Y/n] no\r\n"), std::string::npos) << r.out;
     EXPECT_EQ(listFiles(box.node("boot")), before);
     EXPECT_TRUE(listFiles(box.node("stick")).empty()) << r.out;
 }
