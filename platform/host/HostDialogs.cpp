@@ -89,8 +89,12 @@ std::vector<std::string> hostPathsNamedIn(Namespace::Tree& names, const std::str
     for (size_t start = text.find('/'); start != std::string::npos; start = text.find('/', start + 1)) {
         if (start > 0 && text[start - 1] != ' ' && text[start - 1] != '\n') continue;
         size_t end = text.find_first_of(" \n", start);
-        std::string path =
-            Host::hostPathOf(names, text.substr(start, end == std::string::npos ? end : end - start));
+        std::string named = text.substr(start, end == std::string::npos ? end : end - start);
+        std::string path = Host::hostPathOf(names, named);
+        // A path that ends a sentence, or stands before "; error:", has the sentence's mark after it.
+        if (path.empty() && named.size() > 1 &&
+            std::string_view(".,;:").find(named.back()) != std::string_view::npos)
+            path = Host::hostPathOf(names, named.substr(0, named.size() - 1));
         if (!path.empty() && std::find(paths.begin(), paths.end(), path) == paths.end())
             paths.push_back(path);
     }

@@ -404,8 +404,22 @@ bool HostDirectory::mayChange(const Ref<String>& name) const {
 
 bool HostDirectory::createDirectory(const Ref<String>& name) {
     if (!mayChange(name)) return false;
-    if (mkdirat(m_handle->fd(), name->c_str(), 0755) != 0) return fail(errorFromErrno(errno));
-    return true;
+    if (mkdirat(m_handle->fd(), name->c_str(), 0755) == 0) return true;
+    int error = errno;
+    if (error == EEXIST) noteWhatIsThere(name);
+    return fail(errorFromErrno(error));
+}
+
+// A directory that cannot be made because its name is taken (an export made earlier the same day,
+// a file in the way of a level): what is there, and what to do, for the message that follows.
+void HostDirectory::noteWhatIsThere(const Ref<String>& name) const {
+    struct stat st; // filled before it is read
+    bool directory =
+        fstatat(m_handle->fd(), name->c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+    m_platform.notes().noteFailureCause(
+        stdString(childPath(path()->str(), name->str())) +
+        (directory ? " is there already: --add-index makes a new one under a numbered name"
+                   : " is there already and is not a directory"));
 }
 
 bool HostDirectory::createFile(const Ref<String>& name) {

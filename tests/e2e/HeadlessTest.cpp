@@ -59,6 +59,24 @@ TEST(Headless, QuestionsAreAnsweredNo) {
     EXPECT_TRUE(listFiles(box.node("stick")).empty());
 }
 
+// A second export on one day finds the first one's directory: the failure says where it is on the
+// host and how to export again beside it.
+TEST(Headless, ASecondExportOfTheDaySaysWhereTheFirstIsAndHowToExportAgain) {
+    Sandbox box;
+    box.fixClock(now);
+    ASSERT_EQ(box.run({"-m", "export"}, headless).status, 0);
+    RunResult again = box.run({"-m", "export"}, headless);
+    EXPECT_EQ(again.status, 0x24) << again.err;
+    EXPECT_NE(again.err.find("\n    on the host: " + (box.node("stick") / exportName).string() + "\n"),
+              std::string::npos)
+        << again.err;
+    EXPECT_NE(again.err.find("cause: /media/STICK/" + exportName +
+                             " is there already: --add-index makes a new "
+                             "one under a numbered name"),
+              std::string::npos)
+        << again.err;
+}
+
 // Nobody confirmed that old files may go: the export leaves them and says what it chose.
 TEST(Headless, ExportLeavesOldFilesUnlessTheConfigurationAllowsClearing) {
     Sandbox box;
