@@ -120,13 +120,14 @@ class HostDialogs : public DialogService {
         // What a message says ("saved", "exported") must be true of the medium when the user reads it.
         m_platform.files().flushWrittenFiles();
         std::lock_guard lock(m_mutex);
-        std::string shown = stdString(text);
+        std::string shown = stdString(text), underneath;
         if (severity == informationSeverity && backend().showsResults()) {
             // A success: where its files are on the host, under the platform's paths.
             Host::RunResults results = resultsOf(m_platform, shown);
             for (const std::string& path : results.files)
-                shown += "\n  on the host: " + Host::shownHostPath(path);
-            unsigned answer = backend().show(severity, stdString(title), shown, buttons, defaultButton);
+                underneath += "\n  on the host: " + Host::shownHostPath(path);
+            unsigned answer =
+                backend().show(severity, stdString(title), shown, underneath, buttons, defaultButton);
             backend().results(results);
             return answer;
         }
@@ -135,10 +136,10 @@ class HostDialogs : public DialogService {
         bool failure = severity == failureSeverity || severity == continueSeverity;
         if (failure && backend().showsResults()) {
             for (const std::string& path : hostPathsNamedIn(m_platform.names(), shown))
-                shown += "\n  on the host: " + Host::shownHostPath(path);
-            if (!cause.empty()) shown += "\n  cause: " + cause;
+                underneath += "\n  on the host: " + Host::shownHostPath(path);
+            if (!cause.empty()) underneath += "\n  cause: " + cause;
         }
-        return backend().show(severity, stdString(title), shown, buttons, defaultButton);
+        return backend().show(severity, stdString(title), shown, underneath, buttons, defaultButton);
     }
 
     bool createDialog(unsigned, const Ref<String>&) override { return true; }

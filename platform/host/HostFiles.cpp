@@ -2,8 +2,10 @@
 #include "HostFiles.h"
 #include "HostFilesystem.h"
 #include "HostPlatform.h"
+#include "RunResults.h"
 #include "platform/Time.h"
 #include <cerrno>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -253,7 +255,7 @@ size_t HostFile::readInto(uint8_t* data, size_t wanted, bool& failed) {
         ssize_t n = pread(fd(), data + got, wanted - got, static_cast<off_t>(m_position + got));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
-            Error::set(errorFromErrno(errno));
+            failTransfer(errno);
             failed = true;
             return got;
         }
@@ -271,6 +273,7 @@ size_t HostFile::write(TransferMemory& buffer, size_t length, unsigned) {
     // A drive pulled or a directory removed under an open file leaves writes succeeding into a
     // file nobody can reach again; that is a lost copy, so it fails the write.
     if (done > 0 && linkCheckDue() && !stillLinked()) {
+        noteFailure("it was removed while it was written");
         Error::set(Errors::NotFound);
         return 0;
     }
@@ -285,7 +288,8 @@ size_t HostFile::writeFrom(const uint8_t* data, size_t length) {
         ssize_t n = pwrite(fd(), data + done, length - done, static_cast<off_t>(m_position + done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            Error::set(n < 0 ? errorFromErrno(errno) : Errors::NoSpace);
+            // Nothing written and no reason given: the medium took no more.
+            failTransfer(n < 0 ? errno : ENOSPC);
             break;
         }
         done += static_cast<size_t>(n);
@@ -304,6 +308,17 @@ bool HostFile::linkCheckDue() {
     return true;
 }
 
+// A read or write the host refused: its code for the caller, and its words (the path, then "No space
+// left on device") for the failure message that follows.
+void HostFile::failTransfer(int error) const {
+    Error::set(errorFromErrno(error));
+    noteFailure(std::strerror(error));
+}
+
+void HostFile::noteFailure(const char* why) const {
+    if (m_notes) m_notes->noteFailureCause(stdString(path()) + ": " + why);
+}
+
 bool HostFile::stillLinked() const {
     struct stat st {};
     return fstat(fd(), &st) != 0 || st.st_nlink > 0;
@@ -312,7 +327,7 @@ bool HostFile::stillLinked() const {
 size_t HostFile::readBytes(void* data, size_t length) {
     ssize_t n = pread(fd(), data, length, static_cast<off_t>(m_position));
     if (n < 0) {
-        Error::set(errorFromErrno(errno));
+        failTransfer(errno);
         return 0;
     }
     m_position += static_cast<uint64_t>(n);
@@ -323,7 +338,7 @@ size_t HostFile::readBytes(void* data, size_t length) {
 size_t HostFile::writeBytes(const void* data, size_t length) {
     ssize_t n = pwrite(fd(), data, length, static_cast<off_t>(m_position));
     if (n < 0) {
-        Error::set(errorFromErrno(errno));
+        failTransfer(errno);
         return 0;
     }
     m_position += static_cast<uint64_t>(n);

@@ -13,6 +13,7 @@
 namespace Host {
 
 class HostPlatform;
+class RunNotes;
 
 // Where a host item is: its own descriptor, or (an item found by listing a directory) its name in
 // that directory, held open. Either way its status is never looked up by path again.
@@ -113,9 +114,13 @@ class HostFile : public Services::Filesystem::Client::File {
         m_linkCheckedAt = coarseNow();
     }
     void keepModifiedTime(const struct stat& st) { m_place.keepModifiedTime(st.st_mtim); }
+    // Where a read or write that fails says why (the host's words: "No space left on device").
+    void reportFailuresTo(RunNotes& notes) { m_notes = &notes; }
 
   private:
     void applyStat(const struct stat& st);
+    void failTransfer(int error) const;
+    void noteFailure(const char* why) const;
     size_t readInto(uint8_t* data, size_t wanted, bool& failed);
     size_t writeFrom(const uint8_t* data, size_t length);
     bool stillLinked() const;
@@ -123,6 +128,7 @@ class HostFile : public Services::Filesystem::Client::File {
     ItemPlace m_place;
     uint64_t m_position = 0;
     std::chrono::nanoseconds m_linkCheckedAt{};
+    RunNotes* m_notes = nullptr;
 };
 
 class HostDirectory : public Services::Filesystem::Client::Directory {

@@ -223,6 +223,7 @@ Ref<File> HostFilesystem::openFile(const Ref<String>& path, unsigned mode) {
         m_platform.notes().noteSavedFile(fd, stdString(resolved->platformPath));
     }
     Ref<HostFile> file(new HostFile(std::move(platformPath), st, fd));
+    file->reportFailuresTo(m_platform.notes());
     if (writing)
         file->markWritten(st, exclusive, m_platform.files());
     else

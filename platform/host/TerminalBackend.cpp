@@ -30,12 +30,12 @@ class Terminal : public Backend {
     const char* name() const override { return "terminal"; }
     bool attached() const { return m_tty != nullptr; }
 
-    unsigned show(unsigned severity, const std::string& title, const std::string& text, unsigned buttons,
-                  unsigned defaultButton) override {
+    unsigned show(unsigned severity, const std::string& title, const std::string& text,
+                  const std::string& underneath, unsigned buttons, unsigned defaultButton) override {
         if (!m_tty) return buttons == 3 ? 2 : defaultButton;
         endBar();
         std::fprintf(m_tty, "\r\n[%s] %s\r\n", severityName(severity), visibleText(title, false).c_str());
-        say(text);
+        say(text + underneath);
         if (buttons != 3) {
             ask("Press Enter to continue.");
             return defaultButton;

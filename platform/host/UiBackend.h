@@ -44,8 +44,10 @@ class Backend {
     explicit Backend(const nlohmann::json& settings) : m_settings(settings) {}
     virtual ~Backend() = default;
     virtual const char* name() const = 0;
+    // `underneath`: what the host adds below the message's own text, one "\n  " line each (where
+    // its files are on the host, why it failed), or nothing.
     virtual unsigned show(unsigned severity, const std::string& title, const std::string& text,
-                          unsigned buttons, unsigned defaultButton) = 0;
+                          const std::string& underneath, unsigned buttons, unsigned defaultButton) = 0;
     virtual void waitShown(unsigned, const std::string&, const std::string&) {}
     virtual void waitClosed(unsigned) {}
     virtual void progressCreated(unsigned, const std::string&, const std::string&, uint64_t) {}

@@ -39,13 +39,19 @@ class Headless : public Backend {
   public:
     Headless(const nlohmann::json& settings, const Host::FileRunState& run) : Backend(settings), m_run(run) {}
     const char* name() const override { return "headless"; }
-    unsigned show(unsigned severity, const std::string& title, const std::string& text, unsigned buttons,
-                  unsigned) override {
-        std::string body;
+    // A message's lines after its first, indented under the "scrivletv2: " it starts with.
+    static std::string indented(const std::string& text) {
+        std::string lines;
         for (char c : visibleText(text))
-            body += c == '\n' ? std::string("\n  ") : std::string(1, c);
-        std::fprintf(stderr, "scrivletv2: [%s] %s: %s%s\n", severityName(severity),
-                     visibleText(title, false).c_str(), body.c_str(), buttons == 3 ? " (answered no)" : "");
+            lines += c == '\n' ? std::string("\n  ") : std::string(1, c);
+        return lines;
+    }
+    unsigned show(unsigned severity, const std::string& title, const std::string& text,
+                  const std::string& underneath, unsigned buttons, unsigned) override {
+        // The answer stands after the question, before what the host adds under the message.
+        std::fprintf(stderr, "scrivletv2: [%s] %s: %s%s%s\n", severityName(severity),
+                     visibleText(title, false).c_str(), indented(text).c_str(),
+                     buttons == 3 ? " (answered no)" : "", indented(underneath).c_str());
         return buttons == 3 ? 2 : buttons;
     }
     // The result a script wants on standard output: the upload's tag alone, or the host path of
@@ -149,7 +155,7 @@ class Script : public Backend {
         return found != m_script.end() ? Host::parseNumber(*found, Backend::type()) : Backend::type();
     }
     // Only dialogs that offer a choice take an answer; a plain message is acknowledged.
-    unsigned show(unsigned, const std::string&, const std::string&, unsigned buttons,
+    unsigned show(unsigned, const std::string&, const std::string&, const std::string&, unsigned buttons,
                   unsigned defaultButton) override {
         if (buttons == 0x20) return defaultButton;
         const json& answers = list("answers");

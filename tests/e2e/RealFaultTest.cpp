@@ -46,6 +46,32 @@ TEST_F(FullDisk, WriteErrorKeepsWhatFitAndTheOtherLocationWhole) {
     EXPECT_LE(partial.size(), 128u * 1024);
     EXPECT_EQ(partial, data.substr(0, partial.size()));
     EXPECT_TRUE(hasContent(box.work() / "x.bin", data));
+
+    // Without a person to ask, the message says in the host's words why the write failed.
+    writeFile(box.work() / "y.bin", data);
+    RunResult headless = box.run({"y.bin"}, {{"ORVANE_UI", "headless"}});
+    EXPECT_EQ(headless.status, 67) << headless.err;
+    EXPECT_NE(headless.err.find("\n    cause: /system/Service/Screenshots/y.bin: No space left on device\n"),
+              std::string::npos)
+        << headless.err;
+}
+
+// The export's question after a copy that did not fit: the headless answer stands after the
+// question, and the host's reason under it; the undo leaves the stick as it was.
+TEST(FullStick, TheExportSaysWhyTheCopyFailedUnderItsAnsweredQuestion) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a small tmpfs as a full stick";
+    Sandbox box;
+    box.fixClock(now);
+    writeFile(box.node("boot") / "Orvane" / "Logs" / "big.log", patternedBytes(1 << 20));
+    if (mount("tmpfs", box.node("stick").c_str(), "tmpfs", 0, "size=128k") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+    RunResult r = box.run({"-m", "export"}, {{"ORVANE_UI", "headless"}});
+    umount2(box.node("stick").c_str(), MNT_DETACH);
+    EXPECT_EQ(r.status, 66) << r.err;
+    EXPECT_NE(r.err.find("Do you want to continue? (answered no)\n    cause: /media/STICK/" + exportName +
+                         "/Logs/big.log: No space left on device\n"),
+              std::string::npos)
+        << r.err;
 }
 
 } // namespace
