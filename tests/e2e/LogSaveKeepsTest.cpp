@@ -104,6 +104,11 @@ TEST_F(LogSaveKeeps, AGivenHostFileOnAFullDisk) {
     RunResult r = box.run({"-m", "log", (full / "notes.txt").string()});
     EXPECT_EQ(r.status, 67) << r.logText();
     EXPECT_TRUE(hasContent(full / "notes.txt", earlier));
+    // Without a person to ask, the failure says why.
+    RunResult headless = box.run({"-m", "log", (full / "notes.txt").string()}, {{"ORVANE_UI", "headless"}});
+    EXPECT_NE(headless.err.find("cause: " + (full / "notes.txt").string() + ": No space left on device"),
+              std::string::npos)
+        << headless.err;
 }
 
 // Neither a directory nor a mount point is a name to export to, and the log never replaces its own store.
