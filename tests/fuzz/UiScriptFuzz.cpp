@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         .write(reinterpret_cast<const char*>(data), size);
     std::unique_ptr<Ui::Backend> script = Ui::makeScript(scriptFile, noSettings);
     for (unsigned buttons : {0x20u, 3u, 3u})
-        (void)script->show(2, "title", "text", buttons, 1);
+        (void)script->show(2, "title", "text", "", buttons, 1);
     for (unsigned query = 1; query <= 3; query++)
         (void)script->progressCancelled(1, query);
     (void)script->type();
