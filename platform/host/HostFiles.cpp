@@ -421,27 +421,37 @@ bool HostDirectory::createDirectory(const Ref<String>& name) {
     if (!mayChange(name)) return false;
     if (mkdirat(m_handle->fd(), name->c_str(), 0755) == 0) return true;
     int error = errno;
-    if (error == EEXIST) noteWhatIsThere(name);
+    noteWhyNotMade(name, error);
     return fail(errorFromErrno(error));
 }
 
-// A directory that cannot be made because its name is taken (an export made earlier the same day,
-// a file in the way of a level): what is there, and what to do, for the message that follows.
-void HostDirectory::noteWhatIsThere(const Ref<String>& name) const {
+// Why a directory or file could not be made here, for the message that follows: the host's words
+// ("Read-only file system"), or, for a directory whose name is taken (an export made earlier the
+// same day, a file in the way of a level), what is there and what to do.
+void HostDirectory::noteWhyNotMade(const Ref<String>& name, int error) const {
+    std::string path = stdString(childPath(this->path()->str(), name->str()));
+    if (error != EEXIST) {
+        m_platform.notes().noteFailureCause(path + ": " + std::strerror(error));
+        return;
+    }
     struct stat st; // filled before it is read
     bool directory =
         fstatat(m_handle->fd(), name->c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
-    m_platform.notes().noteFailureCause(
-        stdString(childPath(path()->str(), name->str())) +
-        (directory ? " is there already: --add-index makes a new one under a numbered name"
-                   : " is there already and is not a directory"));
+    m_platform.notes().noteFailureCause(path + (directory ? " is there already: --add-index makes a new one "
+                                                            "under a numbered name"
+                                                          : " is there already and is not a directory"));
 }
 
 bool HostDirectory::createFile(const Ref<String>& name) {
     if (!mayChange(name)) return false;
     int fd =
         ::openat(m_handle->fd(), name->c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0) return fail(errorFromErrno(errno));
+    if (fd < 0) {
+        int error = errno;
+        // A name that is taken is the caller's to report (a target that exists, a name to try again).
+        if (error != EEXIST) noteWhyNotMade(name, error);
+        return fail(errorFromErrno(error));
+    }
     struct stat st; // filled before it is read
     if (fstat(fd, &st) == 0) m_platform.files().noteMadeFile(st);
     m_platform.names().keepCreated(m_handle, name->str(), fd);

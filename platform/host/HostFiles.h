@@ -151,7 +151,7 @@ class HostDirectory : public Services::Filesystem::Client::Directory {
   private:
     // Whether a child of this name may be created or removed here.
     bool mayChange(const Ref<String>& name) const;
-    void noteWhatIsThere(const Ref<String>& name) const;
+    void noteWhyNotMade(const Ref<String>& name, int error) const;
     Namespace::Handle m_handle;
     bool m_writable;
     HostPlatform& m_platform;

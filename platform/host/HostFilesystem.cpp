@@ -198,13 +198,16 @@ Ref<File> HostFilesystem::openFile(const Ref<String>& path, unsigned mode) {
     bool writing = mode == OpenMode::Destination || mode == OpenMode::Exclusive;
     // A file that may not be written fails its open with EACCES or EROFS, which read as not writable.
     if (writing && resolved->readOnly) {
+        m_platform.notes().noteFailureCause(stdString(platformPath) + ": the drive is read-only");
         Error::set(Errors::NotWritable);
         return {};
     }
     bool existed = false;
     int fd = openFor(names, *resolved, mode, existed, st);
     if (fd < 0) {
-        if (!writing)
+        // Why, for the message that follows. A name that is taken is not a failure yet: the search
+        // for a free indexed name goes on to the next one, and a save reports the name itself.
+        if (!writing || Error::get() != Errors::AlreadyExists)
             m_platform.notes().noteFailureCause(stdString(platformPath) + ": " +
                                                 openFailureText(errno, Error::get()));
         return {};

@@ -128,8 +128,14 @@ Ref<SysLog::SysLogExport> startLogExport(HostPlatform& platform, const Ref<Strin
     // The host's own file service opens the directory (the export writes through its descriptor),
     // under none of the decorators a run may have around the installed one.
     HostFilesystem files(platform);
-    Ref<Directory> opened = files.openDirectory(Service::parent(path, false), DirectoryMode::ReadWrite);
-    if (!opened) return {};
+    Ref<String> parent = Service::parent(path, false);
+    Ref<Directory> opened = files.openDirectory(parent, DirectoryMode::ReadWrite);
+    if (!opened) {
+        if (Error::get() == Errors::NotWritable)
+            platform.notes().noteFailureCause(
+                stdString(parent) + ": may not be written to (a read-only drive, or no permission)");
+        return {};
+    }
     auto replacement = Replacement::create(static_cast<const HostDirectory&>(*opened),
                                            stdString(Service::name(path)), files.foundFree(path));
     if (!replacement) return {};

@@ -5,6 +5,7 @@
 #include "RunResults.h"
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -52,7 +53,10 @@ std::unique_ptr<Replacement> Replacement::create(const HostDirectory& directory,
         fd = ::openat(at, hidden.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0644);
     }
     if (fd < 0) {
-        Error::set(errorFromErrno(errno));
+        int error = errno;
+        directory.platform().notes().noteFailureCause(stdString(childPath(directory.path()->str(), name)) +
+                                                      ": " + std::strerror(error));
+        Error::set(errorFromErrno(error));
         return {};
     }
     return std::unique_ptr<Replacement>(new Replacement(directory.handle(), std::move(name), fd,

@@ -56,22 +56,70 @@ TEST_F(FullDisk, WriteErrorKeepsWhatFitAndTheOtherLocationWhole) {
         << headless.err;
 }
 
-// The export's question after a copy that did not fit: the headless answer stands after the
-// question, and the host's reason under it; the undo leaves the stick as it was.
-TEST(FullStick, TheExportSaysWhyTheCopyFailedUnderItsAnsweredQuestion) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a small tmpfs as a full stick";
+// A read-only medium: each failure says so in the host's words, for a file and for the log.
+TEST(ReadOnlyMedium, TheFailureSaysTheFileSystemIsReadOnly) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a read-only tmpfs";
     Sandbox box;
-    box.fixClock(now);
-    writeFile(box.node("boot") / "Orvane" / "Logs" / "big.log", patternedBytes(1 << 20));
-    if (mount("tmpfs", box.node("stick").c_str(), "tmpfs", 0, "size=128k") != 0)
+    writeFile(box.work() / "x.txt", "hello\n");
+    fs::path system = box.node("system");
+    if (mount("tmpfs", system.c_str(), "tmpfs", 0, "size=128k") != 0)
         GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
-    RunResult r = box.run({"-m", "export"}, {{"ORVANE_UI", "headless"}});
-    umount2(box.node("stick").c_str(), MNT_DETACH);
-    EXPECT_EQ(r.status, 66) << r.err;
-    EXPECT_NE(r.err.find("Do you want to continue? (answered no)\n    cause: /media/STICK/" + exportName +
-                         "/Logs/big.log: No space left on device\n"),
+    for (const char* directory : {"Screenshots", "Service/Screenshots", "Logs", "Service/Logs"})
+        fs::create_directories(system / directory);
+    bool readOnly = mount(nullptr, system.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+    RunResult file = box.run({"x.txt"}, {{"ORVANE_UI", "headless"}});
+    RunResult log = box.run({"-m", "log"}, {{"ORVANE_UI", "headless"}});
+    umount2(system.c_str(), MNT_DETACH);
+    ASSERT_TRUE(readOnly);
+    EXPECT_EQ(file.status, 0x22) << file.err;
+    EXPECT_NE(file.err.find("cause: /system/Service/Screenshots/x.txt: Read-only file system\n"),
+              std::string::npos)
+        << file.err;
+    EXPECT_EQ(log.status, 67) << log.err;
+    EXPECT_NE(log.err.find("cause: /system/Service/Logs: may not be written to (a read-only drive, or no "
+                           "permission)\n"),
+              std::string::npos)
+        << log.err;
+}
+
+// A drive with no free inode takes no log: not even the hidden file it is written into first.
+TEST(FullStick, ALogSaveSaysWhyNoFileCouldBeMade) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a tmpfs without free inodes";
+    Sandbox box;
+    fs::path full = box.work() / "full";
+    fs::create_directories(full);
+    if (mount("tmpfs", full.c_str(), "tmpfs", 0, "size=1m,nr_inodes=1") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+    RunResult r = box.run({"-m", "log", (full / "notes.log").string()}, {{"ORVANE_UI", "headless"}});
+    umount2(full.c_str(), MNT_DETACH);
+    EXPECT_EQ(r.status, 67) << r.err;
+    EXPECT_NE(r.err.find("cause: /host" + (full / "notes.log").string() + ": No space left on device\n"),
               std::string::npos)
         << r.err;
+}
+
+// The export's question after a copy that did not fit: the headless answer stands after the
+// question, and the host's reason under it, whether the bytes or the names ran out (a stick
+// without a free inode cannot take the category's folder).
+TEST(FullStick, TheExportSaysWhyTheCopyFailedUnderItsAnsweredQuestion) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a small tmpfs as a full stick";
+    const std::pair<const char*, std::string> cases[] = {{"size=128k", "/Logs/big.log"},
+                                                         {"size=4m,nr_inodes=2", "/Logs"}};
+    for (const auto& [options, failed] : cases) {
+        Sandbox box;
+        box.fixClock(now);
+        writeFile(box.node("boot") / "Orvane" / "Logs" / "big.log", patternedBytes(1 << 20));
+        if (mount("tmpfs", box.node("stick").c_str(), "tmpfs", 0, options) != 0)
+            GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+        RunResult r = box.run({"-m", "export"}, {{"ORVANE_UI", "headless"}});
+        umount2(box.node("stick").c_str(), MNT_DETACH);
+        EXPECT_EQ(r.status, 66) << r.err;
+        EXPECT_NE(r.err.find("Do you want to continue? (answered no)\n    cause: /media/STICK/" + exportName +
+                             failed + ": No space left on device\n"),
+                  std::string::npos)
+            << options << "\n"
+            << r.err;
+    }
 }
 
 } // namespace
