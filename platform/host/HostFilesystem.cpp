@@ -270,6 +270,13 @@ Ref<Directory> HostFilesystem::openDirectory(const Ref<String>& path, unsigned m
     else
         handle = std::make_shared<const Namespace::DirectoryHandle>(fd);
     if (wantsWrite && (resolved->readOnly || !handle->writable())) {
+        // A drive's own top directory that may not be written to is a drive nothing can be saved
+        // to; the message that follows says so. (A folder that may not be written to is often no
+        // failure: an export copies a read-only category and only leaves it uncleared.)
+        if (resolved->below().empty())
+            m_platform.notes().noteFailureCause(
+                stdString(resolved->platformPath) +
+                ": the drive may not be written to (it is read-only, or there is no permission)");
         Error::set(Errors::NotWritable);
         return {};
     }

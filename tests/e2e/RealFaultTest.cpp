@@ -56,7 +56,7 @@ TEST_F(FullDisk, WriteErrorKeepsWhatFitAndTheOtherLocationWhole) {
         << headless.err;
 }
 
-// A read-only medium: each failure says so in the host's words, for a file and for the log.
+// A read-only medium: each failure says so in the host's words, for a file, the log and an export.
 TEST(ReadOnlyMedium, TheFailureSaysTheFileSystemIsReadOnly) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a read-only tmpfs";
     Sandbox box;
@@ -80,6 +80,16 @@ TEST(ReadOnlyMedium, TheFailureSaysTheFileSystemIsReadOnly) {
                            "permission)\n"),
               std::string::npos)
         << log.err;
+
+    fs::path stick = box.node("stick");
+    ASSERT_EQ(mount("tmpfs", stick.c_str(), "tmpfs", MS_RDONLY, "size=128k"), 0) << std::strerror(errno);
+    RunResult exported = box.run({"-m", "export"}, {{"ORVANE_UI", "headless"}});
+    umount2(stick.c_str(), MNT_DETACH);
+    EXPECT_EQ(exported.status, 0x22) << exported.err;
+    EXPECT_NE(exported.err.find("cause: /media/STICK: the drive may not be written to (it is read-only, or "
+                                "there is no permission)\n"),
+              std::string::npos)
+        << exported.err;
 }
 
 // A drive with no free inode takes no log: not even the hidden file it is written into first.
