@@ -485,8 +485,11 @@ Ref<Iterator> HostDirectory::iterator(unsigned, const Ref<String>&) {
     int fd = ::openat(m_handle->fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
     if (!dir) {
-        Error::set(errorFromErrno(errno));
+        int error = errno;
         if (fd >= 0) ::close(fd);
+        // A folder whose names cannot be read ("Permission denied") fails the work that lists it.
+        m_platform.notes().noteFailureCause(stdString(path()) + ": " + std::strerror(error));
+        Error::set(errorFromErrno(error));
         return {};
     }
     return Ref<Iterator>(new HostIterator(path(), m_handle, dir));

@@ -259,7 +259,13 @@ Ref<Directory> HostFilesystem::openDirectory(const Ref<String>& path, unsigned m
         if (fd < 0 && errno != ENOTDIR) errno = ELOOP;
     }
     if (fd < 0) {
-        Error::set(errno == ENOTDIR ? Errors::NotADirectory : errorFromErrno(errno));
+        int error = errno;
+        // A folder that is not there is often no failure (a category with nothing in it yet); one
+        // that is there and cannot be opened is, and the host says why ("Permission denied").
+        if (error != ENOENT && error != ELOOP && error != EXDEV)
+            m_platform.notes().noteFailureCause(stdString(resolved->platformPath) + ": " +
+                                                std::strerror(error));
+        Error::set(error == ENOTDIR ? Errors::NotADirectory : errorFromErrno(error));
         return {};
     }
     // Opened without a link, the directory is held now: the held handle is the one later opens

@@ -246,4 +246,35 @@ TEST(Headless, AnUnreadableAwsFileIsNamed) {
         << r.err;
 }
 
+// A category the user may not read ends the export, and the message says which and why. Run as
+// nobody (root reads every folder).
+TEST(Headless, AnUnreadableCategoryIsNamed) {
+    if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0)
+        GTEST_SKIP() << "needs root and setpriv to run as a user who may not read the folder";
+    constexpr uid_t nobody = 65534;
+    Sandbox box;
+    fs::path screenshots = box.node("boot") / "Orvane" / "Screenshots";
+    writeFile(screenshots / "a.png", "png");
+    for (const auto& entry : fs::recursive_directory_iterator(box.root))
+        ASSERT_EQ(lchown(entry.path().c_str(), nobody, nobody), 0) << entry.path();
+    ASSERT_EQ(chown(box.root.c_str(), nobody, nobody), 0);
+    fs::permissions(screenshots, fs::perms::none);
+    box.launcher = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+    RunResult r = box.run({"-m", "export"}, headless);
+    fs::permissions(screenshots, fs::perms::owner_all);
+    EXPECT_EQ(r.status, 0x22) << r.err;
+    EXPECT_NE(r.err.find("Failed to access logs directory.\n  Errorcode: 0x20000022 (536870946)\n"
+                         "    cause: /boot/Orvane/Screenshots: Permission denied\n"),
+              std::string::npos)
+        << r.err;
+
+    // A folder on the way that may not be searched: the first category cannot even be opened.
+    fs::permissions(screenshots.parent_path(), fs::perms::owner_read | fs::perms::owner_write);
+    RunResult closed = box.run({"-m", "export"}, headless);
+    fs::permissions(screenshots.parent_path(), fs::perms::owner_all);
+    EXPECT_EQ(closed.status, 0x22) << closed.err;
+    EXPECT_NE(closed.err.find("cause: /boot/Orvane/Logs: Permission denied\n"), std::string::npos)
+        << closed.err;
+}
+
 } // namespace
