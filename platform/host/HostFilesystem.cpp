@@ -260,9 +260,10 @@ Ref<Directory> HostFilesystem::openDirectory(const Ref<String>& path, unsigned m
     }
     if (fd < 0) {
         int error = errno;
-        // A folder that is not there is often no failure (a category with nothing in it yet); one
-        // that is there and cannot be opened is, and the host says why ("Permission denied").
-        if (error != ENOENT && error != ELOOP && error != EXDEV)
+        // A folder that is not there (or is a file) is often no failure: a category with nothing in
+        // it yet. One that is there and cannot be opened is, and the host says why ("Permission
+        // denied"). A link that leads off the drive is refused as any path that leaves it.
+        if (error != ENOENT && error != ENOTDIR && error != ELOOP && error != EXDEV)
             m_platform.notes().noteFailureCause(stdString(resolved->platformPath) + ": " +
                                                 std::strerror(error));
         Error::set(error == ENOTDIR ? Errors::NotADirectory : errorFromErrno(error));
