@@ -1,5 +1,6 @@
 // The host's items, files, directories and listings, working on descriptors.
 #include "HostFiles.h"
+#include "CopyOffload.h"
 #include "HostFilesystem.h"
 #include "HostPlatform.h"
 #include "RunResults.h"
@@ -9,7 +10,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <typeinfo>
 #include <unistd.h>
 
 using namespace Services::Filesystem::Client;
@@ -27,127 +27,6 @@ bool fail(unsigned code) {
 
 long long toMs(const struct timespec& t) {
     return t.tv_sec * 1000LL + t.tv_nsec / 1000000;
-}
-
-// The copy offload of one block. With a source and a destination of the host mapped onto the
-// same block, the source's read asks the kernel to copy straight into the destination
-// (copy_file_range) and notes how much it moved; the destination's write of exactly that much then
-// only moves its position on. Where the kernel cannot copy between the pair, the read falls back
-// to reading into the block and the write writes it out: each side reports its own failures
-// either way, and a source that fails mid-copy is a failing read, never a failing write.
-class CopyOffload : public ShMem::Attachment {
-  public:
-    static CopyOffload& of(ShMem& memory) {
-        if (!memory.attachment()) memory.attach(std::make_unique<CopyOffload>());
-        return static_cast<CopyOffload&>(*memory.attachment());
-    }
-    static CopyOffload* find(const ShMem& memory) { return static_cast<CopyOffload*>(memory.attachment()); }
-
-    void setDestination(HostFile* destination) {
-        m_destination = destination;
-        m_refused = false;
-        m_copied = {};
-        m_ahead = {};
-    }
-    void dropDestination(const HostFile* destination) {
-        if (m_destination != destination) return;
-        m_destination = nullptr;
-        m_copied = {};
-        m_ahead = {};
-    }
-
-    // Copies `wanted` bytes from the source's position to the destination's, or fewer where the
-    // source ends (at the size it had when it was opened: asking again would only hear its end).
-    // The kernel is asked for a span of up to `aheadBytes` at once, so that a copy in small
-    // blocks does not pay a call per block; later blocks inside that span are copied already.
-    // 0 when there is no destination or the kernel did not copy them all: the caller reads the
-    // bytes itself.
-    size_t copy(HostFile& source, size_t wanted, uint64_t sourceSize) {
-        m_copied = {};
-        if (!m_destination || m_refused) return 0;
-        uint64_t from = source.position(), to = m_destination->position();
-        if (size_t done = m_ahead.covered(source, from, to, wanted, sourceSize)) {
-            m_copied = {m_destination, done};
-            return done;
-        }
-        uint64_t span = wanted;
-        if (from < sourceSize)
-            span = std::max<uint64_t>(wanted, std::min<uint64_t>(aheadBytes, sourceSize - from));
-        loff_t in = static_cast<loff_t>(from);
-        loff_t out = static_cast<loff_t>(to);
-        uint64_t moved = 0;
-        while (moved < span) {
-            ssize_t n = copy_file_range(source.fd(), &in, m_destination->fd(), &out, span - moved, 0);
-            if (n > 0) {
-                moved += static_cast<uint64_t>(n);
-                if (static_cast<uint64_t>(in) >= sourceSize) break;
-                continue;
-            }
-            if (n < 0 && errno == EINTR) continue;
-            break;
-        }
-        // Stopped before this block was whole (refused for this pair, a side failing or full, the
-        // source cut short): not asked again for this pair, and the plain read and write redo the
-        // whole block, so that the read is never short before the end and each side reports its
-        // own failure. Stopped later in the span: the blocks up to there are copied, and the block
-        // where it stopped finds out the same way.
-        if (moved < wanted && static_cast<uint64_t>(in) < sourceSize) {
-            m_refused = true;
-            m_ahead = {};
-            return 0;
-        }
-        m_ahead = {&source, from, to, from + moved};
-        size_t done = static_cast<size_t>(std::min<uint64_t>(wanted, moved));
-        m_copied = {m_destination, done};
-        return done;
-    }
-
-    // Whether the last copy moved exactly `bytes` into `destination`; forgets it either way.
-    bool takeCopied(const HostFile& destination, size_t bytes) {
-        bool copied = m_copied.to == &destination && m_copied.bytes == bytes;
-        m_copied = {};
-        return copied;
-    }
-
-  private:
-    static constexpr uint64_t aheadBytes = 1 << 20;
-
-    // What the kernel has copied already: the source's bytes [sourceFrom, end) at the same
-    // distance from destinationFrom in the destination.
-    struct Ahead {
-        const HostFile* source = nullptr;
-        uint64_t sourceFrom = 0;
-        uint64_t destinationFrom = 0;
-        uint64_t end = 0;
-
-        // How much of the block at `from` (and `to` in the destination) is copied already: all of
-        // it, or what is left of the source; 0 when the block is not inside.
-        size_t covered(const HostFile& s, uint64_t from, uint64_t to, size_t wanted,
-                       uint64_t sourceSize) const {
-            if (source != &s || from < sourceFrom || from >= end || to - destinationFrom != from - sourceFrom)
-                return 0;
-            if (from + wanted <= end) return wanted;
-            return end >= sourceSize ? static_cast<size_t>(end - from) : 0;
-        }
-    };
-
-    HostFile* m_destination = nullptr;
-    bool m_refused = false;
-    Ahead m_ahead;
-    struct {
-        const HostFile* to = nullptr;
-        size_t bytes = 0;
-    } m_copied;
-};
-
-// The block's offload when `buffer` is a mapping this file made on the given side. A mapping has one
-// exact type, so that type is compared rather than searched for: this is asked at every read and
-// write of a copy.
-CopyOffload* offloadOf(TransferMemory& buffer, const HostFile& file, bool destination) {
-    if (typeid(buffer) != typeid(FileMapping)) return nullptr;
-    auto& mapping = static_cast<FileMapping&>(buffer);
-    if (mapping.file() != &file || mapping.isDestination() != destination) return nullptr;
-    return CopyOffload::find(*mapping.memory());
 }
 
 } // namespace
