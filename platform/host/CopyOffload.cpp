@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <unistd.h>
 
-
 namespace Host {
 
 size_t CopyOffload::copy(HostFile& source, size_t wanted, uint64_t sourceSize) {
